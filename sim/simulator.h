@@ -1,0 +1,74 @@
+// ku-sim: a simulated unit on a pseudo-terminal. It keeps 32 slot values, answers
+// "x" with its 38-byte record, applies uploads, notes "!" and logs every byte it
+// receives with its time. Usable in-process (tests, benchmarks) and as a program.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ku::sim {
+
+// Fault modes, switchable while the unit runs.
+struct Faults {
+  bool silent = false;            // never answers
+  int shortRecord = -1;           // >= 0: answer "x" with only the first N characters
+  int highBytePair = -1;          // >= 0: slot (4, 5, 27..30) whose pair is sent with a high byte >= 128
+  bool noiseOnRequest = false;    // answer " " and "q" with noise
+  int noiseAfterRecord = 0;       // bytes of noise sent after the record
+  long hangUpAfter = -1;          // >= 0: close the line after N received bytes
+  long floodBytes = 0;            // > 0: answer "x" with this many bytes of noise instead of a record
+};
+
+struct LoggedByte {
+  std::uint8_t byte;
+  std::int64_t micros;  // monotonic time of arrival, microseconds
+};
+
+class Simulator {
+ public:
+  Simulator();
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Opens the pseudo-terminal and starts serving it on a thread.
+  void start();
+  // Stops serving and closes the pseudo-terminal (the program's end sees a hang-up).
+  void stop();
+  bool running() const;
+
+  // The pseudo-terminal's device path (the end the program opens).
+  std::string devicePath() const;
+  // Makes (or replaces) a symbolic link at linkPath to the device.
+  void makeLink(const std::string& linkPath) const;
+
+  // The unit's state. Slot 0 is the channel, 30 the Tx pulse integral.
+  std::array<std::int32_t, 32> slotValues() const;
+  void setSlotValue(int slot, std::int32_t value);
+  // The 38-byte record for the current values.
+  std::string record() const;
+
+  void setFaults(const Faults& f);
+  Faults faults() const;
+
+  std::vector<LoggedByte> log() const;
+  void clearLog();
+  // How many "!" close bytes arrived.
+  int closeCount() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The unit's own defaults: the built-in defaults of the slot table, channel 0,
+// Tx pulse integral 210, Tolvek String 0.
+std::array<std::int32_t, 32> defaultUnitValues();
+
+}  // namespace ku::sim

@@ -1,0 +1,90 @@
+// The unit link's operations: the load and close steps of the main window, the
+// read-back (verify) and the two uploads (LoadJam, LoadDefJam, C2B).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/comms_ini.h"
+#include "link/notifier.h"
+#include "link/serial_port.h"
+#include "link/sleeper.h"
+#include "model/slot_table.h"
+
+namespace ku {
+
+// What the link works on; owned by the main window (or kuctl).
+struct LinkContext {
+  SerialPort& port;
+  Sleeper& sleeper;
+  Notifier& notifier;
+  SlotValueArray& slotValues;
+  ReadBackArray& readBackValues;
+};
+
+// Shared values of the start-up module that the load step fills.
+struct PortState {
+  PortNumberValue PortNumber;
+  PortNumberValue FirstItem;  // first item of every pair; nothing reads it
+  bool PortReady = false;
+};
+
+// How the load step ended.
+enum class LoadOutcome { Linked, Rejected, Unlinked };
+
+// Display steps of the read-back, supplied by the window (or kuctl, or a test).
+class ReadBackHooks {
+ public:
+  virtual ~ReadBackHooks() = default;
+  // Caption of Label37(row), row 0..31.
+  virtual void showCurrentValue(int row, const std::string& text) = 0;
+  // Step 12: the reference-value refresh; a failure is the caller's to ignore.
+  virtual void refresh() = 0;
+  // Step 13b: empty box i; when it held text this runs its change handling.
+  virtual void clearEntry(int slot) = 0;
+};
+
+// The load step's callbacks into the window.
+class LoadHooks {
+ public:
+  virtual ~LoadHooks() = default;
+  // Invalid-port outcome: disable "Update" then "Default".
+  virtual void disableUpdateAndDefault() = 0;
+  // Last code 0: run the read-back.
+  virtual void runVerify() = 0;
+};
+
+struct LoadResult {
+  LoadOutcome outcome;
+  int lastCode;          // the last recorded code
+  std::string lastText;  // its reason, for kuctl's standard error
+};
+
+// Form_Load's port set-up, the thirteen steps. commsIniPath is the program's
+// folder joined with "comms.ini".
+LoadResult loadStep(const std::string& commsIniPath, PortState& state, SerialPort& port,
+                    Notifier& notifier, LoadHooks& hooks);
+
+// Form_Unload's close step: "!" and close when PortReady. Never throws, so the
+// window can always close.
+void closeStep(const PortState& state, SerialPort& port);
+
+// Decodes a reply into slots 0..31 by the record layout; failed slots keep their
+// value. Returns the last code recorded (0, 5 or 6).
+int decodeRecord(const std::string& reply, SlotValueArray& slotValues);
+
+// The read-back. Returns its last error code (5 means the short-reply message was shown).
+int verify(LinkContext& ctx, ReadBackHooks& hooks);
+
+// The current-value caption of a row: slot 0 shows its value plus 1; an unset
+// slot shows empty text (slot 0 unset shows "1").
+std::string currentValueCaption(int row, const SlotValue& v);
+
+// The uploads. Each returns the last code of its pass (5 means the message was shown).
+int LoadJam(LinkContext& ctx, const Tables& tables);
+int LoadDefJam(LinkContext& ctx, Tables& tables);
+// Sends a 16-bit value as high then low byte; throws 5 for a byte outside 0..255
+// (a high byte already sent stays sent) or the port's code.
+void C2B(SerialPort& port, std::int16_t v);
+
+}  // namespace ku

@@ -1,0 +1,23 @@
+// The operator's message box: modal, OK only, no icon, captioned with the title.
+#pragma once
+
+#include <string>
+
+namespace ku {
+
+inline constexpr const char* kAppTitle = "TolvekKU";
+inline constexpr const char* kInvalidPortText =
+    "Invalid Com Port.Either missing comms.ini file or wrong port number,Please read Helpfile ";
+inline constexpr const char* kShortReplyText =
+    "Couldnot get Any or Full string from KU,please verify connection";
+inline constexpr const char* kValueLimitText =
+    "There is error in values limit ,please verfify and try again";
+inline constexpr const char* kEnterValidNumberText = "Enter Valid number";
+
+class Notifier {
+ public:
+  virtual ~Notifier() = default;
+  virtual void show(const std::string& text) = 0;
+};
+
+}  // namespace ku

@@ -1,0 +1,38 @@
+// The reference-value refresh: every derived cell, in its fixed order.
+#pragma once
+
+#include <string>
+
+#include "model/slot_table.h"
+#include "reference/lookups.h"
+#include "reference/number_text.h"
+
+namespace ku {
+
+// The three label columns that the refresh writes.
+class ReferenceCells {
+ public:
+  virtual ~ReferenceCells() = default;
+  virtual void setReferenceValue(int row, const std::string& text) = 0;    // Label38
+  virtual void setReferenceUnit(int row, const std::string& text) = 0;     // Label39
+  virtual void setDescriptionValue(int row, const std::string& text) = 0;  // Label41
+};
+
+struct RefvalInputs {
+  const Tables& tables;
+  const SlotValueArray& slotValues;
+  const std::string& pulseWidthText;  // text of Text2
+  bool portReady;
+  const NumberLocale& locale;
+};
+
+// Runs the refresh. Catches nothing: a failure throws KuError at its step and the
+// later cells keep their text.
+void refval(const RefvalInputs& in, ReferenceLookups& lookups, const LookupValues& values,
+            ReferenceCells& cells);
+
+// Reads a number as the locale writes it (blanks around, sign, separator,
+// exponent); throws 13 for text that is not a number, 6 beyond the double range.
+double parseNumber(const std::string& text, const NumberLocale& loc);
+
+}  // namespace ku
