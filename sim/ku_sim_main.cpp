@@ -1,1 +1,186 @@
-int main() { return 0; }
+// ku-sim: runs a simulated KU unit on a pseudo-terminal until SIGINT or SIGTERM.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "simulator.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: ku-sim [options]\n"
+    "\n"
+    "Runs a simulated Tolvek KU unit on a pseudo-terminal. Prints the device path\n"
+    "on the first line of standard output (and, with --link, the link path on the\n"
+    "second), then serves the line until SIGINT or SIGTERM.\n"
+    "\n"
+    "The unit answers \"x\" with its 38-byte configuration record, takes \" \" and \"q\"\n"
+    "without an answer, applies uploads (a command byte followed by the value bytes\n"
+    "of its slot; a value byte that does not follow within 30 ms is given up), counts\n"
+    "\"!\" and logs every byte it receives.\n"
+    "\n"
+    "Options:\n"
+    "  --link PATH            make a symbolic link PATH to the device (replacing any\n"
+    "                         file there); removed again on exit\n"
+    "  --channel N            the unit's raw channel value, slot 0, 0..255 (the\n"
+    "                         utility shows it as N+1); default 0\n"
+    "  --pulse-integral N     the Tx pulse integral, slot 30, 0..65535; default 210\n"
+    "  --silent               never answer\n"
+    "  --short N              answer \"x\" with only the first N characters of the record\n"
+    "  --high-byte SLOT       send the pair of SLOT (4, 5, 27, 28, 29 or 30) with a\n"
+    "                         high byte of 128 or more\n"
+    "  --noise-request        answer \" \" and \"q\" with a few bytes of noise\n"
+    "  --noise-after N        send N bytes of noise after the record\n"
+    "  --hang-up-after N      close the line after N received bytes\n"
+    "  --flood N              answer \"x\" with N bytes of noise instead of the record\n"
+    "  --log FILE             on exit, write every received byte to FILE\n"
+    "  --help                 show this text and exit\n"
+    "\n"
+    "Log format: one line per received byte, in order of arrival:\n"
+    "  <microseconds since the first byte>TAB<two upper-case hex digits>TAB<character>\n"
+    "where <character> is the byte itself when it is printable ASCII (0x20..0x7E)\n"
+    "and '.' otherwise. Example: \"20417\\t78\\tx\".\n"
+    "\n"
+    "Exit status: 0 after a signal; 1 when the line or the log cannot be made;\n"
+    "2 for a bad command line.\n";
+
+int usageError(const std::string& message) {
+  std::cerr << "ku-sim: " << message << "\nTry 'ku-sim --help'.\n";
+  return 2;
+}
+
+// A whole decimal number in [lo, hi], or false.
+bool parseNumber(const char* text, long lo, long hi, long& out) {
+  if (text == nullptr || *text == '\0') return false;
+  errno = 0;
+  char* end = nullptr;
+  long v = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+bool writeLog(const std::string& file, const std::vector<ku::sim::LoggedByte>& log) {
+  std::ofstream f(file, std::ios::binary | std::ios::trunc);
+  if (!f) return false;
+  static const char* hex = "0123456789ABCDEF";
+  const std::int64_t first = log.empty() ? 0 : log.front().micros;
+  for (const auto& b : log) {
+    char c = (b.byte >= 0x20 && b.byte <= 0x7E) ? static_cast<char>(b.byte) : '.';
+    f << (b.micros - first) << '\t' << hex[b.byte >> 4] << hex[b.byte & 15] << '\t' << c << '\n';
+  }
+  f.flush();
+  return static_cast<bool>(f);
+}
+
+// Removes the link only while it still points at our device.
+void removeLink(const std::string& link, const std::string& device) {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+  if (n < 0) return;
+  buf[n] = '\0';
+  if (device == buf) ::unlink(link.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string linkPath, logPath;
+  ku::sim::Faults faults;
+  long channel = -1, pulseIntegral = -1;
+
+  for (int i = 1; i < argc; ++i) {
+    std::string opt = argv[i];
+    const char* arg = i + 1 < argc ? argv[i + 1] : nullptr;
+    long n = 0;
+    auto number = [&](long lo, long hi) {
+      if (!parseNumber(arg, lo, hi, n)) return false;
+      ++i;
+      return true;
+    };
+    if (opt == "--help" || opt == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else if (opt == "--link" || opt == "--log") {
+      if (arg == nullptr || *arg == '\0') return usageError(opt + " needs a path");
+      (opt == "--link" ? linkPath : logPath) = arg;
+      ++i;
+    } else if (opt == "--channel") {
+      if (!number(0, 255)) return usageError("--channel needs a number 0..255");
+      channel = n;
+    } else if (opt == "--pulse-integral") {
+      if (!number(0, 65535)) return usageError("--pulse-integral needs a number 0..65535");
+      pulseIntegral = n;
+    } else if (opt == "--silent") {
+      faults.silent = true;
+    } else if (opt == "--short") {
+      if (!number(0, 38)) return usageError("--short needs a number 0..38");
+      faults.shortRecord = static_cast<int>(n);
+    } else if (opt == "--high-byte") {
+      if (!number(4, 30) || !(n == 4 || n == 5 || n >= 27)) {
+        return usageError("--high-byte needs one of the slots 4, 5, 27, 28, 29, 30");
+      }
+      faults.highBytePair = static_cast<int>(n);
+    } else if (opt == "--noise-request") {
+      faults.noiseOnRequest = true;
+    } else if (opt == "--noise-after") {
+      if (!number(0, 1000000)) return usageError("--noise-after needs a number 0..1000000");
+      faults.noiseAfterRecord = static_cast<int>(n);
+    } else if (opt == "--hang-up-after") {
+      if (!number(0, LONG_MAX)) return usageError("--hang-up-after needs a number of bytes");
+      faults.hangUpAfter = n;
+    } else if (opt == "--flood") {
+      if (!number(1, LONG_MAX)) return usageError("--flood needs a positive number of bytes");
+      faults.floodBytes = n;
+    } else {
+      return usageError("unknown option '" + opt + "'");
+    }
+  }
+
+  // Block the stop signals before the serving thread exists, so only sigwait sees them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  ku::sim::Simulator sim;
+  if (channel >= 0) sim.setSlotValue(0, static_cast<std::int32_t>(channel));
+  if (pulseIntegral >= 0) sim.setSlotValue(30, static_cast<std::int32_t>(pulseIntegral));
+  sim.setFaults(faults);
+  try {
+    sim.start();
+    if (!linkPath.empty()) sim.makeLink(linkPath);
+  } catch (const std::exception& e) {
+    std::cerr << "ku-sim: " << e.what() << "\n";
+    return 1;
+  }
+  const std::string device = sim.devicePath();
+  std::cout << device << "\n";
+  if (!linkPath.empty()) std::cout << linkPath << "\n";
+  std::cout.flush();
+
+  int sig = 0;
+  while (sigwait(&stopSignals, &sig) != 0) {
+  }
+
+  sim.stop();
+  if (!linkPath.empty()) removeLink(linkPath, device);
+  if (!logPath.empty() && !writeLog(logPath, sim.log())) {
+    std::cerr << "ku-sim: cannot write the log to " << logPath << ": " << std::strerror(errno)
+              << "\n";
+    return 1;
+  }
+  return 0;
+}

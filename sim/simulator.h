@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -16,13 +17,14 @@ namespace ku::sim {
 
 // Fault modes, switchable while the unit runs.
 struct Faults {
-  bool silent = false;            // never answers
-  int shortRecord = -1;           // >= 0: answer "x" with only the first N characters
-  int highBytePair = -1;          // >= 0: slot (4, 5, 27..30) whose pair is sent with a high byte >= 128
-  bool noiseOnRequest = false;    // answer " " and "q" with noise
-  int noiseAfterRecord = 0;       // bytes of noise sent after the record
-  long hangUpAfter = -1;          // >= 0: close the line after N received bytes
-  long floodBytes = 0;            // > 0: answer "x" with this many bytes of noise instead of a record
+  bool silent = false;    // never answers
+  int shortRecord = -1;   // >= 0: answer "x" with only the first N characters
+  int highBytePair = -1;  // >= 0: slot (4, 5, 27..30) whose pair is sent with a high byte >= 128
+  bool noiseOnRequest = false;  // answer " " and "q" with noise
+  int noiseAfterRecord = 0;     // bytes of noise sent after the record
+  long hangUpAfter = -1;        // >= 0: close the line after N received bytes (counted
+                                // from the setFaults call that set it)
+  long floodBytes = 0;          // > 0: answer "x" with this many bytes of noise instead of a record
 };
 
 struct LoggedByte {
@@ -41,6 +43,7 @@ class Simulator {
   void start();
   // Stops serving and closes the pseudo-terminal (the program's end sees a hang-up).
   void stop();
+  // True from start() until stop(), or until the hang-up fault has closed the line.
   bool running() const;
 
   // The pseudo-terminal's device path (the end the program opens).
@@ -59,6 +62,10 @@ class Simulator {
 
   std::vector<LoggedByte> log() const;
   void clearLog();
+  // Waits until the log holds at least count bytes, or timeoutMs passes. A byte is
+  // in the log only once the unit has acted on it (slot set, answer queued), so a
+  // true result means those bytes are fully processed.
+  bool waitForLogSize(std::size_t count, int timeoutMs) const;
   // How many "!" close bytes arrived.
   int closeCount() const;
 
