@@ -1,0 +1,300 @@
+#include "cli/kuctl.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <sstream>
+
+#include "app/form1_core.h"
+#include "model/errors.h"
+
+namespace ku::cli {
+namespace {
+
+// A serial port whose number comes from --port instead of comms.ini.
+class PortNumberOverride : public SerialPort {
+ public:
+  PortNumberOverride(std::unique_ptr<SerialPort> inner, std::int16_t number)
+      : inner_(std::move(inner)), number_(number) {}
+  void setCommPort(std::int16_t) override { inner_->setCommPort(number_); }
+  void setHandshaking(std::int32_t m) override { inner_->setHandshaking(m); }
+  void setInputLen(std::int16_t n) override { inner_->setInputLen(n); }
+  void setRThreshold(std::int16_t n) override { inner_->setRThreshold(n); }
+  void setRTSEnable(bool on) override { inner_->setRTSEnable(on); }
+  void setSettings(const std::string& s) override { inner_->setSettings(s); }
+  void setSThreshold(std::int16_t n) override { inner_->setSThreshold(n); }
+  bool portOpen() const override { return inner_->portOpen(); }
+  void setPortOpen(bool open) override { inner_->setPortOpen(open); }
+  void output(const std::string& bytes) override { inner_->output(bytes); }
+  std::string input() override { return inner_->input(); }
+
+ private:
+  std::unique_ptr<SerialPort> inner_;
+  std::int16_t number_;
+};
+
+// The message box of the command line: each message on standard error, kept so
+// that the exit status can tell which one came.
+class StderrNotifier : public Notifier {
+ public:
+  explicit StderrNotifier(std::ostream& err) : err_(err) {}
+  void show(const std::string& text) override {
+    err_ << "kuctl: " << text << "\n";
+    err_.flush();
+    messages.push_back(text);
+  }
+  std::vector<std::string> messages;
+
+ private:
+  std::ostream& err_;
+};
+
+int statusForMessage(const std::string& text) {
+  if (text == kInvalidPortText) return kExitInvalidPort;
+  if (text == kShortReplyText) return kExitShortReply;
+  if (text == kValueLimitText) return kExitValueLimit;
+  return kExitOtherMessage;
+}
+
+struct Options {
+  std::string command;
+  std::vector<std::pair<int, std::string>> entries;  // slot, text as typed
+  std::optional<std::int16_t> port;
+  std::string pulseWidth = "0";
+  bool json = false;
+  bool help = false;
+};
+
+bool parseWholeNumber(const std::string& s, long& v) {
+  if (s.empty() || s.size() > 9) return false;
+  v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  return true;
+}
+
+// Returns an error text, or empty when the command line is sound.
+std::string parseArgs(const std::vector<std::string>& args, Options& o) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](const char* name) -> std::optional<std::string> {
+      if (i + 1 >= args.size()) return std::nullopt;
+      (void)name;
+      return args[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--json") {
+      o.json = true;
+    } else if (a == "--port") {
+      auto v = value("--port");
+      long n = 0;
+      if (!v || !parseWholeNumber(*v, n) || n < 1 || n > 32767)
+        return "--port takes a port number from 1 to 32767";
+      o.port = static_cast<std::int16_t>(n);
+    } else if (a == "--pulse-width") {
+      auto v = value("--pulse-width");
+      if (!v) return "--pulse-width takes the text of the pulse-width box";
+      o.pulseWidth = *v;
+    } else if (!a.empty() && a[0] == '-' && a.size() > 1 && !(a[1] >= '0' && a[1] <= '9')) {
+      return "unknown option " + a;
+    } else if (o.command.empty()) {
+      if (a != "read" && a != "defaults" && a != "update") return "unknown command " + a;
+      o.command = a;
+    } else if (o.command == "update") {
+      const auto eq = a.find('=');
+      long slot = -1;
+      if (eq == std::string::npos || !parseWholeNumber(a.substr(0, eq), slot) || slot > 31)
+        return "an entry is SLOT=VALUE with a slot from 0 to 31: " + a;
+      o.entries.emplace_back(static_cast<int>(slot), a.substr(eq + 1));
+    } else {
+      return "'" + o.command + "' takes no entries: " + a;
+    }
+  }
+  if (!o.help && o.command.empty()) return "no command given (read, defaults or update)";
+  if (o.command == "update" && o.entries.empty()) return "update needs at least one SLOT=VALUE";
+  return {};
+}
+
+std::string padRight(const std::string& s, std::size_t w) {
+  return s.size() >= w ? s : s + std::string(w - s.size(), ' ');
+}
+
+void printTable(const MemoryForm1View& v, std::ostream& out) {
+  out << padRight("slot", 5) << padRight("name", 22) << padRight("current", 9)
+      << padRight("reference", 12) << padRight("unit", 10) << padRight("description", 14)
+      << padRight("value", 10) << "unit\n";
+  for (int r = 0; r <= 32; ++r) {
+    const bool slotRow = r < 32;
+    out << padRight(slotRow ? std::to_string(r) : "-", 5)
+        << padRight(slotRow ? slotInfo(r).rowLabel : "E/S Min Pulse width", 22)
+        << padRight(v.label37[r], 9) << padRight(v.label38[r], 12) << padRight(v.label39[r], 10)
+        << padRight(slotRow ? v.label40[r] : "", 14) << padRight(slotRow ? v.label41[r] : "", 10)
+        << (slotRow ? v.label42[r] : "") << "\n";
+  }
+}
+
+QString q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+void printJson(const MemoryForm1View& v, const Form1Core& core, const StderrNotifier& n,
+               const std::string& pulseWidth, std::ostream& out) {
+  QJsonArray rows;
+  for (int r = 0; r <= 32; ++r) {
+    QJsonObject row;
+    const bool slotRow = r < 32;
+    if (slotRow) {
+      row["slot"] = r;
+      row["name"] = q(slotInfo(r).rowLabel);
+      const SlotValue& sv = core.slotValues()[r];
+      row["value"] = sv ? QJsonValue(*sv) : QJsonValue();
+    } else {
+      row["slot"] = QJsonValue();
+      row["name"] = "E/S Min Pulse width";
+      row["value"] = q(pulseWidth);
+    }
+    row["current"] = q(v.label37[r]);
+    row["reference"] = q(v.label38[r]);
+    row["referenceUnit"] = q(v.label39[r]);
+    row["description"] = q(slotRow ? v.label40[r] : "");
+    row["descriptionValue"] = q(slotRow ? v.label41[r] : "");
+    row["descriptionUnit"] = q(slotRow ? v.label42[r] : "");
+    rows.append(row);
+  }
+  QJsonArray messages;
+  for (const auto& m : n.messages) messages.append(q(m));
+  QJsonObject doc;
+  doc["rows"] = rows;
+  doc["messages"] = messages;
+  doc["referenceError"] =
+      core.lastRefreshError().empty() ? QJsonValue() : QJsonValue(q(core.lastRefreshError()));
+  out << QJsonDocument(doc).toJson(QJsonDocument::Indented).toStdString();
+}
+
+}  // namespace
+
+std::string helpText() {
+  return R"(Usage: kuctl [OPTIONS] COMMAND [SLOT=VALUE ...]
+
+Talks to a KU unit over the serial port named in comms.ini beside the program,
+exactly as the KU utility's main window does, and prints what the window shows.
+
+Commands:
+  read                 read the unit's set-up back and show it
+  defaults             upload the built-in default set-up (the unit keeps its
+                       channel), then read it back and show it
+  update SLOT=VALUE... read the set-up back, lay each entry over it, upload the
+                       whole set-up, then read it back and show it. Each value is
+                       checked the way the entry boxes check typing: 0..255, or
+                       0..32000 for slots 4, 5, 27, 28, 29; a number is rounded
+                       to a whole number (halves to even); slots 0, 30 and 31
+                       take no entry. A rejected entry stops kuctl before any
+                       byte is sent.
+
+Options:
+  --port N             use port number N instead of the one in comms.ini
+  --pulse-width T      the text of the pulse-width box, in ms (default "0")
+  --json               print the rows as JSON instead of a table
+  --help               show this text
+
+Every run ends as closing the window does: the close byte "!" is sent and the
+port is closed. Port number N opens <program folder>/comN when that exists,
+else /dev/ttyS<N-1>.
+
+Messages of the unit link go to standard error, as the window's message boxes
+would show them. Exit status:
+  0  success, no message
+  2  bad command line or a rejected entry (nothing was sent)
+  3  "Invalid Com Port..." (missing comms.ini or wrong port number)
+  4  the port could not be opened (held by another program, no rights)
+  5  "Couldnot get Any or Full string from KU..." (silent unit or short record)
+  6  "There is error in values limit ..." (a value out of range was not sent)
+  7  any other message
+A failed reference refresh (for instance a missing TKUUtil.mdb) is reported on
+standard error as a note and leaves the exit status alone.
+)";
+}
+
+int run(const std::vector<std::string>& args, Environment& env, std::ostream& out,
+        std::ostream& err) {
+  Options o;
+  const std::string usageError = parseArgs(args, o);
+  if (o.help) {
+    out << helpText();
+    return kExitOk;
+  }
+  if (!usageError.empty()) {
+    err << "kuctl: " << usageError << "\n(kuctl --help shows the usage)\n";
+    return kExitUsage;
+  }
+
+  Module1 m;
+  startUp(m, env.programDir);
+
+  // Every entry is checked before the port is touched.
+  std::vector<std::pair<int, std::string>> accepted;
+  for (const auto& [slot, text] : o.entries) {
+    if (!isEnterable(slot)) {
+      err << "kuctl: slot " << slot << " (" << slotInfo(slot).rowLabel
+          << ") takes no entry; nothing was sent\n";
+      return kExitUsage;
+    }
+    const auto v = acceptedEntry(slot, text, m.locale);
+    if (!v) {
+      err << "kuctl: " << kEnterValidNumberText << ": slot " << slot << " ("
+          << slotInfo(slot).rowLabel << ") takes 0 to " << entryLimit(slot) << ", not '" << text
+          << "'; nothing was sent\n";
+      return kExitUsage;
+    }
+    accepted.emplace_back(slot, text);
+  }
+
+  std::unique_ptr<SerialPort> port = env.makePort(env.programDir);
+  if (o.port) port = std::make_unique<PortNumberOverride>(std::move(port), *o.port);
+
+  MemoryForm1View view;
+  view.text2 = o.pulseWidth;
+  StderrNotifier notifier(err);
+  Form1Core core(m, view, notifier, *env.sleeper, std::move(port), *env.opener);
+  view.attach(&core);
+  if (view.text2.empty()) core.Text2_Change();
+
+  const LoadResult load = core.Form_Load();
+  int status = kExitOk;
+  if (load.outcome == LoadOutcome::Unlinked) {
+    err << "kuctl: the port could not be opened (error " << load.lastCode << ": " << load.lastText
+        << "); nothing was sent\n";
+    status = kExitPortUnavailable;
+  } else if (load.outcome == LoadOutcome::Linked) {
+    if (o.command == "defaults") {
+      core.Command3_Click();
+    } else if (o.command == "update") {
+      for (const auto& [slot, text] : accepted) view.setEntryText(slot, text);
+      core.Command1_Click();
+    }
+  }
+
+  if (o.json) {
+    printJson(view, core, notifier, view.text2, out);
+  } else {
+    printTable(view, out);
+  }
+  if (!core.lastRefreshError().empty()) {
+    err << "kuctl: note: reference values incomplete: " << core.lastRefreshError() << "\n";
+  }
+  core.Form_Unload();
+
+  if (status == kExitOk && !notifier.messages.empty())
+    status = statusForMessage(notifier.messages.front());
+  return status;
+}
+
+}  // namespace ku::cli

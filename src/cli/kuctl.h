@@ -1,0 +1,44 @@
+// kuctl: the command-line companion. It runs the main window's own steps (load,
+// read-back, uploads, entry checking, reference refresh, close) on an in-memory
+// window and prints what the window would show.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/serial_port.h"
+#include "link/sleeper.h"
+#include "reference/reference_database.h"
+
+namespace ku::cli {
+
+// Exit statuses; --help documents them.
+enum ExitStatus : int {
+  kExitOk = 0,
+  kExitUsage = 2,            // bad command line or a rejected entry; nothing was sent
+  kExitInvalidPort = 3,      // the invalid-port message
+  kExitPortUnavailable = 4,  // the port could not be opened (held elsewhere, no rights, ...)
+  kExitShortReply = 5,       // the short-reply message
+  kExitValueLimit = 6,       // the value-limit message
+  kExitOtherMessage = 7,     // any other message of the system
+};
+
+// What kuctl runs on; tests swap in fakes.
+struct Environment {
+  std::string programDir;  // where comms.ini and TKUUtil.mdb are
+  std::function<std::unique_ptr<SerialPort>(const std::string& programDir)> makePort;
+  Sleeper* sleeper = nullptr;
+  ReferenceDatabaseOpener* opener = nullptr;
+};
+
+// Runs one command line (args without the program name). Output to out, the
+// system's messages and errors to err. Returns the exit status.
+int run(const std::vector<std::string>& args, Environment& env, std::ostream& out,
+        std::ostream& err);
+
+std::string helpText();
+
+}  // namespace ku::cli

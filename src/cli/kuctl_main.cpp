@@ -1,0 +1,21 @@
+// kuctl: the KU utility's command-line companion.
+#include <QCoreApplication>
+#include <iostream>
+
+#include "cli/kuctl.h"
+#include "link/qt_serial_port.h"
+#include "reference/reference_database.h"
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  std::vector<std::string> args(argv + 1, argv + argc);
+
+  ku::RealSleeper sleeper;
+  auto opener = ku::makeMdbOpener();
+  ku::cli::Environment env;
+  env.programDir = QCoreApplication::applicationDirPath().toStdString();
+  env.makePort = [](const std::string& dir) { return std::make_unique<ku::QtSerialPort>(dir); };
+  env.sleeper = &sleeper;
+  env.opener = opener.get();
+  return ku::cli::run(args, env, std::cout, std::cerr);
+}

@@ -1,0 +1,3 @@
+ku_add_test(test_kuctl SOURCES test_kuctl.cpp LIBS ku_cli)
+ku_add_test(test_e2e_kuctl SOURCES test_e2e_kuctl.cpp LIBS ku_cli ku_sim Qt6::SerialPort LABELS e2e)
+add_dependencies(test_e2e_kuctl kuctl)

@@ -1,0 +1,205 @@
+// kuctl against the simulated unit on a pseudo-terminal: the bytes on the line,
+// their order and spacing, what is printed and the exit status.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <chrono>
+#include <thread>
+
+#include "model/slot_table.h"
+#include "simulator.h"
+
+namespace ku {
+namespace {
+
+using sim::LoggedByte;
+using sim::Simulator;
+
+struct Run {
+  int status;
+  std::string out, err;
+};
+
+class KuctlOnSim : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    // The program's folder: kuctl, its reference database, comms.ini and com1.
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KU_BIN_DIR "/kuctl"), dir.filePath("kuctl")));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KU_BIN_DIR "/TKUUtil.mdb"), dir.filePath("TKUUtil.mdb")));
+    QFile ini(dir.filePath("comms.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("\"Port\",1\r\n");
+    ini.close();
+    unit.start();
+    unit.makeLink(dir.filePath("com1").toStdString());
+  }
+  void TearDown() override { unit.stop(); }
+
+  Run kuctl(const QStringList& args) {
+    QProcess p;
+    p.start(dir.filePath("kuctl"), args);
+    EXPECT_TRUE(p.waitForFinished(60000));
+    // Let the unit's thread take in the last bytes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return {p.exitCode(), p.readAllStandardOutput().toStdString(),
+            p.readAllStandardError().toStdString()};
+  }
+
+  std::string bytes() const {
+    std::string s;
+    for (const LoggedByte& b : unit.log()) s += static_cast<char>(b.byte);
+    return s;
+  }
+
+  QTemporaryDir dir;
+  Simulator unit;
+};
+
+// The pause that must separate byte i from byte i+1 of a default upload pass, in ms.
+std::vector<int> uploadPauses() {
+  std::vector<int> p;
+  for (int s = 0; s < kSlotCount; ++s) {
+    if (s >= kValueSlots) {
+      p.push_back(50);
+    } else if (isWideSlot(s)) {
+      p.insert(p.end(), {20, 0, 20});
+    } else {
+      p.insert(p.end(), {20, 20});
+    }
+  }
+  return p;
+}
+
+// Receiver-side timestamps carry the scheduling jitter of two processes; a gap
+// may look up to this much shorter than the pause that the sender kept.
+constexpr std::int64_t kJitterMicros = 3000;
+
+TEST_F(KuctlOnSim, DefaultsSendsTheDefaultTableBetweenTwoReadBacksAndReadShowsIt) {
+  unit.setSlotValue(0, 2);      // channel 3
+  unit.setSlotValue(4, 1000);   // not the default
+  unit.setSlotValue(12, 7);
+  const Run r = kuctl({"defaults"});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  const std::vector<LoggedByte> log = unit.log();
+  const std::string expectedUpload = std::string(
+      "r\x02t\x00v\x00@\x02"
+      "A\x03\x1F"
+      "B\x02\x66"
+      "C\x0A"
+      "D\x0E"
+      "E\xCD"
+      "F\x12"
+      "G\x13"
+      "H\x0E"
+      "P\x3F"
+      "Q\x18"
+      "R\x5F"
+      "S\x3B"
+      "T\x30"
+      "U\x3E"
+      "`\x00"
+      "a\x24"
+      "b\x40"
+      "c\x00"
+      "d\x64"
+      "e\x64"
+      "f\x00"
+      "g\x64"
+      "h\x64"
+      "'\x01\x0B"
+      "(\x01\x0B"
+      ")\x00\x00"
+      "O_\x0Bp",
+      69);
+  ASSERT_EQ(bytes(), " qx" + expectedUpload + " qx!");
+
+  // Every gap at least its pause: 1 s after each request byte, the upload's own.
+  std::vector<int> pauses = {1000, 1000, 1000};
+  const auto up = uploadPauses();
+  pauses.insert(pauses.end(), up.begin(), up.end());
+  pauses.insert(pauses.end(), {1000, 1000, 1000});
+  ASSERT_EQ(pauses.size() + 1, log.size());
+  for (std::size_t i = 0; i + 1 < log.size(); ++i) {
+    const std::int64_t gap = log[i + 1].micros - log[i].micros;
+    EXPECT_GE(gap + kJitterMicros, pauses[i] * 1000LL) << "after byte " << i;
+    EXPECT_LT(gap, pauses[i] * 1000LL + 500000) << "after byte " << i;  // generous
+  }
+
+  EXPECT_EQ(unit.slotValues()[4], 799);
+  EXPECT_EQ(unit.slotValues()[0], 2);
+  unit.clearLog();
+  const Run read = kuctl({"read"});
+  ASSERT_EQ(read.status, 0) << read.err;
+  EXPECT_EQ(bytes(), " qx!");
+  EXPECT_NE(read.out.find("Test Frequency        799      50"), std::string::npos) << read.out;
+  EXPECT_NE(read.out.find("Channel No.(1-4)      3"), std::string::npos) << read.out;
+}
+
+TEST_F(KuctlOnSim, UpdateStoresTheEntriesInTheUnit) {
+  const Run r = kuctl({"--json", "update", "4=32000", "8=255"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(unit.slotValues()[4], 32000);
+  EXPECT_EQ(unit.slotValues()[8], 255);
+  EXPECT_NE(r.out.find("\"current\": \"32000\""), std::string::npos) << r.out;
+  const std::string sent = bytes();
+  ASSERT_EQ(sent.size(), 3u + 69u + 3u + 1u);
+  EXPECT_NE(sent.find(std::string("A\x7D\x00", 3)), std::string::npos);
+  EXPECT_NE(sent.find(std::string("E\xFF", 2)), std::string::npos);
+}
+
+TEST_F(KuctlOnSim, SilentUnitAndShortRecordGiveTheShortReplyMessage) {
+  sim::Faults f;
+  f.silent = true;
+  unit.setFaults(f);
+  Run r = kuctl({"read"});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_NE(r.err.find("Couldnot get Any or Full string from KU,please verify connection"),
+            std::string::npos);
+  EXPECT_EQ(bytes(), " qx!");
+
+  f.silent = false;
+  f.shortRecord = 20;
+  unit.setFaults(f);
+  unit.clearLog();
+  r = kuctl({"read"});
+  EXPECT_EQ(r.status, 5);
+  // Slots 0..15 come from the 20 characters; the others stay empty.
+  EXPECT_NE(r.out.find("PHI-2 Clock           95"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Ref Clock                "), std::string::npos) << r.out;
+}
+
+TEST_F(KuctlOnSim, InvalidPortAndHeldPortSendNothing) {
+  QFile::remove(dir.filePath("comms.ini"));
+  Run r = kuctl({"read"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("Invalid Com Port.Either missing comms.ini file or wrong port number,"
+                       "Please read Helpfile "),
+            std::string::npos);
+  EXPECT_EQ(bytes(), "");
+
+  r = kuctl({"--port", "7", "read"});  // no com7 here and no such serial device
+  EXPECT_EQ(r.status, 3) << r.err;
+
+  // Another program holds the port.
+  QSerialPort holder(dir.filePath("com1"));
+  ASSERT_TRUE(holder.open(QIODevice::ReadWrite)) << holder.errorString().toStdString();
+  r = kuctl({"--port", "1", "update", "8=1"});
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_NE(r.err.find("could not be opened"), std::string::npos) << r.err;
+  EXPECT_EQ(bytes(), "");
+}
+
+TEST_F(KuctlOnSim, RejectedEntrySendsNothing) {
+  const Run r = kuctl({"update", "8=300"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Enter Valid number"), std::string::npos);
+  EXPECT_EQ(bytes(), "");
+}
+
+}  // namespace
+}  // namespace ku

@@ -1,0 +1,209 @@
+// kuctl's command line and outcomes, on the fake port: what is sent, what is
+// printed, and the exit status for each of the system's messages.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <sstream>
+
+#include "cli/kuctl.h"
+#include "fakes.h"
+#include "model/slot_table.h"
+
+namespace ku {
+namespace {
+
+using cli::Environment;
+using test::FakeSerialPort;
+using test::FakeSleeper;
+
+// Hands kuctl a port that forwards to a fake the test keeps.
+class ForwardingPort : public SerialPort {
+ public:
+  explicit ForwardingPort(FakeSerialPort& f) : f_(f) {}
+  void setCommPort(std::int16_t n) override { f_.setCommPort(n); }
+  void setHandshaking(std::int32_t m) override { f_.setHandshaking(m); }
+  void setInputLen(std::int16_t n) override { f_.setInputLen(n); }
+  void setRThreshold(std::int16_t n) override { f_.setRThreshold(n); }
+  void setRTSEnable(bool on) override { f_.setRTSEnable(on); }
+  void setSettings(const std::string& s) override { f_.setSettings(s); }
+  void setSThreshold(std::int16_t n) override { f_.setSThreshold(n); }
+  bool portOpen() const override { return f_.portOpen(); }
+  void setPortOpen(bool o) override { f_.setPortOpen(o); }
+  void output(const std::string& b) override { f_.output(b); }
+  std::string input() override { return f_.input(); }
+
+ private:
+  FakeSerialPort& f_;
+};
+
+std::string defaultRecord() {
+  Tables t;
+  fillTables(t);
+  std::string r;
+  for (int s = 0; s < 30; ++s) {
+    const int v = t.DefaultValues[s];
+    if (isWideSlot(s)) r += static_cast<char>(v >> 8);
+    r += static_cast<char>(v & 0xFF);
+  }
+  r += static_cast<char>(210);  // slot 30, low byte first
+  r += static_cast<char>(0);
+  r += static_cast<char>(0);  // slot 31
+  return r;
+}
+
+struct Run {
+  int status;
+  std::string out, err;
+};
+
+class KuctlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    QFile::copy(QStringLiteral(KU_BIN_DIR "/TKUUtil.mdb"), dir.filePath("TKUUtil.mdb"));
+    writeCommsIni("Port,1\n");
+    // A unit that answers "x" with its record.
+    port.onByte = [this](unsigned char c) {
+      if (c == 'x') port.replies.push_back(record);
+      if (c == 'q') port.replies.push_back("noise before the record");
+    };
+    opener = makeMdbOpener();
+    env.programDir = dir.path().toStdString();
+    env.makePort = [this](const std::string&) { return std::make_unique<ForwardingPort>(port); };
+    env.sleeper = &sleeper;
+    env.opener = opener.get();
+  }
+  void writeCommsIni(const std::string& text) {
+    QFile f(dir.filePath("comms.ini"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text.data(), static_cast<qint64>(text.size()));
+  }
+  Run run(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    const int status = cli::run(args, env, out, err);
+    return {status, out.str(), err.str()};
+  }
+
+  QTemporaryDir dir;
+  FakeSerialPort port;
+  FakeSleeper sleeper;
+  std::unique_ptr<ReferenceDatabaseOpener> opener;
+  Environment env;
+  std::string record = defaultRecord();
+};
+
+TEST_F(KuctlTest, ReadPrintsEveryRowWithReferenceColumnsAndSendsTheCloseByte) {
+  record[0] = 2;  // channel 2 shows as 3
+  const Run r = run({"read"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(port.written, " qx!");
+  EXPECT_FALSE(port.open);
+  EXPECT_NE(r.out.find("Channel No.(1-4)      3"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Test Frequency        799      50"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("IF Frequency  15.041"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("RFCONT Byte           2        HF          OFF"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("E/S Min Pulse width   N/A"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(KuctlTest, JsonCarriesTheSameCells) {
+  const Run r = run({"--json", "--pulse-width", "1", "read"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"descriptionValue\": \"7.56\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"name\": \"Tx Pulse Integral\""), std::string::npos);
+  EXPECT_NE(r.out.find("\"reference\": \"210\""), std::string::npos);
+}
+
+TEST_F(KuctlTest, UpdateLaysEntriesOverTheReadBackAndUploadsThemAll) {
+  const Run r = run({"update", "4=32000", "8=255", "3=2.5"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // " qx", 69 upload bytes, " qx", "!".
+  ASSERT_EQ(port.written.size(), 3u + 69u + 3u + 1u);
+  const std::string upload = port.written.substr(3, 69);
+  EXPECT_EQ(upload.substr(0, 2), std::string("r\x00", 2));
+  EXPECT_EQ(upload.substr(6, 2), std::string("@\x02", 2));  // 2.5 rounds to 2
+  EXPECT_EQ(upload.substr(8, 3), std::string("A\x7D\x00", 3));
+  EXPECT_EQ(upload.find(std::string("E\xFF", 2)), 16u);
+}
+
+TEST_F(KuctlTest, RejectedEntriesStopBeforeAnyByte) {
+  for (const char* entry : {"8=300", "4=32001", "0=1", "30=5", "5=-1", "7=abc", "9="}) {
+    port.written.clear();
+    const Run r = run({"update", entry});
+    EXPECT_EQ(r.status, cli::kExitUsage) << entry;
+    EXPECT_EQ(port.written, "") << entry;
+    EXPECT_EQ(port.openCalls, 0) << entry;
+    EXPECT_NE(r.err.find("nothing was sent"), std::string::npos) << entry << r.err;
+  }
+}
+
+TEST_F(KuctlTest, BadCommandLinesAreUsageErrors) {
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{}, {"frobnicate"}, {"update"}, {"read", "4=1"},
+        {"--port", "0", "read"}, {"--port"}, {"--bogus", "read"}, {"update", "40=1"}}) {
+    const Run r = run(args);
+    EXPECT_EQ(r.status, cli::kExitUsage);
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(port.openCalls, 0);
+  }
+  const Run help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+}
+
+TEST_F(KuctlTest, EachMessageHasItsOwnExitStatus) {
+  {  // no comms.ini: the invalid-port message, nothing sent, not even "!"
+    QFile::remove(dir.filePath("comms.ini"));
+    const Run r = run({"read"});
+    EXPECT_EQ(r.status, cli::kExitInvalidPort);
+    EXPECT_NE(r.err.find("Invalid Com Port.Either missing comms.ini file"), std::string::npos);
+    EXPECT_EQ(port.written, "");
+  }
+  {  // --port overrides the missing file
+    const Run r = run({"--port", "3", "read"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(port.commPort, 3);
+  }
+  writeCommsIni("Port,1\n");
+  {  // a short record
+    record.resize(37);
+    port.written.clear();
+    const Run r = run({"read"});
+    EXPECT_EQ(r.status, cli::kExitShortReply);
+    EXPECT_NE(r.err.find("Couldnot get Any or Full string from KU"), std::string::npos);
+    EXPECT_EQ(port.written, " qx!");
+  }
+  {  // the port held elsewhere: no message at load, but kuctl says why it stopped
+    port.failures["Open"] = 8005;
+    port.written.clear();
+    const Run r = run({"defaults"});
+    EXPECT_EQ(r.status, cli::kExitPortUnavailable);
+    EXPECT_NE(r.err.find("could not be opened"), std::string::npos);
+    EXPECT_EQ(port.written, "");
+  }
+}
+
+TEST_F(KuctlTest, DefaultsKeepTheUnitsChannel) {
+  record[0] = 3;
+  const Run r = run({"defaults"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_GE(port.written.size(), 5u);
+  EXPECT_EQ(port.written.substr(3, 2), std::string("r\x03", 2));
+}
+
+TEST_F(KuctlTest, MissingReferenceDatabaseIsANoteNotAFailure) {
+  QFile::remove(dir.filePath("TKUUtil.mdb"));
+  const Run r = run({"read"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("reference values incomplete"), std::string::npos) << r.err;
+  // Rows before the failed lookup are filled, the lookup's rows keep their texts.
+  EXPECT_NE(r.out.find("UNCAL"), std::string::npos);
+  EXPECT_NE(r.out.find("RFCONT Byte           2                    Band"), std::string::npos)
+      << r.out;
+}
+
+}  // namespace
+}  // namespace ku
