@@ -1,0 +1,122 @@
+#include "ui/frm_splash.h"
+
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+
+#include "ui/pictures.h"
+#include "ui/twips.h"
+
+namespace ku::ui {
+
+frmSplash::frmSplash(Module1& module, Form1DepsFactory depsFactory)
+    : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      module_(module),
+      depsFactory_(std::move(depsFactory)) {
+  setObjectName(QStringLiteral("frmSplash"));
+  setWindowTitle(QString());
+  setFont(defaultFont());
+  applyWindowColours(this);
+  setFixedSize(px(6585), px(4320));
+  setAttribute(Qt::WA_DeleteOnClose);
+
+  auto* frame = new QFrame(this);
+  frame->setObjectName(QStringLiteral("Frame1"));
+  frame->setFrameShape(QFrame::NoFrame);
+  frame->setGeometry(twipRect(0, 0, 7080, 4250));
+
+  auto label = [frame](const char* name, const QString& text, const QRect& rect) {
+    auto* l = new QLabel(text, frame);
+    l->setObjectName(QString::fromUtf8(name));
+    l->setTextFormat(Qt::PlainText);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    l->setGeometry(rect);
+    return l;
+  };
+  auto picture = [frame](const char* name, const QPixmap& pm, int left, int top) {
+    auto* l = new QLabel(frame);
+    l->setObjectName(QString::fromUtf8(name));
+    l->setPixmap(pm);
+    l->setGeometry(QRect(QPoint(px(left), px(top)), pm.size()));
+    return l;
+  };
+  // Sized to its text, keeping the given height.
+  auto fitWidth = [](QLabel* l) {
+    l->resize(l->fontMetrics().horizontalAdvance(l->text()), l->height());
+  };
+
+  QLabel* welcome = label("Label3", QStringLiteral("WELCOME"), twipRect(2520, 120, 2175, 375));
+  welcome->setFont(namedFont(QStringLiteral("Verdana"), 14.25));
+  welcome->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+  picture("Image1", bannerPicture(), 1200, 600);
+  picture("Image3", transducerPicture(), 360, 1560);
+  picture("Image2", markPicture(), 3360, 1560);
+
+  QLabel* utilities =
+      label("Label2", QStringLiteral("Engineering Utilities"), twipRect(3120, 2040, 1875, 210));
+  utilities->setFont(namedFont(QStringLiteral("Verdana"), 9));
+  fitWidth(utilities);
+
+  fitWidth(label("Label5", QStringLiteral("Version 1.2"), twipRect(360, 2880, 795, 195)));
+  fitWidth(label("Label4", platformText(), twipRect(360, 3120, 1500, 195)));
+
+  const QFont arial = namedFont(QStringLiteral("Arial"), 8.25);
+  label("lblNotice", QStringLiteral("For authorised service engineers only"),
+        twipRect(360, 3360, 2415, 255))
+      ->setFont(arial);
+  label("lblCompany", QStringLiteral("Tolvek Marine Systems"), twipRect(360, 3600, 2415, 255))
+      ->setFont(arial);
+  label("Label1", QStringLiteral("www.tolvek.example"), twipRect(360, 3840, 1815, 255));
+
+  auto* next = new QPushButton(QStringLiteral("------->"), frame);
+  next->setObjectName(QStringLiteral("Command1"));
+  next->setGeometry(twipRect(5280, 3720, 855, 375));
+  next->setDefault(true);
+  next->setAutoDefault(true);
+  next->setFocus(Qt::OtherFocusReason);
+  connect(next, &QPushButton::clicked, this, &frmSplash::Command1_Click);
+
+  centreOnScreen(this);
+}
+
+QString frmSplash::platformText() {
+#if defined(Q_OS_WIN)
+  const QString name = QStringLiteral("Windows");
+#elif defined(Q_OS_MACOS)
+  const QString name = QStringLiteral("macOS");
+#elif defined(Q_OS_LINUX)
+  const QString name = QStringLiteral("Linux");
+#else
+  const QString name = QSysInfo::kernelType();
+#endif
+  return QStringLiteral("Platform :    ") + name;
+}
+
+void frmSplash::Command1_Click() {
+  // This window goes away now; keep what the rest of the handler needs.
+  Module1& module = module_;
+  const Form1DepsFactory factory = depsFactory_;
+  QPointer<frmSplash> self(this);
+
+  // No window of the program is on screen while the main window loads: that
+  // must not end the program.
+  const bool quitOnLast = QGuiApplication::quitOnLastWindowClosed();
+  QGuiApplication::setQuitOnLastWindowClosed(false);
+
+  close();
+
+  auto* form = new Form1(module, factory ? factory() : Form1Deps{});
+  form->setAttribute(Qt::WA_DeleteOnClose);
+  form->load();
+  centreOnScreen(form);
+  form->show();
+
+  QGuiApplication::setQuitOnLastWindowClosed(quitOnLast);
+  if (self) emit self->mainWindowShown(form);
+}
+
+}  // namespace ku::ui

@@ -1,0 +1,21 @@
+#include "ui/message_box_notifier.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace ku::ui {
+
+void MessageBoxNotifier::show(const std::string& text) {
+  QWidget* parent = (owner_ && owner_->isVisible()) ? owner_.data() : nullptr;
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kAppTitle), QString::fromStdString(text),
+                  QMessageBox::Ok, parent);
+  box.setTextFormat(Qt::PlainText);
+  box.setWindowModality(Qt::ApplicationModal);
+  // A pause may have set the busy cursor; the box itself waits for the operator.
+  const bool busy = QApplication::overrideCursor() != nullptr;
+  if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  box.exec();
+  if (busy) QApplication::restoreOverrideCursor();
+}
+
+}  // namespace ku::ui

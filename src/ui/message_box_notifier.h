@@ -1,0 +1,21 @@
+// The operator's message box on Qt: modal, OK only, no icon, the title as caption.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "link/notifier.h"
+
+namespace ku::ui {
+
+class MessageBoxNotifier : public Notifier {
+ public:
+  // The box is centred over owner while it is on screen, else over the screen.
+  explicit MessageBoxNotifier(QWidget* owner = nullptr) : owner_(owner) {}
+  void show(const std::string& text) override;
+
+ private:
+  QPointer<QWidget> owner_;
+};
+
+}  // namespace ku::ui
