@@ -1,1 +1,473 @@
-// to be written
+// The reference database on mdbtools (libmdb and libmdbsql).
+#include <fcntl.h>
+#include <glib.h>  // before mdbtools, which includes it inside extern "C"
+#include <iconv.h>
+#include <locale.h>
+// clang-format off
+#include <mdbtools.h>
+#include <mdbsql.h>
+// clang-format on
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "model/errors.h"
+#include "reference/reference_database.h"
+
+namespace ku {
+namespace {
+
+// Engine codes with no name in the shared list.
+constexpr int kDbCannotOpen = 3051;        // the file exists but cannot be opened
+constexpr int kDbNoCurrentRecord = 3021;   // a field read past the last row
+constexpr int kDbTooFewParameters = 3061;  // a WHERE clause names an unknown column
+constexpr int kDbSyntaxError = 3075;
+
+constexpr std::size_t kHeaderLength = 0x98;  // the part of page 0 that holds the password
+
+// mdbtools reports problems on standard error, and some of its results only
+// there; while one of its calls runs, standard error goes to a scratch file that
+// is read back and never reaches the terminal.
+class QuietStderr {
+ public:
+  QuietStderr() {
+    std::fflush(stderr);
+    sink_ = ::memfd_create("ku-mdb-stderr", MFD_CLOEXEC);
+    if (sink_ < 0) sink_ = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (sink_ < 0) return;
+    saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (saved_ < 0 || ::dup2(sink_, STDERR_FILENO) < 0) {
+      if (saved_ >= 0) ::close(saved_);
+      saved_ = -1;
+    }
+  }
+  ~QuietStderr() {
+    restore();
+    if (sink_ >= 0) ::close(sink_);
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+  // What was written so far (at most a few kilobytes).
+  std::string captured() const {
+    std::fflush(stderr);
+    std::string text;
+    if (sink_ < 0) return text;
+    std::array<char, 4096> buf{};
+    const ssize_t n = ::pread(sink_, buf.data(), buf.size(), 0);
+    if (n > 0) text.assign(buf.data(), static_cast<std::size_t>(n));
+    return text;
+  }
+
+ private:
+  void restore() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+    saved_ = -1;
+  }
+  int sink_ = -1;
+  int saved_ = -1;
+};
+
+[[noreturn]] void unrecognised(const std::string& path) {
+  throw KuError(kDbUnrecognised, "Unrecognized database format '" + path + "'.");
+}
+
+// RC4 key stream applied to a buffer (encoding and decoding are the same).
+void rc4(const std::array<unsigned char, 4>& key, unsigned char* data, std::size_t length) {
+  std::array<unsigned char, 256> s{};
+  for (std::size_t i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
+  std::size_t j = 0;
+  for (std::size_t i = 0; i < 256; ++i) {
+    j = (j + s[i] + key[i % key.size()]) & 0xff;
+    std::swap(s[i], s[j]);
+  }
+  std::size_t x = 0;
+  std::size_t y = 0;
+  for (std::size_t n = 0; n < length; ++n) {
+    x = (x + 1) & 0xff;
+    y = (y + s[x]) & 0xff;
+    std::swap(s[x], s[y]);
+    data[n] ^= s[(s[x] + s[y]) & 0xff];
+  }
+}
+
+// The facts of the file header that matter before the engine reads the file.
+struct Header {
+  bool jet3 = false;
+  std::u16string password;  // empty when the file has none
+};
+
+// Checks that the file is a Jet database of whole pages and reads its password.
+Header readHeader(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      throw KuError(kDbFileNotFound, "Could not find file: not found: " + path);
+    }
+    throw KuError(kDbCannotOpen, "Could not open file '" + path + "': " + std::strerror(errno));
+  }
+  if (!S_ISREG(st.st_mode)) unrecognised(path);
+
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw KuError(kDbCannotOpen, "Could not open file '" + path + "'.");
+  std::array<unsigned char, kHeaderLength> h{};
+  in.read(reinterpret_cast<char*>(h.data()), static_cast<std::streamsize>(h.size()));
+  if (in.gcount() != static_cast<std::streamsize>(h.size())) unrecognised(path);
+
+  static const unsigned char kMagic[] = {0x00, 0x01, 0x00, 0x00};
+  if (std::memcmp(h.data(), kMagic, sizeof kMagic) != 0) unrecognised(path);
+  const char* name = reinterpret_cast<const char*>(h.data() + 4);
+  if (std::memcmp(name, "Standard Jet DB", 16) != 0 &&
+      std::memcmp(name, "Standard ACE DB", 16) != 0) {
+    unrecognised(path);
+  }
+  const unsigned version = h[0x14];
+  if (version > 5) unrecognised(path);
+
+  Header header;
+  header.jet3 = version == 0;
+  const std::uint64_t pageSize = header.jet3 ? 2048 : 4096;
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (size < 2 * pageSize || size % pageSize != 0) unrecognised(path);
+
+  // The header from 0x18 on is masked with a fixed RC4 key stream.
+  rc4({0xc7, 0xda, 0x39, 0x6b}, h.data() + 0x18, header.jet3 ? 126 : 128);
+  if (header.jet3) {
+    for (std::size_t i = 0; i < 20 && h[0x42 + i] != 0; ++i) header.password.push_back(h[0x42 + i]);
+    return header;
+  }
+  // Jet 4: UTF-16LE, each byte also masked with the integer part of the
+  // creation date (the double at 0x72).
+  double created = 0;
+  std::memcpy(&created, h.data() + 0x72, sizeof created);
+  std::uint32_t days = 0;
+  if (std::isfinite(created) && std::fabs(created) < 9.0e18) {
+    days = static_cast<std::uint32_t>(static_cast<std::int64_t>(created));
+  }
+  const unsigned char mask[4] = {
+      static_cast<unsigned char>(days), static_cast<unsigned char>(days >> 8),
+      static_cast<unsigned char>(days >> 16), static_cast<unsigned char>(days >> 24)};
+  for (std::size_t i = 0; i < 40; i += 2) {
+    const unsigned lo = h[0x42 + i] ^ mask[i % 4];
+    const unsigned hi = h[0x43 + i] ^ mask[(i + 1) % 4];
+    const auto unit = static_cast<char16_t>(lo | (hi << 8));
+    if (unit == 0) break;
+    header.password.push_back(unit);
+  }
+  return header;
+}
+
+// UTF-8 to UTF-16, enough for a password.
+std::u16string utf16(const std::string& s) {
+  std::u16string out;
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    char32_t cp = c;
+    std::size_t n = 1;
+    if (c >= 0xf0 && i + 3 < s.size() + 0) {
+      cp = ((c & 0x07u) << 18) | ((static_cast<unsigned char>(s[i + 1]) & 0x3fu) << 12) |
+           ((static_cast<unsigned char>(s[i + 2]) & 0x3fu) << 6) |
+           (static_cast<unsigned char>(s[i + 3]) & 0x3fu);
+      n = 4;
+    } else if (c >= 0xe0 && i + 2 < s.size()) {
+      cp = ((c & 0x0fu) << 12) | ((static_cast<unsigned char>(s[i + 1]) & 0x3fu) << 6) |
+           (static_cast<unsigned char>(s[i + 2]) & 0x3fu);
+      n = 3;
+    } else if (c >= 0xc0 && i + 1 < s.size()) {
+      cp = ((c & 0x1fu) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3fu);
+      n = 2;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xd800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xdc00 + (cp & 0x3ff)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += n;
+  }
+  return out;
+}
+
+// The PWD item of a connect string such as "MS Access;PWD=MOREL".
+std::string connectPassword(const std::string& connect) {
+  std::size_t start = 0;
+  while (start <= connect.size()) {
+    std::size_t end = connect.find(';', start);
+    if (end == std::string::npos) end = connect.size();
+    const std::string item = connect.substr(start, end - start);
+    const std::size_t eq = item.find('=');
+    if (eq != std::string::npos) {
+      std::string key = item.substr(0, eq);
+      while (!key.empty() && key.front() == ' ') key.erase(key.begin());
+      while (!key.empty() && key.back() == ' ') key.pop_back();
+      if (key.size() == 3 && (key[0] == 'P' || key[0] == 'p') && (key[1] == 'W' || key[1] == 'w') &&
+          (key[2] == 'D' || key[2] == 'd')) {
+        return item.substr(eq + 1);
+      }
+    }
+    start = end + 1;
+  }
+  return {};
+}
+
+bool sameName(const char* a, const std::string& b) {
+  const std::size_t n = std::strlen(a);
+  if (n != b.size()) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool isNumericType(int type) {
+  switch (type) {
+    case MDB_BYTE:
+    case MDB_INT:
+    case MDB_LONGINT:
+    case MDB_FLOAT:
+    case MDB_DOUBLE:
+    case MDB_NUMERIC:
+    case MDB_MONEY:
+      return true;
+    default:
+      return false;
+  }
+}
+
+template <typename T>
+T readLittle(const unsigned char* p) {
+  T v{};
+  std::memcpy(&v, p, sizeof v);  // the file and the supported hosts are little-endian
+  return v;
+}
+
+// A number written by the engine as text ("2.5", "-3", possibly with a comma).
+double numberFromText(std::string s) {
+  for (char& c : s) {
+    if (c == ',') c = '.';
+  }
+  double v = 0;
+  const char* begin = s.c_str();
+  if (*begin == '+') ++begin;
+  std::from_chars(begin, s.c_str() + s.size(), v);
+  return v;
+}
+
+class MdbDatabase : public ReferenceDatabase {
+ public:
+  MdbDatabase(const std::string& path, const std::string& connect) : path_(path) {
+    const Header header = readHeader(path);
+    if (!header.password.empty() && header.password != utf16(connectPassword(connect))) {
+      throw KuError(kDbNotValidPassword, "Not a valid password.");
+    }
+    QuietStderr quiet;
+    sql_ = mdb_sql_init();
+    if (!sql_) unrecognised(path);
+    // Opened directly: mdb_sql_open would expand the name like a shell word.
+    sql_->mdb = mdb_open(path.c_str(), MDB_NOFLAGS);
+    if (!sql_->mdb) {
+      release();
+      unrecognised(path);
+    }
+  }
+  ~MdbDatabase() override { release(); }
+  MdbDatabase(const MdbDatabase&) = delete;
+  MdbDatabase& operator=(const MdbDatabase&) = delete;
+
+  void query(const std::string& text) override {
+    if (!sql_) throw KuError(kDbCannotOpen, "The database is closed.");
+    QuietStderr quiet;
+    row_.clear();
+    atEnd_ = true;
+    mdb_sql_reset(sql_);
+    if (!mdb_sql_run_query(sql_, text.c_str())) {
+      std::string message = quiet.captured() + mdb_sql_last_error(sql_);
+      message = message.substr(0, message.find('\n'));
+      mdb_sql_reset(sql_);
+      throw queryError(message, text);
+    }
+    MdbTableDef* table = sql_->cur_table;
+    if (!table) throw KuError(kDbSyntaxError, "Syntax error in query: " + text);
+    if (table->sarg_tree) checkCriteria(table->sarg_tree);
+    fetch();
+  }
+
+  bool atEnd() const override { return atEnd_; }
+
+  DbValue field(const std::string& column) const override {
+    if (atEnd_) throw KuError(kDbNoCurrentRecord, "No current record.");
+    for (const auto& [name, value] : row_) {
+      if (sameName(name.c_str(), column)) return value;
+    }
+    throw KuError(kDbItemNotFound, "Item not found in this collection: " + column);
+  }
+
+  void moveNext() override {
+    if (atEnd_) throw KuError(kDbNoCurrentRecord, "No current record.");
+    QuietStderr quiet;
+    fetch();
+  }
+
+  void close() override { release(); }
+
+ private:
+  static KuError queryError(const std::string& message, const std::string& text) {
+    if (message.find("is not a table") != std::string::npos) {
+      const std::string table = message.substr(0, message.find(" is not a table"));
+      return KuError(kDbTableNotFound,
+                     "The database engine cannot find the input table or query '" + table + "'.");
+    }
+    if (message.find("not found") != std::string::npos) {
+      return KuError(kDbItemNotFound, "Item not found in this collection (" + message + ").");
+    }
+    return KuError(kDbSyntaxError, "Syntax error in query: " + text);
+  }
+
+  // The engine compares a key column only with a value of its own kind.
+  void checkCriteria(const MdbSargNode* node) const {
+    if (!node) return;
+    if (mdb_is_relational_op(node->op)) {
+      if (!node->col) {
+        if (node->parent) {
+          throw KuError(kDbTooFewParameters, "Too few parameters. Expected 1.");
+        }
+      } else {
+        const bool textConstant = node->val_type == MDB_TEXT;
+        if (isNumericType(node->col->col_type) == textConstant) {
+          throw KuError(kDbTypeMismatch, "Data type mismatch in criteria expression.");
+        }
+      }
+    }
+    checkCriteria(node->left);
+    checkCriteria(node->right);
+  }
+
+  // Reads the next matching row into row_, or marks the end.
+  void fetch() {
+    row_.clear();
+    MdbTableDef* table = sql_->cur_table;
+    if (!table || !mdb_fetch_row(table)) {
+      atEnd_ = true;
+      return;
+    }
+    atEnd_ = false;
+    MdbHandle* mdb = sql_->mdb;
+
+    // The row is still in the page buffer: crack it again for its Null flags
+    // and raw numbers, which the bound texts do not tell apart.
+    std::vector<MdbField> fields(table->num_cols);
+    int start = 0;
+    std::size_t size = 0;
+    const unsigned pageSize = static_cast<unsigned>(mdb->fmt->pg_size);
+    if (table->cur_row == 0 ||
+        mdb_find_row(mdb, static_cast<int>(table->cur_row - 1), &start, &size) != 0) {
+      throw KuError(kDbUnrecognised, "Unrecognized database format '" + path_ + "'.");
+    }
+    start &= 0x1fff;
+    const int cracked = mdb_crack_row(table, start, size, fields.data());
+    if (cracked < 0)
+      throw KuError(kDbUnrecognised, "Unrecognized database format '" + path_ + "'.");
+
+    for (unsigned i = 0; i < sql_->num_columns; ++i) {
+      const auto* sqlColumn = static_cast<MdbSQLColumn*>(g_ptr_array_index(sql_->columns, i));
+      const auto* bound = static_cast<const char*>(g_ptr_array_index(sql_->bound_values, i));
+      DbValue value = std::string(bound ? bound : "");
+      for (int f = 0; f < cracked && f < static_cast<int>(fields.size()); ++f) {
+        const MdbField& fd = fields[static_cast<std::size_t>(f)];
+        if (fd.colnum < 0 || static_cast<unsigned>(fd.colnum) >= table->num_cols) continue;
+        const auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, fd.colnum));
+        if (!sameName(col->name, sqlColumn->name)) continue;
+        value = convert(mdb, col, fd, bound, pageSize);
+        break;
+      }
+      row_.emplace_back(sqlColumn->name, std::move(value));
+    }
+  }
+
+  static DbValue convert(MdbHandle* mdb, const MdbColumn* col, const MdbField& fd,
+                         const char* bound, unsigned pageSize) {
+    if (col->col_type == MDB_BOOL) return fd.is_null ? 0.0 : -1.0;
+    if (fd.is_null) return DbNull{};
+    const bool inPage = fd.start >= 0 && fd.siz >= 0 &&
+                        static_cast<unsigned>(fd.start) + static_cast<unsigned>(fd.siz) <= pageSize;
+    const unsigned char* p = inPage ? mdb->pg_buf + fd.start : nullptr;
+    auto fits = [&](int n) { return p && fd.siz >= n; };
+    switch (col->col_type) {
+      case MDB_BYTE:
+        if (fits(1)) return static_cast<double>(p[0]);
+        break;
+      case MDB_INT:
+        if (fits(2)) return static_cast<double>(readLittle<std::int16_t>(p));
+        break;
+      case MDB_LONGINT:
+        if (fits(4)) return static_cast<double>(readLittle<std::int32_t>(p));
+        break;
+      case MDB_FLOAT:
+        if (fits(4)) return static_cast<double>(readLittle<float>(p));
+        break;
+      case MDB_DOUBLE:
+        if (fits(8)) return readLittle<double>(p);
+        break;
+      case MDB_MONEY:
+        if (fits(8)) return static_cast<double>(readLittle<std::int64_t>(p)) / 10000.0;
+        break;
+      case MDB_NUMERIC:
+        return numberFromText(bound ? bound : "");
+      default:
+        return std::string(bound ? bound : "");
+    }
+    if (isNumericType(col->col_type)) return numberFromText(bound ? bound : "");
+    return std::string(bound ? bound : "");
+  }
+
+  void release() {
+    if (!sql_) return;
+    QuietStderr quiet;
+    mdb_sql_reset(sql_);
+    mdb_sql_exit(sql_);  // closes the file and frees the state itself
+    sql_ = nullptr;
+    row_.clear();
+    atEnd_ = true;
+  }
+
+  std::string path_;
+  MdbSQL* sql_ = nullptr;
+  bool atEnd_ = true;
+  std::vector<std::pair<std::string, DbValue>> row_;
+};
+
+class MdbOpener : public ReferenceDatabaseOpener {
+ public:
+  std::unique_ptr<ReferenceDatabase> open(const std::string& path,
+                                          const std::string& connect) override {
+    return std::make_unique<MdbDatabase>(path, connect);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ReferenceDatabaseOpener> makeMdbOpener() {
+  return std::make_unique<MdbOpener>();
+}
+
+}  // namespace ku
