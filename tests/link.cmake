@@ -1,1 +1,2 @@
 ku_add_test(test_comms_ini SOURCES test_comms_ini.cpp LIBS ku_link)
+ku_add_test(test_link SOURCES test_link.cpp LIBS ku_link)
