@@ -1,1 +1,413 @@
+// The reference-value refresh: the worked example, branch edges, failure cut-offs.
 #include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/errors.h"
+#include "model/slot_table.h"
+#include "reference/lookups.h"
+#include "reference/refval.h"
+
+namespace ku {
+namespace {
+
+// Rows of both tables in memory; the key is read from the end of the query.
+struct FakeTables {
+  std::multimap<int, std::map<std::string, DbValue>> rfcontrol;
+  std::multimap<int, std::map<std::string, DbValue>> config;
+  int opens = 0;
+  int closes = 0;
+  std::optional<int> openFailure;  // code that open() throws
+  std::vector<std::string> queries;
+};
+
+class FakeDatabase : public ReferenceDatabase {
+ public:
+  explicit FakeDatabase(FakeTables& t) : t_(t) {}
+  ~FakeDatabase() override {
+    if (!closed_) ++t_.closes;
+  }
+  void query(const std::string& sql) override {
+    t_.queries.push_back(sql);
+    const bool rf = sql.find("RFcontrol") != std::string::npos;
+    const int key = std::stoi(sql.substr(sql.find("=  ") + 3));
+    auto& table = rf ? t_.rfcontrol : t_.config;
+    auto range = table.equal_range(key);
+    for (auto it = range.first; it != range.second; ++it) rows_.push_back(it->second);
+  }
+  bool atEnd() const override { return pos_ >= rows_.size(); }
+  DbValue field(const std::string& column) const override {
+    const auto& row = rows_.at(pos_);
+    auto it = row.find(column);
+    if (it == row.end()) throw KuError(kDbItemNotFound, "no column " + column);
+    return it->second;
+  }
+  void moveNext() override { ++pos_; }
+  void close() override {
+    if (!closed_) ++t_.closes;
+    closed_ = true;
+  }
+
+ private:
+  FakeTables& t_;
+  std::vector<std::map<std::string, DbValue>> rows_;
+  std::size_t pos_ = 0;
+  bool closed_ = false;
+};
+
+class FakeOpener : public ReferenceDatabaseOpener {
+ public:
+  explicit FakeOpener(FakeTables& t) : t_(t) {}
+  std::unique_ptr<ReferenceDatabase> open(const std::string& path, const std::string&) override {
+    if (t_.openFailure) throw KuError(*t_.openFailure, "cannot open " + path);
+    ++t_.opens;
+    return std::make_unique<FakeDatabase>(t_);
+  }
+
+ private:
+  FakeTables& t_;
+};
+
+// The three label columns, each cell unset until written.
+struct RecordingCells : ReferenceCells {
+  std::map<int, std::string> value, unit, description;
+  int writes = 0;
+  void setReferenceValue(int row, const std::string& text) override {
+    value[row] = text;
+    ++writes;
+  }
+  void setReferenceUnit(int row, const std::string& text) override {
+    unit[row] = text;
+    ++writes;
+  }
+  void setDescriptionValue(int row, const std::string& text) override {
+    description[row] = text;
+    ++writes;
+  }
+};
+
+// The reference tables for the built-in defaults (keys 2 and 10) and a few more.
+FakeTables standardTables() {
+  FakeTables t;
+  for (int v = 0; v < 256; ++v) {
+    static const char* bands[] = {"LF", "MF", "HF", "DUAL"};
+    static const char* nbl[] = {"1", "2", "4", "8"};
+    t.rfcontrol.insert({v,
+                        {{"TESTSIGNAL", std::string((v & 4) ? "ON" : "OFF")},
+                         {"BAND", std::string(bands[v & 3])}}});
+    t.config.insert({v,
+                     {{"NBL", std::string(nbl[v & 3])},
+                      {"NBF", std::string((v & 8) ? "Enab" : "Disb")},
+                      {"CFG3", double((v & 4) ? 4 : 2)}}});
+  }
+  return t;
+}
+
+class RefvalTest : public ::testing::Test {
+ protected:
+  RefvalTest() : tables_(standardTables()), opener_(tables_), lookups_(opener_, "db", values_) {
+    fillTables(constants_);
+    for (int s = 0; s < kValueSlots; ++s) {
+      slots_[static_cast<std::size_t>(s)] = constants_.DefaultValues[static_cast<std::size_t>(s)];
+    }
+    slots_[30] = 210;
+    slots_[31] = 0;
+  }
+
+  void run() {
+    RefvalInputs in{constants_, slots_, pulse_, portReady_, locale_};
+    refval(in, lookups_, values_, cells_);
+  }
+  // Runs and expects a failure with the code.
+  void runFails(int code) {
+    try {
+      run();
+      ADD_FAILURE() << "refresh did not fail";
+    } catch (const KuError& e) {
+      EXPECT_EQ(e.code(), code) << e.what();
+    }
+  }
+  void set(int slot, int value) {
+    slots_[static_cast<std::size_t>(slot)] = static_cast<std::int16_t>(value);
+  }
+
+  Tables constants_;
+  SlotValueArray slots_{};
+  std::string pulse_ = "0";
+  bool portReady_ = true;
+  NumberLocale locale_{"."};
+  FakeTables tables_;
+  FakeOpener opener_;
+  LookupValues values_;
+  ReferenceLookups lookups_;
+  RecordingCells cells_;
+};
+
+struct Cell {
+  char column;  // 'v' reference value, 'u' unit, 'd' description value
+  int row;
+  const char* text;
+};
+
+TEST_F(RefvalTest, WorkedExampleWithTheDefaults) {
+  const Cell expected[] = {
+      {'v', 1, "0"},       {'v', 2, "UNCAL"},   {'v', 3, "HF"},      {'u', 3, "OFF"},
+      {'v', 4, "50"},      {'v', 5, "65.041"},  {'d', 5, "15.041"},  {'v', 6, "4"},
+      {'d', 6, "2"},       {'d', 7, "Enab"},    {'v', 7, "400"},     {'v', 8, "4.004"},
+      {'v', 9, "3.017"},   {'v', 10, "7.68"},   {'v', 17, "4.96"},   {'v', 11, "3.024"},
+      {'v', 13, "50"},     {'d', 13, "24.529"}, {'v', 14, "13.021"}, {'d', 14, "47.498"},
+      {'v', 15, "5.208"},  {'d', 15, "0"},      {'v', 16, "25.51"},  {'d', 16, "619.355"},
+      {'v', 18, "0"},      {'v', 19, "14.118"}, {'v', 20, "25.098"}, {'d', 20, "10.039"},
+      {'v', 27, "29.963"}, {'v', 28, "29.963"}, {'v', 30, "210"},    {'v', 31, "ON"},
+  };
+  run();
+  for (const auto& c : expected) {
+    auto& column = c.column == 'v'   ? cells_.value
+                   : c.column == 'u' ? cells_.unit
+                                     : cells_.description;
+    ASSERT_TRUE(column.count(c.row)) << c.column << " row " << c.row << " not written";
+    EXPECT_EQ(column[c.row], c.text) << c.column << " row " << c.row;
+  }
+  // Exactly these cells, nothing else.
+  EXPECT_EQ(cells_.writes, static_cast<int>(std::size(expected)));
+  EXPECT_EQ(tables_.opens, 2);
+  EXPECT_EQ(tables_.closes, 2);
+
+  pulse_ = "1";
+  run();
+  EXPECT_EQ(cells_.description[15], "7.56");
+}
+
+TEST_F(RefvalTest, DecimalCommaLocaleShowsAndReadsWithComma) {
+  locale_ = NumberLocale{","};
+  pulse_ = "1,0";
+  run();
+  EXPECT_EQ(cells_.value[5], "65,041");
+  EXPECT_EQ(cells_.description[15], "7,56");
+}
+
+TEST_F(RefvalTest, QueriesUseTheControlBytesAsKeys) {
+  set(3, 7);
+  set(6, -5);
+  tables_.config.insert(
+      {-5, {{"NBL", std::string("N5")}, {"NBF", std::string("NEG")}, {"CFG3", 55.0}}});
+  run();
+  ASSERT_EQ(tables_.queries.size(), 2u);
+  EXPECT_EQ(tables_.queries[0], "SELECT * FROM RFcontrol WHERE DECVAL =  7");
+  EXPECT_EQ(tables_.queries[1], "SELECT * FROM CONFIG WHERE CDV =  -5");
+  EXPECT_EQ(cells_.value[3], "DUAL");
+  EXPECT_EQ(cells_.unit[3], "ON");
+  EXPECT_EQ(cells_.description[6], "55");
+}
+
+TEST_F(RefvalTest, PortNotReadyWritesNothingAndOpensNothing) {
+  portReady_ = false;
+  set(5, -1);  // would fail if anything ran
+  run();
+  EXPECT_EQ(cells_.writes, 0);
+  EXPECT_EQ(tables_.opens, 0);
+}
+
+TEST_F(RefvalTest, UnsetSlotsCountAsZero) {
+  slots_ = SlotValueArray{};
+  // S(4) .. all zero: no divisor of the form S+1 is zero; S(27) = 0 is.
+  runFails(kDivisionByZero);
+  EXPECT_EQ(cells_.value[1], "");  // an unset flag shows empty
+  EXPECT_EQ(cells_.value[2], "UNCAL");
+  EXPECT_EQ(cells_.value[4], "40000");
+  EXPECT_EQ(tables_.queries[0], "SELECT * FROM RFcontrol WHERE DECVAL =  0");
+  EXPECT_TRUE(cells_.value.count(20));
+  EXPECT_FALSE(cells_.value.count(27));
+  EXPECT_FALSE(cells_.value.count(30));
+}
+
+TEST_F(RefvalTest, RawRowsAndFlags) {
+  struct Case {
+    int slot, value, row;
+    const char* text;
+  };
+  const Case cases[] = {
+      {1, 1, 1, "1"},       {1, 255, 1, "255"},       {2, 0, 2, "UNCAL"},
+      {2, 1, 2, "CAL"},     {2, -3, 2, "CAL"},        {30, 205, 30, "Disabled"},
+      {30, 206, 30, "206"}, {30, -1, 30, "Disabled"}, {30, 32000, 30, "32000"},
+      {31, 0, 31, "ON"},    {31, 1, 31, "OFF"},       {31, -1, 31, "OFF"},
+  };
+  for (const auto& c : cases) {
+    const SlotValue before = slots_[static_cast<std::size_t>(c.slot)];
+    set(c.slot, c.value);
+    run();
+    EXPECT_EQ(cells_.value[c.row], c.text) << "S(" << c.slot << ") = " << c.value;
+    slots_[static_cast<std::size_t>(c.slot)] = before;
+  }
+}
+
+TEST_F(RefvalTest, IfBranchAtOneHundred) {
+  // V(4) = 80000 / (S4 + 1) / 2: S4 = 399 gives 100 exactly; the branch takes
+  // V(5) - V(4) there and V(4) - V(5) above it.
+  set(4, 399);
+  set(5, 799);  // V(5) = 50
+  run();
+  EXPECT_EQ(cells_.value[4], "100");
+  EXPECT_EQ(cells_.description[5], "-50");
+  set(4, 398);  // V(4) = 100.251
+  run();
+  EXPECT_EQ(cells_.value[4], "100.251");
+  EXPECT_EQ(cells_.description[5], "50.251");
+  set(4, 400);  // V(4) = 99.751: V(5) - V(4)
+  run();
+  EXPECT_EQ(cells_.description[5], "-49.751");
+}
+
+TEST_F(RefvalTest, DivisionByZeroEndsTheRefreshAtItsStep) {
+  struct Case {
+    int slot, value;
+    int lastWrittenRow;     // a reference-value row written before the failure
+    int firstUntouchedRow;  // a reference-value row that stays as it was
+  };
+  const Case cases[] = {
+      {5, -1, 4, 5},  // steps 2..5 complete, step 6 fails
+      {4, -1, 2, 4},    {9, -1, 8, 9},    {10, -1, 9, 10},  {12, -1, 10, 17},
+      {17, -1, 10, 17}, {13, -1, 11, 13}, {14, -1, 13, 14}, {15, -1, 14, 15},
+      {16, -1, 15, 16}, {27, 0, 20, 27},  {28, 0, 27, 28},
+  };
+  for (const auto& c : cases) {
+    cells_ = RecordingCells{};
+    const SlotValue before = slots_[static_cast<std::size_t>(c.slot)];
+    set(c.slot, c.value);
+    runFails(kDivisionByZero);
+    EXPECT_TRUE(cells_.value.count(c.lastWrittenRow)) << "S(" << c.slot << ")";
+    EXPECT_FALSE(cells_.value.count(c.firstUntouchedRow)) << "S(" << c.slot << ")";
+    EXPECT_FALSE(cells_.value.count(31)) << "S(" << c.slot << ")";
+    slots_[static_cast<std::size_t>(c.slot)] = before;
+  }
+}
+
+TEST_F(RefvalTest, LocalOscillatorMinusOneLeavesRowFiveAndLaterUntouched) {
+  set(5, -1);
+  runFails(kDivisionByZero);
+  for (int row : {1, 2, 3, 4}) EXPECT_TRUE(cells_.value.count(row)) << row;
+  EXPECT_TRUE(cells_.unit.count(3));
+  EXPECT_EQ(cells_.value.size(), 4u);
+  EXPECT_TRUE(cells_.description.empty());
+  EXPECT_EQ(tables_.opens, 1);  // the CONFIG lookup never ran
+}
+
+TEST_F(RefvalTest, ClockRoundingToZeroIsADivisionByZero) {
+  // V(17) = Round(80000 / 256 / 256 / 4) = 0.305; with S(12) = S(17) = 255 it
+  // stays non-zero, so drive it to zero through a large prescale instead.
+  set(12, 32000);
+  set(17, 32000);
+  runFails(kDivisionByZero);
+  EXPECT_EQ(cells_.value[17], "0");
+  EXPECT_FALSE(cells_.value.count(11));
+}
+
+TEST_F(RefvalTest, NegativeUnderTheRootIsAnInvalidCall) {
+  // A negative PHI-2 clock makes X1 greater than 1.
+  set(13, -3);  // V(13) = -40000 / ... negative
+  runFails(kInvalidArgument);
+  EXPECT_TRUE(cells_.value.count(13));
+  EXPECT_FALSE(cells_.description.count(13));
+  EXPECT_FALSE(cells_.value.count(14));
+}
+
+TEST_F(RefvalTest, PulseWidthThatIsNotANumberStopsAtStepTwenty) {
+  for (const char* text : {"abc", "", "-", "1,5"}) {
+    cells_ = RecordingCells{};
+    pulse_ = text;
+    runFails(kTypeMismatch);
+    EXPECT_TRUE(cells_.value.count(15)) << text;  // step 19 ran
+    EXPECT_FALSE(cells_.description.count(15)) << text;
+    for (int row : {16, 18, 19, 20, 27, 28, 30, 31}) EXPECT_FALSE(cells_.value.count(row)) << text;
+  }
+}
+
+TEST_F(RefvalTest, HugePulseWidthIsAnOverflowNotInfinity) {
+  pulse_ = "1e308";
+  runFails(kOverflow);
+  EXPECT_FALSE(cells_.description.count(15));
+}
+
+TEST_F(RefvalTest, LookupFailuresEndAtTheirSteps) {
+  tables_.openFailure = kDbFileNotFound;
+  runFails(kDbFileNotFound);
+  EXPECT_TRUE(cells_.value.count(2));
+  EXPECT_FALSE(cells_.value.count(3));
+  EXPECT_FALSE(cells_.unit.count(3));
+  EXPECT_FALSE(cells_.value.count(4));
+}
+
+TEST_F(RefvalTest, NullValuesCannotBeShown) {
+  // BAND Null: row 3 fails before its unit cell.
+  tables_.rfcontrol.find(2)->second["BAND"] = DbNull{};
+  runFails(kInvalidUseOfNull);
+  EXPECT_FALSE(cells_.value.count(3));
+  EXPECT_FALSE(cells_.unit.count(3));
+
+  // NBL Null: step 8 fails, row 7's cells untouched.
+  tables_ = standardTables();
+  cells_ = RecordingCells{};
+  tables_.config.find(10)->second["NBL"] = DbNull{};
+  runFails(kInvalidUseOfNull);
+  EXPECT_TRUE(cells_.description.count(5));
+  EXPECT_FALSE(cells_.value.count(6));
+  EXPECT_FALSE(cells_.description.count(7));
+}
+
+TEST_F(RefvalTest, NoMatchingRowShowsEarlierValues) {
+  run();
+  set(3, 999);  // no such row
+  set(6, 999);
+  cells_ = RecordingCells{};
+  run();
+  EXPECT_EQ(cells_.value[3], "HF");
+  EXPECT_EQ(cells_.unit[3], "OFF");
+  EXPECT_EQ(cells_.value[6], "4");
+}
+
+TEST_F(RefvalTest, NoRowEverShowsEmptyTexts) {
+  set(3, 999);
+  set(6, 999);
+  run();
+  EXPECT_EQ(cells_.value[3], "");
+  EXPECT_EQ(cells_.unit[3], "");
+  EXPECT_EQ(cells_.value[6], "");
+  EXPECT_EQ(cells_.description[6], "");
+  EXPECT_EQ(cells_.description[7], "");
+}
+
+TEST_F(RefvalTest, NumericLookupValuesShowAsNumbers) {
+  tables_.rfcontrol.find(2)->second["BAND"] = 2.5;
+  locale_ = NumberLocale{","};
+  pulse_ = "0";
+  run();
+  EXPECT_EQ(cells_.value[3], "2,5");
+}
+
+TEST_F(RefvalTest, ExtremeSlotValuesNeverCrash) {
+  const int extremes[] = {-32768, -2, -1, 0, 1, 255, 32767};
+  for (int slot = 0; slot < 32; ++slot) {
+    for (int v : extremes) {
+      const SlotValue before = slots_[static_cast<std::size_t>(slot)];
+      set(slot, v);
+      try {
+        run();
+      } catch (const KuError& e) {
+        EXPECT_TRUE(e.code() == kDivisionByZero || e.code() == kInvalidArgument ||
+                    e.code() == kOverflow)
+            << "S(" << slot << ") = " << v << ": " << e.what();
+      }
+      slots_[static_cast<std::size_t>(slot)] = before;
+    }
+  }
+  for (const auto& [row, text] : cells_.value) {
+    EXPECT_EQ(text.find("inf"), std::string::npos) << row;
+    EXPECT_EQ(text.find("nan"), std::string::npos) << row;
+  }
+}
+
+}  // namespace
+}  // namespace ku
