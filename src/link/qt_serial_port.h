@@ -38,6 +38,10 @@ class QtSerialPort : public SerialPort {
   int commPort_ = 1;  // the control's initial number
   std::unique_ptr<QSerialPort> port_;
   bool rts_ = false;
+  std::string settings_ = "9600,n,8,1";  // the control's initial settings
+  std::int32_t handshaking_ = 0;
+  int inputLen_ = 0;     // 0: a read returns everything received
+  std::string pending_;  // received but held back by a non-zero input length
 };
 
 }  // namespace ku
