@@ -1,1 +1,385 @@
+// The two lookups, over the Access fixtures and over a fake database.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "model/errors.h"
+#include "model/slot_table.h"
+#include "reference/lookups.h"
+#include "reference/refval.h"
+
+namespace ku {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string fixture(const std::string& name) {
+  return std::string(KU_TEST_DATA_DIR) + "/" + name;
+}
+
+std::string text(const DbValue& v) {
+  return dbValueText(v, NumberLocale{});
+}
+
+int errorCode(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const KuError& e) {
+    return e.code();
+  }
+  return 0;
+}
+
+int openDescriptors() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d)) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+class FixtureLookups : public ::testing::Test {
+ protected:
+  ReferenceLookups on(const std::string& name) {
+    return ReferenceLookups(*opener_, fixture(name), values_);
+  }
+  std::unique_ptr<ReferenceDatabaseOpener> opener_ = makeMdbOpener();
+  LookupValues values_;
+};
+
+TEST(QueryText, TwoBlanksThenThePlainKey) {
+  EXPECT_EQ(rfControlQuery(2), "SELECT * FROM RFcontrol WHERE DECVAL =  2");
+  EXPECT_EQ(configQuery(-5), "SELECT * FROM CONFIG WHERE CDV =  -5");
+  EXPECT_EQ(rfControlQuery(-5), "SELECT * FROM RFcontrol WHERE DECVAL =  -5");
+  EXPECT_EQ(configQuery(2), "SELECT * FROM CONFIG WHERE CDV =  2");
+  EXPECT_EQ(configQuery(-32768), "SELECT * FROM CONFIG WHERE CDV =  -32768");
+}
+
+TEST_F(FixtureLookups, ShippedDatabaseGivesTheDefaultsMeanings) {
+  auto lookups = on("TKUUtil.mdb");
+  lookups.LookUpRfControl(2);
+  lookups.LookUpConfig(10);
+  EXPECT_EQ(text(values_.BandValue), "HF");
+  EXPECT_EQ(text(values_.TestSignalValue), "OFF");
+  EXPECT_EQ(text(values_.NblValue), "4");
+  EXPECT_EQ(text(values_.NbfValue), "Enab");
+  EXPECT_EQ(values_.Cfg3Text, "2");
+  EXPECT_TRUE(values_.cfg3Set);
+}
+
+TEST_F(FixtureLookups, EveryKeyFollowsTheTableFormulas) {
+  auto lookups = on("TKUUtil.mdb");
+  static const char* bands[] = {"LF", "MF", "HF", "DUAL"};
+  static const char* nbl[] = {"1", "2", "4", "8"};
+  for (int v : {0, 1, 3, 4, 7, 8, 12, 127, 255}) {
+    lookups.LookUpRfControl(static_cast<std::int16_t>(v));
+    lookups.LookUpConfig(static_cast<std::int16_t>(v));
+    EXPECT_EQ(text(values_.BandValue), bands[v & 3]) << v;
+    EXPECT_EQ(text(values_.TestSignalValue), (v & 4) ? "ON" : "OFF") << v;
+    EXPECT_EQ(text(values_.NblValue), nbl[v & 3]) << v;
+    EXPECT_EQ(text(values_.NbfValue), (v & 8) ? "Enab" : "Disb") << v;
+    EXPECT_EQ(values_.Cfg3Text, (v & 4) ? "4" : "2") << v;
+  }
+}
+
+TEST_F(FixtureLookups, NoMatchingRowChangesNothing) {
+  auto lookups = on("TKUUtil.mdb");
+  lookups.LookUpRfControl(300);
+  lookups.LookUpConfig(-1);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.BandValue));
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.NblValue));
+  EXPECT_FALSE(values_.cfg3Set);
+  lookups.LookUpRfControl(1);
+  lookups.LookUpRfControl(256);
+  EXPECT_EQ(text(values_.BandValue), "MF");
+}
+
+TEST_F(FixtureLookups, DuplicateKeysLeaveTheSecondRow) {
+  auto lookups = on("duplicates.mdb");
+  lookups.LookUpRfControl(2);
+  lookups.LookUpConfig(10);
+  EXPECT_EQ(text(values_.TestSignalValue), "ON");
+  EXPECT_EQ(text(values_.BandValue), "SECOND");
+  EXPECT_EQ(text(values_.NblValue), "8");
+  EXPECT_EQ(text(values_.NbfValue), "Enab");
+  EXPECT_EQ(values_.Cfg3Text, "16");
+}
+
+TEST_F(FixtureLookups, SparseAndExtremeKeys) {
+  auto lookups = on("sparse.mdb");
+  lookups.LookUpRfControl(-5);
+  EXPECT_EQ(text(values_.TestSignalValue), "NEG");
+  EXPECT_EQ(text(values_.BandValue), "MINUS5");
+  lookups.LookUpRfControl(32767);
+  EXPECT_EQ(text(values_.BandValue), "HIGHEST");
+  lookups.LookUpRfControl(3);  // odd keys are missing
+  EXPECT_EQ(text(values_.BandValue), "HIGHEST");
+  lookups.LookUpConfig(-5);
+  EXPECT_EQ(text(values_.NblValue), "N5");
+  EXPECT_EQ(values_.Cfg3Text, "55");
+  lookups.LookUpConfig(-32768);
+  EXPECT_EQ(text(values_.NblValue), "MIN");
+  EXPECT_EQ(text(values_.NbfValue), "LOWEST");
+  EXPECT_EQ(values_.Cfg3Text, "99");
+  lookups.LookUpConfig(5);
+  EXPECT_EQ(values_.Cfg3Text, "99");
+}
+
+TEST_F(FixtureLookups, NullsAreKeptAsNullAndFailWhenShown) {
+  auto lookups = on("nulls.mdb");
+  lookups.LookUpRfControl(5);
+  EXPECT_TRUE(std::holds_alternative<DbNull>(values_.BandValue));
+  EXPECT_EQ(text(values_.TestSignalValue), "ON");
+  EXPECT_EQ(errorCode([&] { text(values_.BandValue); }), kInvalidUseOfNull);
+  lookups.LookUpRfControl(6);
+  EXPECT_TRUE(std::holds_alternative<DbNull>(values_.TestSignalValue));
+  EXPECT_EQ(text(values_.BandValue), "HF");
+
+  lookups.LookUpConfig(13);
+  EXPECT_TRUE(std::holds_alternative<DbNull>(values_.NblValue));
+  EXPECT_EQ(values_.Cfg3Text, "4");
+
+  // CFG3 Null cannot become text: the lookup fails after NBL and NBF were taken.
+  values_.Cfg3Text = "before";
+  EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(12); }), kInvalidUseOfNull);
+  EXPECT_EQ(text(values_.NblValue), "1");
+  EXPECT_EQ(text(values_.NbfValue), "Enab");
+  EXPECT_EQ(values_.Cfg3Text, "before");
+}
+
+TEST_F(FixtureLookups, NumericBandIsANumber) {
+  auto lookups = on("numeric-band.mdb");
+  lookups.LookUpRfControl(2);
+  ASSERT_TRUE(std::holds_alternative<double>(values_.BandValue));
+  EXPECT_EQ(std::get<double>(values_.BandValue), 2.5);
+  EXPECT_EQ(dbValueText(values_.BandValue, NumberLocale{"."}), "2.5");
+  EXPECT_EQ(dbValueText(values_.BandValue, NumberLocale{","}), "2,5");
+}
+
+TEST_F(FixtureLookups, EngineFailures) {
+  struct Case {
+    const char* file;
+    bool rf;
+    int code;
+  };
+  const Case cases[] = {
+      {"no-config-table.mdb", false, kDbTableNotFound},
+      {"text-keys.mdb", true, kDbTypeMismatch},
+      {"wrong-password.mdb", true, kDbNotValidPassword},
+      {"wrong-password.mdb", false, kDbNotValidPassword},
+      {"missing.mdb", true, kDbFileNotFound},
+      {"missing.mdb", false, kDbFileNotFound},
+  };
+  for (const auto& c : cases) {
+    LookupValues untouched;
+    values_ = untouched;
+    auto lookups = on(c.file);
+    EXPECT_EQ(errorCode([&] { c.rf ? lookups.LookUpRfControl(2) : lookups.LookUpConfig(10); }),
+              c.code)
+        << c.file;
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.BandValue)) << c.file;
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.NblValue)) << c.file;
+  }
+  // The tables that do exist still answer.
+  auto lookups = on("no-config-table.mdb");
+  lookups.LookUpRfControl(2);
+  EXPECT_EQ(text(values_.BandValue), "HF");
+  auto textKeys = on("text-keys.mdb");
+  textKeys.LookUpConfig(10);
+  EXPECT_EQ(text(values_.NbfValue), "Enab");
+}
+
+TEST_F(FixtureLookups, PasswordsAsTheEngineChecksThem) {
+  auto db = opener_->open(fixture("no-password.mdb"), "MS Access;PWD=anything");
+  db->close();
+  db = opener_->open(fixture("no-password.mdb"), "MS Access");
+  db->close();
+  db = opener_->open(fixture("wrong-password.mdb"), "MS Access;PWD=SECRET");
+  db->close();
+  EXPECT_EQ(errorCode([&] { opener_->open(fixture("TKUUtil.mdb"), "MS Access;PWD=morel"); }),
+            kDbNotValidPassword);
+  EXPECT_EQ(errorCode([&] { opener_->open(fixture("TKUUtil.mdb"), "MS Access"); }),
+            kDbNotValidPassword);
+  auto lookups = on("no-password.mdb");
+  lookups.LookUpConfig(10);
+  EXPECT_EQ(values_.Cfg3Text, "2");
+}
+
+TEST_F(FixtureLookups, QueryFailuresOfTheEngine) {
+  auto db = opener_->open(fixture("TKUUtil.mdb"), kReferenceConnect);
+  EXPECT_EQ(errorCode([&] { db->query("SELECT * FROM Nothing WHERE X =  1"); }), kDbTableNotFound);
+  EXPECT_NE(errorCode([&] { db->query("SELECT * FROM CONFIG WHERE NOCOLUMN =  1"); }), 0);
+  EXPECT_NE(errorCode([&] { db->query("this is not a query"); }), 0);
+  EXPECT_EQ(errorCode([&] { db->query("SELECT * FROM CONFIG WHERE CDV = 'a'"); }), kDbTypeMismatch);
+  db->query(configQuery(10));
+  ASSERT_FALSE(db->atEnd());
+  EXPECT_EQ(errorCode([&] { db->field("NOSUCH"); }), kDbItemNotFound);
+  EXPECT_EQ(text(db->field("nbf")), "Enab");  // column names ignore case
+  db->moveNext();
+  EXPECT_TRUE(db->atEnd());
+  EXPECT_NE(errorCode([&] { db->field("NBF"); }), 0);
+  db->close();
+  db->close();
+}
+
+class DamagedFiles : public FixtureLookups {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) / ("ku-damaged-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string write(const std::string& name, const std::string& bytes) {
+    const auto p = dir_ / name;
+    std::ofstream(p, std::ios::binary) << bytes;
+    return p.string();
+  }
+  static std::string original() {
+    std::ifstream in(fixture("TKUUtil.mdb"), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  fs::path dir_;
+};
+
+TEST_F(DamagedFiles, FailWithAnErrorNeverACrash) {
+  const std::string good = original();
+  std::vector<std::string> paths;
+  paths.push_back(write("empty.mdb", ""));
+  std::mt19937 rng(7);
+  std::string noise(good.size(), '\0');
+  for (char& c : noise) c = static_cast<char>(rng());
+  paths.push_back(write("noise.mdb", noise));
+  for (std::size_t cut : {std::size_t{100}, std::size_t{4096}, std::size_t{5000}, std::size_t{8192},
+                          good.size() / 2, good.size() - 4096, good.size() - 1}) {
+    paths.push_back(write("cut" + std::to_string(cut) + ".mdb", good.substr(0, cut)));
+  }
+  // The header intact, every later page noise.
+  std::string headerOnly = good.substr(0, 4096) + noise.substr(4096);
+  paths.push_back(write("header-only.mdb", headerOnly));
+  paths.push_back(dir_.string());  // a folder
+
+  for (const auto& p : paths) {
+    LookupValues values;
+    ReferenceLookups lookups(*opener_, p, values);
+    int code = errorCode([&] {
+      lookups.LookUpRfControl(2);
+      lookups.LookUpConfig(10);
+    });
+    // A file of whole pages may still read as far as its pages go; anything
+    // else is refused before the engine sees it.
+    const auto size = fs::is_regular_file(p) ? fs::file_size(p) : 0;
+    if (size < 8192 || size % 4096 != 0) {
+      EXPECT_EQ(code, kDbUnrecognised) << p;
+    }
+  }
+}
+
+TEST_F(FixtureLookups, NothingStaysOpen) {
+  auto good = on("TKUUtil.mdb");
+  auto noTable = on("no-config-table.mdb");
+  auto nulls = on("nulls.mdb");
+  auto missing = on("missing.mdb");
+  auto wrong = on("wrong-password.mdb");
+  const int before = openDescriptors();
+  for (int i = 0; i < 40; ++i) {
+    good.LookUpRfControl(static_cast<std::int16_t>(i));
+    good.LookUpConfig(static_cast<std::int16_t>(i));
+    errorCode([&] { noTable.LookUpConfig(1); });
+    errorCode([&] { nulls.LookUpConfig(12); });
+    errorCode([&] { missing.LookUpConfig(1); });
+    errorCode([&] { wrong.LookUpRfControl(1); });
+  }
+  EXPECT_EQ(openDescriptors(), before);
+}
+
+// A database whose row lacks a column: the fields before it stay assigned.
+class RowWithoutBand : public ReferenceDatabase {
+ public:
+  explicit RowWithoutBand(int& closes) : closes_(closes) {}
+  void query(const std::string&) override {}
+  bool atEnd() const override { return done_; }
+  DbValue field(const std::string& column) const override {
+    if (column == "TESTSIGNAL") return std::string("ON");
+    if (column == "NBL") return std::string("8");
+    throw KuError(kDbItemNotFound, "Item not found in this collection.");
+  }
+  void moveNext() override { done_ = true; }
+  void close() override { ++closes_; }
+
+ private:
+  int& closes_;
+  bool done_ = false;
+};
+
+class RowWithoutBandOpener : public ReferenceDatabaseOpener {
+ public:
+  std::unique_ptr<ReferenceDatabase> open(const std::string&, const std::string& connect) override {
+    EXPECT_EQ(connect, "MS Access;PWD=MOREL");
+    return std::make_unique<RowWithoutBand>(closes);
+  }
+  int closes = 0;
+};
+
+TEST(LookupFailures, MissingColumnKeepsEarlierFieldsAndClosesTheDatabase) {
+  RowWithoutBandOpener opener;
+  LookupValues values;
+  values.BandValue = std::string("old");
+  values.NbfValue = std::string("old");
+  ReferenceLookups lookups(opener, "any", values);
+  EXPECT_EQ(errorCode([&] { lookups.LookUpRfControl(1); }), kDbItemNotFound);
+  EXPECT_EQ(text(values.TestSignalValue), "ON");
+  EXPECT_EQ(text(values.BandValue), "old");
+  EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(1); }), kDbItemNotFound);
+  EXPECT_EQ(text(values.NblValue), "8");
+  EXPECT_EQ(text(values.NbfValue), "old");
+  EXPECT_EQ(opener.closes, 2);
+}
+
+// One refresh against the shipped database, as the window runs it.
+struct Cells : ReferenceCells {
+  std::map<int, std::string> value, unit, description;
+  void setReferenceValue(int row, const std::string& t) override { value[row] = t; }
+  void setReferenceUnit(int row, const std::string& t) override { unit[row] = t; }
+  void setDescriptionValue(int row, const std::string& t) override { description[row] = t; }
+};
+
+TEST_F(FixtureLookups, RefreshAgainstTheShippedDatabase) {
+  Tables tables;
+  fillTables(tables);
+  SlotValueArray slots{};
+  for (int s = 0; s < kValueSlots; ++s) {
+    slots[static_cast<std::size_t>(s)] = tables.DefaultValues[static_cast<std::size_t>(s)];
+  }
+  slots[30] = 210;
+  slots[31] = 0;
+  const std::string pulse = "0";
+  const NumberLocale loc{"."};
+  RefvalInputs in{tables, slots, pulse, true, loc};
+  auto lookups = on("TKUUtil.mdb");
+  Cells cells;
+  refval(in, lookups, values_, cells);
+  EXPECT_EQ(cells.value[3], "HF");
+  EXPECT_EQ(cells.unit[3], "OFF");
+  EXPECT_EQ(cells.value[6], "4");
+  EXPECT_EQ(cells.description[6], "2");
+  EXPECT_EQ(cells.description[7], "Enab");
+  EXPECT_EQ(cells.value[31], "ON");
+
+  // A missing database ends the refresh at step 4.
+  auto missing = ReferenceLookups(*opener_, fixture("nothing-here.mdb"), values_);
+  Cells after;
+  EXPECT_EQ(errorCode([&] { refval(in, missing, values_, after); }), kDbFileNotFound);
+  EXPECT_EQ(after.value.size(), 2u);
+  EXPECT_TRUE(after.unit.empty());
+}
+
+}  // namespace
+}  // namespace ku
