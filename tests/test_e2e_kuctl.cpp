@@ -182,7 +182,7 @@ TEST_F(KuctlOnSim, InvalidPortAndHeldPortSendNothing) {
             std::string::npos);
   EXPECT_EQ(bytes(), "");
 
-  r = kuctl({"--port", "7", "read"});  // no com7 here and no such serial device
+  r = kuctl({"--port", "99", "read"});  // no com99 here and no such serial device
   EXPECT_EQ(r.status, 3) << r.err;
 
   // Another program holds the port.
