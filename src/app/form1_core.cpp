@@ -26,15 +26,17 @@ LinkContext Form1Core::linkContext() {
 }
 
 EntryContext Form1Core::entryContext() {
-  return EntryContext{view_, notifier_, slotValues_, readBackValues_, EntryAccepted, m_.locale,
-                      [this] { refval(); }};
+  return EntryContext{view_,         notifier_, slotValues_,         readBackValues_,
+                      EntryAccepted, m_.locale, [this] { refval(); }};
 }
 
 LoadResult Form1Core::Form_Load() {
   return loadStep(m_.programDir + "/comms.ini", m_.port, *port_, notifier_, *this);
 }
 
-void Form1Core::Form_Unload() { closeStep(m_.port, *port_); }
+void Form1Core::Form_Unload() {
+  closeStep(m_.port, *port_);
+}
 
 int Form1Core::verify() {
   LinkContext ctx = linkContext();
@@ -118,16 +120,22 @@ void Form1Core::showCurrentValue(int row, const std::string& text) {
   view_.setCurrentValue(row, text);
 }
 
-void Form1Core::refresh() { refval(); }
+void Form1Core::refresh() {
+  refval();
+}
 
-void Form1Core::clearEntry(int slot) { view_.setEntryText(slot, std::string()); }
+void Form1Core::clearEntry(int slot) {
+  view_.setEntryText(slot, std::string());
+}
 
 void Form1Core::disableUpdateAndDefault() {
   view_.setButtonEnabled(Button::Update, false);
   view_.setButtonEnabled(Button::Default, false);
 }
 
-void Form1Core::runVerify() { verify(); }
+void Form1Core::runVerify() {
+  verify();
+}
 
 // ---------------------------------------------------------------------------
 
@@ -135,38 +143,45 @@ namespace {
 const FixedTexts kNone{"", "", "", ""};
 const FixedTexts kNA{"N/A", "", "", ""};
 const FixedTexts kFixed[33] = {
-    kNA,                                       // 0
-    kNone,                                     // 1
-    kNone,                                     // 2
-    {"", "Band", "Test Signal", ""},           // 3
-    {"", "kHz", "", ""},                       // 4
-    {"", "kHz", "IF Frequency", "kHz"},        // 5
-    {"", "Slope", "NB Toggles", ""},           // 6
-    {"", "ms", "NB Enab/Disb", ""},            // 7
-    {"", "Volt", "", ""},                      // 8
-    {"", "Volt", "", ""},                      // 9
-    {"", "kHz", "", ""},                       // 10
-    {"", "ms", "", ""},                        // 11
-    {"NA", "", "", ""},                        // 12
-    {"", "kHz", "PHI-2 Angle", "Deg"},         // 13
-    {"", "kHz", "PHI-1 Angle", "Deg"},         // 14
-    {"", "kHz", "Min Depth", "m"},             // 15
-    {"", "kHz", "Max Depth", "m"},             // 16
-    {"", "kHz", "", ""},                       // 17
-    {"", "%", "", ""},                         // 18
-    {"", "%", "", ""},                         // 19
-    {"", "%", "VR1 Resistor", "kohm"},         // 20
-    kNA, kNA, kNA, kNA, kNA, kNA,              // 21..26
-    {"", "kohm", "", ""},                      // 27
-    {"", "kohm", "", ""},                      // 28
-    kNone,                                     // 29
-    kNone,                                     // 30
-    kNone,                                     // 31
-    {"", "milli sec", "", ""},                 // 32: the pulse-width row
+    kNA,                                 // 0
+    kNone,                               // 1
+    kNone,                               // 2
+    {"", "Band", "Test Signal", ""},     // 3
+    {"", "kHz", "", ""},                 // 4
+    {"", "kHz", "IF Frequency", "kHz"},  // 5
+    {"", "Slope", "NB Toggles", ""},     // 6
+    {"", "ms", "NB Enab/Disb", ""},      // 7
+    {"", "Volt", "", ""},                // 8
+    {"", "Volt", "", ""},                // 9
+    {"", "kHz", "", ""},                 // 10
+    {"", "ms", "", ""},                  // 11
+    {"NA", "", "", ""},                  // 12
+    {"", "kHz", "PHI-2 Angle", "Deg"},   // 13
+    {"", "kHz", "PHI-1 Angle", "Deg"},   // 14
+    {"", "kHz", "Min Depth", "m"},       // 15
+    {"", "kHz", "Max Depth", "m"},       // 16
+    {"", "kHz", "", ""},                 // 17
+    {"", "%", "", ""},                   // 18
+    {"", "%", "", ""},                   // 19
+    {"", "%", "VR1 Resistor", "kohm"},   // 20
+    kNA,
+    kNA,
+    kNA,
+    kNA,
+    kNA,
+    kNA,                        // 21..26
+    {"", "kohm", "", ""},       // 27
+    {"", "kohm", "", ""},       // 28
+    kNone,                      // 29
+    kNone,                      // 30
+    kNone,                      // 31
+    {"", "milli sec", "", ""},  // 32: the pulse-width row
 };
 }  // namespace
 
-const FixedTexts& fixedTexts(int row) { return kFixed[row]; }
+const FixedTexts& fixedTexts(int row) {
+  return kFixed[row];
+}
 
 MemoryForm1View::MemoryForm1View() {
   for (int r = 0; r < 33; ++r) {
@@ -180,7 +195,9 @@ MemoryForm1View::MemoryForm1View() {
   label37[32] = "N/A";
 }
 
-std::string MemoryForm1View::entryText(int slot) const { return text1.at(slot); }
+std::string MemoryForm1View::entryText(int slot) const {
+  return text1.at(slot);
+}
 
 void MemoryForm1View::setEntryText(int slot, const std::string& text) {
   if (text1.at(slot) == text) return;
@@ -208,9 +225,15 @@ void MemoryForm1View::setCurrentValue(int row, const std::string& text) {
 }
 void MemoryForm1View::setButtonEnabled(Button b, bool enabled) {
   switch (b) {
-    case Button::Update: updateEnabled = enabled; break;
-    case Button::Close: closeEnabled = enabled; break;
-    case Button::Default: defaultEnabled = enabled; break;
+    case Button::Update:
+      updateEnabled = enabled;
+      break;
+    case Button::Close:
+      closeEnabled = enabled;
+      break;
+    case Button::Default:
+      defaultEnabled = enabled;
+      break;
   }
 }
 
