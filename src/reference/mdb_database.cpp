@@ -179,7 +179,7 @@ std::u16string utf16(const std::string& s) {
     const auto c = static_cast<unsigned char>(s[i]);
     char32_t cp = c;
     std::size_t n = 1;
-    if (c >= 0xf0 && i + 3 < s.size() + 0) {
+    if (c >= 0xf0 && i + 3 < s.size()) {
       cp = ((c & 0x07u) << 18) | ((static_cast<unsigned char>(s[i + 1]) & 0x3fu) << 12) |
            ((static_cast<unsigned char>(s[i + 2]) & 0x3fu) << 6) |
            (static_cast<unsigned char>(s[i + 3]) & 0x3fu);
