@@ -3,7 +3,6 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 
 #include "ui/pictures.h"
@@ -97,26 +96,25 @@ QString frmSplash::platformText() {
 }
 
 void frmSplash::Command1_Click() {
-  // This window goes away now; keep what the rest of the handler needs.
-  Module1& module = module_;
-  const Form1DepsFactory factory = depsFactory_;
-  QPointer<frmSplash> self(this);
-
   // No window of the program is on screen while the main window loads: that
   // must not end the program.
   const bool quitOnLast = QGuiApplication::quitOnLastWindowClosed();
   QGuiApplication::setQuitOnLastWindowClosed(false);
 
+  // Unload: the window goes from the screen now, and is destroyed once this
+  // handler has run to its end.
+  setAttribute(Qt::WA_DeleteOnClose, false);
   close();
 
-  auto* form = new Form1(module, factory ? factory() : Form1Deps{});
+  auto* form = new Form1(module_, depsFactory_ ? depsFactory_() : Form1Deps{});
   form->setAttribute(Qt::WA_DeleteOnClose);
   form->load();
   centreOnScreen(form);
   form->show();
 
   QGuiApplication::setQuitOnLastWindowClosed(quitOnLast);
-  if (self) emit self->mainWindowShown(form);
+  emit mainWindowShown(form);
+  deleteLater();
 }
 
 }  // namespace ku::ui

@@ -1,0 +1,178 @@
+// The welcome window, the way to the main window, and pictures of both windows.
+#include <QDir>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "test_ui_support.h"
+#include "ui/frm_splash.h"
+#include "ui/start_up.h"
+
+namespace ku::test {
+namespace {
+
+const ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+using ui::Form1;
+using ui::frmSplash;
+
+// Runs the start-up procedure with fake helpers and counts when the main
+// window's port is made.
+class StartUpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir.writeCommsIni("\"Port\",1\n");
+    dir.copyReferenceDb();
+  }
+  void TearDown() override {
+    delete form.data();
+    delete splash.data();
+  }
+
+  frmSplash* start() {
+    splash = ui::Main(module, dir.dir.path(), [this] {
+      ++portsMade;
+      auto fake = std::make_unique<FakeSerialPort>();
+      port = fake.get();
+      unit.attach(*port);
+      ui::Form1Deps deps;
+      deps.port = std::move(fake);
+      deps.notifier = &notifier;
+      deps.sleeper = &sleeper;
+      return deps;
+    });
+    QObject::connect(splash, &frmSplash::mainWindowShown, [this](Form1* f) { form = f; });
+    return splash.data();
+  }
+
+  ProgramDir dir;
+  Module1 module;
+  FakeSleeper sleeper;
+  RecordingNotifier notifier;
+  ScriptedUnit unit;
+  FakeSerialPort* port = nullptr;
+  int portsMade = 0;
+  QPointer<frmSplash> splash;
+  QPointer<Form1> form;
+};
+
+TEST_F(StartUpTest, WelcomeWindowWaitsWithOnlyItsButtonFocusable) {
+  frmSplash* s = start();
+  EXPECT_TRUE(s->isVisible());
+  EXPECT_EQ(module.tables.FrequencyBase, 80000);  // the tables come first
+  EXPECT_EQ(s->size(), QSize(439, 288));
+  EXPECT_EQ(s->minimumSize(), s->maximumSize());  // not resizable
+  EXPECT_TRUE(s->windowTitle().isEmpty());
+  EXPECT_FALSE(s->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+
+  QStringList focusable;
+  for (QWidget* c : s->findChildren<QWidget*>())
+    if (c->focusPolicy() != Qt::NoFocus) focusable << c->objectName();
+  EXPECT_EQ(focusable, QStringList{"Command1"});
+  EXPECT_TRUE(child<QPushButton>(s, "Command1")->isDefault());
+
+  EXPECT_EQ(labelText(s, "Label3"), "WELCOME");
+  EXPECT_EQ(labelText(s, "Label5"), "Version 1.2");
+  EXPECT_EQ(labelText(s, "Label2"), "Engineering Utilities");
+#ifdef Q_OS_LINUX
+  EXPECT_EQ(labelText(s, "Label4"), "Platform :    Linux");
+#endif
+  EXPECT_EQ(child<QPushButton>(s, "Command1")->text(), "------->");
+
+  // Nothing of the main window exists yet: no port, no comms.ini read.
+  QTest::qWait(50);
+  EXPECT_EQ(portsMade, 0);
+  EXPECT_EQ(form, nullptr);
+  EXPECT_EQ(module.port.PortReady, false);
+}
+
+TEST_F(StartUpTest, EnterLoadsTheMainWindowBeforeShowingIt) {
+  frmSplash* s = start();
+  s->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(s));
+
+  // While the read-back runs, no window of the program is on screen.
+  int bytesSeenWithWindowShown = 0;
+  unit.beforeByte = [&](unsigned char) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible()) ++bytesSeenWithWindowShown;
+  };
+  QTest::keyClick(child<QPushButton>(s, "Command1"), Qt::Key_Return);
+
+  EXPECT_EQ(portsMade, 1);
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(port->written, " qx");
+  EXPECT_EQ(bytesSeenWithWindowShown, 0);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(form->windowTitle(), "TolvekKU ");
+  EXPECT_EQ(labelText(form, "Label37_4"), "799");
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(splash, nullptr);  // unloaded for good
+  EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
+
+  child<QPushButton>(form, "Command2")->click();
+  EXPECT_EQ(port->written.back(), '!');
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(form, nullptr);  // unloaded with its window
+}
+
+// In the event loop: the moment between the two windows does not end the
+// program; closing the main window does.
+TEST_F(StartUpTest, ProgramRunsUntilTheMainWindowCloses) {
+  frmSplash* s = start();
+  bool mainWindowUp = false, closedByButton = false;
+  QTimer::singleShot(0, s, [&] {
+    child<QPushButton>(s, "Command1")->click();
+    QTimer::singleShot(200, [&] {
+      mainWindowUp = form && form->isVisible();
+      if (form) child<QPushButton>(form, "Command2")->click();
+      closedByButton = true;
+    });
+  });
+  QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });  // a hang fails here
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_TRUE(mainWindowUp);
+  EXPECT_TRUE(closedByButton);
+  EXPECT_EQ(form, nullptr);
+  EXPECT_EQ(port->written, " qx!");
+}
+
+// Pictures of both windows go to the build folder; their sizes and a few
+// controls are checked against the layout in twips.
+TEST_F(StartUpTest, WindowsMatchTheirLayout) {
+  const QString shots = QStringLiteral(KU_BIN_DIR "/../ui-screenshots");
+  ASSERT_TRUE(QDir().mkpath(shots));
+
+  frmSplash* s = start();
+  const QPixmap splashShot = s->grab();
+  EXPECT_EQ(splashShot.size(), QSize(439, 288));
+  EXPECT_TRUE(splashShot.save(shots + "/frmSplash.png"));
+  EXPECT_EQ(child<QWidget>(s, "Frame1")->geometry(), QRect(0, 0, 472, 283));
+  EXPECT_EQ(child<QWidget>(s, "Image1")->geometry(), QRect(80, 40, 320, 38));
+  EXPECT_EQ(child<QWidget>(s, "Image3")->geometry(), QRect(24, 104, 125, 77));
+  EXPECT_EQ(child<QWidget>(s, "Image2")->geometry(), QRect(224, 104, 100, 30));
+  EXPECT_EQ(child<QWidget>(s, "Command1")->geometry(), QRect(352, 248, 57, 25));
+  EXPECT_EQ(child<QWidget>(s, "lblCompany")->pos(), QPoint(24, 240));
+  EXPECT_EQ(splashShot.toImage().pixelColor(2, 280), ui::backgroundColour());
+
+  child<QPushButton>(s, "Command1")->click();
+  ASSERT_NE(form, nullptr);
+  const QPixmap mainShot = form->grab();
+  EXPECT_EQ(mainShot.size(), QSize(676, 697));
+  EXPECT_TRUE(mainShot.save(shots + "/Form1.png"));
+  EXPECT_EQ(child<QWidget>(form, "Text1_0")->geometry(), QRect(260, 40, 73, 19));
+  EXPECT_EQ(child<QWidget>(form, "Text1_31")->geometry(), QRect(260, 629, 73, 19));
+  EXPECT_EQ(child<QWidget>(form, "Text2")->geometry(), QRect(260, 648, 73, 19));
+  EXPECT_EQ(child<QWidget>(form, "Label37_0")->pos(), QPoint(152, 40));
+  EXPECT_EQ(child<QWidget>(form, "Label41_18")->pos(), QPoint(568, 384));
+  EXPECT_EQ(child<QWidget>(form, "Label41_17")->pos().y(), 363);
+  EXPECT_EQ(child<QWidget>(form, "Label164")->pos(), QPoint(472, 16));
+  EXPECT_EQ(child<QWidget>(form, "Command3")->geometry(), QRect(184, 672, 73, 17));
+  EXPECT_EQ(child<QWidget>(form, "Command1")->geometry(), QRect(256, 672, 81, 17));
+  EXPECT_EQ(child<QWidget>(form, "Command2")->geometry(), QRect(336, 672, 81, 17));
+  EXPECT_EQ(mainShot.toImage().pixelColor(2, 2), ui::backgroundColour());
+}
+
+}  // namespace
+}  // namespace ku::test

@@ -1,0 +1,134 @@
+// Shared pieces of the window tests: one QApplication, a program folder in a
+// temporary directory, and a scripted unit behind the fake port.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <array>
+#include <memory>
+#include <string>
+
+#include "app/form1_core.h"
+#include "fakes.h"
+#include "model/slot_table.h"
+#include "ui/form1.h"
+#include "ui/twips.h"
+
+namespace ku::test {
+
+// The window tests need one QApplication for the whole run.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "test_ui";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) app_ = std::make_unique<QApplication>(argc, argv);
+  }
+
+ private:
+  std::unique_ptr<QApplication> app_;
+};
+
+// A unit as the fake port sees it: answers "x" with its record and applies the
+// command bytes and value bytes of an upload.
+class ScriptedUnit {
+ public:
+  std::array<int, 32> values{};
+
+  ScriptedUnit() {
+    for (int s = 0; s < kValueSlots; ++s) values[s] = slotInfo(s).builtInDefault;
+    values[0] = 2;
+    values[30] = 210;
+    values[31] = 0;
+  }
+
+  std::string record() const {
+    std::string r;
+    auto byte = [&r](int v) { r.push_back(static_cast<char>(v & 0xFF)); };
+    for (int s = 0; s < 32; ++s) {
+      if (s == 30) {
+        byte(values[s]);
+        byte(values[s] >> 8);
+      } else if (isWideSlot(s)) {
+        byte(values[s] >> 8);
+        byte(values[s]);
+      } else {
+        byte(values[s]);
+      }
+    }
+    return r;
+  }
+
+  // Hooks the unit to the port: every byte written reaches it.
+  void attach(FakeSerialPort& port) {
+    port.onByte = [this, &port](unsigned char c) {
+      if (beforeByte) beforeByte(c);
+      receive(port, c);
+    };
+  }
+  std::function<void(unsigned char)> beforeByte;
+
+ private:
+  void receive(FakeSerialPort& port, unsigned char c) {
+    if (pendingBytes_ > 0) {
+      value_ = value_ * 256 + c;
+      if (--pendingBytes_ == 0) values[slot_] = value_;
+      return;
+    }
+    if (c == 'x') {
+      port.replies.push_back(record());
+      return;
+    }
+    for (int s = 0; s < kValueSlots; ++s) {
+      if (slotInfo(s).commandByte == c) {
+        slot_ = s;
+        value_ = 0;
+        pendingBytes_ = isWideSlot(s) ? 2 : 1;
+        return;
+      }
+    }
+  }
+  int slot_ = 0, value_ = 0, pendingBytes_ = 0;
+};
+
+// A program folder with (optionally) comms.ini and the shipped reference database.
+struct ProgramDir {
+  QTemporaryDir dir;
+  std::string path() const { return dir.path().toStdString(); }
+  void writeCommsIni(const char* text) {
+    QFile f(dir.filePath(QStringLiteral("comms.ini")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+  }
+  void copyReferenceDb() {
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KU_BIN_DIR "/TKUUtil.mdb"),
+                            dir.filePath(QStringLiteral("TKUUtil.mdb"))));
+  }
+};
+
+template <typename W>
+W* child(QWidget* parent, const QString& name) {
+  W* w = parent->findChild<W*>(name);
+  EXPECT_NE(w, nullptr) << name.toStdString();
+  return w;
+}
+inline QString labelText(QWidget* form, const QString& name) {
+  QLabel* l = child<QLabel>(form, name);
+  return l ? l->text() : QStringLiteral("<missing>");
+}
+inline QLineEdit* text1(QWidget* form, int k) {
+  return child<QLineEdit>(form, QStringLiteral("Text1_%1").arg(k));
+}
+inline QPushButton* button(QWidget* form, const char* name) {
+  return child<QPushButton>(form, QString::fromUtf8(name));
+}
+
+}  // namespace ku::test
