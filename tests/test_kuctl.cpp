@@ -53,7 +53,7 @@ std::string defaultRecord() {
   return r;
 }
 
-struct Run {
+struct Outcome {
   int status;
   std::string out, err;
 };
@@ -80,7 +80,7 @@ class KuctlTest : public ::testing::Test {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(text.data(), static_cast<qint64>(text.size()));
   }
-  Run run(std::vector<std::string> args) {
+  Outcome run(std::vector<std::string> args) {
     std::ostringstream out, err;
     const int status = cli::run(args, env, out, err);
     return {status, out.str(), err.str()};
@@ -96,7 +96,7 @@ class KuctlTest : public ::testing::Test {
 
 TEST_F(KuctlTest, ReadPrintsEveryRowWithReferenceColumnsAndSendsTheCloseByte) {
   record[0] = 2;  // channel 2 shows as 3
-  const Run r = run({"read"});
+  const Outcome r = run({"read"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(port.written, " qx!");
   EXPECT_FALSE(port.open);
@@ -110,7 +110,7 @@ TEST_F(KuctlTest, ReadPrintsEveryRowWithReferenceColumnsAndSendsTheCloseByte) {
 }
 
 TEST_F(KuctlTest, JsonCarriesTheSameCells) {
-  const Run r = run({"--json", "--pulse-width", "1", "read"});
+  const Outcome r = run({"--json", "--pulse-width", "1", "read"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"descriptionValue\": \"7.56\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"name\": \"Tx Pulse Integral\""), std::string::npos);
@@ -118,7 +118,7 @@ TEST_F(KuctlTest, JsonCarriesTheSameCells) {
 }
 
 TEST_F(KuctlTest, UpdateLaysEntriesOverTheReadBackAndUploadsThemAll) {
-  const Run r = run({"update", "4=32000", "8=255", "3=2.5"});
+  const Outcome r = run({"update", "4=32000", "8=255", "3=2.5"});
   ASSERT_EQ(r.status, 0) << r.err;
   // " qx", 69 upload bytes, " qx", "!".
   ASSERT_EQ(port.written.size(), 3u + 69u + 3u + 1u);
@@ -126,13 +126,13 @@ TEST_F(KuctlTest, UpdateLaysEntriesOverTheReadBackAndUploadsThemAll) {
   EXPECT_EQ(upload.substr(0, 2), std::string("r\x00", 2));
   EXPECT_EQ(upload.substr(6, 2), std::string("@\x02", 2));  // 2.5 rounds to 2
   EXPECT_EQ(upload.substr(8, 3), std::string("A\x7D\x00", 3));
-  EXPECT_EQ(upload.find(std::string("E\xFF", 2)), 16u);
+  EXPECT_EQ(upload.find(std::string("E\xFF", 2)), 18u);
 }
 
 TEST_F(KuctlTest, RejectedEntriesStopBeforeAnyByte) {
   for (const char* entry : {"8=300", "4=32001", "0=1", "30=5", "5=-1", "7=abc", "9="}) {
     port.written.clear();
-    const Run r = run({"update", entry});
+    const Outcome r = run({"update", entry});
     EXPECT_EQ(r.status, cli::kExitUsage) << entry;
     EXPECT_EQ(port.written, "") << entry;
     EXPECT_EQ(port.openCalls, 0) << entry;
@@ -141,15 +141,20 @@ TEST_F(KuctlTest, RejectedEntriesStopBeforeAnyByte) {
 }
 
 TEST_F(KuctlTest, BadCommandLinesAreUsageErrors) {
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{}, {"frobnicate"}, {"update"}, {"read", "4=1"},
-        {"--port", "0", "read"}, {"--port"}, {"--bogus", "read"}, {"update", "40=1"}}) {
-    const Run r = run(args);
+  for (std::vector<std::string> args : {std::vector<std::string>{},
+                                        {"frobnicate"},
+                                        {"update"},
+                                        {"read", "4=1"},
+                                        {"--port", "0", "read"},
+                                        {"--port"},
+                                        {"--bogus", "read"},
+                                        {"update", "40=1"}}) {
+    const Outcome r = run(args);
     EXPECT_EQ(r.status, cli::kExitUsage);
     EXPECT_FALSE(r.err.empty());
     EXPECT_EQ(port.openCalls, 0);
   }
-  const Run help = run({"--help"});
+  const Outcome help = run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Exit status"), std::string::npos);
 }
@@ -157,13 +162,13 @@ TEST_F(KuctlTest, BadCommandLinesAreUsageErrors) {
 TEST_F(KuctlTest, EachMessageHasItsOwnExitStatus) {
   {  // no comms.ini: the invalid-port message, nothing sent, not even "!"
     QFile::remove(dir.filePath("comms.ini"));
-    const Run r = run({"read"});
+    const Outcome r = run({"read"});
     EXPECT_EQ(r.status, cli::kExitInvalidPort);
     EXPECT_NE(r.err.find("Invalid Com Port.Either missing comms.ini file"), std::string::npos);
     EXPECT_EQ(port.written, "");
   }
   {  // --port overrides the missing file
-    const Run r = run({"--port", "3", "read"});
+    const Outcome r = run({"--port", "3", "read"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(port.commPort, 3);
   }
@@ -171,7 +176,7 @@ TEST_F(KuctlTest, EachMessageHasItsOwnExitStatus) {
   {  // a short record
     record.resize(37);
     port.written.clear();
-    const Run r = run({"read"});
+    const Outcome r = run({"read"});
     EXPECT_EQ(r.status, cli::kExitShortReply);
     EXPECT_NE(r.err.find("Couldnot get Any or Full string from KU"), std::string::npos);
     EXPECT_EQ(port.written, " qx!");
@@ -179,7 +184,7 @@ TEST_F(KuctlTest, EachMessageHasItsOwnExitStatus) {
   {  // the port held elsewhere: no message at load, but kuctl says why it stopped
     port.failures["Open"] = 8005;
     port.written.clear();
-    const Run r = run({"defaults"});
+    const Outcome r = run({"defaults"});
     EXPECT_EQ(r.status, cli::kExitPortUnavailable);
     EXPECT_NE(r.err.find("could not be opened"), std::string::npos);
     EXPECT_EQ(port.written, "");
@@ -188,7 +193,7 @@ TEST_F(KuctlTest, EachMessageHasItsOwnExitStatus) {
 
 TEST_F(KuctlTest, DefaultsKeepTheUnitsChannel) {
   record[0] = 3;
-  const Run r = run({"defaults"});
+  const Outcome r = run({"defaults"});
   ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_GE(port.written.size(), 5u);
   EXPECT_EQ(port.written.substr(3, 2), std::string("r\x03", 2));
@@ -196,7 +201,7 @@ TEST_F(KuctlTest, DefaultsKeepTheUnitsChannel) {
 
 TEST_F(KuctlTest, MissingReferenceDatabaseIsANoteNotAFailure) {
   QFile::remove(dir.filePath("TKUUtil.mdb"));
-  const Run r = run({"read"});
+  const Outcome r = run({"read"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("reference values incomplete"), std::string::npos) << r.err;
   // Rows before the failed lookup are filled, the lookup's rows keep their texts.

@@ -30,8 +30,9 @@ EntryContext Form1Core::entryContext() {
                       EntryAccepted, m_.locale, [this] { refval(); }};
 }
 
-LoadResult Form1Core::Form_Load() {
-  return loadStep(m_.programDir + "/comms.ini", m_.port, *port_, notifier_, *this);
+LoadResult Form1Core::Form_Load(std::optional<std::int16_t> portNumberOverride) {
+  return loadStep(m_.programDir + "/comms.ini", m_.port, *port_, notifier_, *this,
+                  portNumberOverride);
 }
 
 void Form1Core::Form_Unload() {

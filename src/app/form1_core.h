@@ -41,8 +41,8 @@ class Form1Core : private ReadBackHooks, private LoadHooks {
             std::unique_ptr<SerialPort> port, ReferenceDatabaseOpener& opener);
   ~Form1Core() override;
 
-  // Load and unload steps.
-  LoadResult Form_Load();
+  // Load and unload steps. An override port number stands in for comms.ini.
+  LoadResult Form_Load(std::optional<std::int16_t> portNumberOverride = std::nullopt);
   void Form_Unload();
 
   // The window's methods.

@@ -16,28 +16,6 @@
 namespace ku::cli {
 namespace {
 
-// A serial port whose number comes from --port instead of comms.ini.
-class PortNumberOverride : public SerialPort {
- public:
-  PortNumberOverride(std::unique_ptr<SerialPort> inner, std::int16_t number)
-      : inner_(std::move(inner)), number_(number) {}
-  void setCommPort(std::int16_t) override { inner_->setCommPort(number_); }
-  void setHandshaking(std::int32_t m) override { inner_->setHandshaking(m); }
-  void setInputLen(std::int16_t n) override { inner_->setInputLen(n); }
-  void setRThreshold(std::int16_t n) override { inner_->setRThreshold(n); }
-  void setRTSEnable(bool on) override { inner_->setRTSEnable(on); }
-  void setSettings(const std::string& s) override { inner_->setSettings(s); }
-  void setSThreshold(std::int16_t n) override { inner_->setSThreshold(n); }
-  bool portOpen() const override { return inner_->portOpen(); }
-  void setPortOpen(bool open) override { inner_->setPortOpen(open); }
-  void output(const std::string& bytes) override { inner_->output(bytes); }
-  std::string input() override { return inner_->input(); }
-
- private:
-  std::unique_ptr<SerialPort> inner_;
-  std::int16_t number_;
-};
-
 // The message box of the command line: each message on standard error, kept so
 // that the exit status can tell which one came.
 class StderrNotifier : public Notifier {
@@ -258,7 +236,6 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   }
 
   std::unique_ptr<SerialPort> port = env.makePort(env.programDir);
-  if (o.port) port = std::make_unique<PortNumberOverride>(std::move(port), *o.port);
 
   MemoryForm1View view;
   view.text2 = o.pulseWidth;
@@ -267,7 +244,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   view.attach(&core);
   if (view.text2.empty()) core.Text2_Change();
 
-  const LoadResult load = core.Form_Load();
+  const LoadResult load = core.Form_Load(o.port);
   int status = kExitOk;
   if (load.outcome == LoadOutcome::Unlinked) {
     err << "kuctl: the port could not be opened (error " << load.lastCode << ": " << load.lastText

@@ -108,10 +108,15 @@ int uploadPass(LinkContext& ctx, const Tables& tables, ValueFor valueFor) {
 }  // namespace
 
 LoadResult loadStep(const std::string& commsIniPath, PortState& state, SerialPort& port,
-                    Notifier& notifier, LoadHooks& hooks) {
+                    Notifier& notifier, LoadHooks& hooks,
+                    std::optional<std::int16_t> portNumberOverride) {
   state.PortReady = true;
   ErrorTrail trail;
-  trail.step([&] { ReadCommsIni(commsIniPath, state.PortNumber, state.FirstItem); });
+  if (portNumberOverride) {
+    state.PortNumber = static_cast<double>(*portNumberOverride);
+  } else {
+    trail.step([&] { ReadCommsIni(commsIniPath, state.PortNumber, state.FirstItem); });
+  }
   trail.step([&] { port.setCommPort(portNumberToInt16(state.PortNumber)); });
   trail.step([&] { port.setHandshaking(0); });
   trail.step([&] { port.setInputLen(0); });

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "link/comms_ini.h"
@@ -61,9 +62,11 @@ struct LoadResult {
 };
 
 // Form_Load's port set-up, the thirteen steps. commsIniPath is the program's
-// folder joined with "comms.ini".
+// folder joined with "comms.ini". A port-number override (kuctl's --port) takes
+// the place of the file: comms.ini is then not read.
 LoadResult loadStep(const std::string& commsIniPath, PortState& state, SerialPort& port,
-                    Notifier& notifier, LoadHooks& hooks);
+                    Notifier& notifier, LoadHooks& hooks,
+                    std::optional<std::int16_t> portNumberOverride = std::nullopt);
 
 // Form_Unload's close step: "!" and close when PortReady. Never throws, so the
 // window can always close.
@@ -73,7 +76,8 @@ void closeStep(const PortState& state, SerialPort& port);
 // value. Returns the last code recorded (0, 5 or 6).
 int decodeRecord(const std::string& reply, SlotValueArray& slotValues);
 
-// The read-back. Returns its last error code (5 means the short-reply message was shown).
+// The read-back. Returns its last error code (the short-reply message was shown
+// when decoding ended on code 5; a later failed refresh may replace that code).
 int verify(LinkContext& ctx, ReadBackHooks& hooks);
 
 // The current-value caption of a row: slot 0 shows its value plus 1; an unset
