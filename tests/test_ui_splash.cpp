@@ -102,7 +102,7 @@ TEST_F(StartUpTest, EnterLoadsTheMainWindowBeforeShowingIt) {
 
   EXPECT_EQ(portsMade, 1);
   ASSERT_NE(form, nullptr);
-  EXPECT_EQ(port->written, " qx");
+  EXPECT_EQ(unit.received, " qx");
   EXPECT_EQ(bytesSeenWithWindowShown, 0);
   EXPECT_TRUE(form->isVisible());
   EXPECT_EQ(form->windowTitle(), "TolvekKU ");
@@ -112,7 +112,7 @@ TEST_F(StartUpTest, EnterLoadsTheMainWindowBeforeShowingIt) {
   EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
 
   child<QPushButton>(form, "Command2")->click();
-  EXPECT_EQ(port->written.back(), '!');
+  EXPECT_EQ(unit.received.back(), '!');
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(form, nullptr);  // unloaded with its window
 }
@@ -135,7 +135,7 @@ TEST_F(StartUpTest, ProgramRunsUntilTheMainWindowCloses) {
   EXPECT_TRUE(mainWindowUp);
   EXPECT_TRUE(closedByButton);
   EXPECT_EQ(form, nullptr);
-  EXPECT_EQ(port->written, " qx!");
+  EXPECT_EQ(unit.received, " qx!");  // the port went with its window
 }
 
 // Pictures of both windows go to the build folder; their sizes and a few

@@ -32,6 +32,8 @@ class QtEnvironment : public ::testing::Environment {
     static char* argv[] = {name, nullptr};
     if (!QApplication::instance()) app_ = std::make_unique<QApplication>(argc, argv);
   }
+  // Before the program's exit handlers run, while Qt is still whole.
+  void TearDown() override { app_.reset(); }
 
  private:
   std::unique_ptr<QApplication> app_;
@@ -42,6 +44,7 @@ class QtEnvironment : public ::testing::Environment {
 class ScriptedUnit {
  public:
   std::array<int, 32> values{};
+  std::string received;  // every byte that reached the unit, in order
 
   ScriptedUnit() {
     for (int s = 0; s < kValueSlots; ++s) values[s] = slotInfo(s).builtInDefault;
@@ -71,6 +74,7 @@ class ScriptedUnit {
   void attach(FakeSerialPort& port) {
     port.onByte = [this, &port](unsigned char c) {
       if (beforeByte) beforeByte(c);
+      received.push_back(static_cast<char>(c));
       receive(port, c);
     };
   }
