@@ -64,8 +64,7 @@ frmSplash::frmSplash(Module1& module, Form1DepsFactory depsFactory)
   fitWidth(label("Label4", platformText(), twipRect(360, 3120, 1500, 195)));
 
   const QFont arial = namedFont(QStringLiteral("Arial"), 8.25);
-  label("lblNotice", QStringLiteral("Authorised service use only"),
-        twipRect(360, 3360, 2415, 255))
+  label("lblNotice", QStringLiteral("Authorised service use only"), twipRect(360, 3360, 2415, 255))
       ->setFont(arial);
   label("lblCompany", QStringLiteral("Tolvek Marine Systems"), twipRect(360, 3600, 2415, 255))
       ->setFont(arial);
