@@ -330,6 +330,15 @@ class MdbDatabase : public ReferenceDatabase {
 
   void close() override { release(); }
 
+  std::vector<std::string> columns() const override {
+    std::vector<std::string> names;
+    if (!sql_ || !sql_->columns) return names;
+    for (unsigned i = 0; i < sql_->num_columns; ++i) {
+      names.emplace_back(static_cast<MdbSQLColumn*>(g_ptr_array_index(sql_->columns, i))->name);
+    }
+    return names;
+  }
+
  private:
   static KuError queryError(const std::string& message, const std::string& text) {
     if (message.find("is not a table") != std::string::npos) {

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "reference/db_value.h"
 
@@ -19,6 +20,9 @@ class ReferenceDatabase {
   virtual DbValue field(const std::string& column) const = 0;
   virtual void moveNext() = 0;
   virtual void close() = 0;
+  // The column names of the last query's rows, in order; empty when there is no
+  // query result or the implementation cannot list them.
+  virtual std::vector<std::string> columns() const { return {}; }
 };
 
 // Opens a database file with a connect string ("MS Access;PWD=..."); throws on
