@@ -1,7 +1,22 @@
 // The two lookups, over the Access fixtures and over a fake database.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/stat.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KU_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KU_TEST_ASAN 1
+#endif
+#endif
+#ifndef KU_TEST_ASAN
+#define KU_TEST_ASAN 0
+#endif
+#if KU_TEST_ASAN
+#include <sanitizer/allocator_interface.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -298,6 +313,37 @@ TEST_F(FixtureLookups, NothingStaysOpen) {
     errorCode([&] { wrong.LookUpRfControl(1); });
   }
   EXPECT_EQ(openDescriptors(), before);
+}
+
+// Heap bytes in use: the sanitizer's count under AddressSanitizer, glibc's otherwise.
+std::size_t heapInUse() {
+#if KU_TEST_ASAN
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  return mallinfo2().uordblks;
+#endif
+}
+
+// Every query used to leave its search tree (over 300 bytes) behind in the
+// engine: two lookups on every keystroke, so the program grew as it was used.
+TEST_F(FixtureLookups, RepeatedLookupsDoNotGrowTheHeap) {
+  auto lookups = on("TKUUtil.mdb");
+  auto noRow = on("sparse.mdb");
+  for (int i = 0; i < 20; ++i) {
+    lookups.LookUpRfControl(2);
+    lookups.LookUpConfig(10);
+    noRow.LookUpConfig(-1);
+  }
+  const std::size_t before = heapInUse();
+  for (int i = 0; i < 300; ++i) {
+    lookups.LookUpRfControl(2);
+    lookups.LookUpConfig(10);
+    noRow.LookUpConfig(-1);
+  }
+  const std::size_t after = heapInUse();
+  // 900 queries leaking 300 bytes each would be over 270 KB.
+  EXPECT_LT(after, before + 32 * 1024)
+      << "grew by " << static_cast<long long>(after) - static_cast<long long>(before) << " bytes";
 }
 
 // A database whose row lacks a column: the fields before it stay assigned.

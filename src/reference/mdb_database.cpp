@@ -273,6 +273,17 @@ double numberFromText(std::string s) {
   return v;
 }
 
+// Ends the last query. mdbtools 1.0 moves a query's search tree onto its table
+// and mdb_sql_reset frees the table without it: free the tree first, or every
+// query leaks it.
+void resetQuery(MdbSQL* sql) {
+  if (sql->cur_table && sql->cur_table->sarg_tree) {
+    mdb_sql_free_tree(sql->cur_table->sarg_tree);
+    sql->cur_table->sarg_tree = nullptr;
+  }
+  mdb_sql_reset(sql);
+}
+
 class MdbDatabase : public ReferenceDatabase {
  public:
   MdbDatabase(const std::string& path, const std::string& connect) : path_(path) {
@@ -299,11 +310,11 @@ class MdbDatabase : public ReferenceDatabase {
     QuietStderr quiet;
     row_.clear();
     atEnd_ = true;
-    mdb_sql_reset(sql_);
+    resetQuery(sql_);
     if (!mdb_sql_run_query(sql_, text.c_str())) {
       std::string message = quiet.captured() + mdb_sql_last_error(sql_);
       message = message.substr(0, message.find('\n'));
-      mdb_sql_reset(sql_);
+      resetQuery(sql_);
       throw queryError(message, text);
     }
     MdbTableDef* table = sql_->cur_table;
@@ -452,7 +463,7 @@ class MdbDatabase : public ReferenceDatabase {
   void release() {
     if (!sql_) return;
     QuietStderr quiet;
-    mdb_sql_reset(sql_);
+    resetQuery(sql_);
     mdb_sql_exit(sql_);  // closes the file and frees the state itself
     sql_ = nullptr;
     row_.clear();
