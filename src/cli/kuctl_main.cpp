@@ -4,14 +4,14 @@
 
 #include "cli/kuctl.h"
 #include "link/qt_serial_port.h"
-#include "reference/reference_database.h"
+#include "reference/db_cache.h"
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   std::vector<std::string> args(argv + 1, argv + argc);
 
   ku::RealSleeper sleeper;
-  auto opener = ku::makeMdbOpener();
+  auto opener = ku::makeCachingMdbOpener();
   ku::cli::Environment env;
   env.programDir = QCoreApplication::applicationDirPath().toStdString();
   env.makePort = [](const std::string& dir) { return std::make_unique<ku::QtSerialPort>(dir); };
