@@ -150,26 +150,28 @@ struct LoadCase {
   int code;
   Events timeline;  // open, message, hooks
   bool portReady;
-  int commPort;                  // the number the port holds afterwards
-  bool conversionFails = false;  // the number never reaches the port
+  int commPort;  // the number the port holds afterwards
+  // Whether the port took the number from comms.ini; only then is it opened.
+  enum Number { Taken, Refused, NotANumber } number = Taken;
 };
 
 TEST(LoadStep, OutcomesAndTheirOrder) {
   const std::string bad = msg(kInvalidPortText);
   const auto R = LoadOutcome::Rejected, U = LoadOutcome::Unlinked, L = LoadOutcome::Linked;
   const int kNoDevice = kInvalidPortNumber;
-  const Events rejected = {"open", bad, "disable"};
+  const Events rejected = {bad, "disable"};
+  const auto Refused = LoadCase::Refused, NotANumber = LoadCase::NotANumber;
   // clang-format off
   const LoadCase cases[] = {
       {"clean", true, "COM,2\r\n", 0, L, 0, {"open", "verify"}, true, 2},
-      {"missing comms.ini: 53 then 8002", false, "", 0, R, kInvalidPortNumber, rejected, false, 1},
-      {"single item", true, "4\n", 0, R, kInvalidPortNumber, rejected, false, 1},
-      {"port 0", true, "p,0\n", 0, R, kInvalidPortNumber, rejected, false, 1},
-      {"no such port", true, "p,17\n", 0, R, kInvalidPortNumber, rejected, false, 1},
-      {"open finds no device", true, "p,3\n", kNoDevice, R, kInvalidPortNumber, {bad, "disable"}, false, 3},
+      {"missing comms.ini: 53 then 8002", false, "", 0, R, kInvalidPortNumber, rejected, false, 1, Refused},
+      {"single item", true, "4\n", 0, R, kInvalidPortNumber, rejected, false, 1, Refused},
+      {"port 0", true, "p,0\n", 0, R, kInvalidPortNumber, rejected, false, 1, Refused},
+      {"no such port", true, "p,17\n", 0, R, kInvalidPortNumber, rejected, false, 1, Refused},
+      {"open finds no device", true, "p,3\n", kNoDevice, R, kInvalidPortNumber, rejected, false, 3},
       {"port held elsewhere", true, "p,3\n", kPortAlreadyOpen, U, kPortAlreadyOpen, {}, true, 3},
-      {"text port", true, "p,abc\n", 0, U, kTypeMismatch, {"open"}, true, 1, true},
-      {"port over 32767", true, "p,40000\n", 0, U, kOverflow, {"open"}, true, 1, true},
+      {"text port", true, "p,abc\n", 0, U, kTypeMismatch, {}, true, 1, NotANumber},
+      {"port over 32767", true, "p,40000\n", 0, U, kOverflow, {}, true, 1, NotANumber},
       {"odd count after a good pair", true, "p,3\nq\n", 0, U, kInputPastEnd, {"open"}, true, 3},
       {"half rounds to even", true, "p,2.5\n", 0, L, 0, {"open", "verify"}, true, 2},
   };
@@ -193,10 +195,12 @@ TEST(LoadStep, OutcomesAndTheirOrder) {
     EXPECT_EQ(log.events, c.timeline);
     EXPECT_EQ(state.PortReady, c.portReady);
     EXPECT_EQ(port.commPort, c.commPort);
-    // Every set-up step runs whatever failed before it, then the open.
+    // Every set-up step runs whatever failed before it; the open only when the
+    // port took the number, so no port that comms.ini did not name is opened.
     Events expectedCalls = kSetUpCalls;
-    if (c.conversionFails) expectedCalls.erase(expectedCalls.begin());
-    expectedCalls.push_back("Open");
+    if (c.number == LoadCase::NotANumber) expectedCalls.erase(expectedCalls.begin());
+    if (c.number == LoadCase::Taken) expectedCalls.push_back("Open");
+    EXPECT_EQ(port.open, c.number == LoadCase::Taken && c.failOpenWith == 0);
     EXPECT_EQ(port.calls, expectedCalls);
     EXPECT_EQ(port.handshaking, 0);
     EXPECT_EQ(port.inputLen, 0);
@@ -219,6 +223,27 @@ TEST(LoadStep, AnOpenPortIsNotOpenedAgain) {
   const LoadResult r = loadStep(dir.commsIni(), state, port, notifier, hooks);
   EXPECT_EQ(r.outcome, LoadOutcome::Linked);
   EXPECT_EQ(port.openCalls, 0);
+}
+
+TEST(LoadStep, APortNumberThePortDidNotTakeLetsNoByteOut) {
+  // The port keeps its first number (1) when comms.ini's is refused or is no
+  // number: nothing may then reach port 1, neither an upload nor the close byte.
+  for (const char* content : {"p,abc\n", "p,40000\n", "p,0\n", "single\n"}) {
+    SCOPED_TRACE(content);
+    TempDir dir;
+    dir.writeCommsIni(content);
+    Rig rig;
+    rig.port.open = false;
+    RecordingLoadHooks hooks(rig.log);
+    PortState state;
+    loadStep(dir.commsIni(), state, rig.port, rig.notifier, hooks);
+    Tables tables;
+    fillTables(tables);
+    LoadJam(rig.ctx, tables);
+    closeStep(state, rig.port);
+    EXPECT_EQ(rig.port.openCalls, 0);
+    EXPECT_EQ(rig.port.written, "");
+  }
 }
 
 TEST(LoadStep, ThenCloseStepSendsOnlyWhenReady) {

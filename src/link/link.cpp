@@ -117,16 +117,23 @@ LoadResult loadStep(const std::string& commsIniPath, PortState& state, SerialPor
   } else {
     trail.step([&] { ReadCommsIni(commsIniPath, state.PortNumber, state.FirstItem); });
   }
-  trail.step([&] { port.setCommPort(portNumberToInt16(state.PortNumber)); });
+  const bool numberTaken =
+      trail.step([&] { port.setCommPort(portNumberToInt16(state.PortNumber)); });
   trail.step([&] { port.setHandshaking(0); });
   trail.step([&] { port.setInputLen(0); });
   trail.step([&] { port.setRThreshold(0); });
   trail.step([&] { port.setRTSEnable(true); });
   trail.step([&] { port.setSettings("4800,n,8,1"); });
   trail.step([&] { port.setSThreshold(0); });
-  trail.step([&] {
-    if (!port.portOpen()) port.setPortOpen(true);
-  });
+  // Only the port that comms.ini named is ever opened. When its number was
+  // rejected or is no number at all, the port keeps an earlier number (its first
+  // one, port 1): opening that would let "Update" and the close byte reach a
+  // device that nobody chose, and would hold it for the window's whole life.
+  if (numberTaken) {
+    trail.step([&] {
+      if (!port.portOpen()) port.setPortOpen(true);
+    });
+  }
 
   LoadOutcome outcome = LoadOutcome::Unlinked;
   if (trail.last() == kInvalidPortNumber) {
