@@ -199,6 +199,39 @@ TEST_F(KuctlTest, DefaultsKeepTheUnitsChannel) {
   EXPECT_EQ(port.written.substr(3, 2), std::string("r\x03", 2));
 }
 
+TEST_F(KuctlTest, NoUploadOverASetUpThatCouldNotBeRead) {
+  // Slots left unset by the first read-back would go out as 0.
+  struct Case {
+    const char* name;
+    std::string record;
+    std::vector<std::string> args;
+    bool uploads;
+  };
+  std::string highByte = record;
+  highByte[29] = static_cast<char>(0x81);  // slot 27's high byte: the pair fails
+  const Case cases[] = {
+      {"silent unit, update", "", {"update", "8=9"}, false},
+      {"silent unit, defaults", "", {"defaults"}, false},
+      {"short record, update", record.substr(0, 20), {"update", "8=9"}, false},
+      {"failed pair, update", highByte, {"update", "8=9"}, false},
+      {"failed pair entered, update", highByte, {"update", "8=9", "27=300"}, true},
+      {"short record, defaults: the channel was read", record.substr(0, 20), {"defaults"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    record = c.record;
+    port.written.clear();
+    const Outcome r = run(c.args);
+    if (c.uploads) {
+      EXPECT_EQ(port.written.size(), 3u + 69u + 3u + 1u);
+    } else {
+      EXPECT_EQ(r.status, cli::kExitShortReply);
+      EXPECT_NE(r.err.find("nothing was uploaded"), std::string::npos) << r.err;
+      EXPECT_EQ(port.written, " qx!");
+    }
+  }
+}
+
 TEST_F(KuctlTest, MissingReferenceDatabaseIsANoteNotAFailure) {
   QFile::remove(dir.filePath("TKUUtil.mdb"));
   const Outcome r = run({"read"});

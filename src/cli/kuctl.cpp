@@ -157,6 +157,20 @@ void printJson(const MemoryForm1View& v, const Form1Core& core, const StderrNoti
   out << QJsonDocument(doc).toJson(QJsonDocument::Indented).toStdString();
 }
 
+// The slots an upload would send that the first read-back left unset: the
+// channel for "defaults", every value slot without an entry for "update".
+std::vector<int> unreadSlots(const Form1Core& core, const std::string& command,
+                             const std::vector<std::pair<int, std::string>>& entries) {
+  std::vector<int> unread;
+  const int last = command == "defaults" ? 0 : kValueSlots - 1;
+  for (int s = 0; s <= last; ++s) {
+    bool entered = false;
+    for (const auto& e : entries) entered = entered || e.first == s;
+    if (!entered && !core.slotValues()[s]) unread.push_back(s);
+  }
+  return unread;
+}
+
 }  // namespace
 
 std::string helpText() {
@@ -176,6 +190,8 @@ Commands:
                        to a whole number (halves to even); slots 0, 30 and 31
                        take no entry. A rejected entry stops kuctl before any
                        byte is sent.
+  When the first read-back leaves unread a slot that "defaults" (the channel)
+  or "update" (any slot without an entry) would send, nothing is uploaded.
 
 Options:
   --port N             use port number N instead of the one in comms.ini
@@ -193,7 +209,9 @@ would show them. Exit status:
   2  bad command line or a rejected entry (nothing was sent)
   3  "Invalid Com Port..." (missing comms.ini or wrong port number)
   4  the port could not be opened (held by another program, no rights)
-  5  "Couldnot get Any or Full string from KU..." (silent unit or short record)
+  5  "Couldnot get Any or Full string from KU..." (silent unit or short record),
+     or the first read-back left slots unread, so that "update" or "defaults"
+     uploaded nothing (it would have sent values the unit never reported)
   6  "There is error in values limit ..." (a value out of range was not sent)
   7  any other message
 A failed reference refresh (for instance a missing TKUUtil.mdb) is reported on
@@ -250,10 +268,18 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     err << "kuctl: the port could not be opened (error " << load.lastCode << ": " << load.lastText
         << "); nothing was sent\n";
     status = kExitPortUnavailable;
-  } else if (load.outcome == LoadOutcome::Linked) {
-    if (o.command == "defaults") {
+  } else if (load.outcome == LoadOutcome::Linked && o.command != "read") {
+    // Nobody reads the message here: an upload over slots that the unit did not
+    // report would send 0 (or nothing it ever held) in their place.
+    const std::vector<int> unread = unreadSlots(core, o.command, accepted);
+    if (!unread.empty()) {
+      err << "kuctl: the unit's set-up could not be read completely (slot";
+      for (int s : unread) err << " " << s;
+      err << "); nothing was uploaded\n";
+      status = kExitShortReply;
+    } else if (o.command == "defaults") {
       core.Command3_Click();
-    } else if (o.command == "update") {
+    } else {
       for (const auto& [slot, text] : accepted) view.setEntryText(slot, text);
       core.Command1_Click();
     }
