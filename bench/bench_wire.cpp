@@ -1,0 +1,283 @@
+// The wire: how close the pauses on the line come to what they should be, from
+// the simulated unit's log of every byte with its arrival time. The program side
+// is the main window's core with the real serial port and the real pauses, once
+// with the plain deadline sleeper and once with the window's (which repaints
+// while it waits), and then the kuctl program in a process of its own.
+//
+//   bench_wire [--quick]
+// On a pseudo-terminal there is no baud delay: a byte arrives as soon as it is
+// written, so an upload's transmission time counts as zero here and whatever the
+// line adds between write and arrival is counted against the program.
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/form1_core.h"
+#include "bench_support.h"
+#include "link/qt_serial_port.h"
+#include "reference/db_cache.h"
+#include "simulator.h"
+
+namespace ku::bench {
+namespace {
+
+constexpr int kUploadBytes = 69;
+constexpr double kUploadPausesMs = 1400.0;
+constexpr double kReadBackPausesMs = 3000.0;
+constexpr double kBaudSecondsPerByte = 10.0 / 4800.0;  // start, 8 data, stop bits
+
+struct Expected {
+  std::uint8_t byte;
+  int pauseMs;  // the pause that follows it
+};
+
+// The upload's bytes and pauses for the given slot values.
+std::vector<Expected> uploadPlan(const std::function<int(int)>& value) {
+  std::vector<Expected> plan;
+  for (int s = 0; s <= 33; ++s) {
+    const auto command = static_cast<std::uint8_t>(slotInfo(s).commandByte);
+    if (s > 29) {
+      plan.push_back({command, 50});
+      continue;
+    }
+    plan.push_back({command, 20});
+    const int v = value(s);
+    if (isWideSlot(s)) {
+      plan.push_back({static_cast<std::uint8_t>((v >> 8) & 0xff), 0});
+      plan.push_back({static_cast<std::uint8_t>(v & 0xff), 20});
+    } else {
+      plan.push_back({static_cast<std::uint8_t>(v & 0xff), 20});
+    }
+  }
+  if (plan.size() != kUploadBytes) throw std::logic_error("the upload plan is not 69 bytes");
+  return plan;
+}
+
+// The real port, with the time at which each write returned (the byte has then
+// left the program): the pauses as the program kept them, free of the receiver's
+// scheduling jitter.
+class TimedPort : public SerialPort {
+ public:
+  explicit TimedPort(std::unique_ptr<SerialPort> port) : port_(std::move(port)) {}
+  void setCommPort(std::int16_t n) override { port_->setCommPort(n); }
+  void setHandshaking(std::int32_t m) override { port_->setHandshaking(m); }
+  void setInputLen(std::int16_t n) override { port_->setInputLen(n); }
+  void setRThreshold(std::int16_t n) override { port_->setRThreshold(n); }
+  void setRTSEnable(bool on) override { port_->setRTSEnable(on); }
+  void setSettings(const std::string& s) override { port_->setSettings(s); }
+  void setSThreshold(std::int16_t n) override { port_->setSThreshold(n); }
+  bool portOpen() const override { return port_->portOpen(); }
+  void setPortOpen(bool open) override { port_->setPortOpen(open); }
+  void output(const std::string& bytes) override {
+    port_->output(bytes);
+    const auto t = monotonicNs();
+    for (char c : bytes) writes.push_back({static_cast<std::uint8_t>(c), t / 1000});
+  }
+  std::string input() override { return port_->input(); }
+
+  std::vector<sim::LoggedByte> writes;  // same shape as the unit's log
+
+ private:
+  std::unique_ptr<SerialPort> port_;
+};
+
+// What the log says about the passes of one program side.
+struct WireFigures {
+  std::vector<double> gapOverPauseMs;     // every gap of every upload, minus its pause
+  std::vector<double> uploadLogMs;        // first upload byte to the read-back's " "
+  std::vector<double> uploadProgramMs;    // LoadJam's own duration, where measured
+  std::vector<double> readBackGapOverMs;  // " " to "q" and "q" to "x", minus 1 s
+  std::vector<double> readBackProgramMs;  // verify's own duration, where measured
+  double loadOverMs = -1;                 // the load step (comms.ini, port, read-back) over its 3 s
+  std::vector<double> programGapOverPauseMs;  // the same gaps at the program's writes
+};
+
+// The upload that starts at log[first], followed by a read-back.
+void analyse(const std::vector<sim::LoggedByte>& log, std::size_t first,
+             const std::vector<Expected>& plan, WireFigures& out) {
+  if (log.size() < first + kUploadBytes + 3) throw std::runtime_error("the log is too short");
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    if (log[first + i].byte != plan[i].byte) {
+      throw std::runtime_error("byte " + std::to_string(i) +
+                               " of the upload is not the planned one");
+    }
+    const double gap = static_cast<double>(log[first + i + 1].micros - log[first + i].micros) / 1e3;
+    out.gapOverPauseMs.push_back(gap - plan[i].pauseMs);
+  }
+  const std::size_t space = first + kUploadBytes;
+  if (log[space].byte != ' ' || log[space + 1].byte != 'q' || log[space + 2].byte != 'x') {
+    throw std::runtime_error("the upload is not followed by a read-back");
+  }
+  out.uploadLogMs.push_back(static_cast<double>(log[space].micros - log[first].micros) / 1e3);
+  for (std::size_t i = space; i < space + 2; ++i) {
+    out.readBackGapOverMs.push_back(static_cast<double>(log[i + 1].micros - log[i].micros) / 1e3 -
+                                    1000.0);
+  }
+}
+
+void report(const std::string& who, const WireFigures& f) {
+  const double uploadBudget = kUploadPausesMs * 1.02;
+  const Summary log = summarise(f.uploadLogMs);
+  goal(who + ": upload pass, slowest, unit's log", log.max, "ms",
+       "<= " + std::to_string(static_cast<int>(uploadBudget)) + " ms", log.max <= uploadBudget);
+  if (!f.uploadProgramMs.empty()) {
+    const Summary prog = summarise(f.uploadProgramMs);
+    goal(who + ": upload pass, slowest, LoadJam call", prog.max, "ms",
+         "<= " + std::to_string(static_cast<int>(uploadBudget)) + " ms", prog.max <= uploadBudget);
+  }
+  const Summary g = summarise(f.gapOverPauseMs);
+  goal(who + ": gap minus pause, min (" + std::to_string(g.count) + " gaps)", g.min, "ms", ">= 0",
+       g.min >= 0);
+  info(who + ": gap minus pause, median", g.median, "ms");
+  goal(who + ": gap minus pause, 99th percentile", g.p99, "ms", "<= 1 ms", g.p99 <= 1.0);
+  info(who + ": gap minus pause, max", g.max, "ms");
+  info(who + ": gaps shorter than their pause in the log",
+       static_cast<double>(std::count_if(f.gapOverPauseMs.begin(), f.gapOverPauseMs.end(),
+                                         [](double d) { return d < 0; })),
+       "");
+  if (!f.programGapOverPauseMs.empty()) {
+    const Summary p = summarise(f.programGapOverPauseMs);
+    goal(who + ": same gaps at the program's writes, min", p.min, "ms", ">= 0", p.min >= 0);
+    info(who + ": same gaps at the program's writes, median", p.median, "ms");
+    goal(who + ": same gaps at the program's writes, 99th percentile", p.p99, "ms", "<= 1 ms",
+         p.p99 <= 1.0);
+    info(who + ": same gaps at the program's writes, max", p.max, "ms");
+  }
+  const Summary rb = summarise(f.readBackGapOverMs);
+  goal(who + ": read-back request gaps minus 1 s, min", rb.min, "ms", ">= 0", rb.min >= 0);
+  info(who + ": read-back request gaps minus 1 s, max", rb.max, "ms");
+  if (!f.readBackProgramMs.empty()) {
+    const Summary v = summarise(f.readBackProgramMs);
+    goal(who + ": read-back (verify), slowest, over its 3 s", v.max - kReadBackPausesMs, "ms",
+         "<= 50 ms", v.max - kReadBackPausesMs <= 50.0);
+  }
+  if (f.loadOverMs >= 0) info(who + ": load step with its read-back, over 3 s", f.loadOverMs, "ms");
+}
+
+// The window's core on the real port against the unit; `passes` times an entry,
+// the upload and the read-back, as behind "Update".
+WireFigures throughTheCore(sim::Simulator& unit, const std::string& database, Sleeper& sleeper,
+                           int passes) {
+  TempDir dir;
+  prepareProgramDir(dir, database, 3);
+  unit.makeLink(dir.file("com3"));
+  Module1 module;
+  startUp(module, dir.path());
+  module.locale.decimalPoint = ".";
+  MemoryForm1View view;
+  CountingNotifier notifier;
+  auto opener = makeCachingMdbOpener();
+  auto timed = std::make_unique<TimedPort>(std::make_unique<QtSerialPort>(dir.path()));
+  TimedPort& port = *timed;
+  Form1Core core(module, view, notifier, sleeper, std::move(timed), *opener);
+  view.attach(&core);
+  const auto t0 = monotonicNs();
+  if (core.Form_Load().outcome != LoadOutcome::Linked || notifier.count != 0) {
+    throw std::runtime_error("the load step failed: " + notifier.last);
+  }
+  WireFigures f;
+  f.loadOverMs = static_cast<double>(monotonicNs() - t0) / 1e6 - kReadBackPausesMs;
+
+  for (int pass = 0; pass < passes; ++pass) {
+    view.setEntryText(4, std::to_string(1000 + pass));
+    const auto values = core.slotValues();
+    const auto plan = uploadPlan([&](int s) { return values[s] ? *values[s] : 0; });
+    unit.clearLog();
+    port.writes.clear();
+    core.ButtonDisab();
+    const auto a = monotonicNs();
+    core.LoadJam();
+    const auto b = monotonicNs();
+    core.verify();
+    const auto c = monotonicNs();
+    core.ButtonEnab();
+    if (notifier.count != 0) throw std::runtime_error("a message: " + notifier.last);
+    if (!unit.waitForLogSize(kUploadBytes + 3, 2000)) throw std::runtime_error("bytes missing");
+    analyse(unit.log(), 0, plan, f);
+    WireFigures programSide;
+    analyse(port.writes, 0, plan, programSide);
+    f.programGapOverPauseMs.insert(f.programGapOverPauseMs.end(),
+                                   programSide.gapOverPauseMs.begin(),
+                                   programSide.gapOverPauseMs.end());
+    f.uploadProgramMs.push_back(static_cast<double>(b - a) / 1e6);
+    f.readBackProgramMs.push_back(static_cast<double>(c - b) / 1e6);
+  }
+  core.Form_Unload();
+  return f;
+}
+
+// kuctl update in its own process: read-back, upload, read-back, close.
+WireFigures throughKuctl(sim::Simulator& unit, const std::string& database, int runs) {
+  WireFigures f;
+  const std::string kuctl = KU_BIN_DIR "/kuctl";
+  if (access(kuctl.c_str(), X_OK) != 0) {
+    note("no kuctl at " + kuctl + "; skipped");
+    return f;
+  }
+  TempDir dir;
+  prepareProgramDir(dir, database, 3);
+  unit.makeLink(dir.file("com3"));
+  std::filesystem::copy_file(kuctl, dir.file("kuctl"));  // its folder is the program's folder
+  for (int run = 0; run < runs; ++run) {
+    const int value = 2000 + run;
+    auto values = unit.slotValues();
+    values[4] = value;
+    const auto plan = uploadPlan([&](int s) { return values[static_cast<std::size_t>(s)]; });
+    unit.clearLog();
+    const std::string command =
+        dir.file("kuctl") + " update 4=" + std::to_string(value) + " >/dev/null";
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("kuctl update failed");
+    if (!unit.waitForLogSize(3 + kUploadBytes + 3, 2000)) throw std::runtime_error("bytes missing");
+    analyse(unit.log(), 3, plan, f);
+  }
+  return f;
+}
+
+int run(int argc, char** argv) {
+  bool quick = false;
+  for (int i = 1; i < argc; ++i) quick = quick || std::strcmp(argv[i], "--quick") == 0;
+  const int passes = quick ? 2 : 5;
+  const std::string database = envOr("KU_BENCH_DB", KU_BIN_DIR "/TKUUtil.mdb");
+
+  sim::Simulator unit;
+  unit.setSlotValue(0, 1);
+  unit.start();
+
+  section("The wire: uploads and read-backs as the unit's log sees them");
+  note(
+      "pseudo-terminal: no baud delay, transmission counted as 0 ms; the upload's budget is "
+      "1400 ms of pauses + 2% = 1428 ms (at 4800 baud the 69 bytes would add " +
+      std::to_string(kUploadBytes * kBaudSecondsPerByte * 1000.0).substr(0, 6) +
+      " ms to both the pass and its budget)");
+  note(std::to_string(passes) + " passes of entry, upload and read-back for each program side");
+
+  RealSleeper plain;
+  report("core, deadline sleeper", throughTheCore(unit, database, plain, passes));
+
+  RealSleeper window([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+  report("core, window's sleeper (events while waiting)",
+         throughTheCore(unit, database, window, passes));
+
+  report("kuctl update, own process", throughKuctl(unit, database, quick ? 1 : 2));
+  unit.stop();
+  return 0;
+}
+
+}  // namespace
+}  // namespace ku::bench
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  try {
+    return ku::bench::run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_wire: %s\n", e.what());
+    return 1;
+  }
+}
