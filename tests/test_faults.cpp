@@ -1,0 +1,777 @@
+// Fault injection end to end: ku-sim plays a unit that hangs up, keeps silent,
+// answers short, answers with noise or floods the line; the device goes away;
+// another program holds the port; comms.ini is huge, binary, cut short or not a
+// file. The program runs in-process (the main window's core on the real serial
+// port, pauses scaled down) or as the kuctl program with its real pauses. Every
+// case checks the unit's complete byte log against what must and must not be sent.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/form1_core.h"
+#include "fakes.h"
+#include "link/qt_serial_port.h"
+#include "model/slot_table.h"
+#include "reference/reference_database.h"
+#include "simulator.h"
+
+namespace ku {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using sim::Faults;
+using sim::Simulator;
+
+// The serial port's notifiers want an application object, as in kuutil and kuctl.
+class QtApp : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "test_faults";
+    static char* argv[] = {name, nullptr};
+    app_ = std::make_unique<QCoreApplication>(argc, argv);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  std::unique_ptr<QCoreApplication> app_;
+};
+const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+
+const std::string kReadBack = " qx";
+
+double secondsSince(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// Resident memory of this process, in kB.
+long residentKb() {
+  std::ifstream f("/proc/self/status");
+  std::string line;
+  while (std::getline(f, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+using Values = std::array<int, kValueSlots>;
+
+// What one upload pass puts on the line for values 0..32767: each slot's command
+// byte, then its value as one byte or as high and low byte.
+std::string uploadOf(const Values& v) {
+  std::string s;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    s += static_cast<char>(slotInfo(slot).commandByte);
+    if (slot >= kValueSlots) continue;
+    const int x = v[static_cast<std::size_t>(slot)];
+    EXPECT_TRUE(x >= 0 && x <= (isWideSlot(slot) ? 32767 : 255)) << "slot " << slot;
+    if (isWideSlot(slot)) s += static_cast<char>(x >> 8);
+    s += static_cast<char>(x & 0xFF);
+  }
+  return s;
+}
+
+Values unitValues(const Simulator& unit) {
+  const auto all = unit.slotValues();
+  Values v{};
+  for (int s = 0; s < kValueSlots; ++s) v[s] = all[s];
+  return v;
+}
+
+Values builtInDefaults() {
+  Tables t;
+  fillTables(t);
+  Values v{};
+  for (int s = 0; s < kValueSlots; ++s) v[s] = t.DefaultValues[s];
+  return v;
+}
+
+std::string printable(const std::string& bytes) {
+  std::string s;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F) {
+      s += static_cast<char>(c);
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      s += buf;
+    }
+  }
+  return s;
+}
+
+// Pauses at a fraction of their length: the unit answers within microseconds and
+// takes a value byte within 30 ms, so a tenth keeps every exchange in time.
+class ScaledSleeper : public Sleeper {
+ public:
+  explicit ScaledSleeper(int divisor) : divisor_(divisor) {}
+  void sleepMs(int ms) override {
+    requestedMs += ms;
+    std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / divisor_));
+  }
+  long requestedMs = 0;
+
+ private:
+  int divisor_;
+};
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+  double seconds = 0;
+};
+
+// The program's folder: the reference database, comms.ini and (when wanted) kuctl.
+class ProgramFolder {
+ public:
+  ProgramFolder() {
+    EXPECT_TRUE(dir_.isValid());
+    EXPECT_TRUE(
+        QFile::copy(QStringLiteral(KU_BIN_DIR "/TKUUtil.mdb"), dir_.filePath("TKUUtil.mdb")));
+    writeCommsIni("\"Port\",1\r\n");
+  }
+  std::string path() const { return dir_.path().toStdString(); }
+  std::string file(const char* name) const { return dir_.filePath(name).toStdString(); }
+
+  void writeCommsIni(const std::string& bytes) const {
+    std::ofstream f(file("comms.ini"), std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(f.good());
+  }
+
+  Outcome kuctl(const QStringList& args) {
+    if (!QFile::exists(dir_.filePath("kuctl"))) {
+      EXPECT_TRUE(QFile::copy(QStringLiteral(KU_BIN_DIR "/kuctl"), dir_.filePath("kuctl")));
+    }
+    Outcome o;
+    const auto t0 = Clock::now();
+    QProcess p;
+    p.start(dir_.filePath("kuctl"), args);
+    EXPECT_TRUE(p.waitForFinished(60000)) << "kuctl did not end";
+    o.seconds = secondsSince(t0);
+    o.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    o.out = p.readAllStandardOutput().toStdString();
+    o.err = p.readAllStandardError().toStdString();
+    return o;
+  }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+// The main window's behaviour in-process, on the real serial port.
+class Window {
+ public:
+  explicit Window(const ProgramFolder& folder, int pauseDivisor = 10) : sleeper(pauseDivisor) {
+    startUp(m, folder.path());
+    opener = makeMdbOpener();
+    core = std::make_unique<Form1Core>(m, view, notifier, sleeper,
+                                       std::make_unique<QtSerialPort>(folder.path()), *opener);
+    view.attach(core.get());
+  }
+  ~Window() { view.attach(nullptr); }
+
+  LoadResult load() { return core->Form_Load(); }
+  void type(int slot, const std::string& text) { view.setEntryText(slot, text); }
+  Values values() const {
+    Values v{};
+    for (int s = 0; s < kValueSlots; ++s) v[s] = valueOf(core->slotValues()[s]);
+    return v;
+  }
+  bool buttonsEnabled() const {
+    return view.updateEnabled && view.closeEnabled && view.defaultEnabled;
+  }
+  int count(const char* text) const {
+    int n = 0;
+    for (const std::string& m : notifier.messages) n += m == text;
+    return n;
+  }
+
+  Module1 m;
+  MemoryForm1View view;
+  test::RecordingNotifier notifier;
+  ScaledSleeper sleeper;
+  std::unique_ptr<ReferenceDatabaseOpener> opener;
+  std::unique_ptr<Form1Core> core;
+};
+
+class Faulty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    unit.start();
+    unit.makeLink(folder.file("com1"));
+  }
+  void TearDown() override { unit.stop(); }
+
+  std::string sent() const {
+    std::string s;
+    for (const sim::LoggedByte& b : unit.log()) s += static_cast<char>(b.byte);
+    return s;
+  }
+  // The log once the unit has taken the expected number of bytes and nothing more
+  // has come for a while.
+  std::string settled(std::size_t expected) const {
+    unit.waitForLogSize(expected, 3000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return sent();
+  }
+  void setFaults(const Faults& f) { unit.setFaults(f); }
+  // Closes the window on a working line: its close byte reaches the unit.
+  void closeLinked(Window& w) {
+    const std::size_t n = unit.log().size();
+    w.core->Form_Unload();
+    EXPECT_EQ(printable(settled(n + 1).substr(n)), "!");
+    EXPECT_FALSE(w.core->port().portOpen());
+  }
+
+  ProgramFolder folder;
+  Simulator unit;
+};
+
+// ---------------------------------------------------------------------------
+// The unit hangs up
+
+TEST_F(Faulty, HangUpDuringAnUploadStopsTheLineAtThatByteAndLeavesTheWindowUsable) {
+  // Hang-up points inside the 69-byte pass: after a command byte, after a value
+  // byte, between the high and low byte of a pair, before the command-only bytes.
+  for (long cut : {1L, 2L, 10L, 33L, 65L}) {
+    SCOPED_TRACE("hang-up after upload byte " + std::to_string(cut));
+    unit.stop();
+    unit.setFaults({});
+    unit.start();
+    unit.makeLink(folder.file("com1"));
+    unit.clearLog();
+    const Values before = unitValues(unit);
+
+    Window w(folder);
+    ASSERT_EQ(w.load().outcome, LoadOutcome::Linked);
+    ASSERT_TRUE(w.notifier.messages.empty());
+    w.type(8, "200");
+    w.type(4, "1234");
+    Values wanted = before;
+    wanted[8] = 200;
+    wanted[4] = 1234;
+    const std::string upload = uploadOf(wanted);
+
+    Faults f;
+    f.hangUpAfter = cut;
+    setFaults(f);
+    const auto t0 = Clock::now();
+    w.core->Command1_Click();
+    EXPECT_LT(secondsSince(t0), 10.0);
+
+    // Exactly the bytes before the hang-up, and nothing after it.
+    EXPECT_EQ(printable(settled(3 + cut)),
+              printable(kReadBack + upload.substr(0, static_cast<std::size_t>(cut))));
+    EXPECT_FALSE(unit.running());
+    // The read-back could not run: one short-reply message, no value-limit message.
+    EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
+    EXPECT_TRUE(w.buttonsEnabled());
+    // No slot changes; the typed values stay the working values.
+    EXPECT_EQ(w.values(), wanted);
+    EXPECT_EQ(w.view.label37[8], "200");
+    // The unit kept only complete frames: a slot whose value bytes did not all
+    // arrive keeps its old value.
+    const Values after = unitValues(unit);
+    EXPECT_EQ(after[4], cut >= 11 ? 1234 : before[4]);
+    EXPECT_EQ(after[8], cut >= 20 ? 200 : before[8]);
+
+    // The next command sends nothing and says so again; closing still works.
+    w.core->Command3_Click();
+    EXPECT_EQ(sent().size(), 3u + static_cast<std::size_t>(cut));
+    EXPECT_EQ(w.count(kShortReplyText), 2);
+    EXPECT_TRUE(w.buttonsEnabled());
+    w.core->Form_Unload();
+    EXPECT_FALSE(w.core->port().portOpen());
+    EXPECT_EQ(unit.closeCount(), 0);
+  }
+}
+
+TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
+  // At load: the line goes after " ", after "q", or after "x" before the answer.
+  for (long cut : {1L, 2L, 3L}) {
+    SCOPED_TRACE("hang-up at load after request byte " + std::to_string(cut));
+    unit.stop();
+    Faults f;
+    f.hangUpAfter = cut;
+    unit.setFaults(f);
+    unit.start();
+    unit.makeLink(folder.file("com1"));
+    unit.clearLog();
+
+    Window w(folder);
+    const LoadResult r = w.load();
+    EXPECT_EQ(r.outcome, LoadOutcome::Linked);  // the port opened; the read-back failed
+    EXPECT_EQ(printable(settled(static_cast<std::size_t>(cut))),
+              printable(kReadBack.substr(0, static_cast<std::size_t>(cut))));
+    EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
+    EXPECT_EQ(w.view.label37[0], "1");  // channel row: nothing read, shown as 1
+    EXPECT_EQ(w.view.label37[4], "");
+    EXPECT_TRUE(w.buttonsEnabled());
+    w.core->Command1_Click();
+    EXPECT_EQ(sent().size(), static_cast<std::size_t>(cut));
+    EXPECT_EQ(w.count(kShortReplyText), 2);
+    w.core->Form_Unload();
+    EXPECT_FALSE(w.core->port().portOpen());
+  }
+
+  // After a Default upload: the unit took all 69 bytes, then " " and "q".
+  unit.stop();
+  unit.setFaults({});
+  unit.start();
+  unit.makeLink(folder.file("com1"));
+  unit.clearLog();
+  unit.setSlotValue(0, 2);
+  unit.setSlotValue(4, 1000);
+  Window w(folder);
+  ASSERT_EQ(w.load().outcome, LoadOutcome::Linked);
+  const Values shownBefore = w.values();
+  Faults f;
+  f.hangUpAfter = kUploadLength + 2;
+  setFaults(f);
+  w.core->Command3_Click();
+  Values defaults = builtInDefaults();
+  defaults[0] = 2;  // the unit keeps its channel
+  EXPECT_EQ(printable(settled(3 + kUploadLength + 2)),
+            printable(kReadBack + uploadOf(defaults) + " q"));
+  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
+  // The unit holds the defaults; the window still shows what it read before.
+  EXPECT_EQ(unitValues(unit), defaults);
+  EXPECT_EQ(w.values(), shownBefore);
+  EXPECT_EQ(w.view.label37[4], "1000");
+  EXPECT_TRUE(w.buttonsEnabled());
+}
+
+TEST_F(Faulty, KuctlWithRealPausesSurvivesAHangUpInTheUploadAndInTheReadBack) {
+  // The unit takes kuctl's first read-back and 40 bytes of its upload.
+  Faults f;
+  f.hangUpAfter = 3 + 40;
+  setFaults(f);
+  Values wanted = unitValues(unit);
+  wanted[8] = 7;
+  Outcome r = folder.kuctl({"update", "8=7"});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_NE(r.err.find(kShortReplyText), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(kValueLimitText), std::string::npos) << r.err;
+  // Three 1 s pauses, the pass's 1.4 s, three more: the run does not hang.
+  EXPECT_GT(r.seconds, 7.0);
+  EXPECT_LT(r.seconds, 20.0);
+  EXPECT_EQ(printable(settled(3 + 40)), printable(kReadBack + uploadOf(wanted).substr(0, 40)));
+
+  // A hang-up after "q" of a plain read.
+  unit.stop();
+  f.hangUpAfter = 2;
+  unit.setFaults(f);
+  unit.start();
+  unit.makeLink(folder.file("com1"));
+  unit.clearLog();
+  r = folder.kuctl({"read"});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_NE(r.err.find(kShortReplyText), std::string::npos) << r.err;
+  EXPECT_EQ(settled(2), " q");
+}
+
+// ---------------------------------------------------------------------------
+// The unit answers badly
+
+TEST_F(Faulty, SilentUnitAndShortRecordGiveTheMessageAndUploadWhatTheWindowHolds) {
+  {
+    SCOPED_TRACE("silent");
+    Faults f;
+    f.silent = true;
+    setFaults(f);
+    Window w(folder);
+    EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
+    EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
+    EXPECT_EQ(w.view.label37[0], "1");
+    for (int row = 1; row < kRowSlots; ++row) EXPECT_EQ(w.view.label37[row], "") << row;
+    // Nothing was read, so the upload carries 0 for every slot not typed.
+    w.type(8, "9");
+    Values wanted{};
+    wanted[8] = 9;
+    w.core->Command1_Click();
+    EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
+              printable(kReadBack + uploadOf(wanted) + kReadBack));
+    EXPECT_EQ(w.count(kShortReplyText), 2);
+    EXPECT_EQ(w.notifier.messages.size(), 2u);
+    closeLinked(w);
+  }
+  unit.clearLog();
+  {
+    SCOPED_TRACE("short record of 20 characters");
+    Faults f;
+    f.shortRecord = 20;
+    setFaults(f);
+    Window w(folder);
+    EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
+    EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
+    // Positions 1..20 carry slots 0..17; the rest stays unset.
+    const auto held = unit.slotValues();
+    for (int s = 0; s <= 17; ++s) EXPECT_EQ(w.core->slotValues()[s], held[s]) << s;
+    for (int s = 18; s < kRowSlots; ++s) EXPECT_FALSE(w.core->slotValues()[s]) << s;
+    EXPECT_EQ(w.view.label37[17], std::to_string(held[17]));
+    EXPECT_EQ(w.view.label37[18], "");
+    const Values wanted = w.values();
+    EXPECT_EQ(wanted[18], 0);
+    w.core->Command1_Click();
+    EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
+              printable(kReadBack + uploadOf(wanted) + kReadBack));
+    EXPECT_EQ(w.count(kShortReplyText), 2);
+    closeLinked(w);
+  }
+}
+
+TEST_F(Faulty, NoiseAroundTheRecordIsDroppedAndNoiseInsteadOfItIsDecoded) {
+  {
+    SCOPED_TRACE("noise in answer to the requests and after the record");
+    Faults f;
+    f.noiseOnRequest = true;
+    f.noiseAfterRecord = 50;
+    setFaults(f);
+    unit.setSlotValue(8, 77);
+    Window w(folder);
+    EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
+    EXPECT_TRUE(w.notifier.messages.empty());
+    const auto held = unit.slotValues();
+    for (int s = 0; s < kRowSlots; ++s) EXPECT_EQ(w.core->slotValues()[s], held[s]) << s;
+    w.type(9, "33");
+    Values wanted = unitValues(unit);
+    wanted[9] = 33;
+    w.core->Command1_Click();
+    EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
+              printable(kReadBack + uploadOf(wanted) + kReadBack));
+    EXPECT_EQ(unitValues(unit), wanted);
+    EXPECT_TRUE(w.notifier.messages.empty());
+    closeLinked(w);
+  }
+  for (int noise : {20, 100}) {
+    SCOPED_TRACE("no record, " + std::to_string(noise) + " bytes of noise instead");
+    unit.clearLog();
+    Faults f;
+    f.shortRecord = 0;
+    f.noiseAfterRecord = noise;
+    setFaults(f);
+    Window w(folder);
+    EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
+    // Fewer than 38 characters: the short-reply message. 38 or more: decoded as
+    // a record, as the rules say (nothing in a record tells noise apart).
+    EXPECT_EQ(w.count(kShortReplyText), noise < kRecordLength ? 1 : 0);
+    EXPECT_EQ(w.notifier.messages.size(), noise < kRecordLength ? 1u : 0u);
+    // What the window shows is what it uploads, byte for byte.
+    const Values shown = w.values();
+    for (int s = 1; s < kRowSlots; ++s) {
+      const SlotValue& v = w.core->slotValues()[s];
+      EXPECT_EQ(w.view.label37[s], v ? std::to_string(*v) : "") << s;
+    }
+    unit.setFaults({});
+    w.core->Command1_Click();
+    EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
+              printable(kReadBack + uploadOf(shown) + kReadBack));
+    EXPECT_EQ(unitValues(unit), shown);
+    closeLinked(w);
+  }
+}
+
+TEST_F(Faulty, AFloodIsCutAtOneMebibytePerReadAndNeitherHangsNorGrowsMemory) {
+  Faults f;
+  f.floodBytes = 256L << 20;  // far more than one read keeps
+  setFaults(f);
+  Window w(folder);
+  const long rssBefore = residentKb();
+  const auto t0 = Clock::now();
+  EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
+  EXPECT_LT(secondsSince(t0), 10.0);
+  // Noise of 38 bytes or more decodes as a record: no message.
+  EXPECT_EQ(w.count(kShortReplyText), 0);
+  const Values shown = w.values();
+
+  // An Update sends exactly the decoded values while the flood goes on.
+  w.core->Command1_Click();
+  EXPECT_LT(secondsSince(t0), 20.0);
+  const std::string log = settled(3 + kUploadLength + 3);
+  EXPECT_EQ(printable(log), printable(kReadBack + uploadOf(shown) + kReadBack));
+  // Two more commands while the unit keeps flooding.
+  w.core->Command3_Click();
+  w.core->Command1_Click();
+  EXPECT_EQ(settled(3 + 3 * (kUploadLength + 3)).size(), 3u + 3 * (kUploadLength + 3u));
+  EXPECT_TRUE(w.buttonsEnabled());
+  const long rssAfter = residentKb();
+  EXPECT_LT(rssAfter - rssBefore, 24 * 1024) << rssBefore << " kB -> " << rssAfter << " kB";
+  RecordProperty("rss_before_kb", std::to_string(rssBefore));
+  RecordProperty("rss_after_kb", std::to_string(rssAfter));
+  closeLinked(w);
+}
+
+TEST_F(Faulty, KuctlWithRealPausesOnAFloodingUnit) {
+  Faults f;
+  f.floodBytes = 64L << 20;
+  setFaults(f);
+  const Outcome r = folder.kuctl({"read"});
+  EXPECT_EQ(r.status, 0) << r.err;  // decoded as a record of noise
+  EXPECT_NE(r.out.find("Tolvek String"), std::string::npos) << r.out;
+  EXPECT_GT(r.seconds, 3.0);
+  EXPECT_LT(r.seconds, 15.0);
+  EXPECT_EQ(settled(4), " qx!");
+  rusage ru{};
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &ru), 0);
+  EXPECT_LT(ru.ru_maxrss, 100 * 1024) << "kuctl peaked at " << ru.ru_maxrss << " kB";
+}
+
+TEST_F(Faulty, KuctlWithRealPausesUploadsNothingToASilentUnit) {
+  // With no operator to see the message, kuctl stops before an upload would send
+  // 0 for every slot that the unit never reported.
+  Faults f;
+  f.silent = true;
+  setFaults(f);
+  const Outcome r = folder.kuctl({"update", "8=9"});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_NE(r.err.find(kShortReplyText), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("nothing was uploaded"), std::string::npos) << r.err;
+  EXPECT_GT(r.seconds, 3.0);
+  EXPECT_LT(r.seconds, 15.0);
+  EXPECT_EQ(printable(settled(4)), printable(kReadBack + "!"));
+  EXPECT_EQ(unit.slotValues(), sim::defaultUnitValues());
+}
+
+// ---------------------------------------------------------------------------
+// The device goes away, or another program has it
+
+TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
+  Window w(folder);
+  ASSERT_EQ(w.load().outcome, LoadOutcome::Linked);
+
+  // The link goes: the open port still reaches the unit.
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(folder.file("com1"))));
+  w.type(8, "11");
+  Values wanted = unitValues(unit);
+  wanted[8] = 11;
+  w.core->Command1_Click();
+  EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
+            printable(kReadBack + uploadOf(wanted) + kReadBack));
+  EXPECT_TRUE(w.notifier.messages.empty());
+
+  // The unit goes: nothing more reaches it, the read-back reports it.
+  const std::size_t before = sent().size();
+  unit.stop();
+  const auto t0 = Clock::now();
+  w.type(8, "12");
+  w.core->Command1_Click();
+  EXPECT_LT(secondsSince(t0), 5.0);
+  EXPECT_EQ(sent().size(), before);
+  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
+  EXPECT_TRUE(w.buttonsEnabled());
+  EXPECT_EQ(w.view.label37[8], "12");  // the typed value stays the working value
+  EXPECT_EQ(w.view.text1[8], "");
+
+  // A unit on a new line behind the same name: the window holds the old line,
+  // so it still reaches nothing; a program started now reaches the new unit.
+  unit.setFaults({});
+  unit.start();
+  unit.makeLink(folder.file("com1"));
+  unit.clearLog();
+  w.core->Command3_Click();
+  EXPECT_EQ(settled(0), "");
+  EXPECT_EQ(w.count(kShortReplyText), 2);
+  w.core->Form_Unload();
+  EXPECT_FALSE(w.core->port().portOpen());
+  EXPECT_EQ(sent(), "");
+
+  Window fresh(folder);
+  EXPECT_EQ(fresh.load().outcome, LoadOutcome::Linked);
+  EXPECT_TRUE(fresh.notifier.messages.empty());
+  EXPECT_EQ(settled(3), kReadBack);
+  fresh.core->Form_Unload();
+  EXPECT_EQ(settled(4), kReadBack + "!");
+}
+
+TEST_F(Faulty, KuctlWhenTheDeviceIsGoneAndBack) {
+  // com1 now points at a terminal that no longer exists: the invalid-port message.
+  unit.stop();
+  Outcome r = folder.kuctl({"read"});
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find(kInvalidPortText), std::string::npos) << r.err;
+  EXPECT_EQ(sent(), "");
+  // Back on a new line: a plain read with the real pauses.
+  unit.start();
+  unit.makeLink(folder.file("com1"));
+  r = folder.kuctl({"read"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(settled(4), " qx!");
+}
+
+TEST_F(Faulty, PortHeldByAnotherProgramAtStartUpSendsNothing) {
+  QSerialPort holder(QString::fromStdString(folder.file("com1")));
+  ASSERT_TRUE(holder.open(QIODevice::ReadWrite)) << holder.errorString().toStdString();
+
+  Window w(folder);
+  const LoadResult r = w.load();
+  EXPECT_EQ(r.outcome, LoadOutcome::Unlinked);
+  EXPECT_EQ(r.lastCode, kPortAlreadyOpen);
+  EXPECT_TRUE(w.notifier.messages.empty());
+  EXPECT_TRUE(w.buttonsEnabled());
+  for (int row = 0; row < kRowSlots; ++row) EXPECT_EQ(w.view.label37[row], "") << row;
+
+  w.type(8, "5");
+  w.core->Command1_Click();
+  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
+  EXPECT_TRUE(w.buttonsEnabled());
+  w.core->Command3_Click();
+  EXPECT_EQ(w.count(kShortReplyText), 2);
+  w.core->Form_Unload();
+  EXPECT_EQ(settled(0), "");
+  EXPECT_EQ(unit.closeCount(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// comms.ini
+
+struct IniCase {
+  const char* name;
+  std::string content;
+  LoadOutcome outcome;
+  bool portOpens;  // the file named a port that exists
+};
+
+TEST_F(Faulty, OddCommsIniFilesEndTheLoadAsTheirCodesSay) {
+  using std::string_literals::operator""s;
+  const LoadOutcome L = LoadOutcome::Linked, R = LoadOutcome::Rejected, U = LoadOutcome::Unlinked;
+  const IniCase cases[] = {
+      {"no line end", "Port,1", L, true},
+      {"binary first item", "\x00\xFF\x7F\x01,1\r\n"s, L, true},
+      {"binary port number", "Port,\x00\xFF\x80\r\n"s, U, false},
+      {"binary, no separator", "\x01\x02\xFE\xFF\x00\x00"s, R, false},
+      {"unterminated quote around the pair", "\"Port,1\r\n", R, false},
+      {"unterminated quote around the number", "Port,\"1", L, true},
+      {"unterminated quote, line end inside", "Port,\"1\r\n", U, false},
+      {"port number out of range", "Port,99999\r\n", U, false},
+      {"empty file", "", R, false},
+      // A complete pair, then a stray item: the port opens, but the load ends on
+      // the stray item's code, so there is no read-back.
+      {"odd item after a good pair", "Port,1\r\nstray\r\n", U, true},
+  };
+  for (const IniCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    unit.clearLog();
+    folder.writeCommsIni(c.content);
+    Window w(folder);
+    const LoadResult r = w.load();
+    EXPECT_EQ(r.outcome, c.outcome) << "code " << r.lastCode << ": " << r.lastText;
+    EXPECT_EQ(w.core->port().portOpen(), c.portOpens);
+    const std::string atLoad = c.outcome == L ? kReadBack : "";
+    EXPECT_EQ(printable(settled(atLoad.size())), printable(atLoad));
+    if (c.outcome == R) {
+      EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortText});
+      EXPECT_FALSE(w.view.updateEnabled);
+      EXPECT_FALSE(w.view.defaultEnabled);
+      EXPECT_TRUE(w.view.closeEnabled);
+      w.core->Form_Unload();
+      EXPECT_EQ(printable(settled(0)), "");
+      continue;
+    }
+    EXPECT_TRUE(w.notifier.messages.empty());
+    EXPECT_TRUE(w.buttonsEnabled());
+
+    // An Update reaches the unit only through a port that the file named; a port
+    // number that was not valid opens nothing, so nothing at all goes out.
+    const Values wanted = w.values();  // the unit's, or 0 where nothing was read
+    w.core->Command1_Click();
+    w.core->Form_Unload();
+    if (c.portOpens) {
+      EXPECT_TRUE(w.notifier.messages.empty());
+      EXPECT_EQ(printable(settled(atLoad.size() + kUploadLength + 4)),
+                printable(atLoad + uploadOf(wanted) + kReadBack + "!"));
+    } else {
+      EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
+      EXPECT_EQ(printable(settled(0)), "");
+    }
+  }
+}
+
+TEST_F(Faulty, FolderNamedCommsIniGivesTheInvalidPortMessage) {
+  const QDir dir(QString::fromStdString(folder.path()));
+  ASSERT_TRUE(QFile::remove(dir.filePath("comms.ini")));
+  ASSERT_TRUE(dir.mkdir("comms.ini"));
+  Window w(folder);
+  EXPECT_EQ(w.load().outcome, LoadOutcome::Rejected);
+  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortText});
+  EXPECT_FALSE(w.core->port().portOpen());
+  w.core->Form_Unload();
+  const Outcome r = folder.kuctl({"read"});
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find(kInvalidPortText), std::string::npos) << r.err;
+  EXPECT_EQ(settled(0), "");
+}
+
+TEST_F(Faulty, UnreadableCommsIniGivesTheInvalidPortMessage) {
+  if (::geteuid() == 0) GTEST_SKIP() << "running as root: file modes do not stop reading";
+  ASSERT_EQ(::chmod(folder.file("comms.ini").c_str(), 0), 0);
+  Window w(folder);
+  EXPECT_EQ(w.load().outcome, LoadOutcome::Rejected);
+  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortText});
+  w.core->Form_Unload();
+  EXPECT_EQ(settled(0), "");
+}
+
+// A comms.ini of 100 MB, written in pieces and removed afterwards.
+class HugeCommsIni {
+ public:
+  HugeCommsIni(const std::string& path, const std::string& piece, const std::string& tail)
+      : path_(path) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    std::string block;
+    while (block.size() < (1u << 20)) block += piece;
+    const std::size_t total = 100u << 20;
+    for (std::size_t n = 0; n + block.size() <= total; n += block.size())
+      f.write(block.data(), static_cast<std::streamsize>(block.size()));
+    f << tail;
+    EXPECT_TRUE(f.good());
+  }
+  ~HugeCommsIni() { std::remove(path_.c_str()); }
+
+ private:
+  std::string path_;
+};
+
+TEST_F(Faulty, HundredMegabyteCommsIniOfPairsUsesItsLastPair) {
+  HugeCommsIni ini(folder.file("comms.ini"), "\"Port\",99\r\n", "\"Port\",1\r\n");
+  const auto t0 = Clock::now();
+  Window w(folder);
+  const long rssBefore = residentKb();
+  EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
+  EXPECT_LT(secondsSince(t0), 40.0);
+  EXPECT_LT(residentKb() - rssBefore, 16 * 1024);
+  EXPECT_TRUE(w.notifier.messages.empty());
+  EXPECT_EQ(settled(3), kReadBack);
+  closeLinked(w);
+}
+
+TEST_F(Faulty, HundredMegabyteCommsIniWithoutSeparatorsIsRejected) {
+  HugeCommsIni ini(folder.file("comms.ini"), "0123456789abcdef", "");
+  const Outcome r = folder.kuctl({"read"});
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find(kInvalidPortText), std::string::npos) << r.err;
+  EXPECT_LT(r.seconds, 40.0);
+  EXPECT_EQ(settled(0), "");
+  rusage ru{};
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &ru), 0);
+  EXPECT_LT(ru.ru_maxrss, 100 * 1024) << "kuctl peaked at " << ru.ru_maxrss << " kB";
+}
+
+}  // namespace
+}  // namespace ku
