@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KU_TEST_ASAN 1
@@ -294,6 +296,80 @@ TEST_F(DamagedFiles, FailWithAnErrorNeverACrash) {
     if (size < 8192 || size % 4096 != 0) {
       EXPECT_EQ(code, kDbUnrecognised) << p;
     }
+  }
+}
+
+// Runs f in a child process as an unprivileged user (nobody) and returns the
+// KuError code it ended with (0 for none, -1 when it could not run).
+int codeAsNobody(const std::function<void()>& f) {
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(255);
+    int code = 0;
+    try {
+      f();
+    } catch (const KuError& e) {
+      code = e.code();
+    } catch (...) {
+      ::_exit(254);
+    }
+    // Exit statuses hold one byte: report which of the expected codes it was.
+    ::_exit(code == 0 ? 0 : code == 3051 ? 1 : code == kDbUnrecognised ? 2 : 3);
+  }
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  switch (WEXITSTATUS(status)) {
+    case 0:
+      return 0;
+    case 1:
+      return 3051;
+    case 2:
+      return kDbUnrecognised;
+    default:
+      return -1;
+  }
+}
+
+TEST_F(DamagedFiles, AFileThatCannotBeReadIsRefused) {
+  const std::string p = write("locked.mdb", original());
+  ::chmod(p.c_str(), 0);
+  LookupValues values;
+  ReferenceLookups lookups(*opener_, p, values);
+  auto lookUp = [&] { lookups.LookUpRfControl(2); };
+  // As root the file stays readable: the refusal is checked as an ordinary user.
+  const int code =
+      ::geteuid() == 0 ? (::chmod(dir_.c_str(), 0755), codeAsNobody(lookUp)) : errorCode(lookUp);
+  EXPECT_EQ(code, 3051);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(values.BandValue));
+}
+
+TEST_F(DamagedFiles, NoFileOfItsOwnInItsPlace) {
+  struct Case {
+    std::string path;
+    int code;
+  };
+  const std::string fifo = (dir_ / "fifo.mdb").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const std::string loop = (dir_ / "loop.mdb").string();
+  fs::create_symlink(loop, loop);
+  const std::string dangling = (dir_ / "dangling.mdb").string();
+  fs::create_symlink(dir_ / "nowhere.mdb", dangling);
+  const std::string file = write("plain.mdb", original());
+  const Case cases[] = {
+      {fifo, kDbUnrecognised},                   // a pipe: never opened, so never waited on
+      {"/dev/zero", kDbUnrecognised},            // a device that never ends
+      {"/dev/null", kDbUnrecognised},            // a device with nothing in it
+      {"/proc/self/mem", kDbUnrecognised},       // reads fail
+      {loop, 3051},                              // a link to itself
+      {dangling, kDbFileNotFound},               // a link to nothing
+      {file + "/TKUUtil.mdb", kDbFileNotFound},  // a file where a folder should be
+  };
+  for (const auto& c : cases) {
+    LookupValues values;
+    ReferenceLookups lookups(*opener_, c.path, values);
+    EXPECT_EQ(errorCode([&] { lookups.LookUpRfControl(2); }), c.code) << c.path;
+    EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(10); }), c.code) << c.path;
   }
 }
 
