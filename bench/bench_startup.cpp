@@ -1,0 +1,200 @@
+// Start-up and memory, each program in a process of its own against the
+// simulated unit (served from this process):
+//  - process start to the welcome window painted, and "------->" to the main
+//    window painted minus the read-back's 3 s of pauses (offscreen platform);
+//  - the peak resident memory of a whole window session (start, read-back,
+//    typing, "Update", "Close") and of "kuctl read";
+//  - typing through the window's own widgets, key by key.
+//
+//   bench_startup [--quick]
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "simulator.h"
+
+namespace ku::bench {
+namespace {
+
+constexpr double kReadBackPausesMs = 3000.0;
+constexpr double kMiB = 1024.0;  // ru_maxrss is in kilobytes
+
+struct ChildRun {
+  std::int64_t spawnedAt = 0;  // just before fork
+  std::map<std::string, long long> values;
+  std::vector<double> keysMs;
+  long maxRssKb = 0;
+  int status = -1;
+};
+
+// A private runtime folder for the children (Qt wants one).
+std::string& runtimeDir() {
+  static std::string dir;
+  return dir;
+}
+
+// Runs a program with its standard output read into lines; stops it after
+// timeoutSeconds. The environment gets the offscreen platform.
+ChildRun spawn(const std::vector<std::string>& args, int timeoutSeconds, bool keepOutput) {
+  int out[2];
+  if (::pipe(out) != 0) throw std::runtime_error("pipe");
+  ChildRun run;
+  run.spawnedAt = monotonicNs();
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    ::close(out[1]);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!runtimeDir().empty()) ::setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string text;
+  const auto deadline = monotonicNs() + static_cast<std::int64_t>(timeoutSeconds) * 1000000000LL;
+  char buf[4096];
+  for (;;) {
+    const auto left = (deadline - monotonicNs()) / 1000000;
+    if (left <= 0) {
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    pollfd p{out[0], POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+    const ssize_t n = ::read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    if (keepOutput) text.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(out[0]);
+  rusage usage{};
+  int status = 0;
+  ::wait4(pid, &status, 0, &usage);
+  run.maxRssKb = usage.ru_maxrss;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+
+  std::istringstream lines(text);
+  std::string name;
+  long long value = 0;
+  while (lines >> name >> value) {
+    if (name == "key") {
+      run.keysMs.push_back(static_cast<double>(value) / 1e6);
+    } else {
+      run.values[name] = value;
+    }
+  }
+  return run;
+}
+
+double ms(long long fromNs, long long toNs) {
+  return static_cast<double>(toNs - fromNs) / 1e6;
+}
+
+void expectClean(const ChildRun& run, const std::string& what) {
+  if (run.status != 0) {
+    throw std::runtime_error(what + " ended with status " + std::to_string(run.status));
+  }
+}
+
+int run(bool quick) {
+  const std::string bin = KU_BIN_DIR;
+  const std::string child = bin + "/bench_ui_child";
+  const std::string database = envOr("KU_BENCH_DB", bin + "/TKUUtil.mdb");
+
+  sim::Simulator unit;
+  unit.setSlotValue(0, 1);
+  unit.start();
+  TempDir dir;
+  prepareProgramDir(dir, database, 3);
+  unit.makeLink(dir.file("com3"));
+  runtimeDir() = dir.file("runtime");
+  std::filesystem::create_directory(runtimeDir());
+  std::filesystem::permissions(runtimeDir(), std::filesystem::perms::owner_all);
+
+  section("Start-up (offscreen): the program's own start, windows painted");
+  const int runs = quick ? 2 : 7;
+  std::vector<double> toSplash, toForm;
+  for (int r = 0; r <= runs; ++r) {
+    const ChildRun c = spawn({child, dir.path(), "startup"}, 60, true);
+    expectClean(c, "the start-up run");
+    const double splash = ms(c.spawnedAt, c.values.at("splash"));
+    const double form = ms(c.values.at("click"), c.values.at("form")) - kReadBackPausesMs;
+    if (r == 0) {  // the first start may find the libraries outside the page cache
+      info("first start (not counted): process start to welcome window", splash, "ms");
+      continue;
+    }
+    toSplash.push_back(splash);
+    toForm.push_back(form);
+  }
+  const Summary s = summarise(toSplash), f = summarise(toForm);
+  goal("process start to welcome window painted: median of " + std::to_string(runs), s.median, "ms",
+       "< 150 ms", s.median < 150);
+  info("process start to welcome window painted: slowest", s.max, "ms");
+  goal("\"------->\" to main window painted, minus 3 s of pauses: median", f.median, "ms",
+       "< 150 ms", f.median < 150);
+  info("\"------->\" to main window painted, minus 3 s of pauses: slowest", f.max, "ms");
+
+  section("A whole window session: start, read-back, typing, Update, Close");
+  for (const bool cached : {false, true}) {
+    std::vector<std::string> args{child, dir.path(), "session"};
+    if (cached) args.push_back("--cached");
+    const ChildRun c = spawn(args, 90, true);
+    expectClean(c, "the session");
+    const std::string who = cached ? "window session, cached lookups" : "window session";
+    goal(who + ": peak resident memory", static_cast<double>(c.maxRssKb) / kMiB, "MiB", "< 60 MiB",
+         static_cast<double>(c.maxRssKb) / kMiB < 60);
+    info(who + ": peak after the welcome window",
+         static_cast<double>(c.values.at("rss_splash_kb")) / kMiB, "MiB");
+    info(who + ": peak after the main window",
+         static_cast<double>(c.values.at("rss_form_kb")) / kMiB, "MiB");
+    const Summary k = summarise(c.keysMs);
+    goal(who + ": one key through the widgets, median (" + std::to_string(k.count) + " keys)",
+         k.median, "ms", "< 0.5 ms", k.median < 0.5);
+    goal(who + ": one key through the widgets, 99th percentile", k.p99, "ms", "< 2 ms",
+         k.p99 < 2.0);
+    info(who + ": Update (upload and read-back) over its 4.4 s of pauses",
+         ms(c.values.at("update_start"), c.values.at("update_end")) - 4400.0, "ms");
+  }
+
+  section("kuctl read: peak resident memory");
+  const std::string kuctl = dir.file("kuctl");
+  std::filesystem::copy_file(bin + "/kuctl", kuctl);  // its folder holds comms.ini
+  long kuctlPeak = 0;
+  for (int r = 0; r < (quick ? 1 : 3); ++r) {
+    const ChildRun c = spawn({kuctl, "read"}, 30, false);
+    expectClean(c, "kuctl read");
+    kuctlPeak = std::max(kuctlPeak, c.maxRssKb);
+  }
+  goal("kuctl read: peak resident memory, highest of the runs",
+       static_cast<double>(kuctlPeak) / kMiB, "MiB", "< 20 MiB",
+       static_cast<double>(kuctlPeak) / kMiB < 20);
+  unit.stop();
+  return 0;
+}
+
+}  // namespace
+}  // namespace ku::bench
+
+int main(int argc, char** argv) {
+  const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  try {
+    return ku::bench::run(quick);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_startup: %s\n", e.what());
+    return 1;
+  }
+}
