@@ -1,0 +1,354 @@
+// Soak: long runs of the main window's work, to catch what only shows over time:
+// memory that grows, file descriptors that leak, a unit that drifts out of step.
+//  - 1,000 "Update" and "Default" commands in turn against ku-sim on the real
+//    serial port, every byte on the line checked;
+//  - 10,000 reference refreshes (each with both database lookups) against the
+//    shipped TKUUtil.mdb; 100,000 in the long run (label soak-long, which runs
+//    only with KU_SOAK_LONG=1 set).
+// Resident memory and open descriptors are taken after a warm-up and again at
+// the end; the figures go to the test's output and its XML properties.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/form1_core.h"
+#include "fakes.h"
+#include "link/qt_serial_port.h"
+#include "model/slot_table.h"
+#include "reference/db_cache.h"
+#include "reference/reference_database.h"
+#include "simulator.h"
+
+namespace ku {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The serial port's notifiers want an application object, as in kuutil and kuctl.
+class QtApp : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "test_soak";
+    static char* argv[] = {name, nullptr};
+    app_ = std::make_unique<QCoreApplication>(argc, argv);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  std::unique_ptr<QCoreApplication> app_;
+};
+const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+
+struct Usage {
+  long rssKb = -1;  // VmRSS
+  int fds = -1;     // entries of /proc/self/fd
+};
+
+Usage usage() {
+  Usage u;
+  std::ifstream f("/proc/self/status");
+  std::string line;
+  while (std::getline(f, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) u.rssKb = std::stol(line.substr(6));
+  }
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    u.fds = 0;
+    while (const dirent* e = ::readdir(d)) u.fds += e->d_name[0] != '.';
+    ::closedir(d);
+  }
+  return u;
+}
+
+// Growth allowed beyond noise (allocator pools, Qt's and mdbtools' first-use
+// caches settle during the warm-up).
+constexpr long kRssMarginKb = 8 * 1024;
+
+void report(const char* what, const Usage& before, const Usage& after, double seconds, long count) {
+  std::cout << what << ": " << count << " in " << seconds << " s; VmRSS " << before.rssKb
+            << " kB -> " << after.rssKb << " kB; fds " << before.fds << " -> " << after.fds << "\n";
+  ::testing::Test::RecordProperty("rss_before_kb", std::to_string(before.rssKb));
+  ::testing::Test::RecordProperty("rss_after_kb", std::to_string(after.rssKb));
+  ::testing::Test::RecordProperty("fds_before", std::to_string(before.fds));
+  ::testing::Test::RecordProperty("fds_after", std::to_string(after.fds));
+  ::testing::Test::RecordProperty("seconds", std::to_string(seconds));
+}
+
+void expectNoGrowth(const Usage& before, const Usage& after) {
+  ASSERT_GT(before.rssKb, 0);
+  ASSERT_GT(before.fds, 0);
+  EXPECT_LT(after.rssKb - before.rssKb, kRssMarginKb)
+      << "VmRSS " << before.rssKb << " kB -> " << after.rssKb << " kB";
+  EXPECT_EQ(after.fds, before.fds);
+}
+
+// The program's folder: the shipped reference database and comms.ini naming port 1.
+class ProgramFolder {
+ public:
+  ProgramFolder() {
+    EXPECT_TRUE(dir_.isValid());
+    EXPECT_TRUE(
+        QFile::copy(QStringLiteral(KU_BIN_DIR "/TKUUtil.mdb"), dir_.filePath("TKUUtil.mdb")));
+    QFile ini(dir_.filePath("comms.ini"));
+    EXPECT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("\"Port\",1\r\n");
+  }
+  std::string path() const { return dir_.path().toStdString(); }
+  std::string file(const char* name) const { return dir_.filePath(name).toStdString(); }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+// ---------------------------------------------------------------------------
+// Commands against the unit
+
+// The real port, counting the bytes that have left the program.
+class CountingPort : public SerialPort {
+ public:
+  explicit CountingPort(const std::string& programDir) : port_(programDir) {}
+  void setCommPort(std::int16_t n) override { port_.setCommPort(n); }
+  void setHandshaking(std::int32_t m) override { port_.setHandshaking(m); }
+  void setInputLen(std::int16_t n) override { port_.setInputLen(n); }
+  void setRThreshold(std::int16_t n) override { port_.setRThreshold(n); }
+  void setRTSEnable(bool on) override { port_.setRTSEnable(on); }
+  void setSettings(const std::string& s) override { port_.setSettings(s); }
+  void setSThreshold(std::int16_t n) override { port_.setSThreshold(n); }
+  bool portOpen() const override { return port_.portOpen(); }
+  void setPortOpen(bool o) override { port_.setPortOpen(o); }
+  void output(const std::string& b) override {
+    port_.output(b);
+    sent += b.size();
+  }
+  std::string input() override { return port_.input(); }
+  std::size_t sent = 0;
+
+ private:
+  QtSerialPort port_;
+};
+
+// Pauses cut short: the upload's 20 and 50 ms take a 200th; a read-back's one
+// second lasts until the unit has taken every byte sent so far (so it has
+// queued its answer) and then 3 ms for the answer to cross the line.
+class PacedSleeper : public Sleeper {
+ public:
+  PacedSleeper(const sim::Simulator& unit, const std::size_t& sent, std::size_t& sentBefore)
+      : unit_(unit), sent_(sent), sentBefore_(sentBefore) {}
+  void sleepMs(int ms) override {
+    if (ms >= 1000) {
+      unit_.waitForLogSize(sent_ - sentBefore_, 2000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(ms * 5));
+    }
+  }
+
+ private:
+  const sim::Simulator& unit_;
+  const std::size_t& sent_;
+  std::size_t& sentBefore_;  // bytes sent before the unit's log was last cleared
+};
+
+using Values = std::array<int, kValueSlots>;
+
+std::string uploadOf(const Values& v) {
+  std::string s;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    s += static_cast<char>(slotInfo(slot).commandByte);
+    if (slot >= kValueSlots) continue;
+    const int x = v[static_cast<std::size_t>(slot)];
+    if (isWideSlot(slot)) s += static_cast<char>(x >> 8);
+    s += static_cast<char>(x & 0xFF);
+  }
+  return s;
+}
+
+TEST(Soak, ThousandUpdateAndDefaultCommandsAgainstTheUnit) {
+  ProgramFolder folder;
+  sim::Simulator unit;
+  unit.start();
+  unit.makeLink(folder.file("com1"));
+
+  Module1 m;
+  startUp(m, folder.path());
+  MemoryForm1View view;
+  test::RecordingNotifier notifier;
+  auto port = std::make_unique<CountingPort>(folder.path());
+  CountingPort& counted = *port;
+  std::size_t sentBefore = 0;
+  PacedSleeper sleeper(unit, counted.sent, sentBefore);
+  auto opener = makeMdbOpener();
+  Form1Core core(m, view, notifier, sleeper, std::move(port), *opener);
+  view.attach(&core);
+  ASSERT_EQ(core.Form_Load().outcome, LoadOutcome::Linked);
+  ASSERT_TRUE(notifier.messages.empty());
+
+  Tables t;
+  fillTables(t);
+  Values defaults{};
+  for (int s = 0; s < kValueSlots; ++s) defaults[s] = t.DefaultValues[s];
+  defaults[0] = unit.slotValues()[0];
+
+  std::int64_t longestValueWaitMicros = 0;
+  // One command: even i an "Update" with three typed values, odd i a "Default".
+  auto command = [&](int i) {
+    unit.clearLog();
+    sentBefore = counted.sent;
+    Values wanted = defaults;
+    if (i % 2 == 0) {
+      for (int s = 0; s < kValueSlots; ++s) wanted[s] = valueOf(core.slotValues()[s]);
+      wanted[8] = i % 256;
+      wanted[4] = (i * 37) % 32001;
+      wanted[27] = 1 + (i * 11) % 32000;
+      view.setEntryText(8, std::to_string(wanted[8]));
+      view.setEntryText(4, std::to_string(wanted[4]));
+      view.setEntryText(27, std::to_string(wanted[27]));
+      core.Command1_Click();
+    } else {
+      core.Command3_Click();
+    }
+    // The line carried exactly the pass and the read-back request.
+    const std::vector<sim::LoggedByte> log = unit.log();
+    std::string bytes;
+    for (const sim::LoggedByte& b : log) bytes += static_cast<char>(b.byte);
+    if (bytes != uploadOf(wanted) + " qx") {
+      ADD_FAILURE() << "command " << i << ": unexpected bytes on the line";
+      return false;
+    }
+    // Every value byte came well within the unit's 30 ms.
+    std::size_t k = 0;
+    for (int s = 0; s < kValueSlots; ++s) {
+      const std::size_t n = isWideSlot(s) ? 2 : 1;
+      for (std::size_t j = 1; j <= n; ++j) {
+        longestValueWaitMicros =
+            std::max(longestValueWaitMicros, log[k + j].micros - log[k + j - 1].micros);
+      }
+      k += 1 + n;
+    }
+    // The unit took it, and the window shows what the unit now holds.
+    Values shown{};
+    for (int s = 0; s < kValueSlots; ++s) shown[s] = valueOf(core.slotValues()[s]);
+    if (shown != wanted || !notifier.messages.empty() || !view.updateEnabled) {
+      ADD_FAILURE() << "command " << i << ": read back differs or a message came";
+      return false;
+    }
+    return true;
+  };
+
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(command(i));  // warm-up
+  const Usage before = usage();
+  const auto t0 = Clock::now();
+  constexpr int kCommands = 1000;
+  for (int i = 0; i < kCommands; ++i) ASSERT_TRUE(command(i));
+  const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  const Usage after = usage();
+  report("commands", before, after, seconds, kCommands);
+  std::cout << "longest wait for a value byte: " << longestValueWaitMicros << " us\n";
+  RecordProperty("longest_value_wait_us", std::to_string(longestValueWaitMicros));
+  expectNoGrowth(before, after);
+  EXPECT_LT(longestValueWaitMicros, 30000);
+
+  unit.clearLog();
+  core.Form_Unload();
+  EXPECT_TRUE(unit.waitForLogSize(1, 2000));
+  EXPECT_EQ(unit.log().size(), 1u);
+  EXPECT_EQ(unit.closeCount(), 1);
+  unit.stop();
+}
+
+// ---------------------------------------------------------------------------
+// Reference refreshes
+
+// A window whose port was taken (so the refresh runs) that looks its reference
+// values up through the given opener; no line is involved.
+struct RefreshRig {
+  RefreshRig(const ProgramFolder& folder, ReferenceDatabaseOpener& opener) {
+    startUp(m, folder.path());
+    m.port.PortReady = true;
+    core = std::make_unique<Form1Core>(m, view, notifier, sleeper,
+                                       std::make_unique<test::FakeSerialPort>(), opener);
+    view.attach(core.get());
+    // The built-in set-up typed in, so that every refresh runs to its end.
+    for (int s = 1; s < kValueSlots; ++s)
+      view.setEntryText(s, std::to_string(m.tables.DefaultValues[s]));
+    view.setEntryText(30, "210");
+  }
+  ~RefreshRig() { view.attach(nullptr); }
+  Module1 m;
+  MemoryForm1View view;
+  test::RecordingNotifier notifier;
+  test::FakeSleeper sleeper;
+  std::unique_ptr<Form1Core> core;
+};
+
+// The cells that the two lookups fill.
+std::vector<std::string> lookupCells(const MemoryForm1View& v) {
+  return {v.label38[3], v.label39[3], v.label38[6], v.label41[6], v.label41[7]};
+}
+
+// count refreshes: typing into the RF control box and the CONFIG box in turn,
+// through every key of both tables; each keystroke runs one refresh with both
+// lookups. The cells at the end must match a fresh window's for the same keys.
+void soakRefreshes(ReferenceDatabaseOpener& opener, long count, const char* what) {
+  ProgramFolder folder;
+  RefreshRig rig(folder, opener);
+  auto refresh = [&](long i) {
+    const int box = i % 2 == 0 ? 3 : 6;
+    rig.view.setEntryText(box, std::to_string((i / 2) % 256));
+  };
+  for (long i = 0; i < 200; ++i) refresh(i);  // warm-up
+  const Usage before = usage();
+  const auto t0 = Clock::now();
+  for (long i = 0; i < count; ++i) {
+    refresh(i);
+    if (!rig.core->lastRefreshError().empty()) {
+      FAIL() << "refresh " << i << ": " << rig.core->lastRefreshError();
+    }
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  const Usage after = usage();
+  report(what, before, after, seconds, count);
+  std::cout << "per refresh: " << seconds / static_cast<double>(count) * 1e6 << " us\n";
+  EXPECT_TRUE(rig.notifier.messages.empty());
+  expectNoGrowth(before, after);
+
+  RefreshRig fresh(folder, opener);
+  fresh.view.setEntryText(3, rig.view.text1[3]);
+  fresh.view.setEntryText(6, rig.view.text1[6]);
+  EXPECT_EQ(lookupCells(rig.view), lookupCells(fresh.view));
+}
+
+TEST(Soak, TenThousandRefreshesOnTheShippedDatabase) {
+  // As the window looks up: the file opened and closed for every lookup.
+  auto opener = makeMdbOpener();
+  soakRefreshes(*opener, 10000, "refreshes");
+}
+
+TEST(Soak, TenThousandRefreshesThroughTheCache) {
+  // As kuctl looks up: the rows kept while the file is unchanged.
+  auto opener = makeCachingMdbOpener();
+  soakRefreshes(*opener, 10000, "refreshes through the cache");
+}
+
+TEST(SoakLong, HundredThousandRefreshesOnTheShippedDatabase) {
+  if (!std::getenv("KU_SOAK_LONG")) GTEST_SKIP() << "the long soak runs with KU_SOAK_LONG=1";
+  auto opener = makeMdbOpener();
+  soakRefreshes(*opener, 100000, "refreshes (long run)");
+}
+
+}  // namespace
+}  // namespace ku
