@@ -299,6 +299,31 @@ TEST_F(DamagedFiles, FailWithAnErrorNeverACrash) {
   }
 }
 
+// A row that claims to have no columns at all (its column count and Null mask
+// zeroed) used to take the program down inside mdbtools, which tested the key
+// of every row through a null pointer. The row is skipped; the others answer.
+TEST_F(DamagedFiles, ARowWithoutColumnsIsSkipped) {
+  std::string bytes = original();
+  constexpr std::size_t kPage = 4096;
+  const std::size_t firstConfigRow = 32 * kPage + 4063;  // first row of CONFIG's first data page
+  const std::size_t itsNullMask = 32 * kPage + kPage - 1;
+  ASSERT_EQ(bytes[firstConfigRow], 5);  // CONFIG's five columns
+  ASSERT_EQ(bytes[itsNullMask], 0x1f);
+  bytes[firstConfigRow] = 0;
+  bytes[itsNullMask] = 0;
+  const std::string p = write("row-without-columns.mdb", bytes);
+
+  LookupValues values;
+  ReferenceLookups lookups(*opener_, p, values);
+  EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(0); }), 0);  // the damaged row's key
+  EXPECT_FALSE(values.cfg3Set);
+  EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(10); }), 0);
+  EXPECT_EQ(text(values.NbfValue), "Enab");
+  EXPECT_EQ(values.Cfg3Text, "2");
+  EXPECT_EQ(errorCode([&] { lookups.LookUpRfControl(2); }), 0);
+  EXPECT_EQ(text(values.BandValue), "HF");
+}
+
 // Runs f in a child process as an unprivileged user (nobody) and returns the
 // KuError code it ended with (0 for none, -1 when it could not run).
 int codeAsNobody(const std::function<void()>& f) {

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -284,6 +285,80 @@ void resetQuery(MdbSQL* sql) {
   mdb_sql_reset(sql);
 }
 
+// Takes a query's criteria off its table for as long as it lives, so that the
+// engine returns every row; puts them back (the table still owns them).
+class HiddenCriteria {
+ public:
+  explicit HiddenCriteria(MdbTableDef* table) : table_(table), tree_(table->sarg_tree) {
+    table_->sarg_tree = nullptr;
+  }
+  ~HiddenCriteria() { table_->sarg_tree = tree_; }
+  HiddenCriteria(const HiddenCriteria&) = delete;
+  HiddenCriteria& operator=(const HiddenCriteria&) = delete;
+  MdbSargNode* tree() const { return tree_; }
+
+ private:
+  MdbTableDef* table_;
+  MdbSargNode* tree_;
+};
+
+// Bytes a fixed-width column's value takes; 0 for the others.
+int fixedWidth(int type) {
+  switch (type) {
+    case MDB_BYTE:
+      return 1;
+    case MDB_INT:
+      return 2;
+    case MDB_LONGINT:
+    case MDB_FLOAT:
+      return 4;
+    case MDB_DOUBLE:
+    case MDB_MONEY:
+    case MDB_DATETIME:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+// Whether a cracked row meets the criteria. A comparison with a Null, missing
+// or malformed field is false, as a comparison with Null is in the engine; a
+// well-formed field is compared by the engine's own test.
+bool matches(MdbHandle* mdb, MdbSargNode* node, MdbField* fields, int count) {
+  if (!node) return true;
+  switch (node->op) {
+    case MDB_OR:
+      return matches(mdb, node->left, fields, count) || matches(mdb, node->right, fields, count);
+    case MDB_AND:
+      return matches(mdb, node->left, fields, count) && matches(mdb, node->right, fields, count);
+    case MDB_NOT:
+      return !matches(mdb, node->left, fields, count);
+    default:
+      break;
+  }
+  if (!mdb_is_relational_op(node->op)) return false;
+  MdbColumn* col = node->col;
+  if (!col) return node->value.i != 0;  // a comparison of two constants
+  MdbField* field = nullptr;
+  for (int i = 0; i < count; ++i) {
+    if (fields[i].colnum == col->col_num) {
+      field = &fields[i];
+      break;
+    }
+  }
+  if (node->op == MDB_ISNULL) return !field || field->is_null;
+  if (node->op == MDB_NOTNULL) return field && !field->is_null;
+  if (!field || field->is_null || !field->value || field->siz < 0) return false;
+  const auto* page = mdb->pg_buf;
+  const auto* value = static_cast<const unsigned char*>(field->value);
+  const auto pageSize = static_cast<std::size_t>(mdb->fmt->pg_size);
+  if (value < page ||
+      static_cast<std::size_t>(value - page) + static_cast<std::size_t>(field->siz) > pageSize)
+    return false;
+  if (field->siz < fixedWidth(col->col_type)) return false;
+  return mdb_test_sarg(mdb, col, node, field) != 0;
+}
+
 class MdbDatabase : public ReferenceDatabase {
  public:
   MdbDatabase(const std::string& path, const std::string& connect) : path_(path) {
@@ -383,30 +458,39 @@ class MdbDatabase : public ReferenceDatabase {
   }
 
   // Reads the next matching row into row_, or marks the end.
+  //
+  // The engine would test each row against the query's criteria itself, but
+  // mdbtools 1.0 reads a Null or missing key field through a null pointer (a
+  // damaged file, or a row with an empty key, takes the program down). So the
+  // criteria are hidden from it while it walks the rows, and tested here.
   void fetch() {
     row_.clear();
+    atEnd_ = true;
     MdbTableDef* table = sql_->cur_table;
-    if (!table || !mdb_fetch_row(table)) {
-      atEnd_ = true;
-      return;
+    if (!table) return;
+    MdbHandle* mdb = sql_->mdb;
+    HiddenCriteria criteria(table);
+    std::vector<MdbField> fields(table->num_cols);
+    int cracked = 0;
+    for (;;) {
+      if (!mdb_fetch_row(table)) return;
+      // The row is still in the page buffer: crack it again for its Null flags
+      // and raw numbers, which the bound texts do not tell apart.
+      int start = 0;
+      std::size_t size = 0;
+      if (table->cur_row == 0 ||
+          mdb_find_row(mdb, static_cast<int>(table->cur_row - 1), &start, &size) != 0) {
+        throw KuError(kDbUnrecognised, "Unrecognized database format '" + path_ + "'.");
+      }
+      start &= 0x1fff;
+      cracked = mdb_crack_row(table, start, size, fields.data());
+      if (cracked < 0)
+        throw KuError(kDbUnrecognised, "Unrecognized database format '" + path_ + "'.");
+      cracked = std::min(cracked, static_cast<int>(fields.size()));
+      if (matches(mdb, criteria.tree(), fields.data(), cracked)) break;
     }
     atEnd_ = false;
-    MdbHandle* mdb = sql_->mdb;
-
-    // The row is still in the page buffer: crack it again for its Null flags
-    // and raw numbers, which the bound texts do not tell apart.
-    std::vector<MdbField> fields(table->num_cols);
-    int start = 0;
-    std::size_t size = 0;
     const unsigned pageSize = static_cast<unsigned>(mdb->fmt->pg_size);
-    if (table->cur_row == 0 ||
-        mdb_find_row(mdb, static_cast<int>(table->cur_row - 1), &start, &size) != 0) {
-      throw KuError(kDbUnrecognised, "Unrecognized database format '" + path_ + "'.");
-    }
-    start &= 0x1fff;
-    const int cracked = mdb_crack_row(table, start, size, fields.data());
-    if (cracked < 0)
-      throw KuError(kDbUnrecognised, "Unrecognized database format '" + path_ + "'.");
 
     for (unsigned i = 0; i < sql_->num_columns; ++i) {
       const auto* sqlColumn = static_cast<MdbSQLColumn*>(g_ptr_array_index(sql_->columns, i));
