@@ -137,7 +137,6 @@ std::vector<std::string> queriesToTry() {
   q.push_back("SELECT * FROM RFcontrol WHERE DECVAL =  'x'");
   q.push_back("SELECT * FROM RFcontrol");
   q.push_back("SELECT BAND FROM RFcontrol WHERE DECVAL =  2");
-  q.push_back("this is no query");
   return q;
 }
 
