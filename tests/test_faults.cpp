@@ -15,10 +15,12 @@
 #include <QProcess>
 #include <QSerialPort>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -232,6 +234,26 @@ class Faulty : public ::testing::Test {
     return sent();
   }
   void setFaults(const Faults& f) { unit.setFaults(f); }
+  // Whether the unit took every value byte of the upload pass that starts at
+  // log position from within its 30 ms. Past that it gives the command up, so
+  // what it holds no longer follows the bytes; the pauses here leave ample
+  // room, and only a stalled machine misses it (then the unit's state is not
+  // compared; the bytes on the line always are).
+  bool unitKeptUp(std::size_t from) const {
+    const std::vector<sim::LoggedByte> log = unit.log();
+    std::int64_t wait = 0;
+    std::size_t k = from;
+    for (int s = 0; s < kValueSlots && k < log.size(); ++s) {
+      const std::size_t n = isWideSlot(s) ? 2 : 1;
+      for (std::size_t j = 1; j <= n && k + j < log.size(); ++j)
+        wait = std::max(wait, log[k + j].micros - log[k + j - 1].micros);
+      k += 1 + n;
+    }
+    if (wait <= 30000) return true;
+    std::cout << "note: a value byte reached the unit " << wait
+              << " us after the byte before it; its state is not compared\n";
+    return false;
+  }
   // Closes the window on a working line: its close byte reaches the unit.
   void closeLinked(Window& w) {
     const std::size_t n = unit.log().size();
@@ -289,8 +311,10 @@ TEST_F(Faulty, HangUpDuringAnUploadStopsTheLineAtThatByteAndLeavesTheWindowUsabl
     // The unit kept only complete frames: a slot whose value bytes did not all
     // arrive keeps its old value.
     const Values after = unitValues(unit);
-    EXPECT_EQ(after[4], cut >= 11 ? 1234 : before[4]);
-    EXPECT_EQ(after[8], cut >= 20 ? 200 : before[8]);
+    if (unitKeptUp(3)) {
+      EXPECT_EQ(after[4], cut >= 11 ? 1234 : before[4]);
+      EXPECT_EQ(after[8], cut >= 20 ? 200 : before[8]);
+    }
 
     // The next command sends nothing and says so again; closing still works.
     w.core->Command3_Click();
@@ -352,7 +376,9 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
             printable(kReadBack + uploadOf(defaults) + " q"));
   EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
   // The unit holds the defaults; the window still shows what it read before.
-  EXPECT_EQ(unitValues(unit), defaults);
+  if (unitKeptUp(3)) {
+    EXPECT_EQ(unitValues(unit), defaults);
+  }
   EXPECT_EQ(w.values(), shownBefore);
   EXPECT_EQ(w.view.label37[4], "1000");
   EXPECT_TRUE(w.buttonsEnabled());
@@ -456,8 +482,10 @@ TEST_F(Faulty, NoiseAroundTheRecordIsDroppedAndNoiseInsteadOfItIsDecoded) {
     w.core->Command1_Click();
     EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
               printable(kReadBack + uploadOf(wanted) + kReadBack));
-    EXPECT_EQ(unitValues(unit), wanted);
-    EXPECT_TRUE(w.notifier.messages.empty());
+    if (unitKeptUp(3)) {
+      EXPECT_EQ(unitValues(unit), wanted);
+      EXPECT_TRUE(w.notifier.messages.empty());
+    }
     closeLinked(w);
   }
   for (int noise : {20, 100}) {
@@ -483,7 +511,9 @@ TEST_F(Faulty, NoiseAroundTheRecordIsDroppedAndNoiseInsteadOfItIsDecoded) {
     w.core->Command1_Click();
     EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
               printable(kReadBack + uploadOf(shown) + kReadBack));
-    EXPECT_EQ(unitValues(unit), shown);
+    if (unitKeptUp(3)) {
+      EXPECT_EQ(unitValues(unit), shown);
+    }
     closeLinked(w);
   }
 }
