@@ -20,7 +20,32 @@
 #include "reference/lookups.h"
 #include "reference/reference_database.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define KU_FUZZ_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KU_FUZZ_ASAN 1
+#endif
+#endif
+#ifdef KU_FUZZ_ASAN
+#include <sanitizer/common_interface_defs.h>
+#endif
+
 namespace {
+
+// While mdbtools runs, standard error goes to a scratch file; a sanitizer's
+// report of a fault inside it must still be seen, so it goes to a copy of
+// standard error taken before any lookup.
+void keepReportsVisible() {
+#ifdef KU_FUZZ_ASAN
+  static const bool done = [] {
+    const int fd = ::dup(STDERR_FILENO);
+    if (fd >= 0) __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)));
+    return true;
+  }();
+  (void)done;
+#endif
+}
 
 int openDescriptors() {
   int n = 0;
@@ -58,6 +83,7 @@ void lookUp(ku::ReferenceLookups& lookups, bool rf, std::int16_t key) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  keepReportsVisible();
   static ku::fuzz::ScratchFile file("-TKUUtil.mdb");
   static const std::unique_ptr<ku::ReferenceDatabaseOpener> opener = ku::makeMdbOpener();
   constexpr std::size_t kPage = 4096;

@@ -324,6 +324,51 @@ TEST_F(DamagedFiles, ARowWithoutColumnsIsSkipped) {
   EXPECT_EQ(text(values.BandValue), "HF");
 }
 
+// Page pointers that lead outside the file (36 pages), or to a page that is not
+// what they promise. mdbtools took a page beyond the end for an empty one and
+// went on with whatever it had read before: rows vanished without an error, or
+// the table was leaked on every lookup. Such a file is refused as damaged.
+TEST_F(DamagedFiles, PagePointersOutsideTheFileAreRefused) {
+  constexpr std::size_t kPage = 4096;
+  struct Case {
+    const char* what;
+    std::size_t page;
+    std::size_t offset;
+    std::string before;  // the bytes there in the shipped file
+    std::string after;
+  };
+  const std::string beyond("\x24\x00\x00", 3);  // page 36, one past the last
+  const std::string far("\xff\xff\xff", 3);
+  const Case cases[] = {
+      {"catalog entry of RFcontrol: its definition page", 14, 2413, std::string("\x18\x00\x00", 3),
+       beyond},
+      {"catalog entry of RFcontrol, far out", 14, 2413, std::string("\x18\x00\x00", 3), far},
+      {"catalog's own usage map", 2, 0x38, std::string("\x06\x00\x00", 3), beyond},
+      {"RFcontrol's usage map", 24, 0x38, std::string("\x19\x00\x00", 3), beyond},
+      {"RFcontrol's definition continued", 24, 4, std::string("\x00\x00\x00", 3), beyond},
+      {"RFcontrol's usage bitmap page", 25, 4028, std::string("\x1b\x00\x00", 3), far},
+      {"a data page of RFcontrol owned by no table", 26, 4, std::string("\x18\x00\x00", 3), beyond},
+      {"a data page of RFcontrol owned by CONFIG", 26, 4, std::string("\x18\x00\x00", 3),
+       std::string("\x1e\x00\x00", 3)},
+  };
+  const std::string good = original();
+  const int descriptors = openDescriptors();
+  for (const auto& c : cases) {
+    std::string bytes = good;
+    const std::size_t at = c.page * kPage + c.offset;
+    ASSERT_EQ(bytes.substr(at, 3), c.before) << c.what;
+    bytes.replace(at, 3, c.after);
+    const std::string p = write("pointer.mdb", bytes);
+    LookupValues values;
+    ReferenceLookups lookups(*opener_, p, values);
+    EXPECT_EQ(errorCode([&] { lookups.LookUpRfControl(2); }), kDbUnrecognised) << c.what;
+    EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(10); }), kDbUnrecognised) << c.what;
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(values.BandValue)) << c.what;
+    EXPECT_FALSE(values.cfg3Set) << c.what;
+  }
+  EXPECT_EQ(openDescriptors(), descriptors);
+}
+
 // Runs f in a child process as an unprivileged user (nobody) and returns the
 // KuError code it ended with (0 for none, -1 when it could not run).
 int codeAsNobody(const std::function<void()>& f) {

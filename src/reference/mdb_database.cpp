@@ -274,6 +274,127 @@ double numberFromText(std::string s) {
   return v;
 }
 
+// The structures of a table that the engine follows from page to page, checked
+// before the engine reads them. mdbtools reads a page beyond the end of the
+// file as "nothing" and then goes on with whatever its page buffer held: rows
+// vanish without an error, another table's rows can be taken for this one's,
+// and a table whose column definitions cannot be read is leaked. A file whose
+// page pointers lead outside it, to a page of the wrong kind, to another
+// table's page or round in a circle is refused here instead.
+class TableStructure {
+ public:
+  TableStructure(const std::string& path, bool jet3)
+      : path_(path),
+        pageSize_(jet3 ? 2048 : 4096),
+        usageMapAt_(jet3 ? 0x23 : 0x37),
+        freeMapAt_(jet3 ? 0x27 : 0x3b),
+        rowCountAt_(jet3 ? 0x08 : 0x0c),
+        rowTableAt_(jet3 ? 0x0a : 0x0e),
+        page_(pageSize_) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+      throw KuError(kDbCannotOpen, "Could not open file '" + path + "': " + std::strerror(errno));
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) damaged();
+    pageCount_ = static_cast<std::uint64_t>(st.st_size) / pageSize_;
+  }
+  ~TableStructure() { ::close(fd_); }
+  TableStructure(const TableStructure&) = delete;
+  TableStructure& operator=(const TableStructure&) = delete;
+
+  // Checks the table whose definition starts on page tdef.
+  void check(std::uint64_t tdef) {
+    // The definition: pages of kind 2, chained through the pointer at offset 4.
+    std::vector<std::uint64_t> chain;
+    for (std::uint64_t p = tdef; p != 0;) {
+      if (chain.size() >= pageCount_ || std::find(chain.begin(), chain.end(), p) != chain.end())
+        damaged();
+      chain.push_back(p);
+      read(p);
+      if (page_[0] != 0x02) damaged();
+      p = u32(4);
+    }
+    read(tdef);
+    const std::uint32_t usage = u32(usageMapAt_);
+    const std::uint32_t free = u32(freeMapAt_);
+    checkMap(usage, tdef, true);
+    checkMap(free, tdef, false);
+  }
+
+ private:
+  [[noreturn]] void damaged() const { unrecognised(path_); }
+
+  void read(std::uint64_t n) {
+    if (n >= pageCount_) damaged();
+    const auto offset = static_cast<off_t>(n * pageSize_);
+    if (::pread(fd_, page_.data(), pageSize_, offset) != static_cast<ssize_t>(pageSize_)) damaged();
+  }
+  std::uint32_t u32(std::size_t at) const { return readLittle<std::uint32_t>(page_.data() + at); }
+  std::uint16_t u16(std::size_t at) const { return readLittle<std::uint16_t>(page_.data() + at); }
+
+  // A map held in row (pointer & 0xff) of page (pointer >> 8). A usage map lists
+  // the table's data pages: each must be a data page of this table.
+  void checkMap(std::uint32_t pointer, std::uint64_t tdef, bool usage) {
+    const std::uint64_t mapPage = pointer >> 8;
+    const unsigned row = pointer & 0xff;
+    read(mapPage);
+    const unsigned rows = u16(rowCountAt_);
+    if (row >= rows || rowTableAt_ + 2u * rows > pageSize_) damaged();
+    const unsigned start = u16(rowTableAt_ + 2 * row) & 0x1fff;
+    const unsigned end = row == 0 ? pageSize_ : u16(rowTableAt_ + 2 * (row - 1)) & 0x1fff;
+    if (start >= end || end > pageSize_) damaged();
+    const std::vector<unsigned char> map(page_.begin() + start, page_.begin() + end);
+
+    std::vector<std::uint64_t> pages;
+    if (map[0] == 0) {
+      // Inline: a first page, then one bit per page from it on.
+      if (map.size() < 5) damaged();
+      const std::uint64_t first = readLittle<std::uint32_t>(map.data() + 1);
+      for (std::size_t i = 5; i < map.size(); ++i) {
+        for (unsigned bit = 0; bit < 8; ++bit) {
+          if (map[i] & (1u << bit)) pages.push_back(first + (i - 5) * 8 + bit);
+        }
+      }
+    } else if (map[0] == 1) {
+      // Pages of kind 5, each a bitmap of the pages that follow on from it.
+      const std::uint64_t perMapPage = (pageSize_ - 4) * 8ull;
+      for (std::size_t j = 0; 1 + 4 * j + 4 <= map.size(); ++j) {
+        const std::uint32_t bitmapPage = readLittle<std::uint32_t>(map.data() + 1 + 4 * j);
+        if (bitmapPage == 0) continue;
+        read(bitmapPage);
+        if (page_[0] != 0x05) damaged();
+        for (std::size_t i = 4; i < pageSize_; ++i) {
+          for (unsigned bit = 0; bit < 8; ++bit) {
+            if (page_[i] & (1u << bit)) pages.push_back(j * perMapPage + (i - 4) * 8 + bit);
+          }
+        }
+      }
+    } else {
+      damaged();
+    }
+    for (const std::uint64_t p : pages) {
+      if (p >= pageCount_) damaged();
+      if (!usage) continue;
+      read(p);
+      if (page_[0] != 0x01 || u32(4) != tdef) damaged();
+    }
+  }
+
+  std::string path_;
+  std::size_t pageSize_;
+  std::size_t usageMapAt_;
+  std::size_t freeMapAt_;
+  std::size_t rowCountAt_;
+  std::size_t rowTableAt_;
+  std::vector<unsigned char> page_;
+  std::uint64_t pageCount_ = 0;
+  int fd_ = -1;
+};
+
+// The catalog's own table starts on page 2.
+constexpr std::uint64_t kCatalogPage = 2;
+
 // Ends the last query. mdbtools 1.0 moves a query's search tree onto its table
 // and mdb_sql_reset frees the table without it: free the tree first, or every
 // query leaks it.
@@ -366,6 +487,8 @@ class MdbDatabase : public ReferenceDatabase {
     if (!header.password.empty() && header.password != utf16(connectPassword(connect))) {
       throw KuError(kDbNotValidPassword, "Not a valid password.");
     }
+    TableStructure structure(path, header.jet3);
+    structure.check(kCatalogPage);
     QuietStderr quiet;
     sql_ = mdb_sql_init();
     if (!sql_) unrecognised(path);
@@ -374,6 +497,17 @@ class MdbDatabase : public ReferenceDatabase {
     if (!sql_->mdb) {
       release();
       unrecognised(path);
+    }
+    // Every table the queries can name is checked before the engine reads it.
+    try {
+      GPtrArray* catalog = mdb_read_catalog(sql_->mdb, MDB_TABLE);
+      for (unsigned i = 0; catalog && i < catalog->len; ++i) {
+        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(catalog, i));
+        if (entry && mdb_is_user_table(entry)) structure.check(entry->table_pg);
+      }
+    } catch (...) {
+      release();
+      throw;
     }
   }
   ~MdbDatabase() override { release(); }
