@@ -104,8 +104,13 @@ void analyse(const std::vector<sim::LoggedByte>& log, std::size_t first,
   if (log.size() < first + kUploadBytes + 3) throw std::runtime_error("the log is too short");
   for (std::size_t i = 0; i < plan.size(); ++i) {
     if (log[first + i].byte != plan[i].byte) {
-      throw std::runtime_error("byte " + std::to_string(i) +
-                               " of the upload is not the planned one");
+      std::string seen;
+      for (std::size_t j = 0; j < log.size() && j < first + i + 4; ++j) {
+        seen += " " + std::to_string(log[j].byte);
+      }
+      throw std::runtime_error("byte " + std::to_string(i) + " of the upload is " +
+                               std::to_string(log[first + i].byte) + ", planned " +
+                               std::to_string(plan[i].byte) + "; the log begins" + seen);
     }
     const double gap = static_cast<double>(log[first + i + 1].micros - log[first + i].micros) / 1e3;
     out.gapOverPauseMs.push_back(gap - plan[i].pauseMs);
@@ -233,7 +238,9 @@ WireFigures throughKuctl(sim::Simulator& unit, const std::string& database, int 
     const std::string command =
         dir.file("kuctl") + " update 4=" + std::to_string(value) + " >/dev/null";
     if (std::system(command.c_str()) != 0) throw std::runtime_error("kuctl update failed");
-    if (!unit.waitForLogSize(3 + kUploadBytes + 3, 2000)) throw std::runtime_error("bytes missing");
+    // Up to the close byte, so that none of this run reaches the next one's log.
+    if (!unit.waitForLogSize(3 + kUploadBytes + 3 + 1, 2000))
+      throw std::runtime_error("bytes missing");
     analyse(unit.log(), 3, plan, f);
   }
   return f;
