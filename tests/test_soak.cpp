@@ -161,7 +161,9 @@ class PatientPort : public SerialPort {
   bool portOpen() const override { return port_.portOpen(); }
   void setPortOpen(bool o) override { port_.setPortOpen(o); }
   void output(const std::string& b) override {
+    const std::int64_t start = micros();
     port_.output(b);
+    writes.push_back({start, micros()});
     if (!b.empty()) last_ = b.back();
   }
   std::string input() override {
@@ -173,6 +175,16 @@ class PatientPort : public SerialPort {
       got += port_.input();
     }
     return got;
+  }
+
+  // When each write started and when it had returned (the byte had left).
+  struct Write {
+    std::int64_t start, end;
+  };
+  std::vector<Write> writes;
+  static std::int64_t micros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+        .count();
   }
 
  private:
@@ -216,7 +228,9 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
   test::RecordingNotifier notifier;
   QuickSleeper sleeper;
   auto opener = makeMdbOpener();
-  Form1Core core(m, view, notifier, sleeper, std::make_unique<PatientPort>(folder.path()), *opener);
+  auto patient = std::make_unique<PatientPort>(folder.path());
+  PatientPort& port = *patient;
+  Form1Core core(m, view, notifier, sleeper, std::move(patient), *opener);
   view.attach(&core);
   ASSERT_EQ(core.Form_Load().outcome, LoadOutcome::Linked);
   ASSERT_TRUE(notifier.messages.empty());
@@ -226,11 +240,15 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
   Values defaults{};
   for (int s = 0; s < kValueSlots; ++s) defaults[s] = t.DefaultValues[s];
 
-  std::int64_t longestValueWaitMicros = 0;
-  int lateCommands = 0;
+  // The longest time between a value byte and the byte before it: as the
+  // program sent them (from the start of the one write to the end of the next)
+  // and as the unit took them in.
+  std::int64_t longestSentMicros = 0, longestTakenMicros = 0;
+  int stalledCommands = 0;
   // One command: even i an "Update" with three typed values, odd i a "Default".
   auto command = [&](int i) {
     unit.clearLog();
+    port.writes.clear();
     Values wanted = defaults;
     wanted[0] = valueOf(core.slotValues()[0]);  // the unit keeps its channel
     if (i % 2 == 0) {
@@ -253,24 +271,33 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
       ADD_FAILURE() << "command " << i << ": unexpected bytes on the line";
       return false;
     }
-    // How long the unit waited for a value byte. Past its 30 ms it gives the
-    // command up and may take the late byte for a command of its own, so what
-    // it holds no longer follows the pass. Only a stalled machine gets there
-    // (the pauses are 100 us); such a command is counted and not compared,
-    // and the next one, which sends every slot again, must be right.
-    std::int64_t wait = 0;
+    // The unit gives a command up when its value byte comes more than 30 ms
+    // after the byte before it. The program must never be that late. The unit's
+    // side can be, on a loaded machine (its thread or the terminal's kernel work
+    // waits for a processor): it then takes a late value byte for a command of
+    // its own and its state no longer follows the pass, so that command is not
+    // compared; the next one sends every slot again and must be right.
+    std::int64_t sent = 0, taken = 0;
     std::size_t k = 0;
     for (int s = 0; s < kValueSlots; ++s) {
       const std::size_t n = isWideSlot(s) ? 2 : 1;
-      for (std::size_t j = 1; j <= n; ++j)
-        wait = std::max(wait, log[k + j].micros - log[k + j - 1].micros);
+      for (std::size_t j = k + 1; j <= k + n; ++j) {
+        sent = std::max(sent, port.writes[j].end - port.writes[j - 1].start);
+        taken = std::max(taken, log[j].micros - log[j - 1].micros);
+      }
       k += 1 + n;
     }
-    longestValueWaitMicros = std::max(longestValueWaitMicros, wait);
-    if (wait > 30000) {
-      ++lateCommands;
-      std::cout << "command " << i << ": a value byte came " << wait
-                << " us after the byte before it\n";
+    longestSentMicros = std::max(longestSentMicros, sent);
+    longestTakenMicros = std::max(longestTakenMicros, taken);
+    if (sent >= 30000) {
+      ADD_FAILURE() << "command " << i << ": the program sent a value byte " << sent
+                    << " us after the byte before it";
+      return false;
+    }
+    if (taken > 30000) {
+      ++stalledCommands;
+      std::cout << "command " << i << ": sent within " << sent << " us, taken in after " << taken
+                << " us\n";
       notifier.messages.clear();
       return true;
     }
@@ -286,7 +313,7 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
                  std::to_string(shown[s]) + ";";
         }
       }
-      ADD_FAILURE() << "command " << i << ":" << why << " (longest value wait " << wait << " us)";
+      ADD_FAILURE() << "command " << i << ":" << why;
       return false;
     }
     return true;
@@ -300,12 +327,15 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
   const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
   const Usage after = usage();
   report("commands", before, after, seconds, kCommands);
-  std::cout << "longest wait for a value byte: " << longestValueWaitMicros << " us; commands "
-            << "past the unit's 30 ms: " << lateCommands << "\n";
-  RecordProperty("longest_value_wait_us", std::to_string(longestValueWaitMicros));
-  RecordProperty("late_commands", std::to_string(lateCommands));
+  std::cout << "longest gap before a value byte: sent " << longestSentMicros << " us, taken in "
+            << longestTakenMicros << " us; commands the unit took in late: " << stalledCommands
+            << "\n";
+  RecordProperty("longest_value_gap_sent_us", std::to_string(longestSentMicros));
+  RecordProperty("longest_value_gap_taken_us", std::to_string(longestTakenMicros));
+  RecordProperty("stalled_commands", std::to_string(stalledCommands));
   expectNoGrowth(before, after);
-  EXPECT_LE(lateCommands * 100, kCommands) << "more than 1% of the commands stalled past 30 ms";
+  // Most commands must be compared in full, or the run proves little.
+  EXPECT_LE(stalledCommands * 10, kCommands);
 
   unit.clearLog();
   core.Form_Unload();
