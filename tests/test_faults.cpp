@@ -606,6 +606,8 @@ TEST_F(Faulty, KuctlWithRealPausesOnAFloodingUnit) {
   rusage ru{};
   ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &ru), 0);
   EXPECT_LT(ru.ru_maxrss, 100 * 1024) << "kuctl peaked at " << ru.ru_maxrss << " kB";
+  RecordProperty("kuctl_peak_rss_kb", std::to_string(ru.ru_maxrss));
+  RecordProperty("kuctl_seconds", std::to_string(r.seconds));
 }
 
 TEST_F(Faulty, KuctlWithRealPausesUploadsNothingToASilentUnit) {
@@ -834,6 +836,7 @@ TEST_F(Faulty, HundredMegabyteCommsIniOfPairsUsesItsLastPair) {
   const long rssBefore = residentKb();
   EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
   EXPECT_LT(secondsSince(t0), 40.0);
+  RecordProperty("load_seconds", std::to_string(secondsSince(t0)));
   expectGrowthBelow(rssBefore, 16 * 1024);
   EXPECT_TRUE(w.notifier.messages.empty());
   EXPECT_EQ(settled(3), kReadBack);
@@ -850,6 +853,8 @@ TEST_F(Faulty, HundredMegabyteCommsIniWithoutSeparatorsIsRejected) {
   rusage ru{};
   ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &ru), 0);
   EXPECT_LT(ru.ru_maxrss, 100 * 1024) << "kuctl peaked at " << ru.ru_maxrss << " kB";
+  RecordProperty("kuctl_peak_rss_kb", std::to_string(ru.ru_maxrss));
+  RecordProperty("kuctl_seconds", std::to_string(r.seconds));
 }
 
 }  // namespace
