@@ -16,8 +16,11 @@
 #ifndef KU_TEST_ASAN
 #define KU_TEST_ASAN 0
 #endif
+#include <cstddef>
 #if KU_TEST_ASAN
-#include <sanitizer/allocator_interface.h>
+#include <sanitizer/lsan_interface.h>
+// From the sanitizer runtime (gcc ships no header for it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include <filesystem>
@@ -44,6 +47,18 @@ std::string fixture(const std::string& name) {
 std::string text(const DbValue& v) {
   return dbValueText(v, NumberLocale{});
 }
+
+// While it lives, allocations are not reported as leaks (under LeakSanitizer).
+struct IgnoreLeaks {
+#if KU_TEST_ASAN
+  IgnoreLeaks() {
+    __lsan_disable();
+  }
+  ~IgnoreLeaks() {
+    __lsan_enable();
+  }
+#endif
+};
 
 int errorCode(const std::function<void()>& f) {
   try {
@@ -234,7 +249,12 @@ TEST_F(FixtureLookups, QueryFailuresOfTheEngine) {
   auto db = opener_->open(fixture("TKUUtil.mdb"), kReferenceConnect);
   EXPECT_EQ(errorCode([&] { db->query("SELECT * FROM Nothing WHERE X =  1"); }), kDbTableNotFound);
   EXPECT_NE(errorCode([&] { db->query("SELECT * FROM CONFIG WHERE NOCOLUMN =  1"); }), 0);
-  EXPECT_NE(errorCode([&] { db->query("this is not a query"); }), 0);
+  {
+    // mdbtools' parser keeps the words of text it cannot parse (a few bytes);
+    // the lookups never send such text, so that leak is not the program's.
+    [[maybe_unused]] IgnoreLeaks engineParser;
+    EXPECT_NE(errorCode([&] { db->query("this is not a query"); }), 0);
+  }
   EXPECT_EQ(errorCode([&] { db->query("SELECT * FROM CONFIG WHERE CDV = 'a'"); }), kDbTypeMismatch);
   db->query(configQuery(10));
   ASSERT_FALSE(db->atEnd());
