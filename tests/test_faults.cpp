@@ -526,7 +526,7 @@ TEST_F(Faulty, NoiseAroundTheRecordIsDroppedAndNoiseInsteadOfItIsDecoded) {
     Window w(folder);
     EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
     // Fewer than 38 characters: the short-reply message. 38 or more: decoded as
-    // a record, as the rules say (nothing in a record tells noise apart).
+    // a record, as designed (nothing in a record tells noise apart).
     EXPECT_EQ(w.count(kShortReplyText), noise < kRecordLength ? 1 : 0);
     EXPECT_EQ(w.notifier.messages.size(), noise < kRecordLength ? 1u : 0u);
     // What the window shows is what it uploads, byte for byte.
