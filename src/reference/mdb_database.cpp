@@ -346,14 +346,20 @@ class TableStructure {
     if (start >= end || end > pageSize_) damaged();
     const std::vector<unsigned char> map(page_.begin() + start, page_.begin() + end);
 
-    std::vector<std::uint64_t> pages;
+    // Each page the map names, checked as soon as it is found.
+    auto listed = [&](std::uint64_t p) {
+      if (p >= pageCount_) damaged();
+      if (!usage) return;
+      read(p);
+      if (page_[0] != 0x01 || u32(4) != tdef) damaged();
+    };
     if (map[0] == 0) {
       // Inline: a first page, then one bit per page from it on.
       if (map.size() < 5) damaged();
       const std::uint64_t first = readLittle<std::uint32_t>(map.data() + 1);
       for (std::size_t i = 5; i < map.size(); ++i) {
         for (unsigned bit = 0; bit < 8; ++bit) {
-          if (map[i] & (1u << bit)) pages.push_back(first + (i - 5) * 8 + bit);
+          if (map[i] & (1u << bit)) listed(first + (i - 5) * 8 + bit);
         }
       }
     } else if (map[0] == 1) {
@@ -364,20 +370,15 @@ class TableStructure {
         if (bitmapPage == 0) continue;
         read(bitmapPage);
         if (page_[0] != 0x05) damaged();
-        for (std::size_t i = 4; i < pageSize_; ++i) {
+        const std::vector<unsigned char> bitmap(page_.begin() + 4, page_.end());
+        for (std::size_t i = 0; i < bitmap.size(); ++i) {
           for (unsigned bit = 0; bit < 8; ++bit) {
-            if (page_[i] & (1u << bit)) pages.push_back(j * perMapPage + (i - 4) * 8 + bit);
+            if (bitmap[i] & (1u << bit)) listed(j * perMapPage + i * 8 + bit);
           }
         }
       }
     } else {
       damaged();
-    }
-    for (const std::uint64_t p : pages) {
-      if (p >= pageCount_) damaged();
-      if (!usage) continue;
-      read(p);
-      if (page_[0] != 0x01 || u32(4) != tdef) damaged();
     }
   }
 
