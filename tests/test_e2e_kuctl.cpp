@@ -76,8 +76,9 @@ std::vector<int> uploadPauses() {
 }
 
 // Receiver-side timestamps carry the scheduling jitter of two processes; a gap
-// may look up to this much shorter than the pause that the sender kept.
-constexpr std::int64_t kJitterMicros = 3000;
+// may look up to this much shorter than the pause that the sender kept. (The
+// sender's own side is checked exactly by the link's timeline tests.)
+constexpr std::int64_t kJitterMicros = 5000;
 
 TEST_F(KuctlOnSim, DefaultsSendsTheDefaultTableBetweenTwoReadBacksAndReadShowsIt) {
   unit.setSlotValue(0, 2);     // channel 3

@@ -11,6 +11,7 @@
 #include <exception>
 
 #include "link/qt_serial_port.h"
+#include "reference/db_cache.h"
 #include "reference/reference_database.h"
 #include "ui/message_box_notifier.h"
 #include "ui/twips.h"
@@ -105,7 +106,7 @@ Form1::Form1(Module1& module, Form1Deps deps) : QWidget(nullptr), module_(module
   }
   ReferenceDatabaseOpener* opener = deps.opener;
   if (!opener) {
-    ownOpener_ = makeMdbOpener();
+    ownOpener_ = makeCachingMdbOpener();
     opener = ownOpener_.get();
   }
   std::unique_ptr<SerialPort> port = std::move(deps.port);

@@ -18,7 +18,8 @@ namespace ku::ui {
 
 // What the window's core works with. Anything left empty gets the production
 // default: the QtSerialPort of the program's folder, the modal message box, the
-// real pauses (repainting while they wait) and the reference database on mdbtools.
+// real pauses (repainting while they wait) and the reference database on mdbtools
+// behind its cache.
 struct Form1Deps {
   std::unique_ptr<SerialPort> port;
   Notifier* notifier = nullptr;
