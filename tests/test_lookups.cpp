@@ -389,6 +389,39 @@ TEST_F(DamagedFiles, PagePointersOutsideTheFileAreRefused) {
   EXPECT_EQ(openDescriptors(), descriptors);
 }
 
+// A table definition whose counts or names run past its pages: mdbtools gave up
+// on the columns of such a table and leaked it on every lookup. Refused.
+TEST_F(DamagedFiles, DefinitionsLongerThanTheirPagesAreRefused) {
+  constexpr std::size_t kPage = 4096;
+  constexpr std::size_t kConfigDefinition = 30 * kPage;
+  struct Case {
+    const char* what;
+    std::size_t offset;
+    std::string before;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"CONFIG with 2^28 real indexes", 0x33, std::string("\x00\x00\x00\x00", 4),
+       std::string("\x00\x00\x00\x10", 4)},
+      {"CONFIG with 65535 columns", 0x2d, std::string("\x05\x00", 2), std::string("\xff\xff", 2)},
+      {"CONFIG's first column name 65535 bytes long", 188, std::string("\x06\x00", 2),
+       std::string("\xff\xff", 2)},
+  };
+  const std::string good = original();
+  for (const auto& c : cases) {
+    std::string bytes = good;
+    const std::size_t at = kConfigDefinition + c.offset;
+    ASSERT_EQ(bytes.substr(at, c.before.size()), c.before) << c.what;
+    bytes.replace(at, c.after.size(), c.after);
+    const std::string p = write("definition.mdb", bytes);
+    LookupValues values;
+    ReferenceLookups lookups(*opener_, p, values);
+    EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(10); }), kDbUnrecognised) << c.what;
+    EXPECT_EQ(errorCode([&] { lookups.LookUpRfControl(2); }), kDbUnrecognised) << c.what;
+    EXPECT_FALSE(values.cfg3Set) << c.what;
+  }
+}
+
 // Runs f in a child process as an unprivileged user (nobody) and returns the
 // KuError code it ended with (0 for none, -1 when it could not run).
 int codeAsNobody(const std::function<void()>& f) {

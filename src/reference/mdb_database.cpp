@@ -290,6 +290,7 @@ class TableStructure {
         freeMapAt_(jet3 ? 0x27 : 0x3b),
         rowCountAt_(jet3 ? 0x08 : 0x0c),
         rowTableAt_(jet3 ? 0x0a : 0x0e),
+        jet3_(jet3),
         page_(pageSize_) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
@@ -306,15 +307,20 @@ class TableStructure {
   // Checks the table whose definition starts on page tdef.
   void check(std::uint64_t tdef) {
     // The definition: pages of kind 2, chained through the pointer at offset 4.
+    // Its bytes run on from page to page, each page after the first from
+    // offset 8 on.
     std::vector<std::uint64_t> chain;
+    std::vector<unsigned char> definition;
     for (std::uint64_t p = tdef; p != 0;) {
       if (chain.size() >= pageCount_ || std::find(chain.begin(), chain.end(), p) != chain.end())
         damaged();
       chain.push_back(p);
       read(p);
       if (page_[0] != 0x02) damaged();
+      definition.insert(definition.end(), page_.begin() + (chain.size() == 1 ? 0 : 8), page_.end());
       p = u32(4);
     }
+    checkColumns(definition);
     read(tdef);
     const std::uint32_t usage = u32(usageMapAt_);
     const std::uint32_t free = u32(freeMapAt_);
@@ -332,6 +338,32 @@ class TableStructure {
   }
   std::uint32_t u32(std::size_t at) const { return readLittle<std::uint32_t>(page_.data() + at); }
   std::uint16_t u16(std::size_t at) const { return readLittle<std::uint16_t>(page_.data() + at); }
+
+  // The column definitions and their names must lie within the definition's
+  // pages: mdbtools gives up on a table whose columns run past its last page
+  // and leaks it.
+  void checkColumns(const std::vector<unsigned char>& d) const {
+    const std::size_t colsAt = jet3_ ? 0x19 : 0x2d;
+    const std::size_t realIndexesAt = jet3_ ? 0x1f : 0x33;
+    const std::size_t firstColumnAt = jet3_ ? 0x2b : 0x3f;
+    const std::uint64_t realIndexSize = jet3_ ? 8 : 12;
+    const std::uint64_t columnSize = jet3_ ? 18 : 25;
+    if (d.size() < firstColumnAt) damaged();
+    const std::uint64_t columns = readLittle<std::uint16_t>(d.data() + colsAt);
+    const std::uint64_t realIndexes = readLittle<std::uint32_t>(d.data() + realIndexesAt);
+    std::uint64_t at = firstColumnAt + realIndexes * realIndexSize + columns * columnSize;
+    for (std::uint64_t c = 0; c < columns && at <= d.size(); ++c) {
+      // Each name: its length in bytes (one byte in Jet 3, two in Jet 4), then the name.
+      if (jet3_) {
+        if (at + 1 > d.size()) damaged();
+        at += 1 + d[at];
+      } else {
+        if (at + 2 > d.size()) damaged();
+        at += 2 + readLittle<std::uint16_t>(d.data() + at);
+      }
+    }
+    if (at > d.size()) damaged();
+  }
 
   // A map held in row (pointer & 0xff) of page (pointer >> 8). A usage map lists
   // the table's data pages: each must be a data page of this table.
@@ -388,6 +420,7 @@ class TableStructure {
   std::size_t freeMapAt_;
   std::size_t rowCountAt_;
   std::size_t rowTableAt_;
+  bool jet3_;
   std::vector<unsigned char> page_;
   std::uint64_t pageCount_ = 0;
   int fd_ = -1;
