@@ -30,6 +30,7 @@
 #include "fakes.h"
 #include "link/qt_serial_port.h"
 #include "model/slot_table.h"
+#include "qt_app.h"
 #include "reference/reference_database.h"
 #include "simulator.h"
 
@@ -40,21 +41,7 @@ using Clock = std::chrono::steady_clock;
 using sim::Faults;
 using sim::Simulator;
 
-// The serial port's notifiers want an application object, as in kuutil and kuctl.
-class QtApp : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "test_faults";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QCoreApplication>(argc, argv);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  std::unique_ptr<QCoreApplication> app_;
-};
-const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new test::QtAppEnvironment);
 
 const std::string kReadBack = " qx";
 

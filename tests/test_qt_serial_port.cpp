@@ -22,6 +22,7 @@
 
 #include "link/qt_serial_port.h"
 #include "model/errors.h"
+#include "qt_app.h"
 
 namespace ku {
 namespace {
@@ -29,21 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// The port's notifiers want an application object, as in kuutil and kuctl.
-class QtApp : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "test_qt_serial_port";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QCoreApplication>(argc, argv);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  std::unique_ptr<QCoreApplication> app_;
-};
-const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new test::QtAppEnvironment);
 
 // A pseudo-terminal whose master end the test holds; nobody holds the slave yet.
 class Pty {
