@@ -1,6 +1,8 @@
 #include "ui/message_box_notifier.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 
 namespace ku::ui {
@@ -10,6 +12,8 @@ void MessageBoxNotifier::show(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kAppTitle), QString::fromStdString(text),
                   QMessageBox::Ok, parent);
   box.setTextFormat(Qt::PlainText);
+  // A plain OK button: some styles put a tick icon on it.
+  if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setIcon(QIcon());
   box.setWindowModality(Qt::ApplicationModal);
   // A pause may have set the busy cursor; the box itself waits for the operator.
   const bool busy = QApplication::overrideCursor() != nullptr;
