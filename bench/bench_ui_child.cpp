@@ -3,10 +3,11 @@
 // and the windows are the program's. It prints one line per milestone,
 // "<name> <monotonic nanoseconds>", on standard output.
 //
-//   bench_ui_child <program folder> startup|session [--cached]
+//   bench_ui_child <program folder> startup|session [--engine]
 // startup: the welcome window, "------->", the main window, "Close".
 // session: the same with typing in the boxes and "Update" before "Close".
-// --cached: the main window looks its references up through the cache.
+// --engine: the main window's lookups go to the engine every time instead of
+// through the window's own opener (the cache).
 #include <QApplication>
 #include <QLineEdit>
 #include <QPointer>
@@ -21,7 +22,7 @@
 
 #include "app/form1_core.h"
 #include "bench_support.h"
-#include "reference/db_cache.h"
+#include "reference/reference_database.h"
 #include "ui/form1.h"
 #include "ui/frm_splash.h"
 #include "ui/start_up.h"
@@ -90,24 +91,24 @@ std::int64_t key(QLineEdit* box, Qt::Key k, char c = 0) {
 int main(int argc, char* argv[]) {
   const auto atMain = monotonicNs();
   if (argc < 3) {
-    std::fprintf(stderr, "usage: bench_ui_child <program folder> startup|session [--cached]\n");
+    std::fprintf(stderr, "usage: bench_ui_child <program folder> startup|session [--engine]\n");
     return 2;
   }
   const QString programDir = QString::fromLocal8Bit(argv[1]);
   const bool session = std::strcmp(argv[2], "session") == 0;
-  const bool cached = argc > 3 && std::strcmp(argv[3], "--cached") == 0;
+  const bool engine = argc > 3 && std::strcmp(argv[3], "--engine") == 0;
 
   // As kuutil's main.
   ku::Module1 module;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("TolvekKU"));
-  std::unique_ptr<ku::ReferenceDatabaseOpener> cache;
+  std::unique_ptr<ku::ReferenceDatabaseOpener> opener;
   ku::ui::Form1DepsFactory deps;
-  if (cached) {
-    cache = ku::makeCachingMdbOpener();
-    deps = [&cache] {
+  if (engine) {
+    opener = ku::makeMdbOpener();
+    deps = [&opener] {
       ku::ui::Form1Deps d;
-      d.opener = cache.get();
+      d.opener = opener.get();
       return d;
     };
   }
