@@ -154,18 +154,21 @@ int run(bool quick) {
     if (engine) args.push_back("--engine");
     const ChildRun c = spawn(args, 90, true);
     expectClean(c, "the session");
-    const std::string who = engine ? "window session, engine on every lookup" : "window session";
-    goal(who + ": peak resident memory", static_cast<double>(c.maxRssKb) / kMiB, "MiB", "< 60 MiB",
-         static_cast<double>(c.maxRssKb) / kMiB < 60);
+    const std::string who =
+        engine ? "window session, engine alone on every lookup" : "window session (its own cache)";
+    // The engine-alone session is a comparison: set beside the goals, not counted.
+    const auto verdict = engine ? beside : goal;
+    verdict(who + ": peak resident memory", static_cast<double>(c.maxRssKb) / kMiB, "MiB",
+            "< 60 MiB", static_cast<double>(c.maxRssKb) / kMiB < 60);
     info(who + ": peak after the welcome window",
          static_cast<double>(c.values.at("rss_splash_kb")) / kMiB, "MiB");
     info(who + ": peak after the main window",
          static_cast<double>(c.values.at("rss_form_kb")) / kMiB, "MiB");
     const Summary k = summarise(c.keysMs);
-    goal(who + ": one key through the widgets, median (" + std::to_string(k.count) + " keys)",
-         k.median, "ms", "< 0.5 ms", k.median < 0.5);
-    goal(who + ": one key through the widgets, 99th percentile", k.p99, "ms", "< 2 ms",
-         k.p99 < 2.0);
+    verdict(who + ": one key through the widgets, median (" + std::to_string(k.count) + " keys)",
+            k.median, "ms", "< 0.5 ms", k.median < 0.5);
+    verdict(who + ": one key through the widgets, 99th percentile", k.p99, "ms", "< 2 ms",
+            k.p99 < 2.0);
     info(who + ": Update (upload and read-back) over its 4.4 s of pauses",
          ms(c.values.at("update_start"), c.values.at("update_end")) - 4400.0, "ms");
   }

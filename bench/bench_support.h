@@ -81,6 +81,15 @@ inline void goal(const std::string& what, double value, const std::string& unit,
   std::fflush(stdout);
 }
 
+// A figure of a comparison (not of what the program runs) set beside a goal
+// without counting as one.
+inline void beside(const std::string& what, double value, const std::string& unit,
+                   const std::string& bound, bool within) {
+  std::printf("INFO  %-72s %11.3f %-3s  (goal %s: %s)\n", what.c_str(), value, unit.c_str(),
+              bound.c_str(), within ? "within" : "outside");
+  std::fflush(stdout);
+}
+
 inline void section(const std::string& title) {
   std::printf("\n== %s\n", title.c_str());
   std::fflush(stdout);

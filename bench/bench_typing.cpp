@@ -121,14 +121,16 @@ class Window {
   std::size_t fingerprint_ = 0;
 };
 
+// withGoals: the figures of what the program runs (the cache); otherwise a
+// comparison, set beside the goals without counting as one.
 void reportTyping(const std::string& what, const std::vector<double>& ms, bool withGoals) {
   const Summary s = summarise(ms);
   if (withGoals) {
     goal(what + ": median", s.median, "ms", "< 0.5 ms", s.median < 0.5);
     goal(what + ": 99th percentile", s.p99, "ms", "< 2 ms", s.p99 < 2.0);
   } else {
-    info(what + ": median", s.median, "ms");
-    info(what + ": 99th percentile", s.p99, "ms");
+    beside(what + ": median", s.median, "ms", "< 0.5 ms", s.median < 0.5);
+    beside(what + ": 99th percentile", s.p99, "ms", "< 2 ms", s.p99 < 2.0);
   }
   info(what + ": max (" + std::to_string(s.count) + " keys)", s.max, "ms");
 }
@@ -214,7 +216,7 @@ int run(bool quick) {
   std::vector<double> e = engineShipped.type(script);
   const auto e2 = engineShipped.type(script);
   e.insert(e.end(), e2.begin(), e2.end());
-  reportTyping("shipped db (" + std::to_string(256) + " rows), engine on every lookup", e, true);
+  reportTyping("shipped db (256 rows), engine alone on every lookup", e, false);
 
   Window cachedShipped(shipped, true);
   std::vector<double> c1 = cachedShipped.type(script);
@@ -239,7 +241,7 @@ int run(bool quick) {
   }
   Window engineLarge(large, false);
   const auto el = engineLarge.type(script);
-  reportTyping("large db (65536 rows), engine on every lookup", el, false);
+  reportTyping("large db (65536 rows), engine alone on every lookup", el, false);
   Window cachedLarge(large, true);
   const auto cl1 = cachedLarge.type(script);
   if (cachedLarge.fingerprint() != engineLarge.fingerprint()) {
