@@ -27,8 +27,8 @@ TEST(SlotTable, FillsConstantsAndEveryCommandByteInSlotOrder) {
 TEST(SlotTable, DefaultsAboveAByteOnlyInWideSlots) {
   Tables t;
   fillTables(t);
-  const int expected[30] = {0,  0,  0,  2,  799, 614, 10,  14,  205, 18,  19,  14,  63,  24,  95,
-                            59, 48, 62, 0,  36,  64,  0,   100, 100, 0,   100, 100, 267, 267, 0};
+  const int expected[30] = {0,  0,  0,  2, 799, 614, 10, 14,  205, 18, 19,  14,  63,  24,  95,
+                            59, 48, 62, 0, 36,  64,  0,  100, 100, 0,  100, 100, 267, 267, 0};
   for (int s = 0; s < 30; ++s) {
     EXPECT_EQ(t.DefaultValues[s], expected[s]) << s;
     if (t.DefaultValues[s] > 255) {

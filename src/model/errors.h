@@ -11,15 +11,15 @@ namespace ku {
 // earlier code (or end a refresh) and carry a text for the operator and kuctl.
 enum ErrorCode : int {
   kNoError = 0,
-  kInvalidArgument = 5,   // position past the end of a reply; byte value outside 0..255
-  kOverflow = 6,          // 16-bit overflow: Pause over 3276, a pair's high byte >= 128, port > 32767
-  kDivisionByZero = 11,   // a refresh divides by zero
-  kTypeMismatch = 13,     // text that is not a number
-  kFileNotFound = 53,     // comms.ini does not exist
-  kInvalidUseOfNull = 94, // a Null database value shown as text
-  kInputPastEnd = 62,     // comms.ini ends inside a pair
-  kDeviceIo = 57,         // a read or write on the port failed
-  kPortNotOpen = 8018,    // the port is not open (writes and reads fail)
+  kInvalidArgument = 5,  // position past the end of a reply; byte value outside 0..255
+  kOverflow = 6,  // 16-bit overflow: Pause over 3276, a pair's high byte >= 128, port > 32767
+  kDivisionByZero = 11,    // a refresh divides by zero
+  kTypeMismatch = 13,      // text that is not a number
+  kFileNotFound = 53,      // comms.ini does not exist
+  kInvalidUseOfNull = 94,  // a Null database value shown as text
+  kInputPastEnd = 62,      // comms.ini ends inside a pair
+  kDeviceIo = 57,          // a read or write on the port failed
+  kPortNotOpen = 8018,     // the port is not open (writes and reads fail)
   kInvalidPortNumber = 8002,
   kPortAlreadyOpen = 8005,
   // Reference-database failures, numbered as the Access engine numbers them.

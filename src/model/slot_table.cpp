@@ -53,9 +53,13 @@ bool isWideSlot(int slot) {
   return slot == 4 || slot == 5 || slot == 27 || slot == 28 || slot == 29;
 }
 
-int entryLimit(int slot) { return isWideSlot(slot) ? 32000 : 255; }
+int entryLimit(int slot) {
+  return isWideSlot(slot) ? 32000 : 255;
+}
 
-bool isEnterable(int slot) { return slot >= 1 && slot <= 29; }
+bool isEnterable(int slot) {
+  return slot >= 1 && slot <= 29;
+}
 
 void fillTables(Tables& t) {
   t.Pi = 3.141592654;
@@ -66,7 +70,8 @@ void fillTables(Tables& t) {
     t.CommandCodes[static_cast<std::size_t>(s)] = static_cast<std::int16_t>(kSlots[s].commandByte);
   }
   for (int s = 0; s < kValueSlots; ++s) {
-    t.DefaultValues[static_cast<std::size_t>(s)] = static_cast<std::int16_t>(kSlots[s].builtInDefault);
+    t.DefaultValues[static_cast<std::size_t>(s)] =
+        static_cast<std::int16_t>(kSlots[s].builtInDefault);
   }
 }
 

@@ -16,10 +16,10 @@ constexpr int kUploadLength = 69;  // bytes of one complete upload pass
 
 // Fixed facts of one slot.
 struct SlotInfo {
-  int commandByte;          // below 128, one byte on the line
-  const char* rowLabel;     // nullptr for slots 32, 33
-  const char* tooltip;      // nullptr for slots 32, 33
-  int builtInDefault;       // slots 0..29; -1 where there is none
+  int commandByte;       // below 128, one byte on the line
+  const char* rowLabel;  // nullptr for slots 32, 33
+  const char* tooltip;   // nullptr for slots 32, 33
+  int builtInDefault;    // slots 0..29; -1 where there is none
 };
 
 // The fixed table, indexed by slot 0..33.
@@ -38,7 +38,9 @@ using SlotValueArray = std::array<SlotValue, 36>;
 using ReadBackArray = std::array<std::int16_t, 36>;
 
 // The integer value of a working value: empty counts as 0.
-inline std::int16_t valueOf(const SlotValue& v) { return v.value_or(0); }
+inline std::int16_t valueOf(const SlotValue& v) {
+  return v.value_or(0);
+}
 
 // Tables and constants owned by the start-up module for the whole run.
 struct Tables {
