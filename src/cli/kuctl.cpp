@@ -62,9 +62,8 @@ bool parseWholeNumber(const std::string& s, long& v) {
 std::string parseArgs(const std::vector<std::string>& args, Options& o) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](const char* name) -> std::optional<std::string> {
+    auto value = [&]() -> std::optional<std::string> {
       if (i + 1 >= args.size()) return std::nullopt;
-      (void)name;
       return args[++i];
     };
     if (a == "--help" || a == "-h") {
@@ -72,13 +71,13 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
     } else if (a == "--json") {
       o.json = true;
     } else if (a == "--port") {
-      auto v = value("--port");
+      auto v = value();
       long n = 0;
       if (!v || !parseWholeNumber(*v, n) || n < 1 || n > 32767)
         return "--port takes a port number from 1 to 32767";
       o.port = static_cast<std::int16_t>(n);
     } else if (a == "--pulse-width") {
-      auto v = value("--pulse-width");
+      auto v = value();
       if (!v) return "--pulse-width takes the text of the pulse-width box";
       o.pulseWidth = *v;
     } else if (!a.empty() && a[0] == '-' && a.size() > 1 && !(a[1] >= '0' && a[1] <= '9')) {
