@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "model/errors.h"
+#include "process_usage.h"
 #include "reference/db_cache.h"
 #include "reference/lookups.h"
 #include "reference/number_text.h"
@@ -34,14 +35,7 @@ std::string fixture(const std::string& name) {
   return std::string(KU_TEST_DATA_DIR) + "/" + name;
 }
 
-int openDescriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
-}
+using test::openDescriptors;
 
 // Counts what reaches the engine, independently of the cache's own counters.
 class CountingOpener : public ReferenceDatabaseOpener {

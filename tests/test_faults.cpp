@@ -30,6 +30,7 @@
 #include "fakes.h"
 #include "link/qt_serial_port.h"
 #include "model/slot_table.h"
+#include "process_usage.h"
 #include "qt_app.h"
 #include "reference/reference_database.h"
 #include "simulator.h"
@@ -49,31 +50,8 @@ double secondsSince(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-// Resident memory of this process, in kB.
-long residentKb() {
-  std::ifstream f("/proc/self/status");
-  std::string line;
-  while (std::getline(f, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
-// Under AddressSanitizer freed memory waits in its quarantine (256 MB by
-// default), so resident memory climbs whatever the program keeps: there it is
-// reported, not compared.
-#if defined(__SANITIZE_ADDRESS__)
-#define KU_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KU_UNDER_ASAN 1
-#endif
-#endif
-#ifdef KU_UNDER_ASAN
-constexpr bool kUnderAsan = true;
-#else
-constexpr bool kUnderAsan = false;
-#endif
+using test::kUnderAsan;
+using test::residentKb;
 
 // Resident memory grew by less than limitKb since beforeKb.
 void expectGrowthBelow(long beforeKb, long limitKb) {

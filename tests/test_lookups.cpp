@@ -32,6 +32,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 
 #include "model/errors.h"
 #include "model/slot_table.h"
+#include "process_usage.h"
 #include "reference/lookups.h"
 #include "reference/refval.h"
 
@@ -69,14 +70,7 @@ int errorCode(const std::function<void()>& f) {
   return 0;
 }
 
-int openDescriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
-}
+using test::openDescriptors;
 
 class FixtureLookups : public ::testing::Test {
  protected:

@@ -30,6 +30,7 @@
 #include "fakes.h"
 #include "link/qt_serial_port.h"
 #include "model/slot_table.h"
+#include "process_usage.h"
 #include "qt_app.h"
 #include "reference/db_cache.h"
 #include "reference/reference_database.h"
@@ -48,39 +49,14 @@ struct Usage {
 };
 
 Usage usage() {
-  Usage u;
-  std::ifstream f("/proc/self/status");
-  std::string line;
-  while (std::getline(f, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) u.rssKb = std::stol(line.substr(6));
-  }
-  if (DIR* d = ::opendir("/proc/self/fd")) {
-    u.fds = 0;
-    while (const dirent* e = ::readdir(d)) u.fds += e->d_name[0] != '.';
-    ::closedir(d);
-  }
-  return u;
+  return Usage{test::residentKb(), test::openDescriptors()};
 }
 
 // Growth allowed beyond noise (allocator pools, Qt's and mdbtools' first-use
 // caches settle during the warm-up).
 constexpr long kRssMarginKb = 8 * 1024;
 
-// Under AddressSanitizer freed memory sits in its quarantine (256 MB by default)
-// and resident memory climbs until that is full: there LeakSanitizer, at the
-// end of the run, is the leak check, and resident memory is only reported.
-#if defined(__SANITIZE_ADDRESS__)
-#define KU_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KU_UNDER_ASAN 1
-#endif
-#endif
-#ifdef KU_UNDER_ASAN
-constexpr bool kUnderAsan = true;
-#else
-constexpr bool kUnderAsan = false;
-#endif
+using test::kUnderAsan;
 // LeakSanitizer reports a leak of one command or one refresh as surely as of a
 // thousand, and the sanitized build runs some ten times slower: there the runs
 // are a fifth as long.

@@ -1,0 +1,48 @@
+// What this test process holds: resident memory and open file descriptors, for
+// the leak, soak and fault tests.
+#pragma once
+
+#include <dirent.h>
+
+#include <fstream>
+#include <string>
+
+namespace ku::test {
+
+// Under AddressSanitizer freed memory waits in its quarantine (256 MB by
+// default), so resident memory climbs whatever the program keeps: there it is
+// reported, not compared, and LeakSanitizer is the leak check.
+#if defined(__SANITIZE_ADDRESS__)
+#define KU_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KU_UNDER_ASAN 1
+#endif
+#endif
+#ifdef KU_UNDER_ASAN
+constexpr bool kUnderAsan = true;
+#else
+constexpr bool kUnderAsan = false;
+#endif
+
+// Resident memory of this process in kB (VmRSS), or -1.
+inline long residentKb() {
+  std::ifstream f("/proc/self/status");
+  std::string line;
+  while (std::getline(f, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// Entries of /proc/self/fd (the directory's own descriptor included), or -1.
+inline int openDescriptors() {
+  DIR* d = ::opendir("/proc/self/fd");
+  if (!d) return -1;
+  int n = 0;
+  while (const dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+  ::closedir(d);
+  return n;
+}
+
+}  // namespace ku::test
