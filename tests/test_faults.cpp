@@ -34,6 +34,7 @@
 #include "qt_app.h"
 #include "reference/reference_database.h"
 #include "simulator.h"
+#include "upload_frame.h"
 
 namespace ku {
 namespace {
@@ -65,22 +66,8 @@ void expectGrowthBelow(long beforeKb, long limitKb) {
   EXPECT_LT(afterKb - beforeKb, limitKb) << "VmRSS " << beforeKb << " kB -> " << afterKb << " kB";
 }
 
-using Values = std::array<int, kValueSlots>;
-
-// What one upload pass puts on the line for values 0..32767: each slot's command
-// byte, then its value as one byte or as high and low byte.
-std::string uploadOf(const Values& v) {
-  std::string s;
-  for (int slot = 0; slot < kSlotCount; ++slot) {
-    s += static_cast<char>(slotInfo(slot).commandByte);
-    if (slot >= kValueSlots) continue;
-    const int x = v[static_cast<std::size_t>(slot)];
-    EXPECT_TRUE(x >= 0 && x <= (isWideSlot(slot) ? 32767 : 255)) << "slot " << slot;
-    if (isWideSlot(slot)) s += static_cast<char>(x >> 8);
-    s += static_cast<char>(x & 0xFF);
-  }
-  return s;
-}
+using Values = test::UploadValues;
+using test::uploadOf;
 
 Values unitValues(const Simulator& unit) {
   const auto all = unit.slotValues();

@@ -35,6 +35,7 @@
 #include "reference/db_cache.h"
 #include "reference/reference_database.h"
 #include "simulator.h"
+#include "upload_frame.h"
 
 namespace ku {
 namespace {
@@ -165,19 +166,8 @@ class QuickSleeper : public Sleeper {
   }
 };
 
-using Values = std::array<int, kValueSlots>;
-
-std::string uploadOf(const Values& v) {
-  std::string s;
-  for (int slot = 0; slot < kSlotCount; ++slot) {
-    s += static_cast<char>(slotInfo(slot).commandByte);
-    if (slot >= kValueSlots) continue;
-    const int x = v[static_cast<std::size_t>(slot)];
-    if (isWideSlot(slot)) s += static_cast<char>(x >> 8);
-    s += static_cast<char>(x & 0xFF);
-  }
-  return s;
-}
+using Values = test::UploadValues;
+using test::uploadOf;
 
 TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
   ProgramFolder folder;
