@@ -1,0 +1,10 @@
+# Runs the snapshot script and compares every file it writes with the kept snapshot.
+file(REMOVE_RECURSE ${OUT_DIR})
+execute_process(COMMAND bash ${SCRIPT} ${BIN_DIR} ${OUT_DIR} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the snapshot script failed: ${rc}")
+endif()
+execute_process(COMMAND diff -r ${EXPECTED_DIR} ${OUT_DIR} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "kuctl's behaviour differs from the snapshot in ${EXPECTED_DIR} (diff above)")
+endif()
