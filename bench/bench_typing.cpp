@@ -1,6 +1,6 @@
 // Typing: one keystroke in an entry box, from the change to every reference cell
-// written, through the main window's own handlers (Form1Core with the in-memory
-// view; PortReady, the set-up read back beforehand). Against the shipped and the
+// written, through the main window's own handlers (UnitController with the in-memory
+// view; ready, the set-up read back beforehand). Against the shipped and the
 // large reference database, each through the engine alone and through the cache.
 // Then one lookup beside mdbtools' own command line answering the same query.
 //
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/form1_core.h"
+#include "app/unit_controller.h"
 #include "bench_support.h"
 #include "reference/db_cache.h"
 #include "simulator.h"
@@ -60,7 +60,7 @@ class Window {
  public:
   Window(const std::string& database, bool cached) {
     prepareProgramDir(dir_, database, 1);
-    startUp(module_, dir_.path());
+    initAppContext(module_, dir_.path());
     module_.locale.decimalPoint = ".";
     if (cached) {
       auto cache = std::make_unique<CachingOpener>(makeMdbOpener());
@@ -70,11 +70,11 @@ class Window {
       opener_ = makeMdbOpener();
     }
     sim::Simulator unit;  // only for its record of the unit's own defaults
-    core_ = std::make_unique<Form1Core>(module_, view_, notifier_, sleeper_,
-                                        std::make_unique<RecordPort>(unit.record()), *opener_);
+    core_ = std::make_unique<UnitController>(module_, view_, notifier_, sleeper_,
+                                             std::make_unique<RecordPort>(unit.record()), *opener_);
     view_.attach(core_.get());
-    module_.port.PortReady = true;
-    core_->verify();
+    module_.port.ready = true;
+    core_->readBack();
     if (notifier_.count != 0 || !core_->lastRefreshError().empty()) {
       throw std::runtime_error("the read-back failed: " + notifier_.last + " " +
                                core_->lastRefreshError());
@@ -101,9 +101,8 @@ class Window {
   // Everything the refresh writes, as one text.
   std::string screen() const {
     std::string s;
-    for (const auto& t : view_.label38) s += t + '|';
-    for (const auto& t : view_.label39) s += t + '|';
-    for (const auto& t : view_.label41) s += t + '|';
+    for (const auto& r : view_.rows)
+      s += r.reference + '|' + r.referenceUnit + '|' + r.description + '|';
     return s;
   }
   std::size_t fingerprint() const { return fingerprint_; }
@@ -111,13 +110,13 @@ class Window {
 
  private:
   TempDir dir_;
-  Module1 module_;
-  MemoryForm1View view_;
+  AppContext module_;
+  RecordingUnitView view_;
   CountingNotifier notifier_;
   ZeroSleeper sleeper_;
   std::unique_ptr<ReferenceDatabaseOpener> opener_;
   CachingOpener* cache_ = nullptr;
-  std::unique_ptr<Form1Core> core_;
+  std::unique_ptr<UnitController> core_;
   std::size_t fingerprint_ = 0;
 };
 
@@ -177,13 +176,13 @@ void sideBySide(const std::string& label, const std::string& db, std::int16_t ke
   LookupValues values;
   ReferenceLookups viaEngine(*engine, db, values);
   ReferenceLookups viaCache(cache, db, values);
-  viaCache.LookUpRfControl(key);  // seen once
+  viaCache.lookUpRfControl(key);  // seen once
   std::vector<double> ours, cached, theirs;
   for (int i = 0; i < rounds; ++i) {
     auto t0 = monotonicNs();
-    viaEngine.LookUpRfControl(key);
+    viaEngine.lookUpRfControl(key);
     auto t1 = monotonicNs();
-    viaCache.LookUpRfControl(key);
+    viaCache.lookUpRfControl(key);
     auto t2 = monotonicNs();
     ours.push_back(static_cast<double>(t1 - t0) / 1e6);
     cached.push_back(static_cast<double>(t2 - t1) / 1e6);
@@ -207,7 +206,7 @@ int run(bool quick) {
   const std::string large = envOr("KU_BENCH_LARGE_DB", KU_BENCH_LARGE_DB);
 
   const auto script = typingScript(quick ? 40 : 150, 20240611u);
-  section("Typing: one keystroke through Text1_Change, every reference cell written");
+  section("Typing: one keystroke through entryEdited, every reference cell written");
   note(std::to_string(script.size()) + " keys a pass: values typed digit by digit and erased, " +
        "40% of them in the RF-control and CONFIG boxes (the lookup keys)");
 

@@ -20,12 +20,12 @@
 #include <memory>
 #include <string>
 
-#include "app/form1_core.h"
+#include "app/unit_controller.h"
 #include "bench_support.h"
 #include "reference/reference_database.h"
-#include "ui/form1.h"
-#include "ui/frm_splash.h"
+#include "ui/main_window.h"
 #include "ui/start_up.h"
+#include "ui/welcome_window.h"
 
 namespace {
 
@@ -99,33 +99,33 @@ int main(int argc, char* argv[]) {
   const bool engine = argc > 3 && std::strcmp(argv[3], "--engine") == 0;
 
   // As kuutil's main.
-  ku::Module1 module;
+  ku::AppContext module;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("TolvekKU"));
   std::unique_ptr<ku::ReferenceDatabaseOpener> opener;
-  ku::ui::Form1DepsFactory deps;
+  ku::ui::MainWindowDepsFactory deps;
   if (engine) {
     opener = ku::makeMdbOpener();
     deps = [&opener] {
-      ku::ui::Form1Deps d;
+      ku::ui::MainWindowDeps d;
       d.opener = opener.get();
       return d;
     };
   }
-  ku::ui::frmSplash* splash = ku::ui::Main(module, programDir, deps);
+  ku::ui::WelcomeWindow* splash = ku::ui::Main(module, programDir, deps);
 
   milestone("main", atMain);
   PaintProbe splashPainted(splash);
   milestone("splash", untilPainted(splashPainted));
   std::printf("rss_splash_kb %ld\n", peakKb());
 
-  QPointer<ku::ui::Form1> form;
+  QPointer<ku::ui::MainWindow> form;
   std::unique_ptr<PaintProbe> formPainted;
-  QObject::connect(splash, &ku::ui::frmSplash::mainWindowShown, [&](ku::ui::Form1* f) {
+  QObject::connect(splash, &ku::ui::WelcomeWindow::mainWindowShown, [&](ku::ui::MainWindow* f) {
     form = f;
     formPainted = std::make_unique<PaintProbe>(f);
   });
-  auto* next = splash->findChild<QPushButton*>(QStringLiteral("Command1"));
+  auto* next = splash->findChild<QPushButton*>(QStringLiteral("next"));
   if (!next) return 4;
   const auto click = monotonicNs();
   next->click();  // unload, load (with the read-back), show
@@ -144,7 +144,7 @@ int main(int argc, char* argv[]) {
       return (seed >> 8) & 0xffffu;
     };
     auto typeInto = [&](int slot, const std::string& text, bool erase) {
-      auto* box = form->findChild<QLineEdit*>(QStringLiteral("Text1_%1").arg(slot));
+      auto* box = form->findChild<QLineEdit*>(QStringLiteral("entry_%1").arg(slot));
       if (!box) std::exit(6);
       box->setFocus();
       for (char c : text) {
@@ -163,7 +163,7 @@ int main(int argc, char* argv[]) {
     }
     typeInto(4, "1000", false);
     QCoreApplication::processEvents();
-    auto* update = form->findChild<QPushButton*>(QStringLiteral("Command1"));
+    auto* update = form->findChild<QPushButton*>(QStringLiteral("update"));
     if (!update) return 7;
     const auto u0 = monotonicNs();
     update->click();  // upload and read-back
@@ -172,7 +172,7 @@ int main(int argc, char* argv[]) {
     QCoreApplication::processEvents();
   }
 
-  auto* close = form->findChild<QPushButton*>(QStringLiteral("Command2"));
+  auto* close = form->findChild<QPushButton*>(QStringLiteral("close"));
   if (!close) return 8;
   close->click();
   const auto deadline = monotonicNs() + 10'000'000'000LL;

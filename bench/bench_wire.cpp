@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/form1_core.h"
+#include "app/unit_controller.h"
 #include "bench_support.h"
 #include "link/qt_serial_port.h"
 #include "reference/db_cache.h"
@@ -92,7 +92,7 @@ class TimedPort : public SerialPort {
 struct WireFigures {
   std::vector<double> gapOverPauseMs;     // every gap of every upload, minus its pause
   std::vector<double> uploadLogMs;        // first upload byte to the read-back's " "
-  std::vector<double> uploadProgramMs;    // LoadJam's own duration, where measured
+  std::vector<double> uploadProgramMs;    // uploadSetup's own duration, where measured
   std::vector<double> readBackGapOverMs;  // " " to "q" and "q" to "x", minus 1 s
   std::vector<double> readBackProgramMs;  // verify's own duration, where measured
   int shortGaps = 0;                      // gaps in the log shorter than their pause
@@ -151,7 +151,7 @@ void report(const std::string& who, const WireFigures& f) {
        "<= " + std::to_string(static_cast<int>(uploadBudget)) + " ms", log.max <= uploadBudget);
   if (!f.uploadProgramMs.empty()) {
     const Summary prog = summarise(f.uploadProgramMs);
-    goal(who + ": upload pass, slowest, LoadJam call", prog.max, "ms",
+    goal(who + ": upload pass, slowest, uploadSetup call", prog.max, "ms",
          "<= " + std::to_string(static_cast<int>(uploadBudget)) + " ms", prog.max <= uploadBudget);
   }
   const Summary g = summarise(f.gapOverPauseMs);
@@ -189,18 +189,18 @@ WireFigures throughTheCore(sim::Simulator& unit, const std::string& database, Sl
   TempDir dir;
   prepareProgramDir(dir, database, 3);
   unit.makeLink(dir.file("com3"));
-  Module1 module;
-  startUp(module, dir.path());
+  AppContext module;
+  initAppContext(module, dir.path());
   module.locale.decimalPoint = ".";
-  MemoryForm1View view;
+  RecordingUnitView view;
   CountingNotifier notifier;
   auto opener = makeCachingMdbOpener();
   auto timed = std::make_unique<TimedPort>(std::make_unique<QtSerialPort>(dir.path()));
   TimedPort& port = *timed;
-  Form1Core core(module, view, notifier, sleeper, std::move(timed), *opener);
+  UnitController core(module, view, notifier, sleeper, std::move(timed), *opener);
   view.attach(&core);
   const auto t0 = monotonicNs();
-  if (core.Form_Load().outcome != LoadOutcome::Linked || notifier.count != 0) {
+  if (core.openLink().outcome != LoadOutcome::Linked || notifier.count != 0) {
     throw std::runtime_error("the load step failed: " + notifier.last);
   }
   WireFigures f;
@@ -212,13 +212,13 @@ WireFigures throughTheCore(sim::Simulator& unit, const std::string& database, Sl
     const auto plan = uploadPlan([&](int s) { return values[s] ? *values[s] : 0; });
     unit.clearLog();
     port.writes.clear();
-    core.ButtonDisab();
+    core.disableCommands();
     const auto a = monotonicNs();
-    core.LoadJam();
+    core.uploadSetup();
     const auto b = monotonicNs();
-    core.verify();
+    core.readBack();
     const auto c = monotonicNs();
-    core.ButtonEnab();
+    core.enableCommands();
     if (notifier.count != 0) throw std::runtime_error("a message: " + notifier.last);
     if (!unit.waitForLogSize(kUploadBytes + 3, 2000)) throw std::runtime_error("bytes missing");
     analyse(unit.log(), 0, plan, f);
@@ -230,7 +230,7 @@ WireFigures throughTheCore(sim::Simulator& unit, const std::string& database, Sl
     f.uploadProgramMs.push_back(static_cast<double>(b - a) / 1e6);
     f.readBackProgramMs.push_back(static_cast<double>(c - b) / 1e6);
   }
-  core.Form_Unload();
+  core.closeLink();
   return f;
 }
 

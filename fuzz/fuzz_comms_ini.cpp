@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ku::PortNumberValue portNumber;
   ku::PortNumberValue firstItem;
   try {
-    ku::ReadCommsIni(path, portNumber, firstItem);
+    ku::readCommsIni(path, portNumber, firstItem);
   } catch (const ku::KuError& e) {
     // The file exists and is readable: only a file that ends inside a pair (62)
     // or a failed read (57) can stop the reader.

@@ -54,7 +54,7 @@ class Boxes : public ku::EntryBoxes {
     pulse = t;
     ++depth;
     KU_FUZZ_CHECK(depth < 8);
-    ku::Text2_Change(*ctx);
+    ku::pulseWidthEdited(*ctx);
     --depth;
   }
 
@@ -63,7 +63,7 @@ class Boxes : public ku::EntryBoxes {
   void change(int slot) {
     ++depth;
     KU_FUZZ_CHECK(depth < 8);  // a rewrite settles after one nested handling
-    ku::Text1_Change(*ctx, slot);
+    ku::entryEdited(*ctx, slot);
     --depth;
   }
 
@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!edit.empty() && static_cast<unsigned char>(edit[0]) == 0xFD && edit.size() == 1) {
       isTyping = false;
       const bool wasEmpty = box.empty();
-      ku::Text1_LostFocus(ctx, slot);
+      ku::entryLeft(ctx, slot);
       KU_FUZZ_CHECK(refreshes == refreshesBefore + (wasEmpty ? 1 : 0));
     } else if (!edit.empty() && static_cast<unsigned char>(edit[0]) == 0xFC) {
       isTyping = false;

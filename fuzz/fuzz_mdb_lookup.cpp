@@ -71,9 +71,9 @@ StderrIdentity stderrIdentity() {
 void lookUp(ku::ReferenceLookups& lookups, bool rf, std::int16_t key) {
   try {
     if (rf) {
-      lookups.LookUpRfControl(key);
+      lookups.lookUpRfControl(key);
     } else {
-      lookups.LookUpConfig(key);
+      lookups.lookUpConfig(key);
     }
   } catch (const ku::KuError& e) {
     KU_FUZZ_CHECK(e.code() != ku::kNoError);

@@ -50,7 +50,7 @@ struct ReadOutcome {
 ReadOutcome readFile(const std::string& path) {
   ReadOutcome r;
   try {
-    ReadCommsIni(path, r.port, r.first);
+    readCommsIni(path, r.port, r.first);
   } catch (const KuError& e) {
     r.code = e.code();
   }
@@ -79,7 +79,7 @@ struct FileCase {
   PortNumberValue first;
 };
 
-TEST(ReadCommsIni, FileForms) {
+TEST(readCommsIni, FileForms) {
   const FileCase cases[] = {
       {"typical line", "COM,3\r\n", 0, num(3), text("COM")},
       {"no line end", "COM,3", 0, num(3), text("COM")},
@@ -116,11 +116,11 @@ TEST(ReadCommsIni, FileForms) {
   }
 }
 
-TEST(ReadCommsIni, MissingFileIs53AndLeavesValues) {
+TEST(readCommsIni, MissingFileIs53AndLeavesValues) {
   TempDir dir;
   PortNumberValue port = 9.0, first = std::string("keep");
   try {
-    ReadCommsIni(dir.file("comms.ini"), port, first);
+    readCommsIni(dir.file("comms.ini"), port, first);
     FAIL() << "no error";
   } catch (const KuError& e) {
     EXPECT_EQ(e.code(), kFileNotFound);
@@ -129,13 +129,13 @@ TEST(ReadCommsIni, MissingFileIs53AndLeavesValues) {
   EXPECT_EQ(describe(first), "text:[keep]");
 }
 
-TEST(ReadCommsIni, DanglingLinkIsMissing) {
+TEST(readCommsIni, DanglingLinkIsMissing) {
   TempDir dir;
   fs::create_symlink(dir.file("nowhere"), dir.file("comms.ini"));
   EXPECT_EQ(readFile(dir.file("comms.ini")).code, kFileNotFound);
 }
 
-TEST(ReadCommsIni, FolderOrUnreadableFileFailsWithoutCrash) {
+TEST(readCommsIni, FolderOrUnreadableFileFailsWithoutCrash) {
   TempDir dir;
   fs::create_directory(dir.file("comms.ini"));
   const int folderCode = readFile(dir.file("comms.ini")).code;
@@ -150,7 +150,7 @@ TEST(ReadCommsIni, FolderOrUnreadableFileFailsWithoutCrash) {
   }
 }
 
-TEST(ReadCommsIni, BinaryBytesAreJustText) {
+TEST(readCommsIni, BinaryBytesAreJustText) {
   TempDir dir;
   std::string content = "x,";
   for (int i = 0; i < 256; ++i)
@@ -162,7 +162,7 @@ TEST(ReadCommsIni, BinaryBytesAreJustText) {
   EXPECT_EQ(std::get<std::string>(r.port).size(), 252u);  // every byte but the four separators
 }
 
-TEST(ReadCommsIni, LargeFilesAreReadStreamingWithItemsCapped) {
+TEST(readCommsIni, LargeFilesAreReadStreamingWithItemsCapped) {
   TempDir dir;
   // A few megabytes of pairs: the last pair decides.
   {

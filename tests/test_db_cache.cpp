@@ -185,8 +185,8 @@ Shown snapshot(const LookupValues& v) {
 // Both lookups for one key; the outcome's error code (0 when none).
 int lookUp(ReferenceLookups& lookups, std::int16_t key) {
   try {
-    lookups.LookUpRfControl(key);
-    lookups.LookUpConfig(key);
+    lookups.lookUpRfControl(key);
+    lookups.lookUpConfig(key);
   } catch (const KuError& e) {
     return e.code();
   }
@@ -535,12 +535,12 @@ TEST(DbCache, ResultsThatCannotBeReadWholeAreServedByTheEngineStepByStep) {
         ReferenceLookups viaPlain(plain, anyFile, b);
         int codeCache = 0, codePlain = 0;
         try {
-          viaCache.LookUpRfControl(1);
+          viaCache.lookUpRfControl(1);
         } catch (const KuError& e) {
           codeCache = e.code();
         }
         try {
-          viaPlain.LookUpRfControl(1);
+          viaPlain.lookUpRfControl(1);
         } catch (const KuError& e) {
           codePlain = e.code();
         }

@@ -55,8 +55,8 @@ class EntryTest : public ::testing::Test {
  protected:
   EntryTest() {
     boxes.log = &events;
-    boxes.onChange = [this](int slot) { Text1_Change(ctx, slot); };
-    boxes.onPulseChange = [this] { Text2_Change(ctx); };
+    boxes.onChange = [this](int slot) { entryEdited(ctx, slot); };
+    boxes.onPulseChange = [this] { pulseWidthEdited(ctx); };
     // As after a read-back: every slot holds what the unit reported.
     for (int i = 0; i < kRowSlots; ++i) {
       readBack[i] = static_cast<std::int16_t>(40 + i);
@@ -68,12 +68,12 @@ class EntryTest : public ::testing::Test {
   void type(int slot, const std::string& t) {
     if (boxes.text[slot] == t) return;
     boxes.text[slot] = t;
-    Text1_Change(ctx, slot);
+    entryEdited(ctx, slot);
   }
   void typePulse(const std::string& t) {
     if (boxes.pulse == t) return;
     boxes.pulse = t;
-    Text2_Change(ctx);
+    pulseWidthEdited(ctx);
   }
   int messageCount() const { return static_cast<int>(notifier.messages.size()); }
 
@@ -280,29 +280,29 @@ TEST_F(EntryTest, BoxThatCannotBeSetKeepsCheckingWhatItShows) {
 
 TEST_F(EntryTest, LostFocusRestoresOnlyAnEmptyBox) {
   slots[7] = 99;  // as if the box had been emptied by code without its handling
-  Text1_LostFocus(ctx, 7);
+  entryLeft(ctx, 7);
   EXPECT_EQ(slots[7], SlotValue(readBack[7]));
   EXPECT_EQ(refreshes, 1);
 
   type(8, "17");
   const int before = refreshes;
   slots[8] = 3;
-  Text1_LostFocus(ctx, 8);
+  entryLeft(ctx, 8);
   EXPECT_EQ(slots[8], SlotValue(3));
   EXPECT_EQ(refreshes, before);
   EXPECT_EQ(boxes.text[8], "17");
 
   refreshThrows = true;
   slots[9] = 1;
-  EXPECT_NO_THROW(Text1_LostFocus(ctx, 9));
+  EXPECT_NO_THROW(entryLeft(ctx, 9));
   EXPECT_EQ(slots[9], SlotValue(readBack[9]));
   EXPECT_EQ(messageCount(), 0);
 }
 
 TEST_F(EntryTest, IndicesOutsideTheRowsAreIgnored) {
   for (int index : {-1, 32, 33, 1000}) {
-    EXPECT_NO_THROW(Text1_Change(ctx, index));
-    EXPECT_NO_THROW(Text1_LostFocus(ctx, index));
+    EXPECT_NO_THROW(entryEdited(ctx, index));
+    EXPECT_NO_THROW(entryLeft(ctx, index));
   }
   EXPECT_EQ(refreshes, 0);
   EXPECT_FALSE(slots[32].has_value());

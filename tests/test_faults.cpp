@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/form1_core.h"
+#include "app/unit_controller.h"
 #include "fakes.h"
 #include "link/qt_serial_port.h"
 #include "model/slot_table.h"
@@ -161,15 +161,15 @@ class ProgramFolder {
 class Window {
  public:
   explicit Window(const ProgramFolder& folder, int pauseDivisor = 10) : sleeper(pauseDivisor) {
-    startUp(m, folder.path());
+    initAppContext(m, folder.path());
     opener = makeMdbOpener();
-    core = std::make_unique<Form1Core>(m, view, notifier, sleeper,
-                                       std::make_unique<QtSerialPort>(folder.path()), *opener);
+    core = std::make_unique<UnitController>(m, view, notifier, sleeper,
+                                            std::make_unique<QtSerialPort>(folder.path()), *opener);
     view.attach(core.get());
   }
   ~Window() { view.attach(nullptr); }
 
-  LoadResult load() { return core->Form_Load(); }
+  LoadResult load() { return core->openLink(); }
   void type(int slot, const std::string& text) { view.setEntryText(slot, text); }
   Values values() const {
     Values v{};
@@ -185,12 +185,12 @@ class Window {
     return n;
   }
 
-  Module1 m;
-  MemoryForm1View view;
+  AppContext m;
+  RecordingUnitView view;
   test::RecordingNotifier notifier;
   ScaledSleeper sleeper;
   std::unique_ptr<ReferenceDatabaseOpener> opener;
-  std::unique_ptr<Form1Core> core;
+  std::unique_ptr<UnitController> core;
 };
 
 class Faulty : public ::testing::Test {
@@ -237,7 +237,7 @@ class Faulty : public ::testing::Test {
   // Closes the window on a working line: its close byte reaches the unit.
   void closeLinked(Window& w) {
     const std::size_t n = unit.log().size();
-    w.core->Form_Unload();
+    w.core->closeLink();
     EXPECT_EQ(printable(settled(n + 1).substr(n)), "!");
     EXPECT_FALSE(w.core->port().portOpen());
   }
@@ -275,7 +275,7 @@ TEST_F(Faulty, HangUpDuringAnUploadStopsTheLineAtThatByteAndLeavesTheWindowUsabl
     f.hangUpAfter = cut;
     setFaults(f);
     const auto t0 = Clock::now();
-    w.core->Command1_Click();
+    w.core->uploadEntries();
     EXPECT_LT(secondsSince(t0), 10.0);
 
     // Exactly the bytes before the hang-up, and nothing after it.
@@ -287,7 +287,7 @@ TEST_F(Faulty, HangUpDuringAnUploadStopsTheLineAtThatByteAndLeavesTheWindowUsabl
     EXPECT_TRUE(w.buttonsEnabled());
     // No slot changes; the typed values stay the working values.
     EXPECT_EQ(w.values(), wanted);
-    EXPECT_EQ(w.view.label37[8], "200");
+    EXPECT_EQ(w.view.rows[8].current, "200");
     // The unit kept only complete frames: a slot whose value bytes did not all
     // arrive keeps its old value.
     const Values after = unitValues(unit);
@@ -297,11 +297,11 @@ TEST_F(Faulty, HangUpDuringAnUploadStopsTheLineAtThatByteAndLeavesTheWindowUsabl
     }
 
     // The next command sends nothing and says so again; closing still works.
-    w.core->Command3_Click();
+    w.core->uploadDefaults();
     EXPECT_EQ(sent().size(), 3u + static_cast<std::size_t>(cut));
     EXPECT_EQ(w.count(kShortReplyText), 2);
     EXPECT_TRUE(w.buttonsEnabled());
-    w.core->Form_Unload();
+    w.core->closeLink();
     EXPECT_FALSE(w.core->port().portOpen());
     EXPECT_EQ(unit.closeCount(), 0);
   }
@@ -325,13 +325,13 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
     EXPECT_EQ(printable(settled(static_cast<std::size_t>(cut))),
               printable(kReadBack.substr(0, static_cast<std::size_t>(cut))));
     EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
-    EXPECT_EQ(w.view.label37[0], "1");  // channel row: nothing read, shown as 1
-    EXPECT_EQ(w.view.label37[4], "");
+    EXPECT_EQ(w.view.rows[0].current, "1");  // channel row: nothing read, shown as 1
+    EXPECT_EQ(w.view.rows[4].current, "");
     EXPECT_TRUE(w.buttonsEnabled());
-    w.core->Command1_Click();
+    w.core->uploadEntries();
     EXPECT_EQ(sent().size(), static_cast<std::size_t>(cut));
     EXPECT_EQ(w.count(kShortReplyText), 2);
-    w.core->Form_Unload();
+    w.core->closeLink();
     EXPECT_FALSE(w.core->port().portOpen());
   }
 
@@ -349,7 +349,7 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
   Faults f;
   f.hangUpAfter = kUploadLength + 2;
   setFaults(f);
-  w.core->Command3_Click();
+  w.core->uploadDefaults();
   Values defaults = builtInDefaults();
   defaults[0] = 2;  // the unit keeps its channel
   EXPECT_EQ(printable(settled(3 + kUploadLength + 2)),
@@ -360,7 +360,7 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
     EXPECT_EQ(unitValues(unit), defaults);
   }
   EXPECT_EQ(w.values(), shownBefore);
-  EXPECT_EQ(w.view.label37[4], "1000");
+  EXPECT_EQ(w.view.rows[4].current, "1000");
   EXPECT_TRUE(w.buttonsEnabled());
 }
 
@@ -405,13 +405,13 @@ TEST_F(Faulty, SilentUnitAndShortRecordGiveTheMessageAndUploadWhatTheWindowHolds
     Window w(folder);
     EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
     EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
-    EXPECT_EQ(w.view.label37[0], "1");
-    for (int row = 1; row < kRowSlots; ++row) EXPECT_EQ(w.view.label37[row], "") << row;
+    EXPECT_EQ(w.view.rows[0].current, "1");
+    for (int row = 1; row < kRowSlots; ++row) EXPECT_EQ(w.view.rows[row].current, "") << row;
     // Nothing was read, so the upload carries 0 for every slot not typed.
     w.type(8, "9");
     Values wanted{};
     wanted[8] = 9;
-    w.core->Command1_Click();
+    w.core->uploadEntries();
     EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
               printable(kReadBack + uploadOf(wanted) + kReadBack));
     EXPECT_EQ(w.count(kShortReplyText), 2);
@@ -431,11 +431,11 @@ TEST_F(Faulty, SilentUnitAndShortRecordGiveTheMessageAndUploadWhatTheWindowHolds
     const auto held = unit.slotValues();
     for (int s = 0; s <= 17; ++s) EXPECT_EQ(w.core->slotValues()[s], held[s]) << s;
     for (int s = 18; s < kRowSlots; ++s) EXPECT_FALSE(w.core->slotValues()[s]) << s;
-    EXPECT_EQ(w.view.label37[17], std::to_string(held[17]));
-    EXPECT_EQ(w.view.label37[18], "");
+    EXPECT_EQ(w.view.rows[17].current, std::to_string(held[17]));
+    EXPECT_EQ(w.view.rows[18].current, "");
     const Values wanted = w.values();
     EXPECT_EQ(wanted[18], 0);
-    w.core->Command1_Click();
+    w.core->uploadEntries();
     EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
               printable(kReadBack + uploadOf(wanted) + kReadBack));
     EXPECT_EQ(w.count(kShortReplyText), 2);
@@ -459,7 +459,7 @@ TEST_F(Faulty, NoiseAroundTheRecordIsDroppedAndNoiseInsteadOfItIsDecoded) {
     w.type(9, "33");
     Values wanted = unitValues(unit);
     wanted[9] = 33;
-    w.core->Command1_Click();
+    w.core->uploadEntries();
     EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
               printable(kReadBack + uploadOf(wanted) + kReadBack));
     if (unitKeptUp(3)) {
@@ -485,10 +485,10 @@ TEST_F(Faulty, NoiseAroundTheRecordIsDroppedAndNoiseInsteadOfItIsDecoded) {
     const Values shown = w.values();
     for (int s = 1; s < kRowSlots; ++s) {
       const SlotValue& v = w.core->slotValues()[s];
-      EXPECT_EQ(w.view.label37[s], v ? std::to_string(*v) : "") << s;
+      EXPECT_EQ(w.view.rows[s].current, v ? std::to_string(*v) : "") << s;
     }
     unit.setFaults({});
-    w.core->Command1_Click();
+    w.core->uploadEntries();
     EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
               printable(kReadBack + uploadOf(shown) + kReadBack));
     if (unitKeptUp(3)) {
@@ -532,13 +532,13 @@ TEST_F(Faulty, AFloodIsReadInBoundedPiecesAndNeitherHangsNorGrowsMemory) {
   const Values shown = w.values();
 
   // An Update sends exactly the decoded values while the flood goes on.
-  w.core->Command1_Click();
+  w.core->uploadEntries();
   EXPECT_LT(secondsSince(t0), 20.0);
   const std::string log = settled(3 + kUploadLength + 3);
   EXPECT_EQ(printable(log), printable(kReadBack + uploadOf(shown) + kReadBack));
   // Two more commands while the unit keeps flooding.
-  w.core->Command3_Click();
-  w.core->Command1_Click();
+  w.core->uploadDefaults();
+  w.core->uploadEntries();
   EXPECT_EQ(settled(3 + 3 * (kUploadLength + 3)).size(), 3u + 3 * (kUploadLength + 3u));
   EXPECT_TRUE(w.buttonsEnabled());
   expectGrowthBelow(rssBefore, 24 * 1024);  // the flood is 256 MB and more
@@ -590,7 +590,7 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   w.type(8, "11");
   Values wanted = unitValues(unit);
   wanted[8] = 11;
-  w.core->Command1_Click();
+  w.core->uploadEntries();
   EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
             printable(kReadBack + uploadOf(wanted) + kReadBack));
   EXPECT_TRUE(w.notifier.messages.empty());
@@ -600,13 +600,13 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   unit.stop();
   const auto t0 = Clock::now();
   w.type(8, "12");
-  w.core->Command1_Click();
+  w.core->uploadEntries();
   EXPECT_LT(secondsSince(t0), 5.0);
   EXPECT_EQ(sent().size(), before);
   EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
   EXPECT_TRUE(w.buttonsEnabled());
-  EXPECT_EQ(w.view.label37[8], "12");  // the typed value stays the working value
-  EXPECT_EQ(w.view.text1[8], "");
+  EXPECT_EQ(w.view.rows[8].current, "12");  // the typed value stays the working value
+  EXPECT_EQ(w.view.rows[8].entry, "");
 
   // A unit on a new line behind the same name: the window holds the old line,
   // so it still reaches nothing; a program started now reaches the new unit.
@@ -614,10 +614,10 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   unit.start();
   unit.makeLink(folder.file("com1"));
   unit.clearLog();
-  w.core->Command3_Click();
+  w.core->uploadDefaults();
   EXPECT_EQ(settled(0), "");
   EXPECT_EQ(w.count(kShortReplyText), 2);
-  w.core->Form_Unload();
+  w.core->closeLink();
   EXPECT_FALSE(w.core->port().portOpen());
   EXPECT_EQ(sent(), "");
 
@@ -625,7 +625,7 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   EXPECT_EQ(fresh.load().outcome, LoadOutcome::Linked);
   EXPECT_TRUE(fresh.notifier.messages.empty());
   EXPECT_EQ(settled(3), kReadBack);
-  fresh.core->Form_Unload();
+  fresh.core->closeLink();
   EXPECT_EQ(settled(4), kReadBack + "!");
 }
 
@@ -654,15 +654,15 @@ TEST_F(Faulty, PortHeldByAnotherProgramAtStartUpSendsNothing) {
   EXPECT_EQ(r.lastCode, kPortAlreadyOpen);
   EXPECT_TRUE(w.notifier.messages.empty());
   EXPECT_TRUE(w.buttonsEnabled());
-  for (int row = 0; row < kRowSlots; ++row) EXPECT_EQ(w.view.label37[row], "") << row;
+  for (int row = 0; row < kRowSlots; ++row) EXPECT_EQ(w.view.rows[row].current, "") << row;
 
   w.type(8, "5");
-  w.core->Command1_Click();
+  w.core->uploadEntries();
   EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
   EXPECT_TRUE(w.buttonsEnabled());
-  w.core->Command3_Click();
+  w.core->uploadDefaults();
   EXPECT_EQ(w.count(kShortReplyText), 2);
-  w.core->Form_Unload();
+  w.core->closeLink();
   EXPECT_EQ(settled(0), "");
   EXPECT_EQ(unit.closeCount(), 0);
 }
@@ -709,7 +709,7 @@ TEST_F(Faulty, OddCommsIniFilesEndTheLoadAsTheirCodesSay) {
       EXPECT_FALSE(w.view.updateEnabled);
       EXPECT_FALSE(w.view.defaultEnabled);
       EXPECT_TRUE(w.view.closeEnabled);
-      w.core->Form_Unload();
+      w.core->closeLink();
       EXPECT_EQ(printable(settled(0)), "");
       continue;
     }
@@ -719,8 +719,8 @@ TEST_F(Faulty, OddCommsIniFilesEndTheLoadAsTheirCodesSay) {
     // An Update reaches the unit only through a port that the file named; a port
     // number that was not valid opens nothing, so nothing at all goes out.
     const Values wanted = w.values();  // the unit's, or 0 where nothing was read
-    w.core->Command1_Click();
-    w.core->Form_Unload();
+    w.core->uploadEntries();
+    w.core->closeLink();
     if (c.portOpens) {
       EXPECT_TRUE(w.notifier.messages.empty());
       EXPECT_EQ(printable(settled(atLoad.size() + kUploadLength + 4)),
@@ -740,7 +740,7 @@ TEST_F(Faulty, FolderNamedCommsIniGivesTheInvalidPortMessage) {
   EXPECT_EQ(w.load().outcome, LoadOutcome::Rejected);
   EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortText});
   EXPECT_FALSE(w.core->port().portOpen());
-  w.core->Form_Unload();
+  w.core->closeLink();
   const Outcome r = folder.kuctl({"read"});
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_NE(r.err.find(kInvalidPortText), std::string::npos) << r.err;
@@ -753,7 +753,7 @@ TEST_F(Faulty, UnreadableCommsIniGivesTheInvalidPortMessage) {
   Window w(folder);
   EXPECT_EQ(w.load().outcome, LoadOutcome::Rejected);
   EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortText});
-  w.core->Form_Unload();
+  w.core->closeLink();
   EXPECT_EQ(settled(0), "");
 }
 

@@ -78,7 +78,7 @@ TEST(Pause, WaitsTenTimesNAndOverflowsPast3276) {
     FakeSleeper sleeper;
     int code = 0;
     try {
-      Pause(sleeper, c.n);
+      pauseHundredths(sleeper, c.n);
     } catch (const KuError& e) {
       code = e.code();
     }
@@ -132,7 +132,7 @@ class RecordingLoadHooks : public LoadHooks {
  public:
   explicit RecordingLoadHooks(EventLog& log) : log_(log) {}
   void disableUpdateAndDefault() override { log_.add("disable"); }
-  void runVerify() override { log_.add("verify"); }
+  void runReadBack() override { log_.add("verify"); }
 
  private:
   EventLog& log_;
@@ -185,7 +185,7 @@ TEST(LoadStep, OutcomesAndTheirOrder) {
     RecordingNotifier notifier(&log);
     RecordingLoadHooks hooks(log);
     if (c.failOpenWith) port.failures["Open"] = c.failOpenWith;
-    PortState state;
+    LinkState state;
 
     const LoadResult r = loadStep(dir.commsIni(), state, port, notifier, hooks);
 
@@ -193,7 +193,7 @@ TEST(LoadStep, OutcomesAndTheirOrder) {
     EXPECT_EQ(r.lastCode, c.code);
     EXPECT_EQ(r.lastText.empty(), c.code == 0);
     EXPECT_EQ(log.events, c.timeline);
-    EXPECT_EQ(state.PortReady, c.portReady);
+    EXPECT_EQ(state.ready, c.portReady);
     EXPECT_EQ(port.commPort, c.commPort);
     // Every set-up step runs whatever failed before it; the open only when the
     // port took the number, so no port that comms.ini did not name is opened.
@@ -219,7 +219,7 @@ TEST(LoadStep, AnOpenPortIsNotOpenedAgain) {
   port.open = true;
   RecordingNotifier notifier(&log);
   RecordingLoadHooks hooks(log);
-  PortState state;
+  LinkState state;
   const LoadResult r = loadStep(dir.commsIni(), state, port, notifier, hooks);
   EXPECT_EQ(r.outcome, LoadOutcome::Linked);
   EXPECT_EQ(port.openCalls, 0);
@@ -235,11 +235,11 @@ TEST(LoadStep, APortNumberThePortDidNotTakeLetsNoByteOut) {
     Rig rig;
     rig.port.open = false;
     RecordingLoadHooks hooks(rig.log);
-    PortState state;
+    LinkState state;
     loadStep(dir.commsIni(), state, rig.port, rig.notifier, hooks);
     Tables tables;
     fillTables(tables);
-    LoadJam(rig.ctx, tables);
+    uploadSetup(rig.ctx, tables);
     closeStep(state, rig.port);
     EXPECT_EQ(rig.port.openCalls, 0);
     EXPECT_EQ(rig.port.written, "");
@@ -268,7 +268,7 @@ TEST(LoadStep, ThenCloseStepSendsOnlyWhenReady) {
     RecordingNotifier notifier;
     RecordingLoadHooks hooks(log);
     if (c.failOpenWith) port.failures["Open"] = c.failOpenWith;
-    PortState state;
+    LinkState state;
     loadStep(dir.commsIni(), state, port, notifier, hooks);
     log.events.clear();
     EXPECT_NO_THROW(closeStep(state, port));
@@ -282,8 +282,8 @@ TEST(CloseStep, FailingWriteStillClosesAndNeverThrows) {
   FakeSerialPort port(&log);
   port.open = true;
   port.failures["Output"] = kDeviceIo;
-  PortState state;
-  state.PortReady = true;
+  LinkState state;
+  state.ready = true;
   EXPECT_NO_THROW(closeStep(state, port));
   EXPECT_FALSE(port.open);
   port.failures["Close"] = kDeviceIo;
@@ -460,7 +460,7 @@ TEST(Verify, CompleteRecordTimelineAndCopies) {
   rig.port.replies = {makeRecord(values), makeRecord(values) + "tail"};
   rig.slots[33] = 9;
 
-  EXPECT_EQ(verify(rig.ctx, hooks), 0);
+  EXPECT_EQ(readBack(rig.ctx, hooks), 0);
 
   Events expected = exchangeTimeline();
   expected.insert(expected.end(), {"shown", "refresh", "cleared"});
@@ -488,7 +488,7 @@ TEST(Verify, AnswersBeforeXNeverReachTheDecoding) {
   other[4] = other[5] = other[27] = other[28] = other[29] = other[30] = 1000;
   // A full record answers " " and "q"; nothing answers "x".
   rig.port.replies = {makeRecord(other)};
-  EXPECT_EQ(verify(rig.ctx, hooks), kInvalidArgument);
+  EXPECT_EQ(readBack(rig.ctx, hooks), kInvalidArgument);
   for (int i = 0; i < 32; ++i) EXPECT_FALSE(rig.slots[i].has_value());
   EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{kShortReplyText});
 }
@@ -519,7 +519,7 @@ TEST(Verify, ShortOrMissingReplies) {
     for (auto& s : rig.slots) s = 7;
     RecordingReadBackHooks hooks(rig.log, rig.readBack);
     rig.port.replies = {"", c.reply};
-    EXPECT_EQ(verify(rig.ctx, hooks), c.code);
+    EXPECT_EQ(readBack(rig.ctx, hooks), c.code);
 
     Events expected;
     if (c.open)
@@ -541,7 +541,7 @@ TEST(Verify, UnsetSlotsShowEmptyAndChannelOne) {
   Rig rig;
   RecordingReadBackHooks hooks(rig.log, rig.readBack);
   rig.readBack.fill(5);
-  verify(rig.ctx, hooks);
+  readBack(rig.ctx, hooks);
   EXPECT_EQ(hooks.captions[0], "1");
   for (int i = 1; i < 32; ++i) EXPECT_EQ(hooks.captions[i], "") << i;
   for (int i = 0; i < 32; ++i) EXPECT_EQ(rig.readBack[i], 0) << i;  // unset counts as 0
@@ -553,7 +553,7 @@ TEST(Verify, FailedRefreshIsRecordedAndTheCopyGoesOn) {
   RecordingReadBackHooks hooks(rig.log, rig.readBack);
   hooks.refreshFails = true;
   rig.port.replies = {"", makeRecord(distinctValues())};
-  EXPECT_EQ(verify(rig.ctx, hooks), kDivisionByZero);
+  EXPECT_EQ(readBack(rig.ctx, hooks), kDivisionByZero);
   EXPECT_TRUE(rig.notifier.messages.empty());
   EXPECT_EQ(hooks.clearedSlots.size(), 32u);
   EXPECT_EQ(rig.readBack[4], 0x1234);
@@ -564,7 +564,7 @@ TEST(Verify, ReadsFromAFailingPortLeaveTheReplyEmpty) {
   RecordingReadBackHooks hooks(rig.log, rig.readBack);
   rig.port.failures["Input"] = kDeviceIo;
   rig.port.replies = {"", makeRecord(distinctValues())};
-  EXPECT_EQ(verify(rig.ctx, hooks), kInvalidArgument);
+  EXPECT_EQ(readBack(rig.ctx, hooks), kInvalidArgument);
   for (int i = 0; i < 32; ++i) EXPECT_FALSE(rig.slots[i].has_value());
   EXPECT_EQ(rig.notifier.messages.size(), 1u);
 }
@@ -623,7 +623,7 @@ Events defaultPass(int c) {
   return e;
 }
 
-TEST(LoadDefJam, SendsTheDefaultFrameWithTheCurrentChannel) {
+TEST(uploadDefaultSetup, SendsTheDefaultFrameWithTheCurrentChannel) {
   for (std::optional<int> channel : {std::optional<int>(3), std::optional<int>()}) {
     SCOPED_TRACE(channel ? *channel : -1);
     Rig rig;
@@ -632,7 +632,7 @@ TEST(LoadDefJam, SendsTheDefaultFrameWithTheCurrentChannel) {
     if (channel) rig.slots[0] = static_cast<std::int16_t>(*channel);
     rig.slots[4] = 1;  // entries play no part in the default pass
     rig.slots[30] = 500;
-    EXPECT_EQ(LoadDefJam(rig.ctx, tables), 0);
+    EXPECT_EQ(uploadDefaultSetup(rig.ctx, tables), 0);
     EXPECT_EQ(rig.log.events, defaultPass(channel.value_or(0)));
     EXPECT_EQ(rig.port.written.size(), static_cast<std::size_t>(kUploadLength));
     EXPECT_EQ(tables.DefaultValues[0], channel.value_or(0));
@@ -643,7 +643,7 @@ TEST(LoadDefJam, SendsTheDefaultFrameWithTheCurrentChannel) {
   }
 }
 
-TEST(LoadJam, SendsSlotValuesUnsetAsZero) {
+TEST(uploadSetup, SendsSlotValuesUnsetAsZero) {
   Rig rig;
   Tables tables;
   fillTables(tables);
@@ -652,12 +652,12 @@ TEST(LoadJam, SendsSlotValuesUnsetAsZero) {
   rig.slots[0] = 2;
   rig.slots[30] = 300;  // never sent
   rig.slots[31] = -9;
-  EXPECT_EQ(LoadJam(rig.ctx, tables), 0);
+  EXPECT_EQ(uploadSetup(rig.ctx, tables), 0);
   EXPECT_EQ(rig.log.events, defaultPass(2));
   EXPECT_TRUE(rig.notifier.messages.empty());
 
   Rig empty;
-  EXPECT_EQ(LoadJam(empty.ctx, tables), 0);
+  EXPECT_EQ(uploadSetup(empty.ctx, tables), 0);
   std::string expected;
   for (int s = 0; s < kSlotCount; ++s) {
     expected.push_back(static_cast<char>(slotInfo(s).commandByte));
@@ -666,7 +666,7 @@ TEST(LoadJam, SendsSlotValuesUnsetAsZero) {
   EXPECT_EQ(empty.port.written, expected);
 }
 
-TEST(C2B, SixteenBitValuesOnTheWire) {
+TEST(sendWideValue, SixteenBitValuesOnTheWire) {
   struct Case {
     std::int16_t v;
     std::vector<int> bytes;
@@ -687,7 +687,7 @@ TEST(C2B, SixteenBitValuesOnTheWire) {
     port.open = true;
     int code = 0;
     try {
-      C2B(port, c.v);
+      sendWideValue(port, c.v);
     } catch (const KuError& e) {
       code = e.code();
     }
@@ -699,12 +699,12 @@ TEST(C2B, SixteenBitValuesOnTheWire) {
   }
 }
 
-TEST(LoadJam, OutOfRangeValueSkipsItsByteAndWarnsAfterThePass) {
+TEST(uploadSetup, OutOfRangeValueSkipsItsByteAndWarnsAfterThePass) {
   Rig rig;
   Tables tables;
   fillTables(tables);
   rig.slots[1] = 300;
-  EXPECT_EQ(LoadJam(rig.ctx, tables), kInvalidArgument);
+  EXPECT_EQ(uploadSetup(rig.ctx, tables), kInvalidArgument);
   const Events& e = rig.log.events;
   // Slot 0: 72 20 00 20; slot 1: 74, 20 ms, no value, 20 ms; then slot 2.
   const Events head = {out(0x72), sleep(20), out(0x00), sleep(20),
@@ -717,7 +717,7 @@ TEST(LoadJam, OutOfRangeValueSkipsItsByteAndWarnsAfterThePass) {
   EXPECT_EQ(rig.notifier.messages.size(), 1u);
 }
 
-TEST(LoadJam, NegativeWideValues) {
+TEST(uploadSetup, NegativeWideValues) {
   struct Case {
     std::int16_t v;
     std::string slot4Bytes;
@@ -727,7 +727,7 @@ TEST(LoadJam, NegativeWideValues) {
     Tables tables;
     fillTables(tables);
     rig.slots[4] = c.v;
-    EXPECT_EQ(LoadJam(rig.ctx, tables), kInvalidArgument);
+    EXPECT_EQ(uploadSetup(rig.ctx, tables), kInvalidArgument);
     // 0x72 00 0x74 00 0x76 00 0x40 00 0x41 <slot 4's bytes> 0x42 ...
     EXPECT_EQ(rig.port.written.substr(0, 9), std::string("\x72\0\x74\0\x76\0\x40\0\x41", 9));
     EXPECT_EQ(rig.port.written.substr(9, c.slot4Bytes.size() + 1), c.slot4Bytes + "\x42");
@@ -747,7 +747,7 @@ class FlakyPort : public FakeSerialPort {
   }
 };
 
-TEST(LoadJam, LaterPortFailureReplacesTheValueError) {
+TEST(uploadSetup, LaterPortFailureReplacesTheValueError) {
   EventLog log;
   FlakyPort port(&log);
   port.open = true;
@@ -760,21 +760,21 @@ TEST(LoadJam, LaterPortFailureReplacesTheValueError) {
   Tables tables;
   fillTables(tables);
   slots[2] = 256;
-  EXPECT_EQ(LoadJam(ctx, tables), kDeviceIo);
+  EXPECT_EQ(uploadSetup(ctx, tables), kDeviceIo);
   EXPECT_TRUE(notifier.messages.empty());
   // The lost byte still has its pause, and the pass goes on to slot 33.
   const Events tail = {out(0x5F), sleep(50), sleep(50), out(0x70), sleep(50)};
   EXPECT_EQ(Events(log.events.end() - 5, log.events.end()), tail);
 }
 
-TEST(LoadJam, ClosedPortSendsNothingAndShowsNothing) {
+TEST(uploadSetup, ClosedPortSendsNothingAndShowsNothing) {
   for (bool defaults : {false, true}) {
     Rig rig;
     rig.port.open = false;
     rig.slots[1] = 300;  // the out-of-range value is hidden by a later failed write
     Tables tables;
     fillTables(tables);
-    const int code = defaults ? LoadDefJam(rig.ctx, tables) : LoadJam(rig.ctx, tables);
+    const int code = defaults ? uploadDefaultSetup(rig.ctx, tables) : uploadSetup(rig.ctx, tables);
     EXPECT_EQ(code, kPortNotOpen);
     EXPECT_TRUE(rig.port.written.empty());
     EXPECT_TRUE(rig.notifier.messages.empty());

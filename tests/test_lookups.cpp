@@ -34,7 +34,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #include "model/slot_table.h"
 #include "process_usage.h"
 #include "reference/lookups.h"
-#include "reference/refval.h"
+#include "reference/reference_values.h"
 
 namespace ku {
 namespace {
@@ -91,8 +91,8 @@ TEST(QueryText, TwoBlanksThenThePlainKey) {
 
 TEST_F(FixtureLookups, ShippedDatabaseGivesTheDefaultsMeanings) {
   auto lookups = on("TKUUtil.mdb");
-  lookups.LookUpRfControl(2);
-  lookups.LookUpConfig(10);
+  lookups.lookUpRfControl(2);
+  lookups.lookUpConfig(10);
   EXPECT_EQ(text(values_.BandValue), "HF");
   EXPECT_EQ(text(values_.TestSignalValue), "OFF");
   EXPECT_EQ(text(values_.NblValue), "4");
@@ -106,8 +106,8 @@ TEST_F(FixtureLookups, EveryKeyFollowsTheTableFormulas) {
   static const char* bands[] = {"LF", "MF", "HF", "DUAL"};
   static const char* nbl[] = {"1", "2", "4", "8"};
   for (int v : {0, 1, 3, 4, 7, 8, 12, 127, 255}) {
-    lookups.LookUpRfControl(static_cast<std::int16_t>(v));
-    lookups.LookUpConfig(static_cast<std::int16_t>(v));
+    lookups.lookUpRfControl(static_cast<std::int16_t>(v));
+    lookups.lookUpConfig(static_cast<std::int16_t>(v));
     EXPECT_EQ(text(values_.BandValue), bands[v & 3]) << v;
     EXPECT_EQ(text(values_.TestSignalValue), (v & 4) ? "ON" : "OFF") << v;
     EXPECT_EQ(text(values_.NblValue), nbl[v & 3]) << v;
@@ -118,20 +118,20 @@ TEST_F(FixtureLookups, EveryKeyFollowsTheTableFormulas) {
 
 TEST_F(FixtureLookups, NoMatchingRowChangesNothing) {
   auto lookups = on("TKUUtil.mdb");
-  lookups.LookUpRfControl(300);
-  lookups.LookUpConfig(-1);
+  lookups.lookUpRfControl(300);
+  lookups.lookUpConfig(-1);
   EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.BandValue));
   EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.NblValue));
   EXPECT_FALSE(values_.cfg3Set);
-  lookups.LookUpRfControl(1);
-  lookups.LookUpRfControl(256);
+  lookups.lookUpRfControl(1);
+  lookups.lookUpRfControl(256);
   EXPECT_EQ(text(values_.BandValue), "MF");
 }
 
 TEST_F(FixtureLookups, DuplicateKeysLeaveTheSecondRow) {
   auto lookups = on("duplicates.mdb");
-  lookups.LookUpRfControl(2);
-  lookups.LookUpConfig(10);
+  lookups.lookUpRfControl(2);
+  lookups.lookUpConfig(10);
   EXPECT_EQ(text(values_.TestSignalValue), "ON");
   EXPECT_EQ(text(values_.BandValue), "SECOND");
   EXPECT_EQ(text(values_.NblValue), "8");
@@ -141,41 +141,41 @@ TEST_F(FixtureLookups, DuplicateKeysLeaveTheSecondRow) {
 
 TEST_F(FixtureLookups, SparseAndExtremeKeys) {
   auto lookups = on("sparse.mdb");
-  lookups.LookUpRfControl(-5);
+  lookups.lookUpRfControl(-5);
   EXPECT_EQ(text(values_.TestSignalValue), "NEG");
   EXPECT_EQ(text(values_.BandValue), "MINUS5");
-  lookups.LookUpRfControl(32767);
+  lookups.lookUpRfControl(32767);
   EXPECT_EQ(text(values_.BandValue), "HIGHEST");
-  lookups.LookUpRfControl(3);  // odd keys are missing
+  lookups.lookUpRfControl(3);  // odd keys are missing
   EXPECT_EQ(text(values_.BandValue), "HIGHEST");
-  lookups.LookUpConfig(-5);
+  lookups.lookUpConfig(-5);
   EXPECT_EQ(text(values_.NblValue), "N5");
   EXPECT_EQ(values_.Cfg3Text, "55");
-  lookups.LookUpConfig(-32768);
+  lookups.lookUpConfig(-32768);
   EXPECT_EQ(text(values_.NblValue), "MIN");
   EXPECT_EQ(text(values_.NbfValue), "LOWEST");
   EXPECT_EQ(values_.Cfg3Text, "99");
-  lookups.LookUpConfig(5);
+  lookups.lookUpConfig(5);
   EXPECT_EQ(values_.Cfg3Text, "99");
 }
 
 TEST_F(FixtureLookups, NullsAreKeptAsNullAndFailWhenShown) {
   auto lookups = on("nulls.mdb");
-  lookups.LookUpRfControl(5);
+  lookups.lookUpRfControl(5);
   EXPECT_TRUE(std::holds_alternative<DbNull>(values_.BandValue));
   EXPECT_EQ(text(values_.TestSignalValue), "ON");
   EXPECT_EQ(errorCode([&] { text(values_.BandValue); }), kInvalidUseOfNull);
-  lookups.LookUpRfControl(6);
+  lookups.lookUpRfControl(6);
   EXPECT_TRUE(std::holds_alternative<DbNull>(values_.TestSignalValue));
   EXPECT_EQ(text(values_.BandValue), "HF");
 
-  lookups.LookUpConfig(13);
+  lookups.lookUpConfig(13);
   EXPECT_TRUE(std::holds_alternative<DbNull>(values_.NblValue));
   EXPECT_EQ(values_.Cfg3Text, "4");
 
   // CFG3 Null cannot become text: the lookup fails after NBL and NBF were taken.
   values_.Cfg3Text = "before";
-  EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(12); }), kInvalidUseOfNull);
+  EXPECT_EQ(errorCode([&] { lookups.lookUpConfig(12); }), kInvalidUseOfNull);
   EXPECT_EQ(text(values_.NblValue), "1");
   EXPECT_EQ(text(values_.NbfValue), "Enab");
   EXPECT_EQ(values_.Cfg3Text, "before");
@@ -183,7 +183,7 @@ TEST_F(FixtureLookups, NullsAreKeptAsNullAndFailWhenShown) {
 
 TEST_F(FixtureLookups, NumericBandIsANumber) {
   auto lookups = on("numeric-band.mdb");
-  lookups.LookUpRfControl(2);
+  lookups.lookUpRfControl(2);
   ASSERT_TRUE(std::holds_alternative<double>(values_.BandValue));
   EXPECT_EQ(std::get<double>(values_.BandValue), 2.5);
   EXPECT_EQ(dbValueText(values_.BandValue, NumberLocale{"."}), "2.5");
@@ -208,7 +208,7 @@ TEST_F(FixtureLookups, EngineFailures) {
     LookupValues untouched;
     values_ = untouched;
     auto lookups = on(c.file);
-    EXPECT_EQ(errorCode([&] { c.rf ? lookups.LookUpRfControl(2) : lookups.LookUpConfig(10); }),
+    EXPECT_EQ(errorCode([&] { c.rf ? lookups.lookUpRfControl(2) : lookups.lookUpConfig(10); }),
               c.code)
         << c.file;
     EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.BandValue)) << c.file;
@@ -216,10 +216,10 @@ TEST_F(FixtureLookups, EngineFailures) {
   }
   // The tables that do exist still answer.
   auto lookups = on("no-config-table.mdb");
-  lookups.LookUpRfControl(2);
+  lookups.lookUpRfControl(2);
   EXPECT_EQ(text(values_.BandValue), "HF");
   auto textKeys = on("text-keys.mdb");
-  textKeys.LookUpConfig(10);
+  textKeys.lookUpConfig(10);
   EXPECT_EQ(text(values_.NbfValue), "Enab");
 }
 
@@ -235,7 +235,7 @@ TEST_F(FixtureLookups, PasswordsAsTheEngineChecksThem) {
   EXPECT_EQ(errorCode([&] { opener_->open(fixture("TKUUtil.mdb"), "MS Access"); }),
             kDbNotValidPassword);
   auto lookups = on("no-password.mdb");
-  lookups.LookUpConfig(10);
+  lookups.lookUpConfig(10);
   EXPECT_EQ(values_.Cfg3Text, "2");
 }
 
@@ -301,8 +301,8 @@ TEST_F(DamagedFiles, FailWithAnErrorNeverACrash) {
     LookupValues values;
     ReferenceLookups lookups(*opener_, p, values);
     int code = errorCode([&] {
-      lookups.LookUpRfControl(2);
-      lookups.LookUpConfig(10);
+      lookups.lookUpRfControl(2);
+      lookups.lookUpConfig(10);
     });
     // A file of whole pages may still read as far as its pages go; anything
     // else is refused before the engine sees it.
@@ -329,12 +329,12 @@ TEST_F(DamagedFiles, ARowWithoutColumnsIsSkipped) {
 
   LookupValues values;
   ReferenceLookups lookups(*opener_, p, values);
-  EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(0); }), 0);  // the damaged row's key
+  EXPECT_EQ(errorCode([&] { lookups.lookUpConfig(0); }), 0);  // the damaged row's key
   EXPECT_FALSE(values.cfg3Set);
-  EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(10); }), 0);
+  EXPECT_EQ(errorCode([&] { lookups.lookUpConfig(10); }), 0);
   EXPECT_EQ(text(values.NbfValue), "Enab");
   EXPECT_EQ(values.Cfg3Text, "2");
-  EXPECT_EQ(errorCode([&] { lookups.LookUpRfControl(2); }), 0);
+  EXPECT_EQ(errorCode([&] { lookups.lookUpRfControl(2); }), 0);
   EXPECT_EQ(text(values.BandValue), "HF");
 }
 
@@ -375,8 +375,8 @@ TEST_F(DamagedFiles, PagePointersOutsideTheFileAreRefused) {
     const std::string p = write("pointer.mdb", bytes);
     LookupValues values;
     ReferenceLookups lookups(*opener_, p, values);
-    EXPECT_EQ(errorCode([&] { lookups.LookUpRfControl(2); }), kDbUnrecognised) << c.what;
-    EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(10); }), kDbUnrecognised) << c.what;
+    EXPECT_EQ(errorCode([&] { lookups.lookUpRfControl(2); }), kDbUnrecognised) << c.what;
+    EXPECT_EQ(errorCode([&] { lookups.lookUpConfig(10); }), kDbUnrecognised) << c.what;
     EXPECT_TRUE(std::holds_alternative<std::monostate>(values.BandValue)) << c.what;
     EXPECT_FALSE(values.cfg3Set) << c.what;
   }
@@ -410,8 +410,8 @@ TEST_F(DamagedFiles, DefinitionsLongerThanTheirPagesAreRefused) {
     const std::string p = write("definition.mdb", bytes);
     LookupValues values;
     ReferenceLookups lookups(*opener_, p, values);
-    EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(10); }), kDbUnrecognised) << c.what;
-    EXPECT_EQ(errorCode([&] { lookups.LookUpRfControl(2); }), kDbUnrecognised) << c.what;
+    EXPECT_EQ(errorCode([&] { lookups.lookUpConfig(10); }), kDbUnrecognised) << c.what;
+    EXPECT_EQ(errorCode([&] { lookups.lookUpRfControl(2); }), kDbUnrecognised) << c.what;
     EXPECT_FALSE(values.cfg3Set) << c.what;
   }
 }
@@ -453,7 +453,7 @@ TEST_F(DamagedFiles, AFileThatCannotBeReadIsRefused) {
   ::chmod(p.c_str(), 0);
   LookupValues values;
   ReferenceLookups lookups(*opener_, p, values);
-  auto lookUp = [&] { lookups.LookUpRfControl(2); };
+  auto lookUp = [&] { lookups.lookUpRfControl(2); };
   // As root the file stays readable: the refusal is checked as an ordinary user.
   const int code =
       ::geteuid() == 0 ? (::chmod(dir_.c_str(), 0755), codeAsNobody(lookUp)) : errorCode(lookUp);
@@ -485,8 +485,8 @@ TEST_F(DamagedFiles, NoFileOfItsOwnInItsPlace) {
   for (const auto& c : cases) {
     LookupValues values;
     ReferenceLookups lookups(*opener_, c.path, values);
-    EXPECT_EQ(errorCode([&] { lookups.LookUpRfControl(2); }), c.code) << c.path;
-    EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(10); }), c.code) << c.path;
+    EXPECT_EQ(errorCode([&] { lookups.lookUpRfControl(2); }), c.code) << c.path;
+    EXPECT_EQ(errorCode([&] { lookups.lookUpConfig(10); }), c.code) << c.path;
   }
 }
 
@@ -498,12 +498,12 @@ TEST_F(FixtureLookups, NothingStaysOpen) {
   auto wrong = on("wrong-password.mdb");
   const int before = openDescriptors();
   for (int i = 0; i < 40; ++i) {
-    good.LookUpRfControl(static_cast<std::int16_t>(i));
-    good.LookUpConfig(static_cast<std::int16_t>(i));
-    errorCode([&] { noTable.LookUpConfig(1); });
-    errorCode([&] { nulls.LookUpConfig(12); });
-    errorCode([&] { missing.LookUpConfig(1); });
-    errorCode([&] { wrong.LookUpRfControl(1); });
+    good.lookUpRfControl(static_cast<std::int16_t>(i));
+    good.lookUpConfig(static_cast<std::int16_t>(i));
+    errorCode([&] { noTable.lookUpConfig(1); });
+    errorCode([&] { nulls.lookUpConfig(12); });
+    errorCode([&] { missing.lookUpConfig(1); });
+    errorCode([&] { wrong.lookUpRfControl(1); });
   }
   EXPECT_EQ(openDescriptors(), before);
 }
@@ -523,15 +523,15 @@ TEST_F(FixtureLookups, RepeatedLookupsDoNotGrowTheHeap) {
   auto lookups = on("TKUUtil.mdb");
   auto noRow = on("sparse.mdb");
   for (int i = 0; i < 20; ++i) {
-    lookups.LookUpRfControl(2);
-    lookups.LookUpConfig(10);
-    noRow.LookUpConfig(-1);
+    lookups.lookUpRfControl(2);
+    lookups.lookUpConfig(10);
+    noRow.lookUpConfig(-1);
   }
   const std::size_t before = heapInUse();
   for (int i = 0; i < 300; ++i) {
-    lookups.LookUpRfControl(2);
-    lookups.LookUpConfig(10);
-    noRow.LookUpConfig(-1);
+    lookups.lookUpRfControl(2);
+    lookups.lookUpConfig(10);
+    noRow.lookUpConfig(-1);
   }
   const std::size_t after = heapInUse();
   // 900 queries leaking 300 bytes each would be over 270 KB.
@@ -573,10 +573,10 @@ TEST(LookupFailures, MissingColumnKeepsEarlierFieldsAndClosesTheDatabase) {
   values.BandValue = std::string("old");
   values.NbfValue = std::string("old");
   ReferenceLookups lookups(opener, "any", values);
-  EXPECT_EQ(errorCode([&] { lookups.LookUpRfControl(1); }), kDbItemNotFound);
+  EXPECT_EQ(errorCode([&] { lookups.lookUpRfControl(1); }), kDbItemNotFound);
   EXPECT_EQ(text(values.TestSignalValue), "ON");
   EXPECT_EQ(text(values.BandValue), "old");
-  EXPECT_EQ(errorCode([&] { lookups.LookUpConfig(1); }), kDbItemNotFound);
+  EXPECT_EQ(errorCode([&] { lookups.lookUpConfig(1); }), kDbItemNotFound);
   EXPECT_EQ(text(values.NblValue), "8");
   EXPECT_EQ(text(values.NbfValue), "old");
   EXPECT_EQ(opener.closes, 2);
@@ -601,10 +601,10 @@ TEST_F(FixtureLookups, RefreshAgainstTheShippedDatabase) {
   slots[31] = 0;
   const std::string pulse = "0";
   const NumberLocale loc{"."};
-  RefvalInputs in{tables, slots, pulse, true, loc};
+  ReferenceInputs in{tables, slots, pulse, true, loc};
   auto lookups = on("TKUUtil.mdb");
   Cells cells;
-  refval(in, lookups, values_, cells);
+  refreshReferenceValues(in, lookups, values_, cells);
   EXPECT_EQ(cells.value[3], "HF");
   EXPECT_EQ(cells.unit[3], "OFF");
   EXPECT_EQ(cells.value[6], "4");
@@ -615,7 +615,8 @@ TEST_F(FixtureLookups, RefreshAgainstTheShippedDatabase) {
   // A missing database ends the refresh at step 4.
   auto missing = ReferenceLookups(*opener_, fixture("nothing-here.mdb"), values_);
   Cells after;
-  EXPECT_EQ(errorCode([&] { refval(in, missing, values_, after); }), kDbFileNotFound);
+  EXPECT_EQ(errorCode([&] { refreshReferenceValues(in, missing, values_, after); }),
+            kDbFileNotFound);
   EXPECT_EQ(after.value.size(), 2u);
   EXPECT_TRUE(after.unit.empty());
 }

@@ -7,7 +7,7 @@
 
 #include "model/errors.h"
 #include "reference/number_text.h"
-#include "reference/refval.h"
+#include "reference/reference_values.h"
 
 namespace ku {
 namespace {

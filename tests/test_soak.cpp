@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/form1_core.h"
+#include "app/unit_controller.h"
 #include "fakes.h"
 #include "link/qt_serial_port.h"
 #include "model/slot_table.h"
@@ -175,17 +175,17 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
   unit.start();
   unit.makeLink(folder.file("com1"));
 
-  Module1 m;
-  startUp(m, folder.path());
-  MemoryForm1View view;
+  AppContext m;
+  initAppContext(m, folder.path());
+  RecordingUnitView view;
   test::RecordingNotifier notifier;
   QuickSleeper sleeper;
   auto opener = makeMdbOpener();
   auto patient = std::make_unique<PatientPort>(folder.path());
   PatientPort& port = *patient;
-  Form1Core core(m, view, notifier, sleeper, std::move(patient), *opener);
+  UnitController core(m, view, notifier, sleeper, std::move(patient), *opener);
   view.attach(&core);
-  ASSERT_EQ(core.Form_Load().outcome, LoadOutcome::Linked);
+  ASSERT_EQ(core.openLink().outcome, LoadOutcome::Linked);
   ASSERT_TRUE(notifier.messages.empty());
 
   Tables t;
@@ -212,9 +212,9 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
       view.setEntryText(8, std::to_string(wanted[8]));
       view.setEntryText(4, std::to_string(wanted[4]));
       view.setEntryText(27, std::to_string(wanted[27]));
-      core.Command1_Click();
+      core.uploadEntries();
     } else {
-      core.Command3_Click();
+      core.uploadDefaults();
     }
     // The line carried exactly the pass and the read-back request.
     const std::vector<sim::LoggedByte> log = unit.log();
@@ -291,7 +291,7 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
   EXPECT_LE(stalledCommands * 10, kCommands);
 
   unit.clearLog();
-  core.Form_Unload();
+  core.closeLink();
   EXPECT_TRUE(unit.waitForLogSize(1, 2000));
   EXPECT_EQ(unit.log().size(), 1u);
   EXPECT_EQ(unit.closeCount(), 1);
@@ -305,10 +305,10 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
 // values up through the given opener; no line is involved.
 struct RefreshRig {
   RefreshRig(const ProgramFolder& folder, ReferenceDatabaseOpener& opener) {
-    startUp(m, folder.path());
-    m.port.PortReady = true;
-    core = std::make_unique<Form1Core>(m, view, notifier, sleeper,
-                                       std::make_unique<test::FakeSerialPort>(), opener);
+    initAppContext(m, folder.path());
+    m.port.ready = true;
+    core = std::make_unique<UnitController>(m, view, notifier, sleeper,
+                                            std::make_unique<test::FakeSerialPort>(), opener);
     view.attach(core.get());
     // The built-in set-up typed in, so that every refresh runs to its end.
     for (int s = 1; s < kValueSlots; ++s)
@@ -316,16 +316,17 @@ struct RefreshRig {
     view.setEntryText(30, "210");
   }
   ~RefreshRig() { view.attach(nullptr); }
-  Module1 m;
-  MemoryForm1View view;
+  AppContext m;
+  RecordingUnitView view;
   test::RecordingNotifier notifier;
   test::FakeSleeper sleeper;
-  std::unique_ptr<Form1Core> core;
+  std::unique_ptr<UnitController> core;
 };
 
 // The cells that the two lookups fill.
-std::vector<std::string> lookupCells(const MemoryForm1View& v) {
-  return {v.label38[3], v.label39[3], v.label38[6], v.label41[6], v.label41[7]};
+std::vector<std::string> lookupCells(const RecordingUnitView& v) {
+  return {v.rows[3].reference, v.rows[3].referenceUnit, v.rows[6].reference, v.rows[6].description,
+          v.rows[7].description};
 }
 
 // count refreshes: typing into the RF control box and the CONFIG box in turn,
@@ -355,8 +356,8 @@ void soakRefreshes(ReferenceDatabaseOpener& opener, long count, const char* what
   expectNoGrowth(before, after);
 
   RefreshRig fresh(folder, opener);
-  fresh.view.setEntryText(3, rig.view.text1[3]);
-  fresh.view.setEntryText(6, rig.view.text1[6]);
+  fresh.view.setEntryText(3, rig.view.rows[3].entry);
+  fresh.view.setEntryText(6, rig.view.rows[6].entry);
   EXPECT_EQ(lookupCells(rig.view), lookupCells(fresh.view));
 }
 

@@ -12,13 +12,13 @@ namespace {
 
 const ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-using ui::Form1;
-using ui::Form1Deps;
+using ui::MainWindow;
+using ui::MainWindowDeps;
 
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    startUp(module, dir.path());
+    initAppContext(module, dir.path());
     module.locale.decimalPoint = ".";
   }
   void TearDown() override { form.reset(); }
@@ -29,16 +29,16 @@ class MainWindowTest : public ::testing::Test {
     dir.copyReferenceDb();
   }
 
-  Form1* open(std::function<void(FakeSerialPort&)> configure = {}) {
+  MainWindow* open(std::function<void(FakeSerialPort&)> configure = {}) {
     auto fake = std::make_unique<FakeSerialPort>();
     port = fake.get();
     unit.attach(*port);
     if (configure) configure(*port);
-    Form1Deps deps;
+    MainWindowDeps deps;
     deps.port = std::move(fake);
     deps.notifier = &notifier;
     deps.sleeper = &sleeper;
-    form = std::make_unique<Form1>(module, std::move(deps));
+    form = std::make_unique<MainWindow>(module, std::move(deps));
     form->load();
     form->show();
     form->activateWindow();
@@ -51,91 +51,91 @@ class MainWindowTest : public ::testing::Test {
   }
 
   ProgramDir dir;
-  Module1 module;
+  AppContext module;
   FakeSleeper sleeper;
   RecordingNotifier notifier;
   ScriptedUnit unit;
   FakeSerialPort* port = nullptr;
-  std::unique_ptr<Form1> form;
+  std::unique_ptr<MainWindow> form;
 };
 
 void expectFixedTexts(QWidget* w) {
-  EXPECT_EQ(labelText(w, "Label38_0"), "N/A");
-  EXPECT_EQ(labelText(w, "Label38_12"), "NA");
-  EXPECT_EQ(labelText(w, "Label38_26"), "N/A");
-  EXPECT_EQ(labelText(w, "Label39_3"), "Band");
-  EXPECT_EQ(labelText(w, "Label39_4"), "kHz");
-  EXPECT_EQ(labelText(w, "Label40_5"), "IF Frequency");
-  EXPECT_EQ(labelText(w, "Label42_20"), "kohm");
-  EXPECT_EQ(labelText(w, "Label39_32"), "milli sec");
-  EXPECT_EQ(labelText(w, "Label37_32"), "N/A");
-  EXPECT_EQ(labelText(w, "Label38_32"), "");
-  EXPECT_EQ(labelText(w, "Label43"), "E/S Min Pulse width");
-  EXPECT_EQ(labelText(w, "Label5"), "Channel No.(1-4)");
-  EXPECT_EQ(labelText(w, "Label36"), "Tolvek String");
+  EXPECT_EQ(labelText(w, "reference_0"), "N/A");
+  EXPECT_EQ(labelText(w, "reference_12"), "NA");
+  EXPECT_EQ(labelText(w, "reference_26"), "N/A");
+  EXPECT_EQ(labelText(w, "referenceUnit_3"), "Band");
+  EXPECT_EQ(labelText(w, "referenceUnit_4"), "kHz");
+  EXPECT_EQ(labelText(w, "descriptionName_5"), "IF Frequency");
+  EXPECT_EQ(labelText(w, "descriptionUnit_20"), "kohm");
+  EXPECT_EQ(labelText(w, "referenceUnit_32"), "milli sec");
+  EXPECT_EQ(labelText(w, "current_32"), "N/A");
+  EXPECT_EQ(labelText(w, "reference_32"), "");
+  EXPECT_EQ(labelText(w, "pulseWidthName"), "E/S Min Pulse width");
+  EXPECT_EQ(labelText(w, "name_0"), "Channel No.(1-4)");
+  EXPECT_EQ(labelText(w, "name_31"), "Tolvek String");
 }
 
 TEST_F(MainWindowTest, InvalidPortGreysUpdateAndDefaultAndShowsNoValues) {
-  Form1* w = open();  // no comms.ini at all
+  MainWindow* w = open();  // no comms.ini at all
   ASSERT_EQ(notifier.messages.size(), 1u);
   EXPECT_EQ(notifier.messages[0], kInvalidPortText);
-  EXPECT_FALSE(button(w, "Command1")->isEnabled());
-  EXPECT_FALSE(button(w, "Command3")->isEnabled());
-  EXPECT_TRUE(button(w, "Command2")->isEnabled());
-  for (int k = 0; k < 32; ++k) EXPECT_EQ(cell("Label37", k), "") << k;
+  EXPECT_FALSE(button(w, "update")->isEnabled());
+  EXPECT_FALSE(button(w, "default")->isEnabled());
+  EXPECT_TRUE(button(w, "close")->isEnabled());
+  for (int k = 0; k < 32; ++k) EXPECT_EQ(cell("current", k), "") << k;
   expectFixedTexts(w);
 
   // The reference display stays still while the port is rejected.
-  QTest::keyClicks(text1(w, 18), "30");
-  EXPECT_EQ(text1(w, 18)->text(), "30");
-  EXPECT_EQ(cell("Label38", 18), "");
+  QTest::keyClicks(entryBox(w, 18), "30");
+  EXPECT_EQ(entryBox(w, 18)->text(), "30");
+  EXPECT_EQ(cell("reference", 18), "");
 
   // Close still closes, and sends nothing.
-  button(w, "Command2")->click();
+  button(w, "close")->click();
   EXPECT_FALSE(w->isVisible());
   EXPECT_TRUE(port->written.empty());
 }
 
 TEST_F(MainWindowTest, HeldPortLeavesEverythingEnabledAndEmpty) {
   dir.writeCommsIni("\"Port\",1\n");
-  Form1* w = open([](FakeSerialPort& p) { p.failures["Open"] = kPortAlreadyOpen; });
+  MainWindow* w = open([](FakeSerialPort& p) { p.failures["Open"] = kPortAlreadyOpen; });
   EXPECT_TRUE(notifier.messages.empty());
   EXPECT_TRUE(port->written.empty());
-  for (const char* b : {"Command1", "Command2", "Command3"}) EXPECT_TRUE(button(w, b)->isEnabled());
-  for (int k = 0; k < 32; ++k) EXPECT_EQ(cell("Label37", k), "") << k;
+  for (const char* b : {"update", "close", "default"}) EXPECT_TRUE(button(w, b)->isEnabled());
+  for (int k = 0; k < 32; ++k) EXPECT_EQ(cell("current", k), "") << k;
   expectFixedTexts(w);
 }
 
 TEST_F(MainWindowTest, LinkedLoadShowsTheUnitsValuesAndReferenceColumns) {
   linkedFolder();
-  Form1* w = open();
+  MainWindow* w = open();
   EXPECT_TRUE(notifier.messages.empty());
   EXPECT_EQ(port->written, " qx");
-  EXPECT_EQ(cell("Label37", 0), "3");  // channel 2, shown plus 1
-  EXPECT_EQ(cell("Label37", 4), "799");
-  EXPECT_EQ(cell("Label37", 30), "210");
-  EXPECT_EQ(cell("Label38", 1), "0");
-  EXPECT_EQ(cell("Label38", 2), "UNCAL");
-  EXPECT_EQ(cell("Label38", 4), "50");
-  EXPECT_EQ(cell("Label41", 5), "15.041");
-  EXPECT_EQ(cell("Label38", 17), "4.96");
-  EXPECT_EQ(cell("Label41", 16), "619.355");
-  EXPECT_EQ(cell("Label38", 30), "210");
-  EXPECT_EQ(cell("Label38", 31), "ON");
-  EXPECT_NE(cell("Label39", 3), "Band");  // replaced by the looked-up test signal
+  EXPECT_EQ(cell("current", 0), "3");  // channel 2, shown plus 1
+  EXPECT_EQ(cell("current", 4), "799");
+  EXPECT_EQ(cell("current", 30), "210");
+  EXPECT_EQ(cell("reference", 1), "0");
+  EXPECT_EQ(cell("reference", 2), "UNCAL");
+  EXPECT_EQ(cell("reference", 4), "50");
+  EXPECT_EQ(cell("description", 5), "15.041");
+  EXPECT_EQ(cell("reference", 17), "4.96");
+  EXPECT_EQ(cell("description", 16), "619.355");
+  EXPECT_EQ(cell("reference", 30), "210");
+  EXPECT_EQ(cell("reference", 31), "ON");
+  EXPECT_NE(cell("referenceUnit", 3), "Band");  // replaced by the looked-up test signal
   EXPECT_EQ(w->core().slotValues()[4], SlotValue(799));
-  for (int k = 0; k < 32; ++k) EXPECT_EQ(text1(w, k)->text(), "") << k;
+  for (int k = 0; k < 32; ++k) EXPECT_EQ(entryBox(w, k)->text(), "") << k;
 
   // A label follows its text: width grows with the caption, height stays 13.
-  QLabel* l = child<QLabel>(w, "Label41_16");
+  QLabel* l = child<QLabel>(w, "description_16");
   EXPECT_EQ(l->height(), 13);
   EXPECT_EQ(l->width(), l->fontMetrics().horizontalAdvance(l->text()));
 }
 
 TEST_F(MainWindowTest, TypingIsCheckedKeyByKey) {
   linkedFolder();
-  Form1* w = open();
-  QLineEdit* box = text1(w, 18);  // "E/S Gain", 8-bit, unit holds 0
+  MainWindow* w = open();
+  QLineEdit* box = entryBox(w, 18);  // "E/S Gain", 8-bit, unit holds 0
   struct Step {
     const char* key;
     const char* shows;
@@ -151,17 +151,17 @@ TEST_F(MainWindowTest, TypingIsCheckedKeyByKey) {
     QTest::keyClicks(box, s.key);
     EXPECT_EQ(box->text(), s.shows);
     EXPECT_EQ(valueOf(w->core().slotValues()[18]), s.stored);
-    EXPECT_EQ(cell("Label38", 18), s.reference);
+    EXPECT_EQ(cell("reference", 18), s.reference);
     EXPECT_EQ(notifier.messages.size(), s.messages);
   }
   EXPECT_EQ(notifier.messages.back(), kEnterValidNumberText);
   EXPECT_EQ(QApplication::focusWidget(), box);  // the wiped box has the focus
 
   // Whole numbers at once: a point after 12 goes, a leading zero goes.
-  QLineEdit* wide = text1(w, 4);
+  QLineEdit* wide = entryBox(w, 4);
   QTest::keyClicks(wide, "12.");
   EXPECT_EQ(wide->text(), "12");
-  EXPECT_EQ(cell("Label38", 4), "3076.923");
+  EXPECT_EQ(cell("reference", 4), "3076.923");
   wide->clear();
   QTest::keyClicks(wide, "05");
   EXPECT_EQ(wide->text(), "5");
@@ -172,74 +172,74 @@ TEST_F(MainWindowTest, TypingIsCheckedKeyByKey) {
   QTest::keyClick(wide, Qt::Key_Backspace);
   EXPECT_EQ(wide->text(), "");
   EXPECT_EQ(valueOf(w->core().slotValues()[4]), 799);
-  EXPECT_EQ(cell("Label38", 4), "50");
+  EXPECT_EQ(cell("reference", 4), "50");
   EXPECT_EQ(notifier.messages.size(), before);
 
   // Letters are rejected.
-  QTest::keyClicks(text1(w, 7), "a");
-  EXPECT_EQ(text1(w, 7)->text(), "");
+  QTest::keyClicks(entryBox(w, 7), "a");
+  EXPECT_EQ(entryBox(w, 7)->text(), "");
   EXPECT_EQ(notifier.messages.size(), before + 1);
 }
 
 TEST_F(MainWindowTest, TextSetFromCodeRunsTheHandlingNested) {
   linkedFolder();
-  Form1* w = open();
+  MainWindow* w = open();
   // Each rewrite raises the box's change handling again, nested, before the
   // outer handling reads the box.
   w->setEntryText(5, "13.5");
-  EXPECT_EQ(text1(w, 5)->text(), "14");
+  EXPECT_EQ(entryBox(w, 5)->text(), "14");
   EXPECT_EQ(valueOf(w->core().slotValues()[5]), 14);
   w->setEntryText(5, "254.5");
-  EXPECT_EQ(text1(w, 5)->text(), "254");
+  EXPECT_EQ(entryBox(w, 5)->text(), "254");
   w->setEntryText(9, "-1");
-  EXPECT_EQ(text1(w, 9)->text(), "");
+  EXPECT_EQ(entryBox(w, 9)->text(), "");
   EXPECT_EQ(notifier.messages, std::vector<std::string>{kEnterValidNumberText});
 
   // Setting the text a box already holds raises nothing.
-  QSignalSpy changes(text1(w, 5), &QLineEdit::textChanged);
+  QSignalSpy changes(entryBox(w, 5), &QLineEdit::textChanged);
   w->setEntryText(5, "254");
   EXPECT_EQ(changes.count(), 0);
 
   // The pulse width: emptied, it shows "0" again; "1" feeds the min depth.
   w->setPulseWidthText("1");
-  EXPECT_EQ(cell("Label41", 15), "7.56");
-  child<QLineEdit>(w, "Text2")->clear();
+  EXPECT_EQ(cell("description", 15), "7.56");
+  child<QLineEdit>(w, "pulseWidth")->clear();
   EXPECT_EQ(w->pulseWidthText(), "0");
-  EXPECT_EQ(cell("Label41", 15), "0");
+  EXPECT_EQ(cell("description", 15), "0");
 }
 
 TEST_F(MainWindowTest, UpdateSendsTheEntriesAndShowsWhatTheUnitHolds) {
   linkedFolder();
-  Form1* w = open();
+  MainWindow* w = open();
   port->written.clear();
-  child<QLineEdit>(w, "Text2")->setText("2");
-  QTest::keyClicks(text1(w, 1), "1");
-  QTest::keyClicks(text1(w, 4), "1000");
+  child<QLineEdit>(w, "pulseWidth")->setText("2");
+  QTest::keyClicks(entryBox(w, 1), "1");
+  QTest::keyClicks(entryBox(w, 4), "1000");
 
   bool anyEnabledDuringExchange = false;
   bool busyCursorThroughout = true;
   unit.beforeByte = [&](unsigned char) {
-    for (const char* b : {"Command1", "Command2", "Command3"})
+    for (const char* b : {"update", "close", "default"})
       anyEnabledDuringExchange |= button(w, b)->isEnabled();
     const QCursor* c = QApplication::overrideCursor();
     busyCursorThroughout &= c && c->shape() == Qt::WaitCursor;
   };
-  QTest::mouseClick(button(w, "Command1"), Qt::LeftButton);
+  QTest::mouseClick(button(w, "update"), Qt::LeftButton);
 
   ASSERT_EQ(port->written.size(), static_cast<size_t>(kUploadLength + 3));
   EXPECT_EQ(port->written.substr(kUploadLength), " qx");
   EXPECT_FALSE(anyEnabledDuringExchange);
   EXPECT_TRUE(busyCursorThroughout);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  for (const char* b : {"Command1", "Command2", "Command3"}) EXPECT_TRUE(button(w, b)->isEnabled());
+  for (const char* b : {"update", "close", "default"}) EXPECT_TRUE(button(w, b)->isEnabled());
 
   EXPECT_EQ(unit.values[1], 1);
   EXPECT_EQ(unit.values[4], 1000);
-  EXPECT_EQ(cell("Label37", 1), "1");
-  EXPECT_EQ(cell("Label37", 4), "1000");
-  EXPECT_EQ(cell("Label38", 4), "39.96");
-  for (int k = 0; k < 32; ++k) EXPECT_EQ(text1(w, k)->text(), "") << k;
-  EXPECT_EQ(child<QLineEdit>(w, "Text2")->text(), "2");
+  EXPECT_EQ(cell("current", 1), "1");
+  EXPECT_EQ(cell("current", 4), "1000");
+  EXPECT_EQ(cell("reference", 4), "39.96");
+  for (int k = 0; k < 32; ++k) EXPECT_EQ(entryBox(w, k)->text(), "") << k;
+  EXPECT_EQ(child<QLineEdit>(w, "pulseWidth")->text(), "2");
   EXPECT_EQ(valueOf(w->core().readBackValues()[4]), 1000);
   EXPECT_TRUE(notifier.messages.empty());
 }
@@ -248,37 +248,37 @@ TEST_F(MainWindowTest, DefaultSendsTheBuiltInSetKeepingTheChannel) {
   linkedFolder();
   unit.values[0] = 3;
   unit.values[4] = 1234;
-  Form1* w = open();
+  MainWindow* w = open();
   port->written.clear();
   bool anyEnabledDuringExchange = false;
   unit.beforeByte = [&](unsigned char) {
-    for (const char* b : {"Command1", "Command2", "Command3"})
+    for (const char* b : {"update", "close", "default"})
       anyEnabledDuringExchange |= button(w, b)->isEnabled();
   };
-  QTest::keyClicks(text1(w, 8), "7");
-  button(w, "Command3")->click();
+  QTest::keyClicks(entryBox(w, 8), "7");
+  button(w, "default")->click();
 
   EXPECT_EQ(port->written.size(), static_cast<size_t>(kUploadLength + 3));
   EXPECT_FALSE(anyEnabledDuringExchange);
   EXPECT_EQ(unit.values[0], 3);
   EXPECT_EQ(unit.values[4], 799);
   EXPECT_EQ(unit.values[8], 205);
-  EXPECT_EQ(cell("Label37", 0), "4");
-  EXPECT_EQ(cell("Label37", 4), "799");
-  EXPECT_EQ(text1(w, 8)->text(), "");
-  for (const char* b : {"Command1", "Command2", "Command3"}) EXPECT_TRUE(button(w, b)->isEnabled());
+  EXPECT_EQ(cell("current", 0), "4");
+  EXPECT_EQ(cell("current", 4), "799");
+  EXPECT_EQ(entryBox(w, 8)->text(), "");
+  for (const char* b : {"update", "close", "default"}) EXPECT_TRUE(button(w, b)->isEnabled());
 }
 
 TEST_F(MainWindowTest, CloseSendsTheCloseByteOnceAndWaitsForAnExchange) {
   linkedFolder();
-  Form1* w = open();
+  MainWindow* w = open();
   port->written.clear();
   // A close request during an exchange waits for its end.
   bool closedDuring = false;
   unit.beforeByte = [&](unsigned char c) {
     if (c == ' ') closedDuring |= w->close();
   };
-  button(w, "Command1")->click();
+  button(w, "update")->click();
   EXPECT_FALSE(closedDuring);
   EXPECT_FALSE(w->isVisible());
   ASSERT_GE(port->written.size(), 4u);
@@ -291,14 +291,14 @@ TEST_F(MainWindowTest, CloseSendsTheCloseByteOnceAndWaitsForAnExchange) {
 
 TEST_F(MainWindowTest, TabRunsThroughTheEnabledControlsInOrder) {
   dir.writeCommsIni("\"Port\",1\n");
-  Form1* w = open([](FakeSerialPort& p) { p.failures["Open"] = kPortAlreadyOpen; });
+  MainWindow* w = open([](FakeSerialPort& p) { p.failures["Open"] = kPortAlreadyOpen; });
   QStringList expected;
-  for (int k = 1; k <= 29; ++k) expected << QStringLiteral("Text1_%1").arg(k);
-  expected << "Command1"
-           << "Command2"
-           << "Text2"
-           << "Command3"
-           << "Text1_1";
+  for (int k = 1; k <= 29; ++k) expected << QStringLiteral("entry_%1").arg(k);
+  expected << "update"
+           << "close"
+           << "pulseWidth"
+           << "default"
+           << "entry_1";
 
   ASSERT_NE(QApplication::focusWidget(), nullptr);
   QStringList seen{QApplication::focusWidget()->objectName()};
@@ -310,11 +310,11 @@ TEST_F(MainWindowTest, TabRunsThroughTheEnabledControlsInOrder) {
 
   // The disabled boxes take neither the focus nor a click.
   for (int k : {0, 30, 31}) {
-    EXPECT_FALSE(text1(w, k)->isEnabled());
-    EXPECT_EQ(text1(w, k)->palette().color(QPalette::Base), ui::backgroundColour());
-    QTest::mouseClick(text1(w, k), Qt::LeftButton);
+    EXPECT_FALSE(entryBox(w, k)->isEnabled());
+    EXPECT_EQ(entryBox(w, k)->palette().color(QPalette::Base), ui::backgroundColour());
+    QTest::mouseClick(entryBox(w, k), Qt::LeftButton);
     w->focusEntry(k);
-    EXPECT_NE(QApplication::focusWidget(), text1(w, k));
+    EXPECT_NE(QApplication::focusWidget(), entryBox(w, k));
   }
 }
 

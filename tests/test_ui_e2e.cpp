@@ -20,32 +20,32 @@ TEST(WindowWithSimulatedUnit, LoadUpdateAndCloseOverTheLine) {
   dir.copyReferenceDb();
   unit.makeLink(dir.path() + "/com3");
 
-  Module1 module;
-  startUp(module, dir.path());
+  AppContext module;
+  initAppContext(module, dir.path());
   module.locale.decimalPoint = ".";
   RecordingNotifier notifier;
-  ui::Form1Deps deps;
+  ui::MainWindowDeps deps;
   deps.notifier = &notifier;  // the port, the pauses and the database are the real ones
-  ui::Form1 form(module, std::move(deps));
+  ui::MainWindow form(module, std::move(deps));
 
   EXPECT_EQ(form.load().outcome, LoadOutcome::Linked);
   EXPECT_TRUE(notifier.messages.empty());
-  EXPECT_EQ(labelText(&form, "Label37_0"), "2");
-  EXPECT_EQ(labelText(&form, "Label37_4"), "799");
-  EXPECT_EQ(labelText(&form, "Label38_4"), "50");
+  EXPECT_EQ(labelText(&form, "current_0"), "2");
+  EXPECT_EQ(labelText(&form, "current_4"), "799");
+  EXPECT_EQ(labelText(&form, "reference_4"), "50");
   form.show();
 
-  QTest::keyClicks(text1(&form, 4), "1000");
+  QTest::keyClicks(entryBox(&form, 4), "1000");
   // The window keeps handling its own events (painting) while the pauses run.
   bool handledWhileBusy = false;
   QTimer::singleShot(300, &form, [&] { handledWhileBusy = form.busy(); });
-  button(&form, "Command1")->click();
+  button(&form, "update")->click();
   EXPECT_TRUE(handledWhileBusy);
 
   EXPECT_EQ(unit.slotValues()[4], 1000);
   EXPECT_EQ(unit.slotValues()[0], 1);
-  EXPECT_EQ(labelText(&form, "Label37_4"), "1000");
-  EXPECT_EQ(text1(&form, 4)->text(), "");
+  EXPECT_EQ(labelText(&form, "current_4"), "1000");
+  EXPECT_EQ(entryBox(&form, 4)->text(), "");
   EXPECT_TRUE(notifier.messages.empty());
 
   form.close();

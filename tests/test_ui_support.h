@@ -15,10 +15,10 @@
 #include <memory>
 #include <string>
 
-#include "app/form1_core.h"
+#include "app/unit_controller.h"
 #include "fakes.h"
 #include "model/slot_table.h"
-#include "ui/form1.h"
+#include "ui/main_window.h"
 #include "ui/twips.h"
 
 namespace ku::test {
@@ -128,8 +128,8 @@ inline QString labelText(QWidget* form, const QString& name) {
   QLabel* l = child<QLabel>(form, name);
   return l ? l->text() : QStringLiteral("<missing>");
 }
-inline QLineEdit* text1(QWidget* form, int k) {
-  return child<QLineEdit>(form, QStringLiteral("Text1_%1").arg(k));
+inline QLineEdit* entryBox(QWidget* form, int k) {
+  return child<QLineEdit>(form, QStringLiteral("entry_%1").arg(k));
 }
 inline QPushButton* button(QWidget* form, const char* name) {
   return child<QPushButton>(form, QString::fromUtf8(name));

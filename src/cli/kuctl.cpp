@@ -10,7 +10,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "app/form1_core.h"
+#include "app/unit_controller.h"
 #include "model/errors.h"
 
 namespace ku::cli {
@@ -104,7 +104,7 @@ std::string padRight(const std::string& s, std::size_t w) {
   return s.size() >= w ? s : s + std::string(w - s.size(), ' ');
 }
 
-void printTable(const MemoryForm1View& v, std::ostream& out) {
+void printTable(const RecordingUnitView& v, std::ostream& out) {
   out << padRight("slot", 5) << padRight("name", 22) << padRight("current", 9)
       << padRight("reference", 12) << padRight("unit", 10) << padRight("description", 14)
       << padRight("value", 10) << "unit\n";
@@ -112,9 +112,11 @@ void printTable(const MemoryForm1View& v, std::ostream& out) {
     const bool slotRow = r < 32;
     out << padRight(slotRow ? std::to_string(r) : "-", 5)
         << padRight(slotRow ? slotInfo(r).rowLabel : "E/S Min Pulse width", 22)
-        << padRight(v.label37[r], 9) << padRight(v.label38[r], 12) << padRight(v.label39[r], 10)
-        << padRight(slotRow ? v.label40[r] : "", 14) << padRight(slotRow ? v.label41[r] : "", 10)
-        << (slotRow ? v.label42[r] : "") << "\n";
+        << padRight(v.rows[r].current, 9) << padRight(v.rows[r].reference, 12)
+        << padRight(v.rows[r].referenceUnit, 10)
+        << padRight(slotRow ? v.rows[r].descriptionName : "", 14)
+        << padRight(slotRow ? v.rows[r].description : "", 10)
+        << (slotRow ? v.rows[r].descriptionUnit : "") << "\n";
   }
 }
 
@@ -122,7 +124,7 @@ QString q(const std::string& s) {
   return QString::fromStdString(s);
 }
 
-void printJson(const MemoryForm1View& v, const Form1Core& core, const StderrNotifier& n,
+void printJson(const RecordingUnitView& v, const UnitController& core, const StderrNotifier& n,
                const std::string& pulseWidth, std::ostream& out) {
   QJsonArray rows;
   for (int r = 0; r <= 32; ++r) {
@@ -138,12 +140,12 @@ void printJson(const MemoryForm1View& v, const Form1Core& core, const StderrNoti
       row["name"] = "E/S Min Pulse width";
       row["value"] = q(pulseWidth);
     }
-    row["current"] = q(v.label37[r]);
-    row["reference"] = q(v.label38[r]);
-    row["referenceUnit"] = q(v.label39[r]);
-    row["description"] = q(slotRow ? v.label40[r] : "");
-    row["descriptionValue"] = q(slotRow ? v.label41[r] : "");
-    row["descriptionUnit"] = q(slotRow ? v.label42[r] : "");
+    row["current"] = q(v.rows[r].current);
+    row["reference"] = q(v.rows[r].reference);
+    row["referenceUnit"] = q(v.rows[r].referenceUnit);
+    row["description"] = q(slotRow ? v.rows[r].descriptionName : "");
+    row["descriptionValue"] = q(slotRow ? v.rows[r].description : "");
+    row["descriptionUnit"] = q(slotRow ? v.rows[r].descriptionUnit : "");
     rows.append(row);
   }
   QJsonArray messages;
@@ -158,7 +160,7 @@ void printJson(const MemoryForm1View& v, const Form1Core& core, const StderrNoti
 
 // The slots an upload would send that the first read-back left unset: the
 // channel for "defaults", every value slot without an entry for "update".
-std::vector<int> unreadSlots(const Form1Core& core, const std::string& command,
+std::vector<int> unreadSlots(const UnitController& core, const std::string& command,
                              const std::vector<std::pair<int, std::string>>& entries) {
   std::vector<int> unread;
   const int last = command == "defaults" ? 0 : kValueSlots - 1;
@@ -231,8 +233,8 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     return kExitUsage;
   }
 
-  Module1 m;
-  startUp(m, env.programDir);
+  AppContext m;
+  initAppContext(m, env.programDir);
 
   // Every entry is checked before the port is touched.
   std::vector<std::pair<int, std::string>> accepted;
@@ -254,14 +256,14 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
 
   std::unique_ptr<SerialPort> port = env.makePort(env.programDir);
 
-  MemoryForm1View view;
-  view.text2 = o.pulseWidth;
+  RecordingUnitView view;
+  view.pulseWidth = o.pulseWidth;
   StderrNotifier notifier(err);
-  Form1Core core(m, view, notifier, *env.sleeper, std::move(port), *env.opener);
+  UnitController core(m, view, notifier, *env.sleeper, std::move(port), *env.opener);
   view.attach(&core);
-  if (view.text2.empty()) core.Text2_Change();
+  if (view.pulseWidth.empty()) core.pulseWidthEdited();
 
-  const LoadResult load = core.Form_Load(o.port);
+  const LoadResult load = core.openLink(o.port);
   int status = kExitOk;
   if (load.outcome == LoadOutcome::Unlinked) {
     err << "kuctl: the port could not be opened (error " << load.lastCode << ": " << load.lastText
@@ -277,22 +279,22 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
       err << "); nothing was uploaded\n";
       status = kExitShortReply;
     } else if (o.command == "defaults") {
-      core.Command3_Click();
+      core.uploadDefaults();
     } else {
       for (const auto& [slot, text] : accepted) view.setEntryText(slot, text);
-      core.Command1_Click();
+      core.uploadEntries();
     }
   }
 
   if (o.json) {
-    printJson(view, core, notifier, view.text2, out);
+    printJson(view, core, notifier, view.pulseWidth, out);
   } else {
     printTable(view, out);
   }
   if (!core.lastRefreshError().empty()) {
     err << "kuctl: note: reference values incomplete: " << core.lastRefreshError() << "\n";
   }
-  core.Form_Unload();
+  core.closeLink();
 
   if (status == kExitOk && !notifier.messages.empty())
     status = statusForMessage(notifier.messages.front());

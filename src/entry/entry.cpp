@@ -1,4 +1,4 @@
-// Entry checking for the new-value boxes (Text1) and the pulse-width box (Text2).
+// Entry checking for the new-value boxes and the pulse-width box.
 //
 // Every change of a box's text runs its change handling, also when the handling
 // itself rewrites or wipes the box: the box then runs the handling again, nested,
@@ -11,7 +11,7 @@
 #include <exception>
 
 #include "model/errors.h"
-#include "reference/refval.h"
+#include "reference/reference_values.h"
 
 namespace ku {
 
@@ -92,7 +92,7 @@ void validate(EntryContext& ctx, int index) {
     // Not a number, below 0 or above the limit: one message, and the box is wiped
     // entirely. Wiping runs the change handling again, which restores the slot.
     trail.step([&] { ctx.notifier.show(kEnterValidNumberText); });
-    ctx.EntryAccepted = false;
+    ctx.entryAccepted = false;
     trail.step([&] { ctx.boxes.setEntryText(index, std::string()); });
     trail.step([&] { ctx.boxes.focusEntry(index); });
     return;
@@ -104,10 +104,10 @@ void validate(EntryContext& ctx, int index) {
   if (whole != *text) trail.step([&] { ctx.boxes.setEntryText(index, whole); });
 }
 
-void Text1_Change(EntryContext& ctx, int index) {
+void entryEdited(EntryContext& ctx, int index) {
   if (!isRowSlot(index)) return;
   ErrorTrail trail;
-  ctx.EntryAccepted = true;
+  ctx.entryAccepted = true;
   validate(ctx, index);
 
   // Read the box again: validate may have rewritten or wiped it.
@@ -118,13 +118,13 @@ void Text1_Change(EntryContext& ctx, int index) {
     return;
   }
 
-  if (trail.last() == kNoError && ctx.EntryAccepted) {
+  if (trail.last() == kNoError && ctx.entryAccepted) {
     trail.step([&] { ctx.slotValues[index] = toInt16(*text, ctx.locale); });
     trail.step([&] { runRefresh(ctx); });
   }
 }
 
-void Text1_LostFocus(EntryContext& ctx, int index) {
+void entryLeft(EntryContext& ctx, int index) {
   if (!isRowSlot(index)) return;
   ErrorTrail ignored;
   const auto text = readBox(ignored, [&] { return ctx.boxes.entryText(index); });
@@ -133,7 +133,7 @@ void Text1_LostFocus(EntryContext& ctx, int index) {
   ignored.step([&] { runRefresh(ctx); });
 }
 
-void Text2_Change(EntryContext& ctx) {
+void pulseWidthEdited(EntryContext& ctx) {
   ErrorTrail trail;
   const auto text = readBox(trail, [&] { return ctx.boxes.pulseWidthText(); });
   if (text && text->empty()) {

@@ -14,8 +14,8 @@
 namespace ku {
 
 // The boxes as the entry checking sees them. Setting a box's text to a different
-// text must run that box's change handling at once, nested (Text1_Change or
-// Text2_Change), as a real text box does.
+// text must run that box's change handling at once, nested (entryEdited or
+// pulseWidthEdited), as a real text box does.
 class EntryBoxes {
  public:
   virtual ~EntryBoxes() = default;
@@ -33,17 +33,17 @@ struct EntryContext {
   Notifier& notifier;
   SlotValueArray& slotValues;
   const ReadBackArray& readBackValues;
-  bool& EntryAccepted;
+  bool& entryAccepted;
   const NumberLocale& locale;
-  // refval; it throws KuError on failure, which the handlers record and ignore.
+  // refreshReferenceValues; it throws KuError on failure, which the handlers record and ignore.
   std::function<void()> refresh;
 };
 
 // Checks box index and rewrites or wipes it.
 void validate(EntryContext& ctx, int index);
-void Text1_Change(EntryContext& ctx, int index);
-void Text1_LostFocus(EntryContext& ctx, int index);
-void Text2_Change(EntryContext& ctx);
+void entryEdited(EntryContext& ctx, int index);
+void entryLeft(EntryContext& ctx, int index);
+void pulseWidthEdited(EntryContext& ctx);
 
 // What a box's text would become if typed: used by kuctl to check SLOT=VALUE the
 // way the boxes check typing. Returns the accepted whole number, or nothing when

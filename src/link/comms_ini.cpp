@@ -168,7 +168,7 @@ struct FileCloser {
 
 }  // namespace
 
-void ReadCommsIni(const std::string& path, PortNumberValue& portNumber,
+void readCommsIni(const std::string& path, PortNumberValue& portNumber,
                   PortNumberValue& firstItem) {
   std::error_code ec;
   const std::filesystem::file_status st = std::filesystem::status(path, ec);

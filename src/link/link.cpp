@@ -90,16 +90,16 @@ int uploadPass(LinkContext& ctx, const Tables& tables, ValueFor valueFor) {
   for (int s = 0; s < kSlotCount; ++s) {
     trail.step([&] { sendByte(ctx.port, tables.CommandCodes[s].value_or(0)); });
     if (s > 29) {
-      trail.step([&] { Pause(ctx.sleeper, 5); });
+      trail.step([&] { pauseHundredths(ctx.sleeper, 5); });
       continue;
     }
-    trail.step([&] { Pause(ctx.sleeper, 2); });
+    trail.step([&] { pauseHundredths(ctx.sleeper, 2); });
     const std::int16_t v = valueFor(s);
     if (isWideSlot(s))
-      trail.step([&] { C2B(ctx.port, v); });
+      trail.step([&] { sendWideValue(ctx.port, v); });
     else
       trail.step([&] { sendByte(ctx.port, v); });
-    trail.step([&] { Pause(ctx.sleeper, 2); });
+    trail.step([&] { pauseHundredths(ctx.sleeper, 2); });
   }
   if (trail.last() == kInvalidArgument) ctx.notifier.show(kValueLimitText);
   return trail.last();
@@ -107,18 +107,18 @@ int uploadPass(LinkContext& ctx, const Tables& tables, ValueFor valueFor) {
 
 }  // namespace
 
-LoadResult loadStep(const std::string& commsIniPath, PortState& state, SerialPort& port,
+LoadResult loadStep(const std::string& commsIniPath, LinkState& state, SerialPort& port,
                     Notifier& notifier, LoadHooks& hooks,
                     std::optional<std::int16_t> portNumberOverride) {
-  state.PortReady = true;
+  state.ready = true;
   ErrorTrail trail;
   if (portNumberOverride) {
-    state.PortNumber = static_cast<double>(*portNumberOverride);
+    state.portNumber = static_cast<double>(*portNumberOverride);
   } else {
-    trail.step([&] { ReadCommsIni(commsIniPath, state.PortNumber, state.FirstItem); });
+    trail.step([&] { readCommsIni(commsIniPath, state.portNumber, state.firstItem); });
   }
   const bool numberTaken =
-      trail.step([&] { port.setCommPort(portNumberToInt16(state.PortNumber)); });
+      trail.step([&] { port.setCommPort(portNumberToInt16(state.portNumber)); });
   trail.step([&] { port.setHandshaking(0); });
   trail.step([&] { port.setInputLen(0); });
   trail.step([&] { port.setRThreshold(0); });
@@ -138,19 +138,19 @@ LoadResult loadStep(const std::string& commsIniPath, PortState& state, SerialPor
   LoadOutcome outcome = LoadOutcome::Unlinked;
   if (trail.last() == kInvalidPortNumber) {
     notifier.show(kInvalidPortText);
-    state.PortReady = false;
+    state.ready = false;
     hooks.disableUpdateAndDefault();
     outcome = LoadOutcome::Rejected;
   }
   if (trail.last() == kNoError) {
-    hooks.runVerify();
+    hooks.runReadBack();
     outcome = LoadOutcome::Linked;
   }
   return LoadResult{outcome, trail.last(), trail.lastText()};
 }
 
-void closeStep(const PortState& state, SerialPort& port) {
-  if (!state.PortReady) return;
+void closeStep(const LinkState& state, SerialPort& port) {
+  if (!state.ready) return;
   // The window must close whatever the port does: a failed close byte (the port
   // never opened, or the unit went away) is dropped and the port still closed.
   try {
@@ -179,18 +179,18 @@ std::string currentValueCaption(int row, const SlotValue& v) {
   return std::to_string(*v);
 }
 
-int verify(LinkContext& ctx, ReadBackHooks& hooks) {
+int readBack(LinkContext& ctx, ReadBackHooks& hooks) {
   ErrorTrail trail;
   std::string reply;
   trail.step([&] { ctx.port.output(" "); });
-  trail.step([&] { Pause(ctx.sleeper, 100); });
+  trail.step([&] { pauseHundredths(ctx.sleeper, 100); });
   trail.step([&] { ctx.port.output("q"); });
-  trail.step([&] { Pause(ctx.sleeper, 100); });
+  trail.step([&] { pauseHundredths(ctx.sleeper, 100); });
   // Whatever the unit said to " " and "q" is thrown away.
   trail.step([&] { reply = ctx.port.input(); });
   reply.clear();
   trail.step([&] { ctx.port.output("x"); });
-  trail.step([&] { Pause(ctx.sleeper, 100); });
+  trail.step([&] { pauseHundredths(ctx.sleeper, 100); });
   trail.step([&] { reply = ctx.port.input(); });
 
   decodeInto(reply, ctx.slotValues, trail);
@@ -209,7 +209,7 @@ int verify(LinkContext& ctx, ReadBackHooks& hooks) {
   return trail.last();
 }
 
-void C2B(SerialPort& port, std::int16_t v) {
+void sendWideValue(SerialPort& port, std::int16_t v) {
   // Five base-16 digits, least significant first, each taking v's sign.
   int x = v;
   int d[5];
@@ -223,11 +223,11 @@ void C2B(SerialPort& port, std::int16_t v) {
   sendByte(port, low);
 }
 
-int LoadJam(LinkContext& ctx, const Tables& tables) {
+int uploadSetup(LinkContext& ctx, const Tables& tables) {
   return uploadPass(ctx, tables, [&](int s) { return valueOf(ctx.slotValues[s]); });
 }
 
-int LoadDefJam(LinkContext& ctx, Tables& tables) {
+int uploadDefaultSetup(LinkContext& ctx, Tables& tables) {
   tables.DefaultValues[0] = valueOf(ctx.slotValues[0]);
   return uploadPass(ctx, tables, [&](int s) { return tables.DefaultValues[s]; });
 }

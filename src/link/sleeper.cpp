@@ -29,7 +29,7 @@ void RealSleeper::sleepMs(int ms) {
   }
 }
 
-void Pause(Sleeper& sleeper, std::int16_t n) {
+void pauseHundredths(Sleeper& sleeper, std::int16_t n) {
   // n x 10 in 16-bit arithmetic: outside -32768..32767 it overflows before any wait.
   const int product = static_cast<int>(n) * 10;
   if (product > 32767 || product < -32768) throw KuError(kOverflow, "Overflow");

@@ -29,6 +29,6 @@ class RealSleeper : public Sleeper {
 
 // Blocks for n x 10 ms, computed in signed 16-bit arithmetic: n over 3276
 // overflows and throws code 6 without waiting.
-void Pause(Sleeper& sleeper, std::int16_t n);
+void pauseHundredths(Sleeper& sleeper, std::int16_t n);
 
 }  // namespace ku

@@ -56,7 +56,7 @@ ReferenceLookups::ReferenceLookups(ReferenceDatabaseOpener& opener, std::string 
                                    LookupValues& values)
     : opener_(opener), path_(std::move(dbPath)), values_(values) {}
 
-void ReferenceLookups::LookUpRfControl(std::int16_t key) {
+void ReferenceLookups::lookUpRfControl(std::int16_t key) {
   OpenDatabase db(opener_, path_);
   db->query(rfControlQuery(key));
   while (!db->atEnd()) {
@@ -67,7 +67,7 @@ void ReferenceLookups::LookUpRfControl(std::int16_t key) {
   db.close();
 }
 
-void ReferenceLookups::LookUpConfig(std::int16_t key) {
+void ReferenceLookups::lookUpConfig(std::int16_t key) {
   OpenDatabase db(opener_, path_);
   db->query(configQuery(key));
   while (!db->atEnd()) {

@@ -29,8 +29,8 @@ class ReferenceLookups {
  public:
   // dbPath: the program's folder joined with TKUUtil.mdb.
   ReferenceLookups(ReferenceDatabaseOpener& opener, std::string dbPath, LookupValues& values);
-  void LookUpRfControl(std::int16_t key);
-  void LookUpConfig(std::int16_t key);
+  void lookUpRfControl(std::int16_t key);
+  void lookUpConfig(std::int16_t key);
 
  private:
   ReferenceDatabaseOpener& opener_;

@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "model/errors.h"
-#include "reference/refval.h"
+#include "reference/reference_values.h"
 
 namespace ku {
 

@@ -1,11 +1,11 @@
 // kuutil: the KU engineering utility's windows.
 #include <QApplication>
 
-#include "app/form1_core.h"
+#include "app/unit_controller.h"
 #include "ui/start_up.h"
 
 int main(int argc, char* argv[]) {
-  ku::Module1 module;  // outlives every window
+  ku::AppContext module;  // outlives every window
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("TolvekKU"));
   ku::ui::Main(module, QCoreApplication::applicationDirPath());

@@ -1,12 +1,13 @@
 #include "ui/start_up.h"
 
-#include "ui/frm_splash.h"
+#include "ui/welcome_window.h"
 
 namespace ku::ui {
 
-frmSplash* Main(Module1& module, const QString& programDir, Form1DepsFactory depsFactory) {
-  startUp(module, programDir.toStdString());
-  auto* splash = new frmSplash(module, std::move(depsFactory));
+WelcomeWindow* Main(AppContext& module, const QString& programDir,
+                    MainWindowDepsFactory depsFactory) {
+  initAppContext(module, programDir.toStdString());
+  auto* splash = new WelcomeWindow(module, std::move(depsFactory));
   splash->show();
   return splash;
 }

@@ -1,18 +1,19 @@
-// The start-up procedure of Module1: the tables first, then the welcome window.
+// The start-up procedure of AppContext: the tables first, then the welcome window.
 #pragma once
 
 #include <QString>
 
-#include "app/form1_core.h"
-#include "ui/form1.h"
+#include "app/unit_controller.h"
+#include "ui/main_window.h"
 
 namespace ku::ui {
 
-class frmSplash;
+class WelcomeWindow;
 
 // Fills the module's tables and shows the welcome window, non-modal and without
 // owner. The window deletes itself when it closes. programDir is the folder of
 // comms.ini and the reference database.
-frmSplash* Main(Module1& module, const QString& programDir, Form1DepsFactory depsFactory = {});
+WelcomeWindow* Main(AppContext& module, const QString& programDir,
+                    MainWindowDepsFactory depsFactory = {});
 
 }  // namespace ku::ui

@@ -1,6 +1,6 @@
-// The main window's behaviour without widgets: what Form1 and kuctl both run.
-// It owns the port, SlotValues, ReadBackValues and EntryAccepted; the display
-// steps go to a Form1View that the window (or kuctl, or a test) implements.
+// The main window's behaviour without widgets: what the main window and kuctl both run.
+// It owns the port, SlotValues, ReadBackValues and entryAccepted; the display
+// steps go to a UnitView that the window (or kuctl, or a test) implements.
 #pragma once
 
 #include <memory>
@@ -10,62 +10,62 @@
 #include "link/link.h"
 #include "model/errors.h"
 #include "reference/lookups.h"
-#include "reference/refval.h"
+#include "reference/reference_values.h"
 
 namespace ku {
 
 // The start-up module's tables and shared values, alive for the whole run.
-struct Module1 {
+struct AppContext {
   Tables tables;
-  PortState port;
+  LinkState port;
   LookupValues lookups;
   std::string programDir;  // the program's own folder, no trailing separator
   NumberLocale locale;
 };
 
 // The start-up procedure's first work: the tables, in their fixed order.
-void startUp(Module1& m, std::string programDir);
+void initAppContext(AppContext& m, std::string programDir);
 
-enum class Button { Update, Close, Default };  // Command1, Command2, Command3
+enum class Button { Update, Close, Default };
 
 // Everything the main window shows and holds as text.
-class Form1View : public EntryBoxes, public ReferenceCells {
+class UnitView : public EntryBoxes, public ReferenceCells {
  public:
-  virtual void setCurrentValue(int row, const std::string& text) = 0;  // Label37
+  virtual void setCurrentValue(int row, const std::string& text) = 0;  // current-value column
   virtual void setButtonEnabled(Button b, bool enabled) = 0;
 };
 
-class Form1Core : private ReadBackHooks, private LoadHooks {
+class UnitController : private ReadBackHooks, private LoadHooks {
  public:
-  Form1Core(Module1& module, Form1View& view, Notifier& notifier, Sleeper& sleeper,
-            std::unique_ptr<SerialPort> port, ReferenceDatabaseOpener& opener);
-  ~Form1Core() override;
+  UnitController(AppContext& module, UnitView& view, Notifier& notifier, Sleeper& sleeper,
+                 std::unique_ptr<SerialPort> port, ReferenceDatabaseOpener& opener);
+  ~UnitController() override;
 
   // Load and unload steps. An override port number stands in for comms.ini.
-  LoadResult Form_Load(std::optional<std::int16_t> portNumberOverride = std::nullopt);
-  void Form_Unload();
+  LoadResult openLink(std::optional<std::int16_t> portNumberOverride = std::nullopt);
+  void closeLink();
 
   // The window's methods.
-  int verify();
-  int LoadJam();
-  int LoadDefJam();
-  void refval();  // throws on failure, like the refresh it runs
-  void ButtonEnab();
-  void ButtonDisab();
+  int readBack();
+  int uploadSetup();
+  int uploadDefaultSetup();
+  void refreshReferenceValues();  // throws on failure, like the refresh it runs
+  void enableCommands();
+  void disableCommands();
 
   // Event handlers.
-  void Text1_Change(int index);
-  void Text1_LostFocus(int index);
-  void Text2_Change();
-  // "Update" and "Default": ButtonDisab, upload, verify, ButtonEnab.
-  void Command1_Click();
-  void Command3_Click();
+  void entryEdited(int index);
+  void entryLeft(int index);
+  void pulseWidthEdited();
+  // "Update" and "Default": disableCommands, upload, verify, enableCommands.
+  void uploadEntries();
+  void uploadDefaults();
 
   const SlotValueArray& slotValues() const { return slotValues_; }
   const ReadBackArray& readBackValues() const { return readBackValues_; }
   SerialPort& port() { return *port_; }
   // Last codes of the most recent read-back and upload, for kuctl's exit status.
-  int lastVerifyCode() const { return lastVerifyCode_; }
+  int lastReadBackCode() const { return lastReadBackCode_; }
   int lastUploadCode() const { return lastUploadCode_; }
   // The last refresh's failure, empty when it completed.
   const std::string& lastRefreshError() const { return lastRefreshError_; }
@@ -77,36 +77,47 @@ class Form1Core : private ReadBackHooks, private LoadHooks {
   void clearEntry(int slot) override;
   // LoadHooks
   void disableUpdateAndDefault() override;
-  void runVerify() override;
+  void runReadBack() override;
 
   void refreshIgnoringFailure();
   EntryContext entryContext();
   LinkContext linkContext();
 
-  Module1& m_;
-  Form1View& view_;
+  AppContext& m_;
+  UnitView& view_;
   Notifier& notifier_;
   Sleeper& sleeper_;
   std::unique_ptr<SerialPort> port_;
   ReferenceLookups lookups_;
   SlotValueArray slotValues_{};
   ReadBackArray readBackValues_{};
-  bool EntryAccepted = false;
-  int lastVerifyCode_ = 0;
+  bool entryAccepted = false;
+  int lastReadBackCode_ = 0;
   int lastUploadCode_ = 0;
   std::string lastRefreshError_;
 };
 
-// A Form1View that keeps every text in memory and raises the change handling the
+// The texts of one row of the main window, left to right.
+struct RowTexts {
+  std::string current;    // what the unit reported
+  std::string entry;      // the new-value box
+  std::string reference;  // the value in engineering units, or its meaning
+  std::string referenceUnit;
+  std::string descriptionName;  // fixed
+  std::string description;      // a second derived figure
+  std::string descriptionUnit;  // fixed
+};
+
+// A UnitView that keeps every text in memory and raises the change handling the
 // way text boxes do. kuctl and the tests use it; the window has its own.
-class MemoryForm1View : public Form1View {
+class RecordingUnitView : public UnitView {
  public:
-  void attach(Form1Core* core) { core_ = core; }
+  void attach(UnitController* core) { core_ = core; }
 
   std::string entryText(int slot) const override;
   void setEntryText(int slot, const std::string& text) override;
   void focusEntry(int slot) override { focused = slot; }
-  std::string pulseWidthText() const override { return text2; }
+  std::string pulseWidthText() const override { return pulseWidth; }
   void setPulseWidthText(const std::string& text) override;
   void setReferenceValue(int row, const std::string& text) override;
   void setReferenceUnit(int row, const std::string& text) override;
@@ -114,30 +125,25 @@ class MemoryForm1View : public Form1View {
   void setCurrentValue(int row, const std::string& text) override;
   void setButtonEnabled(Button b, bool enabled) override;
 
-  // The window's texts, starting as its fixed layout texts.
-  std::array<std::string, 33> label37{};  // current value (row 32: "N/A")
-  std::array<std::string, 33> label38{};  // reference value
-  std::array<std::string, 33> label39{};  // reference unit
-  std::array<std::string, 32> label40{};  // description name (fixed)
-  std::array<std::string, 32> label41{};  // description value
-  std::array<std::string, 32> label42{};  // description unit (fixed)
-  std::array<std::string, 32> text1{};
-  std::string text2 = "0";
+  // The window's texts, starting as its fixed layout texts: rows 0..31 are the
+  // slots, row 32 the pulse-width row (its current value reads "N/A").
+  std::array<RowTexts, 33> rows{};
+  std::string pulseWidth = "0";
   bool updateEnabled = true, closeEnabled = true, defaultEnabled = true;
   int focused = -1;
 
-  MemoryForm1View();
+  RecordingUnitView();
 
  private:
-  Form1Core* core_ = nullptr;
+  UnitController* core_ = nullptr;
 };
 
 // The fixed texts of the main window's reference and description columns.
 struct FixedTexts {
-  const char* label38;
-  const char* label39;
-  const char* label40;
-  const char* label42;
+  const char* reference;
+  const char* referenceUnit;
+  const char* descriptionName;
+  const char* descriptionUnit;
 };
 const FixedTexts& fixedTexts(int row);  // rows 0..32
 

@@ -13,23 +13,23 @@ namespace ku {
 class ReferenceCells {
  public:
   virtual ~ReferenceCells() = default;
-  virtual void setReferenceValue(int row, const std::string& text) = 0;    // Label38
-  virtual void setReferenceUnit(int row, const std::string& text) = 0;     // Label39
-  virtual void setDescriptionValue(int row, const std::string& text) = 0;  // Label41
+  virtual void setReferenceValue(int row, const std::string& text) = 0;    // reference column
+  virtual void setReferenceUnit(int row, const std::string& text) = 0;     // unit beside it
+  virtual void setDescriptionValue(int row, const std::string& text) = 0;  // description figure
 };
 
-struct RefvalInputs {
+struct ReferenceInputs {
   const Tables& tables;
   const SlotValueArray& slotValues;
-  const std::string& pulseWidthText;  // text of Text2
+  const std::string& pulseWidthText;  // text of the pulse-width box
   bool portReady;
   const NumberLocale& locale;
 };
 
 // Runs the refresh. Catches nothing: a failure throws KuError at its step and the
 // later cells keep their text.
-void refval(const RefvalInputs& in, ReferenceLookups& lookups, const LookupValues& values,
-            ReferenceCells& cells);
+void refreshReferenceValues(const ReferenceInputs& in, ReferenceLookups& lookups,
+                            const LookupValues& values, ReferenceCells& cells);
 
 // Reads a number as the locale writes it (blanks around, sign, separator,
 // exponent); throws 13 for text that is not a number, 6 beyond the double range.

@@ -1,4 +1,4 @@
-#include "reference/refval.h"
+#include "reference/reference_values.h"
 
 #include <cmath>
 #include <cstdint>
@@ -29,7 +29,7 @@ double squareRoot(double x) {
 // The refresh's own steps, sharing the inputs and the rounded numbers.
 class Refresh {
  public:
-  Refresh(const RefvalInputs& in, ReferenceLookups& lookups, const LookupValues& values,
+  Refresh(const ReferenceInputs& in, ReferenceLookups& lookups, const LookupValues& values,
           ReferenceCells& cells)
       : in_(in), lookups_(lookups), values_(values), cells_(cells) {}
 
@@ -46,7 +46,7 @@ class Refresh {
     cells_.setReferenceValue(2, S(2) == 0 ? "UNCAL" : "CAL");
 
     // Row 3: the RF control byte's meaning.
-    lookups_.LookUpRfControl(key(S(3)));
+    lookups_.lookUpRfControl(key(S(3)));
     cells_.setReferenceValue(3, dbValueText(values_.BandValue, in_.locale));
     cells_.setReferenceUnit(3, dbValueText(values_.TestSignalValue, in_.locale));
 
@@ -57,7 +57,7 @@ class Refresh {
     cells_.setDescriptionValue(5, text(ifFrequency));
 
     // Row 6 and the descriptions of rows 6 and 7: the CONFIG byte's meaning.
-    lookups_.LookUpConfig(key(S(6)));
+    lookups_.lookUpConfig(key(S(6)));
     cells_.setReferenceValue(6, dbValueText(values_.NblValue, in_.locale));
     cells_.setDescriptionValue(6, values_.Cfg3Text);
     cells_.setDescriptionValue(7, dbValueText(values_.NbfValue, in_.locale));
@@ -142,7 +142,7 @@ class Refresh {
     return finite((std::atan(divide(-x, root)) + 2 * std::atan(1.0)) * 180 / in_.tables.Pi);
   }
 
-  const RefvalInputs& in_;
+  const ReferenceInputs& in_;
   ReferenceLookups& lookups_;
   const LookupValues& values_;
   ReferenceCells& cells_;
@@ -150,8 +150,8 @@ class Refresh {
 
 }  // namespace
 
-void refval(const RefvalInputs& in, ReferenceLookups& lookups, const LookupValues& values,
-            ReferenceCells& cells) {
+void refreshReferenceValues(const ReferenceInputs& in, ReferenceLookups& lookups,
+                            const LookupValues& values, ReferenceCells& cells) {
   if (!in.portReady) return;
   Refresh(in, lookups, values, cells).run();
 }

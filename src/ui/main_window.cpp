@@ -1,4 +1,4 @@
-#include "ui/form1.h"
+#include "ui/main_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -81,8 +81,9 @@ void discardQueuedInput() {
 
 }  // namespace
 
-Form1::Form1(Module1& module, Form1Deps deps) : QWidget(nullptr), module_(module) {
-  setObjectName(QStringLiteral("Form1"));
+MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
+    : QWidget(nullptr), module_(module) {
+  setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QStringLiteral("TolvekKU "));
   setFont(defaultFont());
   applyWindowColours(this);
@@ -112,30 +113,30 @@ Form1::Form1(Module1& module, Form1Deps deps) : QWidget(nullptr), module_(module
   std::unique_ptr<SerialPort> port = std::move(deps.port);
   if (!port) port = std::make_unique<QtSerialPort>(module_.programDir);
 
-  core_ =
-      std::make_unique<Form1Core>(module_, *this, *notifier, *sleeper, std::move(port), *opener);
+  core_ = std::make_unique<UnitController>(module_, *this, *notifier, *sleeper, std::move(port),
+                                           *opener);
   connectHandlers();
-  text1_[1]->setFocus(Qt::OtherFocusReason);
+  entryBoxes_[1]->setFocus(Qt::OtherFocusReason);
 }
 
-Form1::~Form1() {
+MainWindow::~MainWindow() {
   // Handlers must not run on a half-destroyed window.
-  for (QLineEdit* box : text1_) box->disconnect(this);
-  text2_->disconnect(this);
-  for (QLineEdit* box : text1_) box->removeEventFilter(this);
+  for (QLineEdit* box : entryBoxes_) box->disconnect(this);
+  pulseWidthBox_->disconnect(this);
+  for (QLineEdit* box : entryBoxes_) box->removeEventFilter(this);
 }
 
-void Form1::buildRows() {
+void MainWindow::buildRows() {
   struct Heading {
     const char* name;
     int left;
     const char* caption;
   };
-  const Heading headings[] = {{"Label1", 480, "Variable Name"},
-                              {"Label2", 2280, "Current Value"},
-                              {"Label3", 3960, "New Value"},
-                              {"Label4", 5160, "Reference Values"},
-                              {"Label164", 7080, "Description"}};
+  const Heading headings[] = {{"variableNameHeading", 480, "Variable Name"},
+                              {"currentValueHeading", 2280, "Current Value"},
+                              {"newValueHeading", 3960, "New Value"},
+                              {"referenceHeading", 5160, "Reference Values"},
+                              {"descriptionHeading", 7080, "Description"}};
   for (const Heading& h : headings) {
     auto* l = new QLabel(qs(h.caption), this);
     l->setObjectName(qs(h.name));
@@ -156,12 +157,12 @@ void Form1::buildRows() {
   for (int k = 0; k < 32; ++k) {
     const int top = rowTop(k);
     const FixedTexts& fixed = fixedTexts(k);
-    rowLabels_[k] = makeLabel(QStringLiteral("Label%1").arg(k + 5), qs(slotInfo(k).rowLabel),
-                              kLabelColumn, top);
-    label37_[k] = makeLabel(indexed("Label37", k), QString(), kCurrentColumn, top);
+    rowLabels_[k] =
+        makeLabel(QStringLiteral("name_%1").arg(k), qs(slotInfo(k).rowLabel), kLabelColumn, top);
+    currentLabels_[k] = makeLabel(indexed("current", k), QString(), kCurrentColumn, top);
 
     auto* box = new QLineEdit(this);
-    box->setObjectName(indexed("Text1", k));
+    box->setObjectName(indexed("entry", k));
     box->setGeometry(twipRect(kBoxColumn, top, 1095, 280));
     box->setToolTip(qs(slotInfo(k).tooltip));
     box->setProperty("slot", k);
@@ -172,34 +173,38 @@ void Form1::buildRows() {
         pal.setColor(group, QPalette::Base, backgroundColour());
       box->setPalette(pal);
     }
-    text1_[k] = box;
+    entryBoxes_[k] = box;
 
-    label38_[k] = makeLabel(indexed("Label38", k), qs(fixed.label38), kReferenceColumn, top);
-    label39_[k] = makeLabel(indexed("Label39", k), qs(fixed.label39), kUnitColumn, top);
-    label40_[k] = makeLabel(indexed("Label40", k), qs(fixed.label40), kDescriptionColumn, top);
-    label41_[k] = makeLabel(indexed("Label41", k), QString(), kDescriptionValueColumn,
-                            k == 18 ? top + 30 : top);
-    label42_[k] = makeLabel(indexed("Label42", k), qs(fixed.label42), kDescriptionUnitColumn, top);
+    referenceLabels_[k] =
+        makeLabel(indexed("reference", k), qs(fixed.reference), kReferenceColumn, top);
+    referenceUnitLabels_[k] =
+        makeLabel(indexed("referenceUnit", k), qs(fixed.referenceUnit), kUnitColumn, top);
+    descriptionNameLabels_[k] = makeLabel(indexed("descriptionName", k), qs(fixed.descriptionName),
+                                          kDescriptionColumn, top);
+    descriptionLabels_[k] = makeLabel(indexed("description", k), QString(), kDescriptionValueColumn,
+                                      k == 18 ? top + 30 : top);
+    descriptionUnitLabels_[k] = makeLabel(indexed("descriptionUnit", k), qs(fixed.descriptionUnit),
+                                          kDescriptionUnitColumn, top);
   }
 
   // The pulse-width row.
   const int top = rowTop(kPulseRow);
   const FixedTexts& fixed = fixedTexts(kPulseRow);
-  label43_ = makeLabel(QStringLiteral("Label43"), QStringLiteral("E/S Min Pulse width"),
-                       kLabelColumn, top);
-  label37_[kPulseRow] =
-      makeLabel(indexed("Label37", kPulseRow), QStringLiteral("N/A"), kCurrentColumn, top);
-  text2_ = new QLineEdit(QStringLiteral("0"), this);
-  text2_->setObjectName(QStringLiteral("Text2"));
-  text2_->setGeometry(twipRect(kBoxColumn, top, 1095, 285));
-  text2_->setToolTip(QStringLiteral("E/S Min Pulse width"));
-  label38_[kPulseRow] =
-      makeLabel(indexed("Label38", kPulseRow), qs(fixed.label38), kReferenceColumn, top);
-  label39_[kPulseRow] =
-      makeLabel(indexed("Label39", kPulseRow), qs(fixed.label39), kUnitColumn, top);
+  pulseWidthLabel_ = makeLabel(QStringLiteral("pulseWidthName"),
+                               QStringLiteral("E/S Min Pulse width"), kLabelColumn, top);
+  currentLabels_[kPulseRow] =
+      makeLabel(indexed("current", kPulseRow), QStringLiteral("N/A"), kCurrentColumn, top);
+  pulseWidthBox_ = new QLineEdit(QStringLiteral("0"), this);
+  pulseWidthBox_->setObjectName(QStringLiteral("pulseWidth"));
+  pulseWidthBox_->setGeometry(twipRect(kBoxColumn, top, 1095, 285));
+  pulseWidthBox_->setToolTip(QStringLiteral("E/S Min Pulse width"));
+  referenceLabels_[kPulseRow] =
+      makeLabel(indexed("reference", kPulseRow), qs(fixed.reference), kReferenceColumn, top);
+  referenceUnitLabels_[kPulseRow] =
+      makeLabel(indexed("referenceUnit", kPulseRow), qs(fixed.referenceUnit), kUnitColumn, top);
 }
 
-void Form1::buildButtons() {
+void MainWindow::buildButtons() {
   auto makeButton = [this](const char* name, const char* caption, int left, int width) {
     auto* b = new QPushButton(qs(caption), this);
     b->setObjectName(qs(name));
@@ -208,40 +213,40 @@ void Form1::buildButtons() {
     b->setAutoDefault(false);
     return b;
   };
-  command3_ = makeButton("Command3", "Default", 2760, 1095);
-  command1_ = makeButton("Command1", "Update", 3840, 1215);
-  command2_ = makeButton("Command2", "Close", 5040, 1215);
+  defaultButton_ = makeButton("default", "Default", 2760, 1095);
+  updateButton_ = makeButton("update", "Update", 3840, 1215);
+  closeButton_ = makeButton("close", "Close", 5040, 1215);
 }
 
-void Form1::buildTabOrder() {
-  QWidget* previous = text1_[0];
+void MainWindow::buildTabOrder() {
+  QWidget* previous = entryBoxes_[0];
   auto chain = [&previous](QWidget* next) {
     QWidget::setTabOrder(previous, next);
     previous = next;
   };
-  for (int k = 1; k < 32; ++k) chain(text1_[k]);
-  chain(command1_);
-  chain(command2_);
-  chain(text2_);
-  chain(command3_);
+  for (int k = 1; k < 32; ++k) chain(entryBoxes_[k]);
+  chain(updateButton_);
+  chain(closeButton_);
+  chain(pulseWidthBox_);
+  chain(defaultButton_);
 }
 
-void Form1::connectHandlers() {
+void MainWindow::connectHandlers() {
   for (int k = 0; k < 32; ++k) {
-    connect(text1_[k], &QLineEdit::textChanged, this,
-            [this, k] { guarded([this, k] { core_->Text1_Change(k); }); });
-    text1_[k]->installEventFilter(this);
+    connect(entryBoxes_[k], &QLineEdit::textChanged, this,
+            [this, k] { guarded([this, k] { core_->entryEdited(k); }); });
+    entryBoxes_[k]->installEventFilter(this);
   }
-  connect(text2_, &QLineEdit::textChanged, this,
-          [this] { guarded([this] { core_->Text2_Change(); }); });
-  connect(command1_, &QPushButton::clicked, this,
-          [this] { exchange([this] { core_->Command1_Click(); }); });
-  connect(command3_, &QPushButton::clicked, this,
-          [this] { exchange([this] { core_->Command3_Click(); }); });
-  connect(command2_, &QPushButton::clicked, this, [this] { close(); });
+  connect(pulseWidthBox_, &QLineEdit::textChanged, this,
+          [this] { guarded([this] { core_->pulseWidthEdited(); }); });
+  connect(updateButton_, &QPushButton::clicked, this,
+          [this] { exchange([this] { core_->uploadEntries(); }); });
+  connect(defaultButton_, &QPushButton::clicked, this,
+          [this] { exchange([this] { core_->uploadDefaults(); }); });
+  connect(closeButton_, &QPushButton::clicked, this, [this] { close(); });
 }
 
-void Form1::guarded(const std::function<void()>& handler) {
+void MainWindow::guarded(const std::function<void()>& handler) {
   try {
     handler();
   } catch (const std::exception&) {
@@ -250,7 +255,7 @@ void Form1::guarded(const std::function<void()>& handler) {
   }
 }
 
-void Form1::exchange(const std::function<void()>& work) {
+void MainWindow::exchange(const std::function<void()>& work) {
   QPointer<QWidget> hadFocus = focusWidget();
   ++busy_;
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -268,13 +273,13 @@ void Form1::exchange(const std::function<void()>& work) {
   }
 }
 
-LoadResult Form1::load() {
+LoadResult MainWindow::load() {
   LoadResult result{LoadOutcome::Unlinked, 0, {}};
-  exchange([this, &result] { result = core_->Form_Load(); });
+  exchange([this, &result] { result = core_->openLink(); });
   return result;
 }
 
-void Form1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   if (busy_ > 0) {
     // The exchange finishes first; the window closes right after it.
     closePending_ = true;
@@ -283,12 +288,12 @@ void Form1::closeEvent(QCloseEvent* event) {
   }
   if (!unloaded_) {
     unloaded_ = true;
-    guarded([this] { core_->Form_Unload(); });
+    guarded([this] { core_->closeLink(); });
   }
   event->accept();
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::FocusOut) {
     const auto reason = static_cast<QFocusEvent*>(event)->reason();
     // Only a move of the focus inside the window counts; another window or a
@@ -297,69 +302,69 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
       const QVariant slot = watched->property("slot");
       if (slot.isValid() && !unloaded_) {
         const int k = slot.toInt();
-        guarded([this, k] { core_->Text1_LostFocus(k); });
+        guarded([this, k] { core_->entryLeft(k); });
       }
     }
   }
   return QWidget::eventFilter(watched, event);
 }
 
-// --- Form1View ---------------------------------------------------------------
+// --- UnitView ---------------------------------------------------------------
 
-std::string Form1::entryText(int slot) const {
+std::string MainWindow::entryText(int slot) const {
   if (slot < 0 || slot >= 32) return {};
-  return text1_[slot]->text().toStdString();
+  return entryBoxes_[slot]->text().toStdString();
 }
 
-void Form1::setEntryText(int slot, const std::string& text) {
+void MainWindow::setEntryText(int slot, const std::string& text) {
   if (slot < 0 || slot >= 32) return;
   const QString q = qs(text);
-  if (text1_[slot]->text() == q) return;  // an unchanged text raises nothing
-  text1_[slot]->setText(q);
+  if (entryBoxes_[slot]->text() == q) return;  // an unchanged text raises nothing
+  entryBoxes_[slot]->setText(q);
 }
 
-void Form1::focusEntry(int slot) {
+void MainWindow::focusEntry(int slot) {
   if (slot < 0 || slot >= 32) return;
-  QLineEdit* box = text1_[slot];
+  QLineEdit* box = entryBoxes_[slot];
   if (box->isEnabled()) box->setFocus(Qt::OtherFocusReason);
 }
 
-std::string Form1::pulseWidthText() const {
-  return text2_->text().toStdString();
+std::string MainWindow::pulseWidthText() const {
+  return pulseWidthBox_->text().toStdString();
 }
 
-void Form1::setPulseWidthText(const std::string& text) {
+void MainWindow::setPulseWidthText(const std::string& text) {
   const QString q = qs(text);
-  if (text2_->text() == q) return;
-  text2_->setText(q);
+  if (pulseWidthBox_->text() == q) return;
+  pulseWidthBox_->setText(q);
 }
 
-void Form1::setReferenceValue(int row, const std::string& text) {
-  if (row >= 0 && row <= kPulseRow) setAutoSizeText(label38_[row], qs(text));
+void MainWindow::setReferenceValue(int row, const std::string& text) {
+  if (row >= 0 && row <= kPulseRow) setAutoSizeText(referenceLabels_[row], qs(text));
 }
 
-void Form1::setReferenceUnit(int row, const std::string& text) {
-  if (row >= 0 && row <= kPulseRow) setAutoSizeText(label39_[row], qs(text));
+void MainWindow::setReferenceUnit(int row, const std::string& text) {
+  if (row >= 0 && row <= kPulseRow) setAutoSizeText(referenceUnitLabels_[row], qs(text));
 }
 
-void Form1::setDescriptionValue(int row, const std::string& text) {
-  if (row >= 0 && row < 32) setAutoSizeText(label41_[row], qs(text));
+void MainWindow::setDescriptionValue(int row, const std::string& text) {
+  if (row >= 0 && row < 32) setAutoSizeText(descriptionLabels_[row], qs(text));
 }
 
-void Form1::setCurrentValue(int row, const std::string& text) {
-  if (row >= 0 && row <= kPulseRow) setAutoSizeText(label37_[row], qs(text));
+void MainWindow::setCurrentValue(int row, const std::string& text) {
+  if (row >= 0 && row <= kPulseRow) setAutoSizeText(currentLabels_[row], qs(text));
 }
 
-void Form1::setButtonEnabled(Button b, bool enabled) {
+void MainWindow::setButtonEnabled(Button b, bool enabled) {
   switch (b) {
     case Button::Update:
-      command1_->setEnabled(enabled);
+      updateButton_->setEnabled(enabled);
       break;
     case Button::Close:
-      command2_->setEnabled(enabled);
+      closeButton_->setEnabled(enabled);
       break;
     case Button::Default:
-      command3_->setEnabled(enabled);
+      defaultButton_->setEnabled(enabled);
       break;
   }
 }

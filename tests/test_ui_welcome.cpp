@@ -6,16 +6,16 @@
 #include <QTimer>
 
 #include "test_ui_support.h"
-#include "ui/frm_splash.h"
 #include "ui/start_up.h"
+#include "ui/welcome_window.h"
 
 namespace ku::test {
 namespace {
 
 const ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-using ui::Form1;
-using ui::frmSplash;
+using ui::MainWindow;
+using ui::WelcomeWindow;
 
 // Runs the start-up procedure with fake helpers and counts when the main
 // window's port is made.
@@ -30,35 +30,35 @@ class StartUpTest : public ::testing::Test {
     delete splash.data();
   }
 
-  frmSplash* start() {
+  WelcomeWindow* start() {
     splash = ui::Main(module, dir.dir.path(), [this] {
       ++portsMade;
       auto fake = std::make_unique<FakeSerialPort>();
       port = fake.get();
       unit.attach(*port);
-      ui::Form1Deps deps;
+      ui::MainWindowDeps deps;
       deps.port = std::move(fake);
       deps.notifier = &notifier;
       deps.sleeper = &sleeper;
       return deps;
     });
-    QObject::connect(splash, &frmSplash::mainWindowShown, [this](Form1* f) { form = f; });
+    QObject::connect(splash, &WelcomeWindow::mainWindowShown, [this](MainWindow* f) { form = f; });
     return splash.data();
   }
 
   ProgramDir dir;
-  Module1 module;
+  AppContext module;
   FakeSleeper sleeper;
   RecordingNotifier notifier;
   ScriptedUnit unit;
   FakeSerialPort* port = nullptr;
   int portsMade = 0;
-  QPointer<frmSplash> splash;
-  QPointer<Form1> form;
+  QPointer<WelcomeWindow> splash;
+  QPointer<MainWindow> form;
 };
 
 TEST_F(StartUpTest, WelcomeWindowWaitsWithOnlyItsButtonFocusable) {
-  frmSplash* s = start();
+  WelcomeWindow* s = start();
   EXPECT_TRUE(s->isVisible());
   EXPECT_EQ(module.tables.FrequencyBase, 80000);  // the tables come first
   EXPECT_EQ(s->size(), QSize(439, 288));
@@ -69,26 +69,26 @@ TEST_F(StartUpTest, WelcomeWindowWaitsWithOnlyItsButtonFocusable) {
   QStringList focusable;
   for (QWidget* c : s->findChildren<QWidget*>())
     if (c->focusPolicy() != Qt::NoFocus) focusable << c->objectName();
-  EXPECT_EQ(focusable, QStringList{"Command1"});
-  EXPECT_TRUE(child<QPushButton>(s, "Command1")->isDefault());
+  EXPECT_EQ(focusable, QStringList{"next"});
+  EXPECT_TRUE(child<QPushButton>(s, "next")->isDefault());
 
-  EXPECT_EQ(labelText(s, "Label3"), "WELCOME");
-  EXPECT_EQ(labelText(s, "Label5"), "Version 1.2");
-  EXPECT_EQ(labelText(s, "Label2"), "Engineering Utilities");
+  EXPECT_EQ(labelText(s, "welcome"), "WELCOME");
+  EXPECT_EQ(labelText(s, "version"), "Version 1.2");
+  EXPECT_EQ(labelText(s, "utilities"), "Engineering Utilities");
 #ifdef Q_OS_LINUX
-  EXPECT_EQ(labelText(s, "Label4"), "Platform :    Linux");
+  EXPECT_EQ(labelText(s, "platform"), "Platform :    Linux");
 #endif
-  EXPECT_EQ(child<QPushButton>(s, "Command1")->text(), "------->");
+  EXPECT_EQ(child<QPushButton>(s, "next")->text(), "------->");
 
   // Nothing of the main window exists yet: no port, no comms.ini read.
   QTest::qWait(50);
   EXPECT_EQ(portsMade, 0);
   EXPECT_EQ(form, nullptr);
-  EXPECT_EQ(module.port.PortReady, false);
+  EXPECT_EQ(module.port.ready, false);
 }
 
 TEST_F(StartUpTest, EnterLoadsTheMainWindowBeforeShowingIt) {
-  frmSplash* s = start();
+  WelcomeWindow* s = start();
   s->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(s));
 
@@ -98,7 +98,7 @@ TEST_F(StartUpTest, EnterLoadsTheMainWindowBeforeShowingIt) {
     for (QWidget* w : QApplication::topLevelWidgets())
       if (w->isVisible()) ++bytesSeenWithWindowShown;
   };
-  QTest::keyClick(child<QPushButton>(s, "Command1"), Qt::Key_Return);
+  QTest::keyClick(child<QPushButton>(s, "next"), Qt::Key_Return);
 
   EXPECT_EQ(portsMade, 1);
   ASSERT_NE(form, nullptr);
@@ -106,12 +106,12 @@ TEST_F(StartUpTest, EnterLoadsTheMainWindowBeforeShowingIt) {
   EXPECT_EQ(bytesSeenWithWindowShown, 0);
   EXPECT_TRUE(form->isVisible());
   EXPECT_EQ(form->windowTitle(), "TolvekKU ");
-  EXPECT_EQ(labelText(form, "Label37_4"), "799");
+  EXPECT_EQ(labelText(form, "current_4"), "799");
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(splash, nullptr);  // unloaded for good
   EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
 
-  child<QPushButton>(form, "Command2")->click();
+  child<QPushButton>(form, "close")->click();
   EXPECT_EQ(unit.received.back(), '!');
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(form, nullptr);  // unloaded with its window
@@ -120,13 +120,13 @@ TEST_F(StartUpTest, EnterLoadsTheMainWindowBeforeShowingIt) {
 // In the event loop: the moment between the two windows does not end the
 // program; closing the main window does.
 TEST_F(StartUpTest, ProgramRunsUntilTheMainWindowCloses) {
-  frmSplash* s = start();
+  WelcomeWindow* s = start();
   bool mainWindowUp = false, closedByButton = false;
   QTimer::singleShot(0, s, [&] {
-    child<QPushButton>(s, "Command1")->click();
+    child<QPushButton>(s, "next")->click();
     QTimer::singleShot(200, [&] {
       mainWindowUp = form && form->isVisible();
-      if (form) child<QPushButton>(form, "Command2")->click();
+      if (form) child<QPushButton>(form, "close")->click();
       closedByButton = true;
     });
   });
@@ -144,33 +144,33 @@ TEST_F(StartUpTest, WindowsMatchTheirLayout) {
   const QString shots = QStringLiteral(KU_BIN_DIR "/../ui-screenshots");
   ASSERT_TRUE(QDir().mkpath(shots));
 
-  frmSplash* s = start();
+  WelcomeWindow* s = start();
   const QPixmap splashShot = s->grab();
   EXPECT_EQ(splashShot.size(), QSize(439, 288));
-  EXPECT_TRUE(splashShot.save(shots + "/frmSplash.png"));
-  EXPECT_EQ(child<QWidget>(s, "Frame1")->geometry(), QRect(0, 0, 472, 283));
-  EXPECT_EQ(child<QWidget>(s, "Image1")->geometry(), QRect(80, 40, 320, 38));
-  EXPECT_EQ(child<QWidget>(s, "Image3")->geometry(), QRect(24, 104, 125, 77));
-  EXPECT_EQ(child<QWidget>(s, "Image2")->geometry(), QRect(224, 104, 100, 30));
-  EXPECT_EQ(child<QWidget>(s, "Command1")->geometry(), QRect(352, 248, 57, 25));
-  EXPECT_EQ(child<QWidget>(s, "lblCompany")->pos(), QPoint(24, 240));
+  EXPECT_TRUE(splashShot.save(shots + "/WelcomeWindow.png"));
+  EXPECT_EQ(child<QWidget>(s, "frame")->geometry(), QRect(0, 0, 472, 283));
+  EXPECT_EQ(child<QWidget>(s, "banner")->geometry(), QRect(80, 40, 320, 38));
+  EXPECT_EQ(child<QWidget>(s, "transducer")->geometry(), QRect(24, 104, 125, 77));
+  EXPECT_EQ(child<QWidget>(s, "mark")->geometry(), QRect(224, 104, 100, 30));
+  EXPECT_EQ(child<QWidget>(s, "next")->geometry(), QRect(352, 248, 57, 25));
+  EXPECT_EQ(child<QWidget>(s, "company")->pos(), QPoint(24, 240));
   EXPECT_EQ(splashShot.toImage().pixelColor(2, 280), ui::backgroundColour());
 
-  child<QPushButton>(s, "Command1")->click();
+  child<QPushButton>(s, "next")->click();
   ASSERT_NE(form, nullptr);
   const QPixmap mainShot = form->grab();
   EXPECT_EQ(mainShot.size(), QSize(676, 697));
-  EXPECT_TRUE(mainShot.save(shots + "/Form1.png"));
-  EXPECT_EQ(child<QWidget>(form, "Text1_0")->geometry(), QRect(260, 40, 73, 19));
-  EXPECT_EQ(child<QWidget>(form, "Text1_31")->geometry(), QRect(260, 629, 73, 19));
-  EXPECT_EQ(child<QWidget>(form, "Text2")->geometry(), QRect(260, 648, 73, 19));
-  EXPECT_EQ(child<QWidget>(form, "Label37_0")->pos(), QPoint(152, 40));
-  EXPECT_EQ(child<QWidget>(form, "Label41_18")->pos(), QPoint(568, 384));
-  EXPECT_EQ(child<QWidget>(form, "Label41_17")->pos().y(), 363);
-  EXPECT_EQ(child<QWidget>(form, "Label164")->pos(), QPoint(472, 16));
-  EXPECT_EQ(child<QWidget>(form, "Command3")->geometry(), QRect(184, 672, 73, 17));
-  EXPECT_EQ(child<QWidget>(form, "Command1")->geometry(), QRect(256, 672, 81, 17));
-  EXPECT_EQ(child<QWidget>(form, "Command2")->geometry(), QRect(336, 672, 81, 17));
+  EXPECT_TRUE(mainShot.save(shots + "/MainWindow.png"));
+  EXPECT_EQ(child<QWidget>(form, "entry_0")->geometry(), QRect(260, 40, 73, 19));
+  EXPECT_EQ(child<QWidget>(form, "entry_31")->geometry(), QRect(260, 629, 73, 19));
+  EXPECT_EQ(child<QWidget>(form, "pulseWidth")->geometry(), QRect(260, 648, 73, 19));
+  EXPECT_EQ(child<QWidget>(form, "current_0")->pos(), QPoint(152, 40));
+  EXPECT_EQ(child<QWidget>(form, "description_18")->pos(), QPoint(568, 384));
+  EXPECT_EQ(child<QWidget>(form, "description_17")->pos().y(), 363);
+  EXPECT_EQ(child<QWidget>(form, "descriptionHeading")->pos(), QPoint(472, 16));
+  EXPECT_EQ(child<QWidget>(form, "default")->geometry(), QRect(184, 672, 73, 17));
+  EXPECT_EQ(child<QWidget>(form, "update")->geometry(), QRect(256, 672, 81, 17));
+  EXPECT_EQ(child<QWidget>(form, "close")->geometry(), QRect(336, 672, 81, 17));
   EXPECT_EQ(mainShot.toImage().pixelColor(2, 2), ui::backgroundColour());
 }
 

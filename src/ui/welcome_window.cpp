@@ -1,4 +1,4 @@
-#include "ui/frm_splash.h"
+#include "ui/welcome_window.h"
 
 #include <QFrame>
 #include <QGuiApplication>
@@ -10,12 +10,12 @@
 
 namespace ku::ui {
 
-frmSplash::frmSplash(Module1& module, Form1DepsFactory depsFactory)
+WelcomeWindow::WelcomeWindow(AppContext& module, MainWindowDepsFactory depsFactory)
     : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                            Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       module_(module),
       depsFactory_(std::move(depsFactory)) {
-  setObjectName(QStringLiteral("frmSplash"));
+  setObjectName(QStringLiteral("WelcomeWindow"));
   setWindowTitle(QString());
   setFont(defaultFont());
   applyWindowColours(this);
@@ -23,7 +23,7 @@ frmSplash::frmSplash(Module1& module, Form1DepsFactory depsFactory)
   setAttribute(Qt::WA_DeleteOnClose);
 
   auto* frame = new QFrame(this);
-  frame->setObjectName(QStringLiteral("Frame1"));
+  frame->setObjectName(QStringLiteral("frame"));
   frame->setFrameShape(QFrame::NoFrame);
   frame->setGeometry(twipRect(0, 0, 7080, 4250));
 
@@ -47,41 +47,41 @@ frmSplash::frmSplash(Module1& module, Form1DepsFactory depsFactory)
     l->resize(l->fontMetrics().horizontalAdvance(l->text()), l->height());
   };
 
-  QLabel* welcome = label("Label3", QStringLiteral("WELCOME"), twipRect(2520, 120, 2175, 375));
+  QLabel* welcome = label("welcome", QStringLiteral("WELCOME"), twipRect(2520, 120, 2175, 375));
   welcome->setFont(namedFont(QStringLiteral("Verdana"), 14.25));
   welcome->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
-  picture("Image1", bannerPicture(), 1200, 600);
-  picture("Image3", transducerPicture(), 360, 1560);
-  picture("Image2", markPicture(), 3360, 1560);
+  picture("banner", bannerPicture(), 1200, 600);
+  picture("transducer", transducerPicture(), 360, 1560);
+  picture("mark", markPicture(), 3360, 1560);
 
   QLabel* utilities =
-      label("Label2", QStringLiteral("Engineering Utilities"), twipRect(3120, 2040, 1875, 210));
+      label("utilities", QStringLiteral("Engineering Utilities"), twipRect(3120, 2040, 1875, 210));
   utilities->setFont(namedFont(QStringLiteral("Verdana"), 9));
   fitWidth(utilities);
 
-  fitWidth(label("Label5", QStringLiteral("Version 1.2"), twipRect(360, 2880, 795, 195)));
-  fitWidth(label("Label4", platformText(), twipRect(360, 3120, 1500, 195)));
+  fitWidth(label("version", QStringLiteral("Version 1.2"), twipRect(360, 2880, 795, 195)));
+  fitWidth(label("platform", platformText(), twipRect(360, 3120, 1500, 195)));
 
   const QFont arial = namedFont(QStringLiteral("Arial"), 8.25);
-  label("lblNotice", QStringLiteral("Authorised service use only"), twipRect(360, 3360, 2415, 255))
+  label("notice", QStringLiteral("Authorised service use only"), twipRect(360, 3360, 2415, 255))
       ->setFont(arial);
-  label("lblCompany", QStringLiteral("Tolvek Marine Systems"), twipRect(360, 3600, 2415, 255))
+  label("company", QStringLiteral("Tolvek Marine Systems"), twipRect(360, 3600, 2415, 255))
       ->setFont(arial);
-  label("Label1", QStringLiteral("www.tolvek.example"), twipRect(360, 3840, 1815, 255));
+  label("address", QStringLiteral("www.tolvek.example"), twipRect(360, 3840, 1815, 255));
 
   auto* next = new QPushButton(QStringLiteral("------->"), frame);
-  next->setObjectName(QStringLiteral("Command1"));
+  next->setObjectName(QStringLiteral("next"));
   next->setGeometry(twipRect(5280, 3720, 855, 375));
   next->setDefault(true);
   next->setAutoDefault(true);
   next->setFocus(Qt::OtherFocusReason);
-  connect(next, &QPushButton::clicked, this, &frmSplash::Command1_Click);
+  connect(next, &QPushButton::clicked, this, &WelcomeWindow::openMainWindow);
 
   centreOnScreen(this);
 }
 
-QString frmSplash::platformText() {
+QString WelcomeWindow::platformText() {
 #if defined(Q_OS_WIN)
   const QString name = QStringLiteral("Windows");
 #elif defined(Q_OS_MACOS)
@@ -94,7 +94,7 @@ QString frmSplash::platformText() {
   return QStringLiteral("Platform :    ") + name;
 }
 
-void frmSplash::Command1_Click() {
+void WelcomeWindow::openMainWindow() {
   // No window of the program is on screen while the main window loads: that
   // must not end the program.
   const bool quitOnLast = QGuiApplication::quitOnLastWindowClosed();
@@ -105,7 +105,7 @@ void frmSplash::Command1_Click() {
   setAttribute(Qt::WA_DeleteOnClose, false);
   close();
 
-  auto* form = new Form1(module_, depsFactory_ ? depsFactory_() : Form1Deps{});
+  auto* form = new MainWindow(module_, depsFactory_ ? depsFactory_() : MainWindowDeps{});
   form->setAttribute(Qt::WA_DeleteOnClose);
   form->load();
   centreOnScreen(form);

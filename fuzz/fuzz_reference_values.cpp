@@ -22,7 +22,7 @@
 #include "reference/lookups.h"
 #include "reference/number_text.h"
 #include "reference/reference_database.h"
-#include "reference/refval.h"
+#include "reference/reference_values.h"
 
 namespace {
 
@@ -254,11 +254,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ku::LookupValues values;
   ku::ReferenceLookups lookups(opener, "TKUUtil.mdb", values);
   Cells cells;
-  const ku::RefvalInputs in{tables, slots, pulse, portReady, locale};
+  const ku::ReferenceInputs in{tables, slots, pulse, portReady, locale};
   opens = 0;
   bool failed = false;
   try {
-    ku::refval(in, lookups, values, cells);
+    ku::refreshReferenceValues(in, lookups, values, cells);
   } catch (const ku::KuError&) {
     failed = true;
   }

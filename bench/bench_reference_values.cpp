@@ -14,7 +14,7 @@
 #include "model/slot_table.h"
 #include "reference/db_cache.h"
 #include "reference/lookups.h"
-#include "reference/refval.h"
+#include "reference/reference_values.h"
 
 namespace {
 
@@ -47,19 +47,19 @@ void runRefresh(benchmark::State& state, const std::string& db, std::int16_t rfK
   slots[31] = 0;
   const std::string pulse = "1";
   const NumberLocale loc{"."};
-  const RefvalInputs in{tables, slots, pulse, true, loc};
+  const ReferenceInputs in{tables, slots, pulse, true, loc};
   auto opener = cached ? makeCachingMdbOpener() : makeMdbOpener();
   LookupValues values;
   ReferenceLookups lookups(*opener, db, values);
   NullCells cells;
   try {
-    refval(in, lookups, values, cells);
+    refreshReferenceValues(in, lookups, values, cells);
   } catch (const KuError& e) {
     state.SkipWithError((db + ": " + e.what()).c_str());
     return;
   }
   for (auto _ : state) {
-    refval(in, lookups, values, cells);
+    refreshReferenceValues(in, lookups, values, cells);
   }
 }
 

@@ -1,17 +1,18 @@
-#include "app/form1_core.h"
+#include "app/unit_controller.h"
 
 #include <utility>
 
 namespace ku {
 
-void startUp(Module1& m, std::string programDir) {
+void initAppContext(AppContext& m, std::string programDir) {
   fillTables(m.tables);
   m.programDir = std::move(programDir);
   m.locale = NumberLocale::system();
 }
 
-Form1Core::Form1Core(Module1& module, Form1View& view, Notifier& notifier, Sleeper& sleeper,
-                     std::unique_ptr<SerialPort> port, ReferenceDatabaseOpener& opener)
+UnitController::UnitController(AppContext& module, UnitView& view, Notifier& notifier,
+                               Sleeper& sleeper, std::unique_ptr<SerialPort> port,
+                               ReferenceDatabaseOpener& opener)
     : m_(module),
       view_(view),
       notifier_(notifier),
@@ -19,49 +20,51 @@ Form1Core::Form1Core(Module1& module, Form1View& view, Notifier& notifier, Sleep
       port_(std::move(port)),
       lookups_(opener, module.programDir + "/" + kReferenceDbName, module.lookups) {}
 
-Form1Core::~Form1Core() = default;
+UnitController::~UnitController() = default;
 
-LinkContext Form1Core::linkContext() {
+LinkContext UnitController::linkContext() {
   return LinkContext{*port_, sleeper_, notifier_, slotValues_, readBackValues_};
 }
 
-EntryContext Form1Core::entryContext() {
-  return EntryContext{view_,         notifier_, slotValues_,         readBackValues_,
-                      EntryAccepted, m_.locale, [this] { refval(); }};
+EntryContext UnitController::entryContext() {
+  return EntryContext{
+      view_, notifier_, slotValues_, readBackValues_, entryAccepted, m_.locale, [this] {
+        refreshReferenceValues();
+      }};
 }
 
-LoadResult Form1Core::Form_Load(std::optional<std::int16_t> portNumberOverride) {
+LoadResult UnitController::openLink(std::optional<std::int16_t> portNumberOverride) {
   return loadStep(m_.programDir + "/comms.ini", m_.port, *port_, notifier_, *this,
                   portNumberOverride);
 }
 
-void Form1Core::Form_Unload() {
+void UnitController::closeLink() {
   closeStep(m_.port, *port_);
 }
 
-int Form1Core::verify() {
+int UnitController::readBack() {
   LinkContext ctx = linkContext();
-  lastVerifyCode_ = ku::verify(ctx, *this);
-  return lastVerifyCode_;
+  lastReadBackCode_ = ku::readBack(ctx, *this);
+  return lastReadBackCode_;
 }
 
-int Form1Core::LoadJam() {
+int UnitController::uploadSetup() {
   LinkContext ctx = linkContext();
-  lastUploadCode_ = ku::LoadJam(ctx, m_.tables);
+  lastUploadCode_ = ku::uploadSetup(ctx, m_.tables);
   return lastUploadCode_;
 }
 
-int Form1Core::LoadDefJam() {
+int UnitController::uploadDefaultSetup() {
   LinkContext ctx = linkContext();
-  lastUploadCode_ = ku::LoadDefJam(ctx, m_.tables);
+  lastUploadCode_ = ku::uploadDefaultSetup(ctx, m_.tables);
   return lastUploadCode_;
 }
 
-void Form1Core::refval() {
+void UnitController::refreshReferenceValues() {
   const std::string pulseWidth = view_.pulseWidthText();
-  RefvalInputs in{m_.tables, slotValues_, pulseWidth, m_.port.PortReady, m_.locale};
+  ReferenceInputs in{m_.tables, slotValues_, pulseWidth, m_.port.ready, m_.locale};
   try {
-    ku::refval(in, lookups_, m_.lookups, view_);
+    ku::refreshReferenceValues(in, lookups_, m_.lookups, view_);
     lastRefreshError_.clear();
   } catch (const KuError& e) {
     lastRefreshError_ = e.what();
@@ -69,73 +72,73 @@ void Form1Core::refval() {
   }
 }
 
-void Form1Core::refreshIgnoringFailure() {
+void UnitController::refreshIgnoringFailure() {
   try {
-    refval();
+    refreshReferenceValues();
   } catch (const KuError&) {
   }
 }
 
-void Form1Core::ButtonEnab() {
+void UnitController::enableCommands() {
   view_.setButtonEnabled(Button::Update, true);
   view_.setButtonEnabled(Button::Close, true);
   view_.setButtonEnabled(Button::Default, true);
 }
 
-void Form1Core::ButtonDisab() {
+void UnitController::disableCommands() {
   view_.setButtonEnabled(Button::Update, false);
   view_.setButtonEnabled(Button::Close, false);
   view_.setButtonEnabled(Button::Default, false);
 }
 
-void Form1Core::Text1_Change(int index) {
+void UnitController::entryEdited(int index) {
   EntryContext ctx = entryContext();
-  ku::Text1_Change(ctx, index);
+  ku::entryEdited(ctx, index);
 }
 
-void Form1Core::Text1_LostFocus(int index) {
+void UnitController::entryLeft(int index) {
   EntryContext ctx = entryContext();
-  ku::Text1_LostFocus(ctx, index);
+  ku::entryLeft(ctx, index);
 }
 
-void Form1Core::Text2_Change() {
+void UnitController::pulseWidthEdited() {
   EntryContext ctx = entryContext();
-  ku::Text2_Change(ctx);
+  ku::pulseWidthEdited(ctx);
 }
 
-void Form1Core::Command1_Click() {
-  ButtonDisab();
-  LoadJam();
-  verify();
-  ButtonEnab();
+void UnitController::uploadEntries() {
+  disableCommands();
+  uploadSetup();
+  readBack();
+  enableCommands();
 }
 
-void Form1Core::Command3_Click() {
-  ButtonDisab();
-  LoadDefJam();
-  verify();
-  ButtonEnab();
+void UnitController::uploadDefaults() {
+  disableCommands();
+  uploadDefaultSetup();
+  readBack();
+  enableCommands();
 }
 
-void Form1Core::showCurrentValue(int row, const std::string& text) {
+void UnitController::showCurrentValue(int row, const std::string& text) {
   view_.setCurrentValue(row, text);
 }
 
-void Form1Core::refresh() {
-  refval();
+void UnitController::refresh() {
+  refreshReferenceValues();
 }
 
-void Form1Core::clearEntry(int slot) {
+void UnitController::clearEntry(int slot) {
   view_.setEntryText(slot, std::string());
 }
 
-void Form1Core::disableUpdateAndDefault() {
+void UnitController::disableUpdateAndDefault() {
   view_.setButtonEnabled(Button::Update, false);
   view_.setButtonEnabled(Button::Default, false);
 }
 
-void Form1Core::runVerify() {
-  verify();
+void UnitController::runReadBack() {
+  readBack();
 }
 
 // ---------------------------------------------------------------------------
@@ -184,47 +187,47 @@ const FixedTexts& fixedTexts(int row) {
   return kFixed[row];
 }
 
-MemoryForm1View::MemoryForm1View() {
+RecordingUnitView::RecordingUnitView() {
   for (int r = 0; r < 33; ++r) {
-    label38[r] = kFixed[r].label38;
-    label39[r] = kFixed[r].label39;
+    rows[r].reference = kFixed[r].reference;
+    rows[r].referenceUnit = kFixed[r].referenceUnit;
     if (r < 32) {
-      label40[r] = kFixed[r].label40;
-      label42[r] = kFixed[r].label42;
+      rows[r].descriptionName = kFixed[r].descriptionName;
+      rows[r].descriptionUnit = kFixed[r].descriptionUnit;
     }
   }
-  label37[32] = "N/A";
+  rows[32].current = "N/A";
 }
 
-std::string MemoryForm1View::entryText(int slot) const {
-  return text1.at(slot);
+std::string RecordingUnitView::entryText(int slot) const {
+  return rows[slot].entry;
 }
 
-void MemoryForm1View::setEntryText(int slot, const std::string& text) {
-  if (text1.at(slot) == text) return;
-  text1[slot] = text;
-  if (core_) core_->Text1_Change(slot);
+void RecordingUnitView::setEntryText(int slot, const std::string& text) {
+  if (rows[slot].entry == text) return;
+  rows[slot].entry = text;
+  if (core_) core_->entryEdited(slot);
 }
 
-void MemoryForm1View::setPulseWidthText(const std::string& text) {
-  if (text2 == text) return;
-  text2 = text;
-  if (core_) core_->Text2_Change();
+void RecordingUnitView::setPulseWidthText(const std::string& text) {
+  if (pulseWidth == text) return;
+  pulseWidth = text;
+  if (core_) core_->pulseWidthEdited();
 }
 
-void MemoryForm1View::setReferenceValue(int row, const std::string& text) {
-  label38.at(row) = text;
+void RecordingUnitView::setReferenceValue(int row, const std::string& text) {
+  rows[row].reference = text;
 }
-void MemoryForm1View::setReferenceUnit(int row, const std::string& text) {
-  label39.at(row) = text;
+void RecordingUnitView::setReferenceUnit(int row, const std::string& text) {
+  rows[row].referenceUnit = text;
 }
-void MemoryForm1View::setDescriptionValue(int row, const std::string& text) {
-  label41.at(row) = text;
+void RecordingUnitView::setDescriptionValue(int row, const std::string& text) {
+  rows[row].description = text;
 }
-void MemoryForm1View::setCurrentValue(int row, const std::string& text) {
-  label37.at(row) = text;
+void RecordingUnitView::setCurrentValue(int row, const std::string& text) {
+  rows[row].current = text;
 }
-void MemoryForm1View::setButtonEnabled(Button b, bool enabled) {
+void RecordingUnitView::setButtonEnabled(Button b, bool enabled) {
   switch (b) {
     case Button::Update:
       updateEnabled = enabled;

@@ -9,7 +9,7 @@
 #include "model/errors.h"
 #include "model/slot_table.h"
 #include "reference/lookups.h"
-#include "reference/refval.h"
+#include "reference/reference_values.h"
 
 namespace ku {
 namespace {
@@ -106,9 +106,10 @@ FakeTables standardTables() {
   return t;
 }
 
-class RefvalTest : public ::testing::Test {
+class ReferenceValuesTest : public ::testing::Test {
  protected:
-  RefvalTest() : tables_(standardTables()), opener_(tables_), lookups_(opener_, "db", values_) {
+  ReferenceValuesTest()
+      : tables_(standardTables()), opener_(tables_), lookups_(opener_, "db", values_) {
     fillTables(constants_);
     for (int s = 0; s < kValueSlots; ++s) {
       slots_[static_cast<std::size_t>(s)] = constants_.DefaultValues[static_cast<std::size_t>(s)];
@@ -118,8 +119,8 @@ class RefvalTest : public ::testing::Test {
   }
 
   void run() {
-    RefvalInputs in{constants_, slots_, pulse_, portReady_, locale_};
-    refval(in, lookups_, values_, cells_);
+    ReferenceInputs in{constants_, slots_, pulse_, portReady_, locale_};
+    refreshReferenceValues(in, lookups_, values_, cells_);
   }
   // Runs and expects a failure with the code.
   void runFails(int code) {
@@ -152,7 +153,7 @@ struct Cell {
   const char* text;
 };
 
-TEST_F(RefvalTest, WorkedExampleWithTheDefaults) {
+TEST_F(ReferenceValuesTest, WorkedExampleWithTheDefaults) {
   const Cell expected[] = {
       {'v', 1, "0"},       {'v', 2, "UNCAL"},   {'v', 3, "HF"},      {'u', 3, "OFF"},
       {'v', 4, "50"},      {'v', 5, "65.041"},  {'d', 5, "15.041"},  {'v', 6, "4"},
@@ -181,7 +182,7 @@ TEST_F(RefvalTest, WorkedExampleWithTheDefaults) {
   EXPECT_EQ(cells_.description[15], "7.56");
 }
 
-TEST_F(RefvalTest, DecimalCommaLocaleShowsAndReadsWithComma) {
+TEST_F(ReferenceValuesTest, DecimalCommaLocaleShowsAndReadsWithComma) {
   locale_ = NumberLocale{","};
   pulse_ = "1,0";
   run();
@@ -189,7 +190,7 @@ TEST_F(RefvalTest, DecimalCommaLocaleShowsAndReadsWithComma) {
   EXPECT_EQ(cells_.description[15], "7,56");
 }
 
-TEST_F(RefvalTest, QueriesUseTheControlBytesAsKeys) {
+TEST_F(ReferenceValuesTest, QueriesUseTheControlBytesAsKeys) {
   set(3, 7);
   set(6, -5);
   tables_.config.insert(
@@ -203,7 +204,7 @@ TEST_F(RefvalTest, QueriesUseTheControlBytesAsKeys) {
   EXPECT_EQ(cells_.description[6], "55");
 }
 
-TEST_F(RefvalTest, PortNotReadyWritesNothingAndOpensNothing) {
+TEST_F(ReferenceValuesTest, PortNotReadyWritesNothingAndOpensNothing) {
   portReady_ = false;
   set(5, -1);  // would fail if anything ran
   run();
@@ -211,7 +212,7 @@ TEST_F(RefvalTest, PortNotReadyWritesNothingAndOpensNothing) {
   EXPECT_EQ(tables_.opens, 0);
 }
 
-TEST_F(RefvalTest, UnsetSlotsCountAsZero) {
+TEST_F(ReferenceValuesTest, UnsetSlotsCountAsZero) {
   slots_ = SlotValueArray{};
   // S(4) .. all zero: no divisor of the form S+1 is zero; S(27) = 0 is.
   runFails(kDivisionByZero);
@@ -224,7 +225,7 @@ TEST_F(RefvalTest, UnsetSlotsCountAsZero) {
   EXPECT_FALSE(cells_.value.count(30));
 }
 
-TEST_F(RefvalTest, RawRowsAndFlags) {
+TEST_F(ReferenceValuesTest, RawRowsAndFlags) {
   struct Case {
     int slot, value, row;
     const char* text;
@@ -244,7 +245,7 @@ TEST_F(RefvalTest, RawRowsAndFlags) {
   }
 }
 
-TEST_F(RefvalTest, IfBranchAtOneHundred) {
+TEST_F(ReferenceValuesTest, IfBranchAtOneHundred) {
   // V(4) = 80000 / (S4 + 1) / 2: S4 = 399 gives 100 exactly; the branch takes
   // V(5) - V(4) there and V(4) - V(5) above it.
   set(4, 399);
@@ -261,7 +262,7 @@ TEST_F(RefvalTest, IfBranchAtOneHundred) {
   EXPECT_EQ(cells_.description[5], "-49.751");
 }
 
-TEST_F(RefvalTest, DivisionByZeroEndsTheRefreshAtItsStep) {
+TEST_F(ReferenceValuesTest, DivisionByZeroEndsTheRefreshAtItsStep) {
   struct Case {
     int slot, value;
     int lastWrittenRow;     // a reference-value row written before the failure
@@ -285,7 +286,7 @@ TEST_F(RefvalTest, DivisionByZeroEndsTheRefreshAtItsStep) {
   }
 }
 
-TEST_F(RefvalTest, LocalOscillatorMinusOneLeavesRowFiveAndLaterUntouched) {
+TEST_F(ReferenceValuesTest, LocalOscillatorMinusOneLeavesRowFiveAndLaterUntouched) {
   set(5, -1);
   runFails(kDivisionByZero);
   for (int row : {1, 2, 3, 4}) EXPECT_TRUE(cells_.value.count(row)) << row;
@@ -295,7 +296,7 @@ TEST_F(RefvalTest, LocalOscillatorMinusOneLeavesRowFiveAndLaterUntouched) {
   EXPECT_EQ(tables_.opens, 1);  // the CONFIG lookup never ran
 }
 
-TEST_F(RefvalTest, ClockRoundingToZeroIsADivisionByZero) {
+TEST_F(ReferenceValuesTest, ClockRoundingToZeroIsADivisionByZero) {
   // V(17) = Round(80000 / 256 / 256 / 4) = 0.305; with S(12) = S(17) = 255 it
   // stays non-zero, so drive it to zero through a large prescale instead.
   set(12, 32000);
@@ -305,7 +306,7 @@ TEST_F(RefvalTest, ClockRoundingToZeroIsADivisionByZero) {
   EXPECT_FALSE(cells_.value.count(11));
 }
 
-TEST_F(RefvalTest, NegativeUnderTheRootIsAnInvalidCall) {
+TEST_F(ReferenceValuesTest, NegativeUnderTheRootIsAnInvalidCall) {
   // A negative PHI-2 clock makes X1 greater than 1.
   set(13, -3);  // V(13) = -40000 / ... negative
   runFails(kInvalidArgument);
@@ -314,7 +315,7 @@ TEST_F(RefvalTest, NegativeUnderTheRootIsAnInvalidCall) {
   EXPECT_FALSE(cells_.value.count(14));
 }
 
-TEST_F(RefvalTest, PulseWidthThatIsNotANumberStopsAtStepTwenty) {
+TEST_F(ReferenceValuesTest, PulseWidthThatIsNotANumberStopsAtStepTwenty) {
   for (const char* text : {"abc", "", "-", "1,5"}) {
     cells_ = RecordingCells{};
     pulse_ = text;
@@ -325,13 +326,13 @@ TEST_F(RefvalTest, PulseWidthThatIsNotANumberStopsAtStepTwenty) {
   }
 }
 
-TEST_F(RefvalTest, HugePulseWidthIsAnOverflowNotInfinity) {
+TEST_F(ReferenceValuesTest, HugePulseWidthIsAnOverflowNotInfinity) {
   pulse_ = "1e308";
   runFails(kOverflow);
   EXPECT_FALSE(cells_.description.count(15));
 }
 
-TEST_F(RefvalTest, LookupFailuresEndAtTheirSteps) {
+TEST_F(ReferenceValuesTest, LookupFailuresEndAtTheirSteps) {
   tables_.openFailure = kDbFileNotFound;
   runFails(kDbFileNotFound);
   EXPECT_TRUE(cells_.value.count(2));
@@ -340,7 +341,7 @@ TEST_F(RefvalTest, LookupFailuresEndAtTheirSteps) {
   EXPECT_FALSE(cells_.value.count(4));
 }
 
-TEST_F(RefvalTest, NullValuesCannotBeShown) {
+TEST_F(ReferenceValuesTest, NullValuesCannotBeShown) {
   // BAND Null: row 3 fails before its unit cell.
   tables_.rfcontrol.find(2)->second["BAND"] = DbNull{};
   runFails(kInvalidUseOfNull);
@@ -357,7 +358,7 @@ TEST_F(RefvalTest, NullValuesCannotBeShown) {
   EXPECT_FALSE(cells_.description.count(7));
 }
 
-TEST_F(RefvalTest, NoMatchingRowShowsEarlierValues) {
+TEST_F(ReferenceValuesTest, NoMatchingRowShowsEarlierValues) {
   run();
   set(3, 999);  // no such row
   set(6, 999);
@@ -368,7 +369,7 @@ TEST_F(RefvalTest, NoMatchingRowShowsEarlierValues) {
   EXPECT_EQ(cells_.value[6], "4");
 }
 
-TEST_F(RefvalTest, NoRowEverShowsEmptyTexts) {
+TEST_F(ReferenceValuesTest, NoRowEverShowsEmptyTexts) {
   set(3, 999);
   set(6, 999);
   run();
@@ -379,7 +380,7 @@ TEST_F(RefvalTest, NoRowEverShowsEmptyTexts) {
   EXPECT_EQ(cells_.description[7], "");
 }
 
-TEST_F(RefvalTest, NumericLookupValuesShowAsNumbers) {
+TEST_F(ReferenceValuesTest, NumericLookupValuesShowAsNumbers) {
   tables_.rfcontrol.find(2)->second["BAND"] = 2.5;
   locale_ = NumberLocale{","};
   pulse_ = "0";
@@ -387,7 +388,7 @@ TEST_F(RefvalTest, NumericLookupValuesShowAsNumbers) {
   EXPECT_EQ(cells_.value[3], "2,5");
 }
 
-TEST_F(RefvalTest, ExtremeSlotValuesNeverCrash) {
+TEST_F(ReferenceValuesTest, ExtremeSlotValuesNeverCrash) {
   const int extremes[] = {-32768, -2, -1, 0, 1, 255, 32767};
   for (int slot = 0; slot < 32; ++slot) {
     for (int v : extremes) {

@@ -1,5 +1,5 @@
-// Form1, the main window: the 33 rows, the three commands, and the binding of
-// its boxes and buttons to Form1Core.
+// MainWindow, the main window: the 33 rows, the three commands, and the binding of
+// its boxes and buttons to UnitController.
 #pragma once
 
 #include <QWidget>
@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/form1_core.h"
+#include "app/unit_controller.h"
 #include "link/sleeper.h"
 
 class QLabel;
@@ -20,30 +20,30 @@ namespace ku::ui {
 // default: the QtSerialPort of the program's folder, the modal message box, the
 // real pauses (repainting while they wait) and the reference database on mdbtools
 // behind its cache.
-struct Form1Deps {
+struct MainWindowDeps {
   std::unique_ptr<SerialPort> port;
   Notifier* notifier = nullptr;
   Sleeper* sleeper = nullptr;
   ReferenceDatabaseOpener* opener = nullptr;
 };
-using Form1DepsFactory = std::function<Form1Deps()>;
+using MainWindowDepsFactory = std::function<MainWindowDeps()>;
 
-class Form1 : public QWidget, public Form1View {
+class MainWindow : public QWidget, public UnitView {
   Q_OBJECT
 
  public:
-  explicit Form1(Module1& module, Form1Deps deps = {});
-  ~Form1() override;
+  explicit MainWindow(AppContext& module, MainWindowDeps deps = {});
+  ~MainWindow() override;
 
   // The load step: comms.ini, the port and the first read-back. Runs before the
   // window is first shown.
   LoadResult load();
 
-  Form1Core& core() { return *core_; }
+  UnitController& core() { return *core_; }
   // Whether an exchange with the unit is running (its input is held meanwhile).
   bool busy() const { return busy_ > 0; }
 
-  // Form1View
+  // UnitView
   std::string entryText(int slot) const override;
   void setEntryText(int slot, const std::string& text) override;
   void focusEntry(int slot) override;
@@ -69,25 +69,25 @@ class Form1 : public QWidget, public Form1View {
   // Runs an exchange with the unit under the busy cursor.
   void exchange(const std::function<void()>& work);
 
-  Module1& module_;
+  AppContext& module_;
   std::unique_ptr<Notifier> ownNotifier_;
   std::unique_ptr<RealSleeper> ownSleeper_;
   std::unique_ptr<ReferenceDatabaseOpener> ownOpener_;
-  std::unique_ptr<Form1Core> core_;
+  std::unique_ptr<UnitController> core_;
 
-  std::array<QLabel*, 32> rowLabels_{};  // Label5 .. Label36
-  std::array<QLabel*, 33> label37_{};
-  std::array<QLineEdit*, 32> text1_{};
-  std::array<QLabel*, 33> label38_{};
-  std::array<QLabel*, 33> label39_{};
-  std::array<QLabel*, 32> label40_{};
-  std::array<QLabel*, 32> label41_{};
-  std::array<QLabel*, 32> label42_{};
-  QLabel* label43_ = nullptr;
-  QLineEdit* text2_ = nullptr;
-  QPushButton* command1_ = nullptr;  // "Update"
-  QPushButton* command2_ = nullptr;  // "Close"
-  QPushButton* command3_ = nullptr;  // "Default"
+  std::array<QLabel*, 32> rowLabels_{};  // the parameter names
+  std::array<QLabel*, 33> currentLabels_{};
+  std::array<QLineEdit*, 32> entryBoxes_{};
+  std::array<QLabel*, 33> referenceLabels_{};
+  std::array<QLabel*, 33> referenceUnitLabels_{};
+  std::array<QLabel*, 32> descriptionNameLabels_{};
+  std::array<QLabel*, 32> descriptionLabels_{};
+  std::array<QLabel*, 32> descriptionUnitLabels_{};
+  QLabel* pulseWidthLabel_ = nullptr;
+  QLineEdit* pulseWidthBox_ = nullptr;
+  QPushButton* updateButton_ = nullptr;   // "Update"
+  QPushButton* closeButton_ = nullptr;    // "Close"
+  QPushButton* defaultButton_ = nullptr;  // "Default"
 
   int busy_ = 0;
   bool closePending_ = false;
