@@ -74,7 +74,7 @@ for prog in kuctl ku-sim; do
   check "$prog.1 describes every option of $prog --help" manual_covers_help "$prog"
 done
 check "kuctl --version names the package version $version" \
-  bash -c '"$1" --version | grep -qF -- "$2"' _ "$bin/kuctl" "$version"
+  bash -c '"$1" --version 2>&1 | grep -qF -- "$2"' _ "$bin/kuctl" "$version"
 
 # A user's folders in the scratch space only; the database is not in $XDG_DATA_DIRS.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state"
