@@ -11,9 +11,9 @@ target_link_libraries(test_faults PRIVATE ku_testsupport GTest::gtest GTest::gte
                                           Qt6::SerialPort)
 add_dependencies(test_faults kuctl)
 gtest_discover_tests(test_faults TEST_FILTER "-${KU_HEAVY_FAULTS}" DISCOVERY_TIMEOUT 60
-  PROPERTIES LABELS e2e ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  PROPERTIES LABELS e2e ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${KU_TEST_STATE}")
 gtest_discover_tests(test_faults TEST_FILTER "${KU_HEAVY_FAULTS}" DISCOVERY_TIMEOUT 60
-  PROPERTIES LABELS e2e ENVIRONMENT "QT_QPA_PLATFORM=offscreen" RESOURCE_LOCK ku_line_timing)
+  PROPERTIES LABELS e2e ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${KU_TEST_STATE}" RESOURCE_LOCK ku_line_timing)
 
 # Soak: part of the normal suite (label soak). The 100,000-refresh run has its
 # own label, soak-long, and runs only with KU_SOAK_LONG=1:
@@ -22,8 +22,8 @@ add_executable(test_soak test_soak.cpp)
 target_link_libraries(test_soak PRIVATE ku_testsupport GTest::gtest GTest::gtest_main ku_app ku_sim
                                         Qt6::SerialPort)
 gtest_discover_tests(test_soak TEST_FILTER "Soak.*Commands*" DISCOVERY_TIMEOUT 60
-  PROPERTIES LABELS soak ENVIRONMENT "QT_QPA_PLATFORM=offscreen" RESOURCE_LOCK ku_line_timing)
+  PROPERTIES LABELS soak ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${KU_TEST_STATE}" RESOURCE_LOCK ku_line_timing)
 gtest_discover_tests(test_soak TEST_FILTER "Soak.*:-Soak.*Commands*" DISCOVERY_TIMEOUT 60
-  PROPERTIES LABELS soak ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  PROPERTIES LABELS soak ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${KU_TEST_STATE}")
 gtest_discover_tests(test_soak TEST_FILTER "SoakLong.*" DISCOVERY_TIMEOUT 60
-  PROPERTIES LABELS soak-long ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  PROPERTIES LABELS soak-long ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${KU_TEST_STATE}")

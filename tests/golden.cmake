@@ -7,4 +7,5 @@ add_test(NAME Golden.KuctlAgainstSimulatedUnit
                  -DOUT_DIR=${CMAKE_CURRENT_BINARY_DIR}/golden-actual
                  -DEXPECTED_DIR=${CMAKE_CURRENT_SOURCE_DIR}/golden/expected
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/golden/compare.cmake)
-set_tests_properties(Golden.KuctlAgainstSimulatedUnit PROPERTIES LABELS e2e TIMEOUT 240)
+set_tests_properties(Golden.KuctlAgainstSimulatedUnit PROPERTIES LABELS e2e TIMEOUT 240
+                     ENVIRONMENT "${KU_TEST_STATE}")

@@ -158,14 +158,21 @@ TEST_F(KuctlTest, BadCommandLinesAreUsageErrors) {
   const Outcome help = run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+  for (const char* line : {"\n  save FILE ", "\n  apply FILE ", "\n  diff FILE ", "\n  backups ",
+                           "\n  restore [FILE] ", "\n  --no-backup ", "\n  1  diff: ",
+                           "\n  8  the backup before an upload could not be written"})
+    EXPECT_NE(help.out.find(line), std::string::npos) << line;
 }
 
 TEST_F(KuctlTest, UsageErrorsNameTheFaultExactly) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{}, "no command given (read, defaults or update)"},
+      {{}, "no command given (read, defaults, update, save, apply, diff, backups or restore)"},
       {{"frobnicate"}, "unknown command frobnicate"},
       {{"update"}, "update needs at least one SLOT=VALUE"},
       {{"read", "4=1"}, "'read' takes no entries: 4=1"},
+      {{"save"}, "save needs a FILE"},
+      {{"diff", "a.json", "b.json"}, "'diff' takes one FILE: b.json"},
+      {{"backups", "a.json"}, "'backups' takes no entries: a.json"},
       {{"update", "40=1"}, "an entry is SLOT=VALUE with a slot from 0 to 31: 40=1"},
       {{"update", "x=1"}, "an entry is SLOT=VALUE with a slot from 0 to 31: x=1"},
       {{"--port", "0", "read"}, "--port takes a port number from 1 to 32767"},

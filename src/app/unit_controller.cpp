@@ -45,6 +45,8 @@ void UnitController::closeLink() {
 int UnitController::readBack() {
   LinkContext ctx = linkContext();
   lastReadBackCode_ = ku::readBack(ctx, *this);
+  // A slot the unit has never reported stays empty.
+  for (int s = 0; s < kRowSlots; ++s) unread_[s] = !slotValues_[s].has_value();
   return lastReadBackCode_;
 }
 
@@ -106,18 +108,24 @@ void UnitController::pulseWidthEdited() {
   ku::pulseWidthEdited(ctx);
 }
 
-void UnitController::uploadEntries() {
+UploadOutcome UnitController::uploadEntries() {
+  const UploadOutcome guard = guardUpload(UploadKind::Entries);
+  if (guard != UploadOutcome::Sent) return guard;
   disableCommands();
   uploadSetup();
   readBack();
   enableCommands();
+  return UploadOutcome::Sent;
 }
 
-void UnitController::uploadDefaults() {
+UploadOutcome UnitController::uploadDefaults() {
+  const UploadOutcome guard = guardUpload(UploadKind::Defaults);
+  if (guard != UploadOutcome::Sent) return guard;
   disableCommands();
   uploadDefaultSetup();
   readBack();
   enableCommands();
+  return UploadOutcome::Sent;
 }
 
 void UnitController::showCurrentValue(int row, const std::string& text) {
@@ -227,6 +235,11 @@ void RecordingUnitView::setDescriptionValue(int row, const std::string& text) {
 void RecordingUnitView::setCurrentValue(int row, const std::string& text) {
   rows[row].current = text;
 }
+bool RecordingUnitView::confirm(const std::string& question) {
+  questions.push_back(question);
+  return answer;
+}
+
 void RecordingUnitView::setButtonEnabled(Button b, bool enabled) {
   switch (b) {
     case Button::Update:

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "app/backups.h"
+#include "app/safeguards.h"
 #include "entry/entry.h"
 #include "link/link.h"
 #include "model/errors.h"
@@ -21,6 +23,10 @@ struct AppContext {
   LookupValues lookups;
   std::string programDir;  // the program's own folder, no trailing separator
   NumberLocale locale;
+  // Where the set-up read back last is kept before every upload; empty keeps no
+  // backup (kuctl --no-backup, and tests that do not look at backups).
+  std::string backupsDir;
+  std::string programName = "KU utility";  // name and version, recorded in set-up files
 };
 
 // The start-up procedure's first work: the tables, in their fixed order.
@@ -33,6 +39,15 @@ class UnitView : public EntryBoxes, public ReferenceCells {
  public:
   virtual void setCurrentValue(int row, const std::string& text) = 0;  // current-value column
   virtual void setButtonEnabled(Button b, bool enabled) = 0;
+  // A question the operator answers with yes (true) or no.
+  virtual bool confirm(const std::string& question) = 0;
+};
+
+// How "Update" or "Default" ended.
+enum class UploadOutcome {
+  Sent,         // uploaded and read back
+  UnreadSlots,  // refused: the last read-back left a slot unread that it would send
+  NoBackup,     // refused: no backup could be written and the operator said no
 };
 
 class UnitController : private ReadBackHooks, private LoadHooks {
@@ -57,9 +72,26 @@ class UnitController : private ReadBackHooks, private LoadHooks {
   void entryEdited(int index);
   void entryLeft(int index);
   void pulseWidthEdited();
-  // "Update" and "Default": disableCommands, upload, verify, enableCommands.
-  void uploadEntries();
-  void uploadDefaults();
+  // "Update" and "Default": disableCommands, upload, verify, enableCommands;
+  // first the unread-slot check and the backup of the set-up read back last.
+  UploadOutcome uploadEntries();
+  UploadOutcome uploadDefaults();
+
+  // Set-up files. Opening puts into each box 1..29 the file's value where it
+  // differs from the unit's (empties it where they agree); a refused file
+  // changes nothing and the operator is told why. Each returns false when it
+  // did nothing.
+  bool openSetupFile(const std::string& path);
+  bool saveSetupFile(const std::string& path);
+  // The automatic backups, newest first.
+  std::vector<BackupEntry> backups() const;
+  // The set-up read back last (unread slots empty), as a backup records it.
+  UnitSetup readBackSetup() const;
+  // Slots 0..31 that the last read-back left unread.
+  UnreadSlots unreadSlots() const;
+  // The backup written before the last upload, or why none was.
+  const std::string& lastBackupPath() const { return lastBackupPath_; }
+  const std::string& lastBackupError() const { return lastBackupError_; }
 
   const SlotValueArray& slotValues() const { return slotValues_; }
   const ReadBackArray& readBackValues() const { return readBackValues_; }
@@ -80,6 +112,7 @@ class UnitController : private ReadBackHooks, private LoadHooks {
   void runReadBack() override;
 
   void refreshIgnoringFailure();
+  UploadOutcome guardUpload(UploadKind kind);
   EntryContext entryContext();
   LinkContext linkContext();
 
@@ -95,6 +128,9 @@ class UnitController : private ReadBackHooks, private LoadHooks {
   int lastReadBackCode_ = 0;
   int lastUploadCode_ = 0;
   std::string lastRefreshError_;
+  UnreadSlots unread_ = allUnread();
+  std::string lastBackupPath_;
+  std::string lastBackupError_;
 };
 
 // The texts of one row of the main window, left to right.
@@ -124,6 +160,7 @@ class RecordingUnitView : public UnitView {
   void setDescriptionValue(int row, const std::string& text) override;
   void setCurrentValue(int row, const std::string& text) override;
   void setButtonEnabled(Button b, bool enabled) override;
+  bool confirm(const std::string& question) override;
 
   // The window's texts, starting as its fixed layout texts: rows 0..31 are the
   // slots, row 32 the pulse-width row (its current value reads "N/A").
@@ -131,6 +168,8 @@ class RecordingUnitView : public UnitView {
   std::string pulseWidth = "0";
   bool updateEnabled = true, closeEnabled = true, defaultEnabled = true;
   int focused = -1;
+  std::vector<std::string> questions;  // every question asked, in order
+  bool answer = false;                 // the answer to each of them
 
   RecordingUnitView();
 

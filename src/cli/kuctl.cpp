@@ -9,8 +9,12 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <sstream>
 
+#include "app/backups.h"
+#include "app/safeguards.h"
+#include "app/setup_file.h"
 #include "app/unit_controller.h"
 #include "app/version.h"
 #include "cli/command_line.h"
@@ -44,10 +48,12 @@ int statusForMessage(const std::string& text) {
 
 struct Options {
   std::string command;
+  std::string file;                                  // save, apply, diff, restore
   std::vector<std::pair<int, std::string>> entries;  // slot, text as typed
   std::optional<std::int16_t> port;
   std::string pulseWidth = "0";
   bool json = false;
+  bool noBackup = false;
   bool help = false;
   bool version = false;
 };
@@ -75,9 +81,10 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
   const QCommandLineOption version(QStringLiteral("version"), {});
   const QCommandLineOption json(QStringLiteral("json"), {});
+  const QCommandLineOption noBackup(QStringLiteral("no-backup"), {});
   const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
   const QCommandLineOption pulseWidth(QStringLiteral("pulse-width"), {}, QStringLiteral("T"));
-  parser.addOptions({help, version, json, port, pulseWidth});
+  parser.addOptions({help, version, json, noBackup, port, pulseWidth});
   const bool parsed = parser.parse(list);
   // Help and version win over any other fault of the command line.
   o.help = parser.isSet(help);
@@ -93,6 +100,7 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
     return parser.errorText().toStdString();
   }
   o.json = parser.isSet(json);
+  o.noBackup = parser.isSet(noBackup);
   if (parser.isSet(port)) {
     long n = 0;
     if (!parseWholeNumber(parser.value(port).toStdString(), n) || n < 1 || n > 32767)
@@ -103,9 +111,17 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
 
   for (const QString& arg : parser.positionalArguments()) {
     const std::string a = arg.toStdString();
+    const bool takesFile = o.command == "save" || o.command == "apply" || o.command == "diff" ||
+                           o.command == "restore";
     if (o.command.empty()) {
-      if (a != "read" && a != "defaults" && a != "update") return "unknown command " + a;
+      static const std::set<std::string> kCommands = {"read",  "defaults", "update",  "save",
+                                                      "apply", "diff",     "backups", "restore"};
+      if (kCommands.count(a) == 0) return "unknown command " + a;
       o.command = a;
+    } else if (takesFile && o.file.empty()) {
+      o.file = a;
+    } else if (takesFile) {
+      return "'" + o.command + "' takes one FILE: " + a;
     } else if (o.command == "update") {
       const auto eq = a.find('=');
       long slot = -1;
@@ -116,8 +132,11 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
       return "'" + o.command + "' takes no entries: " + a;
     }
   }
-  if (o.command.empty()) return "no command given (read, defaults or update)";
+  if (o.command.empty())
+    return "no command given (read, defaults, update, save, apply, diff, backups or restore)";
   if (o.command == "update" && o.entries.empty()) return "update needs at least one SLOT=VALUE";
+  if ((o.command == "save" || o.command == "apply" || o.command == "diff") && o.file.empty())
+    return o.command + " needs a FILE";
   return {};
 }
 
@@ -179,24 +198,84 @@ void printJson(const RecordingUnitView& v, const UnitController& core, const Std
   out << QJsonDocument(doc).toJson(QJsonDocument::Indented).toStdString();
 }
 
-// The slots an upload would send that the first read-back left unset: the
-// channel for "defaults", every value slot without an entry for "update".
-std::vector<int> unreadSlots(const UnitController& core, const std::string& command,
-                             const std::vector<std::pair<int, std::string>>& entries) {
+using Entries = std::vector<std::pair<int, std::string>>;
+
+// The slots an upload would send that the read-back left unread: the channel
+// for "defaults", every value slot without an entry for the others.
+std::vector<int> unreadSlots(const UnitController& core, UploadKind kind, const Entries& entries) {
+  EnteredSlots entered{};
+  for (const auto& e : entries) entered[static_cast<std::size_t>(e.first)] = true;
+  return unreadSlotsToSend(kind, core.unreadSlots(), entered);
+}
+
+// The unread slots among first..last.
+std::vector<int> unreadAmong(const UnitController& core, int first, int last) {
   std::vector<int> unread;
-  const int last = command == "defaults" ? 0 : kValueSlots - 1;
-  for (int s = 0; s <= last; ++s) {
-    bool entered = false;
-    for (const auto& e : entries) entered = entered || e.first == s;
-    if (!entered && !core.slotValues()[s]) unread.push_back(s);
-  }
+  for (int s = first; s <= last; ++s)
+    if (core.unreadSlots()[static_cast<std::size_t>(s)]) unread.push_back(s);
   return unread;
+}
+
+void tellIncomplete(std::ostream& err, const std::vector<int>& unread, const char* consequence) {
+  err << "kuctl: the unit's set-up could not be read completely (slot";
+  for (int s : unread) err << " " << s;
+  err << "); " << consequence << "\n";
+}
+
+// The file's slots 1..29 laid over the unit's values as entries, each checked
+// like typing. Returns false (after saying why) when a box would refuse one.
+bool entriesFromFile(const UnitSetup& file, const std::string& path, const UnitController& core,
+                     const NumberLocale& locale, Entries& entries, std::ostream& err) {
+  const auto texts = entriesForSetup(file, core.slotValues(), core.unreadSlots());
+  for (int s = 0; s < kRowSlots; ++s) {
+    const std::string& text = texts[static_cast<std::size_t>(s)];
+    if (text.empty()) continue;
+    if (!acceptedEntry(s, text, locale)) {
+      err << "kuctl: "
+          << SetupFileError(path, slotCaption(s) + " holds " + text + ", which its box refuses", s)
+                 .what()
+          << " Nothing was sent.\n";
+      return false;
+    }
+    entries.emplace_back(s, text);
+  }
+  return true;
+}
+
+int listBackupsCommand(const std::string& folder, std::ostream& out, std::ostream& err) {
+  const std::vector<BackupEntry> list = listBackups(folder);
+  if (list.empty()) {
+    out << "No backups in " << folder << "\n";
+    return kExitOk;
+  }
+  out << padRight("time", 29) << padRight("device", 24) << "file\n";
+  for (const BackupEntry& b : list) {
+    out << padRight(backupTimeText(b.time), 29)
+        << padRight(b.problem.empty() ? b.device : "(damaged)", 24) << b.path << "\n";
+    if (!b.problem.empty()) err << "kuctl: note: " << b.problem << "\n";
+  }
+  return kExitOk;
+}
+
+int diffCommand(const UnitController& core, const UnitSetup& file, std::ostream& out) {
+  const std::vector<int> differ = differingSlots(file, core.slotValues(), core.unreadSlots());
+  if (differ.empty()) {
+    out << "The unit's slots 1 to 29 hold the file's values.\n";
+    return kExitOk;
+  }
+  out << padRight("slot", 5) << padRight("name", 22) << padRight("unit", 9) << "file\n";
+  for (int s : differ) {
+    const auto k = static_cast<std::size_t>(s);
+    out << padRight(std::to_string(s), 5) << padRight(slotInfo(s).rowLabel, 22)
+        << padRight(std::to_string(*core.slotValues()[k]), 9) << *file.values[k] << "\n";
+  }
+  return kExitDiffer;
 }
 
 }  // namespace
 
 std::string helpText() {
-  return R"(Usage: kuctl [OPTIONS] COMMAND [SLOT=VALUE ...]
+  return R"(Usage: kuctl [OPTIONS] COMMAND [SLOT=VALUE ... | FILE]
 
 Talks to a KU unit over the serial port named in comms.ini beside the program,
 exactly as the KU utility's main window does, and prints what the window shows.
@@ -212,13 +291,32 @@ Commands:
                        to a whole number (halves to even); slots 0, 30 and 31
                        take no entry. A rejected entry stops kuctl before any
                        byte is sent.
+  save FILE            read the set-up back and write it to FILE as a set-up
+                       file (JSON); an incomplete read-back writes nothing
+  apply FILE           read the set-up back, lay slots 1..29 of the set-up file
+                       over it as entries (checked as typing is), upload the
+                       whole set-up, then read it back and show it; slots 0, 30
+                       and 31 of a file are never uploaded
+  diff FILE            read the set-up back and list each of slots 1..29 whose
+                       value differs from the file's: slot, name, unit, file
+  backups              list the automatic backups, newest first
+  restore [FILE]       apply the newest backup, or the backup FILE
   When the first read-back leaves unread a slot that "defaults" (the channel)
-  or "update" (any slot without an entry) would send, nothing is uploaded.
+  or "update", "apply" and "restore" (any slot without an entry) would send,
+  nothing is uploaded. A set-up file that cannot be used is refused before any
+  byte is sent.
+
+Before every upload (defaults, update, apply, restore) the set-up read back
+first is written as a set-up file to the backups folder,
+$XDG_STATE_HOME/ku-utility/backups/ (by default ~/.local/state/...), one file
+per upload, named by the UTC time; backups are never overwritten or removed.
+When the backup cannot be written, nothing is uploaded.
 
 Options:
   --port N             use port number N instead of the one in comms.ini
   --pulse-width T      the text of the pulse-width box, in ms (default "0")
   --json               print the rows as JSON instead of a table
+  --no-backup          upload without writing a backup first
   --help               show this text
   --version            print kuctl's version
 
@@ -228,8 +326,10 @@ else /dev/ttyS<N-1>.
 
 Messages of the unit link go to standard error, as the window's message boxes
 would show them. Exit status:
-  0  success, no message
-  2  bad command line or a rejected entry (nothing was sent)
+  0  success, no message (diff: the unit holds the file's slots 1..29)
+  1  diff: the unit's values differ from the file's
+  2  bad command line, a rejected entry, or a set-up file that cannot be
+     read or written (nothing was uploaded)
   3  "Invalid Com Port..." (missing comms.ini or wrong port number)
   4  the port could not be opened (held by another program, no rights)
   5  "Couldnot get Any or Full string from KU..." (silent unit or short record),
@@ -237,6 +337,8 @@ would show them. Exit status:
      uploaded nothing (it would have sent values the unit never reported)
   6  "There is error in values limit ..." (a value out of range was not sent)
   7  any other message
+  8  the backup before an upload could not be written (nothing was uploaded;
+     --no-backup uploads anyway)
 A failed reference refresh (for instance a missing TKUUtil.mdb) is reported on
 standard error as a note and leaves the exit status alone.
 )";
@@ -259,11 +361,37 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     return kExitUsage;
   }
 
+  if (o.command == "backups") return listBackupsCommand(env.backupsDir, out, err);
+
   AppContext m;
   initAppContext(m, env.programDir);
+  m.programName = std::string("kuctl ") + kVersion;
+  m.backupsDir = o.noBackup ? std::string() : env.backupsDir;
+
+  // A set-up file is read, and refused, before the port is touched.
+  std::optional<UnitSetup> file;
+  std::string filePath = o.file;
+  if (o.command == "apply" || o.command == "diff" || o.command == "restore") {
+    if (filePath.empty()) {  // restore: the newest backup
+      const std::vector<BackupEntry> list = listBackups(env.backupsDir);
+      if (list.empty()) {
+        err << "kuctl: there is no backup in " << env.backupsDir << "; nothing was sent\n";
+        return kExitUsage;
+      }
+      filePath = list.front().path;
+      err << "kuctl: restoring the backup of " << backupTimeText(list.front().time) << ": "
+          << filePath << "\n";
+    }
+    try {
+      file = readSetupFile(filePath);
+    } catch (const SetupFileError& e) {
+      err << "kuctl: " << e.what() << " Nothing was sent.\n";
+      return kExitUsage;
+    }
+  }
 
   // Every entry is checked before the port is touched.
-  std::vector<std::pair<int, std::string>> accepted;
+  Entries accepted;
   for (const auto& [slot, text] : o.entries) {
     if (!isEnterable(slot)) {
       err << "kuctl: slot " << slot << " (" << slotInfo(slot).rowLabel
@@ -284,6 +412,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
 
   RecordingUnitView view;
   view.pulseWidth = o.pulseWidth;
+  view.answer = false;  // nobody is asked: no backup, no upload
   StderrNotifier notifier(err);
   UnitController core(m, view, notifier, *env.sleeper, std::move(port), *env.opener);
   view.attach(&core);
@@ -291,28 +420,55 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
 
   const LoadResult load = core.openLink(o.port);
   int status = kExitOk;
+  bool printRows = o.command != "diff";
   if (load.outcome == LoadOutcome::Unlinked) {
     err << "kuctl: the port could not be opened (error " << load.lastCode << ": " << load.lastText
         << "); nothing was sent\n";
     status = kExitPortUnavailable;
-  } else if (load.outcome == LoadOutcome::Linked && o.command != "read") {
-    // Nobody reads the message here: an upload over slots that the unit did not
-    // report would send 0 (or nothing it ever held) in their place.
-    const std::vector<int> unread = unreadSlots(core, o.command, accepted);
+  } else if (load.outcome != LoadOutcome::Linked || o.command == "read") {
+    // The invalid-port message, or nothing more to do.
+  } else if (o.command == "save") {
+    const std::vector<int> unread = unreadAmong(core, 0, kRowSlots - 1);
     if (!unread.empty()) {
-      err << "kuctl: the unit's set-up could not be read completely (slot";
-      for (int s : unread) err << " " << s;
-      err << "); nothing was uploaded\n";
+      tellIncomplete(err, unread, "nothing was saved");
       status = kExitShortReply;
-    } else if (o.command == "defaults") {
-      core.uploadDefaults();
+    } else if (!core.saveSetupFile(o.file)) {
+      status = kExitUsage;
+    }
+  } else if (o.command == "diff") {
+    const std::vector<int> unread = unreadAmong(core, 1, kValueSlots - 1);
+    if (!unread.empty()) {
+      tellIncomplete(err, unread, "nothing was compared");
+      status = kExitShortReply;
+    } else {
+      status = diffCommand(core, *file, out);
+    }
+  } else {
+    const UploadKind kind = o.command == "defaults" ? UploadKind::Defaults : UploadKind::Entries;
+    if (file && !entriesFromFile(*file, filePath, core, m.locale, accepted, err)) {
+      status = kExitUsage;
+    } else if (const std::vector<int> unread = unreadSlots(core, kind, accepted); !unread.empty()) {
+      // Nobody reads the message here: an upload over slots that the unit did not
+      // report would send 0 (or nothing it ever held) in their place.
+      tellIncomplete(err, unread, "nothing was uploaded");
+      status = kExitShortReply;
     } else {
       for (const auto& [slot, text] : accepted) view.setEntryText(slot, text);
-      core.uploadEntries();
+      const UploadOutcome sent =
+          kind == UploadKind::Defaults ? core.uploadDefaults() : core.uploadEntries();
+      if (sent == UploadOutcome::NoBackup) {
+        err << "kuctl: " << core.lastBackupError()
+            << " Nothing was uploaded (--no-backup uploads without a backup).\n";
+        status = kExitNoBackup;
+      } else if (sent == UploadOutcome::UnreadSlots) {
+        status = kExitShortReply;
+      }
     }
   }
 
-  if (o.json) {
+  if (!printRows) {
+    // diff printed its own table.
+  } else if (o.json) {
     printJson(view, core, notifier, view.pulseWidth, out);
   } else {
     printTable(view, out);
@@ -322,7 +478,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   }
   core.closeLink();
 
-  if (status == kExitOk && !notifier.messages.empty())
+  if ((status == kExitOk || status == kExitDiffer) && !notifier.messages.empty())
     status = statusForMessage(notifier.messages.front());
   return status;
 }

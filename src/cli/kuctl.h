@@ -18,12 +18,14 @@ namespace ku::cli {
 // Exit statuses; --help documents them.
 enum ExitStatus : int {
   kExitOk = 0,
+  kExitDiffer = 1,           // diff: the unit's values differ from the file's
   kExitUsage = 2,            // bad command line or a rejected entry; nothing was sent
   kExitInvalidPort = 3,      // the invalid-port message
   kExitPortUnavailable = 4,  // the port could not be opened (held elsewhere, no rights, ...)
   kExitShortReply = 5,       // the short-reply message
   kExitValueLimit = 6,       // the value-limit message
   kExitOtherMessage = 7,     // any other message of the system
+  kExitNoBackup = 8,         // the backup before an upload could not be written; nothing sent
 };
 
 // What kuctl runs on; tests swap in fakes.
@@ -32,6 +34,7 @@ struct Environment {
   std::function<std::unique_ptr<SerialPort>(const std::string& programDir)> makePort;
   Sleeper* sleeper = nullptr;
   ReferenceDatabaseOpener* opener = nullptr;
+  std::string backupsDir;  // the automatic backups
 };
 
 // Runs one command line (args without the program name). Output to out, the

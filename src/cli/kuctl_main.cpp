@@ -2,6 +2,7 @@
 #include <QCoreApplication>
 #include <iostream>
 
+#include "app/backups.h"
 #include "cli/kuctl.h"
 #include "link/qt_serial_port.h"
 #include "reference/db_cache.h"
@@ -17,5 +18,6 @@ int main(int argc, char** argv) {
   env.makePort = [](const std::string& dir) { return std::make_unique<ku::QtSerialPort>(dir); };
   env.sleeper = &sleeper;
   env.opener = opener.get();
+  env.backupsDir = ku::standardBackupsDir();
   return ku::cli::run(args, env, std::cout, std::cerr);
 }

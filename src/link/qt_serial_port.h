@@ -31,7 +31,7 @@ class QtSerialPort : public SerialPort {
   // The device path that port number n maps to.
   std::string devicePathFor(int n) const;
   // The device of the selected port (for messages).
-  std::string devicePath() const;
+  std::string devicePath() const override;
 
  private:
   std::string programDir_;

@@ -27,6 +27,8 @@ class SerialPort {
   virtual void output(const std::string& bytes) = 0;
   // Everything received and not yet read, possibly empty; removes it.
   virtual std::string input() = 0;
+  // The device of the selected port, as set-up files record it; empty when unknown.
+  virtual std::string devicePath() const { return {}; }
 };
 
 }  // namespace ku

@@ -7,6 +7,8 @@
 
 int main(int argc, char* argv[]) {
   ku::AppContext module;  // outlives every window
+  module.backupsDir = ku::standardBackupsDir();
+  module.programName = std::string("kuutil ") + ku::kVersion;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("TolvekKU"));
   QApplication::setApplicationVersion(QString::fromLatin1(ku::kVersion));

@@ -355,6 +355,10 @@ void MainWindow::setCurrentValue(int row, const std::string& text) {
   if (row >= 0 && row <= kPulseRow) setAutoSizeText(currentLabels_[row], qs(text));
 }
 
+bool MainWindow::confirm(const std::string& question) {
+  return askYesNo(this, question);
+}
+
 void MainWindow::setButtonEnabled(Button b, bool enabled) {
   switch (b) {
     case Button::Update:

@@ -54,6 +54,7 @@ class MainWindow : public QWidget, public UnitView {
   void setDescriptionValue(int row, const std::string& text) override;
   void setCurrentValue(int row, const std::string& text) override;
   void setButtonEnabled(Button b, bool enabled) override;
+  bool confirm(const std::string& question) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

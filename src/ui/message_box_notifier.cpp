@@ -22,4 +22,18 @@ void MessageBoxNotifier::show(const std::string& text) {
   if (busy) QApplication::restoreOverrideCursor();
 }
 
+bool askYesNo(QWidget* owner, const std::string& question) {
+  QWidget* parent = (owner && owner->isVisible()) ? owner : nullptr;
+  QMessageBox box(QMessageBox::Question, QString::fromUtf8(kAppTitle),
+                  QString::fromStdString(question), QMessageBox::Yes | QMessageBox::No, parent);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(QMessageBox::No);
+  box.setWindowModality(Qt::ApplicationModal);
+  const bool busy = QApplication::overrideCursor() != nullptr;
+  if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  const int answer = box.exec();
+  if (busy) QApplication::restoreOverrideCursor();
+  return answer == QMessageBox::Yes;
+}
+
 }  // namespace ku::ui

@@ -18,4 +18,7 @@ class MessageBoxNotifier : public Notifier {
   QPointer<QWidget> owner_;
 };
 
+// A modal yes/no question captioned with the title; true for yes. No is the default.
+bool askYesNo(QWidget* owner, const std::string& question);
+
 }  // namespace ku::ui

@@ -1,0 +1,230 @@
+// The window's guards and set-up files on the controller, with a scripted unit:
+// no upload over unread slots, a backup before every upload, opening and saving.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "app/unit_controller.h"
+#include "fakes.h"
+#include "upload_frame.h"
+
+namespace ku {
+namespace {
+
+// The unit's record: the built-in defaults on channel 3 (slot 0 = 2), Tx Pulse
+// Integral 1234 (low byte first), Tolvek String 7.
+const std::string kRecord(
+    "\x02\x00\x00\x02"
+    "\x03\x1F"
+    "\x02\x66"
+    "\x0A\x0E\xCD\x12\x13\x0E\x3F\x18\x5F\x3B\x30\x3E\x00\x24\x40\x00\x64\x64\x00\x64\x64"
+    "\x01\x0B"
+    "\x01\x0B"
+    "\x00\x00"
+    "\xD2\x04"
+    "\x07",
+    38);
+
+const test::UploadValues kDefaults = {2,  0,  0,   2,   799, 614, 10,  14,  205, 18,
+                                      19, 14, 63,  24,  95,  59,  48,  62,  0,   36,
+                                      64, 0,  100, 100, 0,   100, 100, 267, 267, 0};
+
+std::string fileText(const std::string& path) {
+  QFile f(QString::fromStdString(path));
+  if (!f.open(QIODevice::ReadOnly)) return "<unreadable>";
+  return f.readAll().toStdString();
+}
+
+class SetupController : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    QFile ini(dir.filePath("comms.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("Port,1\r\n");
+    ini.close();
+    initAppContext(m, dir.path().toStdString());  // no reference database: refreshes fail
+    m.backupsDir = dir.filePath("backups").toStdString();
+    m.programName = "kuutil 1.2";
+  }
+
+  // Loads the window against a unit that answers "x" with reply.
+  void load(const std::string& reply) {
+    auto p = std::make_unique<test::FakeSerialPort>();
+    port = p.get();
+    port->onByte = [this, reply](unsigned char c) {
+      if (c == 'x') port->replies.push_back(reply);
+    };
+    opener = makeMdbOpener();
+    core = std::make_unique<UnitController>(m, view, notifier, sleeper, std::move(p), *opener);
+    view.attach(core.get());
+    core->openLink();
+    port->written.clear();
+  }
+
+  std::vector<BackupEntry> backups() const { return listBackups(m.backupsDir); }
+
+  QTemporaryDir dir;
+  AppContext m;
+  RecordingUnitView view;
+  test::RecordingNotifier notifier;
+  test::FakeSleeper sleeper;
+  test::FakeSerialPort* port = nullptr;
+  std::unique_ptr<ReferenceDatabaseOpener> opener;
+  std::unique_ptr<UnitController> core;
+};
+
+TEST_F(SetupController, ARecordCutAfter20BytesStopsUpdateButNotTypedSlots) {
+  load(kRecord.substr(0, 20));
+  ASSERT_EQ(
+      notifier.messages,
+      std::vector<std::string>{"Couldnot get Any or Full string from KU,please verify connection"});
+  notifier.messages.clear();
+
+  EXPECT_EQ(core->uploadEntries(), UploadOutcome::UnreadSlots);
+  EXPECT_EQ(port->written, "");  // not one byte
+  ASSERT_EQ(notifier.messages.size(), 1u);
+  EXPECT_EQ(notifier.messages[0],
+            "Nothing was sent to the unit. The last read-back did not get these slots from the "
+            "unit: slot 18 (E/S Gain), slot 19 (Gimble Gain), slot 20 (RF Gain), slot 21 (RF1 Q "
+            "Pot), slot 22 (RF1 Tune 1 Pot), slot 23 (RF1 Tune 2 Pot), slot 24 (RF2 Q Pot), slot "
+            "25 (RF2 Tune1 Pot), slot 26 (RF2 Tune 2 Pot), slot 27 (E1 Int Constant), slot 28 (E2 "
+            "Int Constant), slot 29 (Tx Int Const). \"Update\" sends every slot and would have "
+            "overwritten them with values the unit never reported. Check the cable and the unit's "
+            "power, then read the unit back, or type a value for each of these slots, and press "
+            "\"Update\" again.");
+  EXPECT_TRUE(view.updateEnabled && view.defaultEnabled && view.closeEnabled);
+  EXPECT_TRUE(backups().empty());
+
+  // "Default" keeps only the channel, which did arrive.
+  EXPECT_EQ(core->uploadDefaults(), UploadOutcome::Sent);
+  EXPECT_EQ(port->written, test::uploadOf(kDefaults) + " qx");
+}
+
+TEST_F(SetupController, ASilentUnitStopsDefault) {
+  load("");
+  notifier.messages.clear();
+  EXPECT_EQ(core->uploadDefaults(), UploadOutcome::UnreadSlots);
+  EXPECT_EQ(port->written, "");
+  EXPECT_EQ(notifier.messages,
+            std::vector<std::string>{
+                "Nothing was sent to the unit. The last read-back did not get the unit's channel "
+                "(slot 0 (Channel No.(1-4))), which \"Default\" keeps. Check the cable and the "
+                "unit's power, then read the unit back and press \"Default\" again."});
+}
+
+TEST_F(SetupController, UpdateWritesABackupOfTheReadBackFirstAndSendsAsBefore) {
+  load(kRecord);
+  view.setEntryText(4, "1000");
+  EXPECT_EQ(core->uploadEntries(), UploadOutcome::Sent);
+  test::UploadValues sent = kDefaults;
+  sent[4] = 1000;
+  EXPECT_EQ(port->written, test::uploadOf(sent) + " qx");
+
+  const std::vector<BackupEntry> list = backups();
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].path, core->lastBackupPath());
+  const UnitSetup b = readSetupFile(list[0].path);
+  EXPECT_EQ(b.program, "kuutil 1.2");
+  EXPECT_EQ(b.values[4], 799);  // what the unit held, not the entry
+  EXPECT_EQ(b.values[0], 2);
+  EXPECT_EQ(b.values[30], 1234);
+  EXPECT_EQ(b.values[31], 7);
+  EXPECT_NE(fileText(list[0].path).find(R"({"slot": 8, "name": "Ramp Start", "value": 205},)"),
+            std::string::npos);
+
+  EXPECT_EQ(core->uploadDefaults(), UploadOutcome::Sent);
+  EXPECT_EQ(backups().size(), 2u);
+  EXPECT_TRUE(view.questions.empty());
+}
+
+TEST_F(SetupController, WithoutABackupTheOperatorIsAskedAndNoMeansNothingSent) {
+  QFile blocker(dir.filePath("blocker"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  m.backupsDir = dir.filePath("blocker/backups").toStdString();
+  load(kRecord);
+
+  view.answer = false;
+  EXPECT_EQ(core->uploadEntries(), UploadOutcome::NoBackup);
+  EXPECT_EQ(port->written, "");
+  ASSERT_EQ(view.questions.size(), 1u);
+  EXPECT_EQ(view.questions[0],
+            "The backup of the unit's set-up could not be written to \"" + m.backupsDir +
+                "\": Not a directory.\n\nWithout a backup, the unit's present set-up cannot be "
+                "restored later. Upload anyway?");
+
+  view.answer = true;
+  EXPECT_EQ(core->uploadDefaults(), UploadOutcome::Sent);
+  EXPECT_EQ(port->written, test::uploadOf(kDefaults) + " qx");
+  EXPECT_EQ(view.questions.size(), 2u);
+}
+
+TEST_F(SetupController, OpeningAFileFillsOnlyTheBoxesThatDiffer) {
+  load(kRecord);
+  view.setEntryText(9, "77");  // an earlier entry that the file does not change: emptied
+  UnitSetup file = core->readBackSetup();
+  file.values[0] = 3;  // never laid over
+  file.values[4] = 32000;
+  file.values[8] = 255;
+  file.values[30] = 99;  // never laid over
+  const std::string path = dir.filePath("a.json").toStdString();
+  writeSetupFile(path, file);
+
+  ASSERT_TRUE(core->openSetupFile(path));
+  for (int s = 0; s < 32; ++s) {
+    SCOPED_TRACE(s);
+    EXPECT_EQ(view.entryText(s), s == 4 ? "32000" : s == 8 ? "255" : "");
+  }
+  EXPECT_TRUE(notifier.messages.empty());
+  EXPECT_EQ(core->uploadEntries(), UploadOutcome::Sent);
+  test::UploadValues sent = kDefaults;
+  sent[4] = 32000;
+  sent[8] = 255;
+  EXPECT_EQ(port->written, test::uploadOf(sent) + " qx");
+}
+
+TEST_F(SetupController, ARefusedFileChangesNoBox) {
+  load(kRecord);
+  view.setEntryText(9, "77");
+  const std::string path = dir.filePath("bad.json").toStdString();
+  QFile f(QString::fromStdString(path));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(setupToJson(core->readBackSetup()).replace("\"value\": 205", "\"value\": 256"));
+  f.close();
+
+  EXPECT_FALSE(core->openSetupFile(path));
+  EXPECT_EQ(notifier.messages,
+            std::vector<std::string>{"Cannot use the set-up file \"" + path +
+                                     "\": slot 8 (Ramp Start) holds 256, outside its limit of 0 "
+                                     "to 255."});
+  EXPECT_EQ(view.entryText(9), "77");
+  EXPECT_EQ(view.entryText(8), "");
+}
+
+TEST_F(SetupController, SavingWritesTheReadBackAndRefusesAnIncompleteOne) {
+  load(kRecord);
+  view.setEntryText(4, "1000");  // an entry is not the unit's set-up
+  const std::string path = dir.filePath("saved.json").toStdString();
+  ASSERT_TRUE(core->saveSetupFile(path));
+  const UnitSetup s = readSetupFile(path);
+  EXPECT_EQ(s.values[4], 799);
+  EXPECT_EQ(s.values[30], 1234);
+  EXPECT_EQ(s.program, "kuutil 1.2");
+
+  load(kRecord.substr(0, 36));  // slots 30 and 31 cut off
+  notifier.messages.clear();
+  const std::string second = dir.filePath("second.json").toStdString();
+  EXPECT_FALSE(core->saveSetupFile(second));
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(second)));
+  EXPECT_EQ(notifier.messages,
+            std::vector<std::string>{
+                "The unit's set-up was not saved: the last read-back did not get slot 30 (Tx "
+                "Pulse Integral), slot 31 (Tolvek String) from the unit. Check the cable and the "
+                "unit's power, then read the unit back and save again."});
+}
+
+}  // namespace
+}  // namespace ku
