@@ -35,6 +35,7 @@
 #include "qt_app.h"
 #include "reference/reference_database.h"
 #include "simulator.h"
+#include "unit_pace.h"
 
 namespace ku {
 namespace {
@@ -219,16 +220,8 @@ class Faulty : public ::testing::Test {
   // what it holds no longer follows the bytes; the pauses here leave ample
   // room, and only a stalled machine misses it.
   bool unitKeptUp(std::size_t from) const {
-    const std::vector<sim::LoggedByte> log = unit.log();
-    std::int64_t wait = 0;
-    std::size_t k = from;
-    for (int s = 0; s < kValueSlots && k < log.size(); ++s) {
-      const std::size_t n = test::isPairSlot(s) ? 2 : 1;
-      for (std::size_t j = 1; j <= n && k + j < log.size(); ++j)
-        wait = std::max(wait, log[k + j].micros - log[k + j - 1].micros);
-      k += 1 + n;
-    }
-    if (wait <= 30000) return true;
+    const std::int64_t wait = test::longestValueWait(unit.log(), from);
+    if (wait <= test::kUnitValueWaitMicros) return true;
     std::cout << "note: a value byte reached the unit " << wait
               << " us after the byte before it; the case runs again\n";
     return false;
