@@ -7,6 +7,7 @@
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <chrono>
+#include <regex>
 #include <thread>
 
 #include "expected.h"
@@ -193,6 +194,47 @@ TEST_F(KuctlOnSim, RejectedEntrySendsNothing) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find(test::kEnterValidNumberMessage), std::string::npos);
   EXPECT_EQ(bytes(), "");
+}
+
+// Both programs name their version the same way and parse alike; ku-sim's usage
+// errors name the option as typed.
+TEST(Programs, VersionAndUsageTexts) {
+  auto runProgram = [](const char* program, const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(KU_BIN_DIR "/") + QLatin1String(program), args);
+    EXPECT_TRUE(p.waitForFinished(30000));
+    return Outcome{p.exitCode(), p.readAllStandardOutput().toStdString(),
+                   p.readAllStandardError().toStdString()};
+  };
+  const std::regex version("[0-9]+\\.[0-9]+(\\.[0-9]+)*\n");
+  const Outcome kuctl = runProgram("kuctl", {"--version"});
+  const Outcome sim = runProgram("ku-sim", {"--version"});
+  EXPECT_EQ(kuctl.status, 0);
+  EXPECT_EQ(sim.status, 0);
+  ASSERT_EQ(kuctl.out.rfind("kuctl ", 0), 0u) << kuctl.out;
+  ASSERT_EQ(sim.out.rfind("ku-sim ", 0), 0u) << sim.out;
+  EXPECT_TRUE(std::regex_match(kuctl.out.substr(6), version)) << kuctl.out;
+  EXPECT_EQ(kuctl.out.substr(6), sim.out.substr(7));
+
+  const std::pair<QStringList, std::string> bad[] = {
+      {{"--bogus"}, "unknown option '--bogus'"},
+      {{"stray"}, "unknown option 'stray'"},
+      {{"--channel"}, "--channel needs a number 0..255"},
+      {{"--channel", "x1"}, "--channel needs a number 0..255"},
+      {{"--short", "-1"}, "--short needs a number 0..38"},
+      {{"--high-byte", "6"}, "--high-byte needs one of the slots 4, 5, 27, 28, 29, 30"},
+      {{"--silent", "--flood=0"}, "--flood needs a positive number of bytes"},
+      {{"--log"}, "--log needs a path"},
+      {{"--link", ""}, "--link needs a path"},
+  };
+  for (const auto& [args, text] : bad) {
+    const Outcome r = runProgram("ku-sim", args);
+    EXPECT_EQ(r.status, 2) << text;
+    EXPECT_EQ(r.err, "ku-sim: " + text + "\nTry 'ku-sim --help'.\n");
+  }
+  const Outcome help = runProgram("ku-sim", {"--channel", "300", "-h"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: ku-sim [options]\n", 0), 0u) << help.out;
 }
 
 }  // namespace
