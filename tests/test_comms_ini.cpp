@@ -106,6 +106,15 @@ TEST(readCommsIni, FileForms) {
       {"unterminated quote runs to the end", "p,\"abc,def\n", 0, text("abc,def\n"), text("p")},
       {"unterminated quote as first item", "\"abc,4\n", 62, kUnset, text("abc,4\n")},
       {"text after closing quote dropped", "\"a\"zz,7\n", 0, num(7), text("a")},
+      // Blank lines and blanks after the last complete pair end the file.
+      {"editor's final empty line", "\"COM\",7\n\n", 0, num(7), text("COM")},
+      {"blank lines with blanks, CRLF", "a,2\r\n\r\n  \t\r\n \t", 0, num(2), text("a")},
+      {"three empty lines no longer make an empty pair", "a,2\n\n\n", 0, num(2), text("a")},
+      {"trailing comma then a blank line", "a,2,\n\n", 0, num(2), text("a")},
+      // Blank lines elsewhere read as before.
+      {"empty lines before the pair", "\n\na,2\n", 0, num(2), text("a")},
+      {"blank line between pairs", "a,2\n\nb,5\n", 62, text("b"), num(5)},
+      {"single item then a blank line", "4\n\n", 0, kUnset, num(4)},
   };
   TempDir dir;
   for (const FileCase& c : cases) {
