@@ -11,7 +11,7 @@
 
 #include "app/backups.h"
 #include "simulator.h"
-#include "upload_frame.h"
+#include "expected.h"
 
 namespace ku {
 namespace {

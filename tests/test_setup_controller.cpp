@@ -8,7 +8,7 @@
 
 #include "app/unit_controller.h"
 #include "fakes.h"
-#include "upload_frame.h"
+#include "expected.h"
 
 namespace ku {
 namespace {

@@ -90,15 +90,6 @@ std::string backupFileName(const QDateTime& utc, int attempt) {
   return name + ".json";
 }
 
-std::string standardBackupsDir() {
-  // Only an absolute path counts, as the XDG rules say.
-  const QString state = qEnvironmentVariable("XDG_STATE_HOME");
-  const QString base = !state.isEmpty() && QDir::isAbsolutePath(state)
-                           ? state
-                           : QDir::homePath() + QStringLiteral("/.local/state");
-  return (base + QStringLiteral("/ku-utility/backups")).toStdString();
-}
-
 std::string backupTimeText(const QDateTime& utc) {
   return utc.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toStdString() + " UTC";
 }

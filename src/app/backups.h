@@ -38,9 +38,6 @@ struct BackupEntry {
 // out; a missing folder has none.
 std::vector<BackupEntry> listBackups(const std::string& folder);
 
-// $XDG_STATE_HOME/ku-utility/backups, by default ~/.local/state/ku-utility/backups.
-std::string standardBackupsDir();
-
 // "2026-03-01 09:15:02.481 UTC"
 std::string backupTimeText(const QDateTime& utc);
 

@@ -18,6 +18,7 @@
 #include "app/unit_controller.h"
 #include "app/version.h"
 #include "cli/command_line.h"
+#include "cli/info.h"
 #include "model/errors.h"
 
 namespace ku::cli {
@@ -115,7 +116,8 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
                            o.command == "restore";
     if (o.command.empty()) {
       static const std::set<std::string> kCommands = {"read",  "defaults", "update",  "save",
-                                                      "apply", "diff",     "backups", "restore"};
+                                                      "apply", "diff",     "backups", "restore",
+                                                      "info",  "ports"};
       if (kCommands.count(a) == 0) return "unknown command " + a;
       o.command = a;
     } else if (takesFile && o.file.empty()) {
@@ -133,7 +135,8 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
     }
   }
   if (o.command.empty())
-    return "no command given (read, defaults, update, save, apply, diff, backups or restore)";
+    return "no command given (read, defaults, update, save, apply, diff, backups, restore, info "
+           "or ports)";
   if (o.command == "update" && o.entries.empty()) return "update needs at least one SLOT=VALUE";
   if ((o.command == "save" || o.command == "apply" || o.command == "diff") && o.file.empty())
     return o.command + " needs a FILE";
@@ -277,8 +280,8 @@ int diffCommand(const UnitController& core, const UnitSetup& file, std::ostream&
 std::string helpText() {
   return R"(Usage: kuctl [OPTIONS] COMMAND [SLOT=VALUE ... | FILE]
 
-Talks to a KU unit over the serial port named in comms.ini beside the program,
-exactly as the KU utility's main window does, and prints what the window shows.
+Talks to a KU unit over the serial port named in comms.ini, exactly as the KU
+utility's main window does, and prints what the window shows.
 
 Commands:
   read                 read the unit's set-up back and show it
@@ -301,6 +304,12 @@ Commands:
                        value differs from the file's: slot, name, unit, file
   backups              list the automatic backups, newest first
   restore [FILE]       apply the newest backup, or the backup FILE
+  info                 print the version and every path kuctl would use (the
+                       settings file, the device, the reference database, the
+                       backups folder) and why; touches no port (--json too)
+  ports                list the serial ports: device, description, maker,
+                       serial number and the stable /dev/serial/by-id/ name
+                       that links to it, where these are known (--json too)
   When the first read-back leaves unread a slot that "defaults" (the channel)
   or "update", "apply" and "restore" (any slot without an entry) would send,
   nothing is uploaded. A set-up file that cannot be used is refused before any
@@ -321,8 +330,14 @@ Options:
   --version            print kuctl's version
 
 Every run ends as closing the window does: the close byte "!" is sent and the
-port is closed. Port number N opens <program folder>/comN when that exists,
-else /dev/ttyS<N-1>.
+port is closed.
+
+Files: comms.ini is read from the program's folder when it is there, else from
+$XDG_CONFIG_HOME/ku-utility/ (default ~/.config/ku-utility/). Port number N
+opens comN in the folder where comms.ini was found when that exists (a link to
+any serial device), else /dev/ttyS<N-1>. TKUUtil.mdb is looked for beside the
+program, then in <program folder>/../share/ku-utility/, then in ku-utility/ of
+each folder of $XDG_DATA_DIRS (default /usr/local/share:/usr/share).
 
 Messages of the unit link go to standard error, as the window's message boxes
 would show them. Exit status:
@@ -361,21 +376,32 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     return kExitUsage;
   }
 
-  if (o.command == "backups") return listBackupsCommand(env.backupsDir, out, err);
+  if (o.command == "ports") {
+    printPorts(env.listPorts(), o.json, out);
+    return kExitOk;
+  }
+  const Folders folders = resolveFolders(env.folders);
+  if (o.command == "info") {
+    printInfo(folders, PortChoice{std::nullopt, o.port}, o.json, out);
+    return kExitOk;
+  }
+
+  if (o.command == "backups") return listBackupsCommand(folders.backupsDir.path, out, err);
 
   AppContext m;
-  initAppContext(m, env.programDir);
+  initAppContext(m, env.folders.programDir);
+  useFolders(m, folders);
   m.programName = std::string("kuctl ") + kVersion;
-  m.backupsDir = o.noBackup ? std::string() : env.backupsDir;
+  if (o.noBackup) m.backupsDir.clear();
 
   // A set-up file is read, and refused, before the port is touched.
   std::optional<UnitSetup> file;
   std::string filePath = o.file;
   if (o.command == "apply" || o.command == "diff" || o.command == "restore") {
     if (filePath.empty()) {  // restore: the newest backup
-      const std::vector<BackupEntry> list = listBackups(env.backupsDir);
+      const std::vector<BackupEntry> list = listBackups(folders.backupsDir.path);
       if (list.empty()) {
-        err << "kuctl: there is no backup in " << env.backupsDir << "; nothing was sent\n";
+        err << "kuctl: there is no backup in " << folders.backupsDir.path << "; nothing was sent\n";
         return kExitUsage;
       }
       filePath = list.front().path;
@@ -408,7 +434,8 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     accepted.emplace_back(slot, text);
   }
 
-  std::unique_ptr<SerialPort> port = env.makePort(env.programDir);
+  std::unique_ptr<SerialPort> port =
+      env.makePort(o.port ? folders.linkFolderFor(*o.port) : m.linkFolder);
 
   RecordingUnitView view;
   view.pulseWidth = o.pulseWidth;

@@ -2,7 +2,6 @@
 #include <QCoreApplication>
 #include <iostream>
 
-#include "app/backups.h"
 #include "cli/kuctl.h"
 #include "link/qt_serial_port.h"
 #include "reference/db_cache.h"
@@ -14,10 +13,11 @@ int main(int argc, char** argv) {
   ku::RealSleeper sleeper;
   auto opener = ku::makeCachingMdbOpener();
   ku::cli::Environment env;
-  env.programDir = QCoreApplication::applicationDirPath().toStdString();
+  env.folders =
+      ku::FolderEnvironment::ofProcess(QCoreApplication::applicationDirPath().toStdString());
   env.makePort = [](const std::string& dir) { return std::make_unique<ku::QtSerialPort>(dir); };
+  env.listPorts = [] { return ku::listSerialPorts(); };
   env.sleeper = &sleeper;
   env.opener = opener.get();
-  env.backupsDir = ku::standardBackupsDir();
   return ku::cli::run(args, env, std::cout, std::cerr);
 }
