@@ -10,8 +10,9 @@
 #include <thread>
 
 #include "app/backups.h"
-#include "simulator.h"
 #include "expected.h"
+#include "simulator.h"
+#include "unit_pace.h"
 
 namespace ku {
 namespace {
@@ -66,6 +67,11 @@ class SetupsOnSim : public ::testing::Test {
     for (const sim::LoggedByte& b : unit.log()) s += static_cast<char>(b.byte);
     return s;
   }
+  // Whether the unit took every value byte of the pass after the first read-back
+  // in time (on a busy machine its thread may fall behind and drop a command).
+  bool keptUp() const {
+    return test::longestValueWait(unit.log(), 3) <= test::kUnitValueWaitMicros;
+  }
   std::string backupsDir() const { return state.filePath("ku-utility/backups").toStdString(); }
   std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
 
@@ -88,6 +94,7 @@ TEST_F(SetupsOnSim, SaveDefaultsDiffApplyDiff) {
   EXPECT_EQ(saved.device, path("com1"));
 
   ASSERT_EQ(kuctl({"defaults"}).status, 0);
+  if (!keptUp()) GTEST_SKIP() << "the unit fell behind the upload";
   unit.clearLog();
   r = kuctl({"diff", dir.filePath("a.json")});
   EXPECT_EQ(r.status, 1) << r.err;
@@ -102,6 +109,7 @@ TEST_F(SetupsOnSim, SaveDefaultsDiffApplyDiff) {
   r = kuctl({"apply", dir.filePath("a.json")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(bytes(), " qx" + test::uploadOf(uploadValues(tuned)) + " qx!");
+  if (!keptUp()) GTEST_SKIP() << "the unit fell behind the upload";
   EXPECT_EQ(unit.slotValues(), tuned);
 
   r = kuctl({"diff", dir.filePath("a.json")});
@@ -116,6 +124,7 @@ TEST_F(SetupsOnSim, UpdateKeepsABackupAndRestorePutsItBack) {
 
   Outcome r = kuctl({"update", "4=1000"});
   ASSERT_EQ(r.status, 0) << r.err;
+  if (!keptUp()) GTEST_SKIP() << "the unit fell behind the upload";
   EXPECT_EQ(unit.slotValues()[4], 1000);
   const std::vector<BackupEntry> list = listBackups(backupsDir());
   ASSERT_EQ(list.size(), 1u);
@@ -130,8 +139,9 @@ TEST_F(SetupsOnSim, UpdateKeepsABackupAndRestorePutsItBack) {
   unit.clearLog();
   r = kuctl({"restore"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(unit.slotValues(), before);
   EXPECT_EQ(bytes(), " qx" + test::uploadOf(uploadValues(before)) + " qx!");
+  if (!keptUp()) GTEST_SKIP() << "the unit fell behind the upload";
+  EXPECT_EQ(unit.slotValues(), before);
   // Restoring is an upload too: the set-up it replaced was kept first.
   const std::vector<BackupEntry> after = listBackups(backupsDir());
   ASSERT_EQ(after.size(), 2u);
@@ -143,6 +153,7 @@ TEST_F(SetupsOnSim, AnEditorsEmptyLastLineInCommsIniStillReadsTheUnit) {
   unit.setSlotValue(4, 2345);
   const Outcome r = kuctl({"update", "8=1"});
   ASSERT_EQ(r.status, 0) << r.err;
+  if (!keptUp()) GTEST_SKIP() << "the unit fell behind the upload";
   auto expected = unit.slotValues();
   EXPECT_EQ(expected[4], 2345);  // the unit's other values survive
   EXPECT_EQ(expected[8], 1);
@@ -167,7 +178,9 @@ TEST_F(SetupsOnSim, ARecordCutShortLeavesTheUnitIntact) {
   r = kuctl({"apply", dir.filePath("x.json")});
   EXPECT_EQ(r.status, 5) << r.err;  // the short-reply message came
   EXPECT_EQ(bytes(), " qx" + test::uploadOf(uploadValues(before)) + " qx!");
-  EXPECT_EQ(unit.slotValues(), before);
+  if (keptUp()) {
+    EXPECT_EQ(unit.slotValues(), before);
+  }
 
   // The backup of that incomplete read-back cannot be restored: it lacks slots.
   unit.clearLog();
@@ -191,9 +204,13 @@ TEST_F(SetupsOnSim, NoBackupNoUploadUnlessAsked) {
   EXPECT_EQ(bytes(), " qx!");
   EXPECT_EQ(unit.slotValues()[4], 799);
 
+  unit.clearLog();
   r = kuctl({"--no-backup", "update", "4=1000"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(unit.slotValues()[4], 1000);
+  if (keptUp()) {
+    EXPECT_EQ(unit.slotValues()[4], 1000);
+  }
+  EXPECT_TRUE(listBackups(backupsDir()).empty());
 }
 
 TEST_F(SetupsOnSim, AFileThatCannotBeUsedSendsNoByte) {

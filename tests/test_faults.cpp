@@ -348,9 +348,11 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
     EXPECT_EQ(w.view.rows[0].current, "1");  // channel row: nothing read, shown as 1
     EXPECT_EQ(w.view.rows[4].current, "");
     EXPECT_TRUE(w.buttonsEnabled());
-    w.core->uploadEntries();
+    // Nothing was read: the Update sends nothing and says so.
+    EXPECT_EQ(w.core->uploadEntries(), UploadOutcome::UnreadSlots);
     EXPECT_EQ(sent().size(), static_cast<std::size_t>(cut));
-    EXPECT_EQ(w.count(kShortReplyMessage), 2);
+    EXPECT_EQ(w.count(kShortReplyMessage), 1);
+    EXPECT_EQ(w.notifier.messages.size(), 2u);
     w.core->closeLink();
     EXPECT_FALSE(w.core->port().portOpen());
   }
@@ -459,7 +461,7 @@ TEST_F(Faulty, BadAnswersGiveTheRightMessageAndUploadExactlyWhatTheWindowShows) 
   noise100.shortRecord = 0;
   noise100.noiseAfterRecord = 100;
   const BadAnswer cases[] = {
-      // Nothing read: the Update carries 0 for every slot not typed.
+      // Nothing read: the Update sends nothing.
       {"silent", silent, 0, true, 8, "9", false},
       {"short record of 20 characters", shortRecord, 20, true, -1, "", false},
       // Noise around the record is dropped.
@@ -506,18 +508,35 @@ TEST_F(Faulty, BadAnswersGiveTheRightMessageAndUploadExactlyWhatTheWindowShows) 
         EXPECT_EQ(w.view.rows[s].current, v ? std::to_string(*v) : "") << s;
       }
 
-      // The Update sends what the window holds, unset slots as 0, byte for byte.
+      // The Update sends what the window holds, byte for byte; but nothing at all
+      // when a slot it would send was not read and not typed.
       Values wanted{};
+      bool unread = false;
       for (int s = 0; s < kValueSlots; ++s) {
         const SlotValue& v = w.core->slotValues()[s];
         wanted[static_cast<std::size_t>(s)] = v ? *v : 0;
+        unread = unread || (!v && s != c.typedSlot);
       }
       if (c.typedSlot >= 0) {
         w.type(c.typedSlot, c.typed);
         wanted[static_cast<std::size_t>(c.typedSlot)] = std::stoi(c.typed);
       }
       if (c.answersAfterwards) unit.setFaults({});
+      const Values before = unitValues(unit);
       w.core->uploadEntries();
+      if (unread) {
+        EXPECT_EQ(printable(settled(3)), printable(kReadBackRequest));
+        EXPECT_EQ(unitValues(unit), before);
+        ASSERT_EQ(w.notifier.messages.size(), atLoad.size() + 1);
+        EXPECT_EQ(w.notifier.messages.back().rfind("Nothing was sent to the unit. The last "
+                                                   "read-back did not get ",
+                                                   0),
+                  0u)
+            << w.notifier.messages.back();
+        kept = true;
+        closeLinked(w);
+        return;
+      }
       EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
                 printable(kReadBackRequest + uploadOf(wanted) + kReadBackRequest));
       kept = unitKeptUp(3);
@@ -570,15 +589,28 @@ TEST_F(Faulty, AFloodIsReadInBoundedPiecesAndNeitherHangsNorGrowsMemory) {
   EXPECT_EQ(w.count(kShortReplyMessage), 0);
   const Values shown = w.values();
 
-  // An Update sends exactly the decoded values while the flood goes on.
+  // An Update sends exactly the decoded values while the flood goes on; a pair
+  // of noise with a high byte of 128 or more is no value, and then it sends
+  // nothing at all. Type a value into each such slot.
+  Values typed = shown;
+  for (int s = 0; s < kValueSlots; ++s) {
+    if (w.core->slotValues()[s]) continue;
+    typed[static_cast<std::size_t>(s)] = 1;
+    if (s != 0) w.type(s, "1");
+  }
+  const bool channelRead = w.core->slotValues()[0].has_value();
+  const int uploads = channelRead ? 3 : 0;  // an unread channel stops Update and Default
   w.core->uploadEntries();
   EXPECT_LT(secondsSince(t0), kHangSeconds);
-  const std::string log = settled(3 + kUploadLength + 3);
-  EXPECT_EQ(printable(log), printable(kReadBackRequest + uploadOf(shown) + kReadBackRequest));
+  if (channelRead) {
+    const std::string log = settled(3 + kUploadLength + 3);
+    EXPECT_EQ(printable(log), printable(kReadBackRequest + uploadOf(typed) + kReadBackRequest));
+  }
   // Two more commands while the unit keeps flooding.
   w.core->uploadDefaults();
   w.core->uploadEntries();
-  EXPECT_EQ(settled(3 + 3 * (kUploadLength + 3)).size(), 3u + 3 * (kUploadLength + 3u));
+  EXPECT_EQ(settled(3 + uploads * (kUploadLength + 3)).size(),
+            3u + static_cast<std::size_t>(uploads) * (kUploadLength + 3u));
   EXPECT_TRUE(w.buttonsEnabled());
   expectGrowthBelow(rssBefore, 24 * 1024);  // the flood is 256 MB and more
   closeLinked(w);
@@ -695,12 +727,19 @@ TEST_F(Faulty, PortHeldByAnotherProgramAtStartUpSendsNothing) {
   EXPECT_TRUE(w.buttonsEnabled());
   for (int row = 0; row < kRowSlots; ++row) EXPECT_EQ(w.view.rows[row].current, "") << row;
 
+  // Nothing was read back: neither command sends anything, and each says so.
   w.type(8, "5");
-  w.core->uploadEntries();
-  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
+  EXPECT_EQ(w.core->uploadEntries(), UploadOutcome::UnreadSlots);
   EXPECT_TRUE(w.buttonsEnabled());
-  w.core->uploadDefaults();
-  EXPECT_EQ(w.count(kShortReplyMessage), 2);
+  EXPECT_EQ(w.core->uploadDefaults(), UploadOutcome::UnreadSlots);
+  EXPECT_EQ(w.notifier.messages,
+            (std::vector<std::string>{
+                "Nothing was sent to the unit. Its set-up has not been read back, so \"Update\" "
+                "would have overwritten it with values the unit never reported. Check comms.ini, "
+                "the port and the cable, then read the unit back.",
+                "Nothing was sent to the unit. Its set-up has not been read back, so \"Default\" "
+                "would have overwritten it with values the unit never reported. Check comms.ini, "
+                "the port and the cable, then read the unit back."}));
   w.core->closeLink();
   EXPECT_EQ(settled(0), "");
   EXPECT_EQ(unit.closeCount(), 0);
@@ -755,18 +794,21 @@ TEST_F(Faulty, OddCommsIniFilesEndTheLoadAsTheirCodesSay) {
     EXPECT_TRUE(w.notifier.messages.empty());
     EXPECT_TRUE(w.buttonsEnabled());
 
-    // An Update reaches the unit only through a port that the file named; a port
-    // number that was not valid opens nothing, so nothing at all goes out.
-    const Values wanted = w.values();  // the unit's, or 0 where nothing was read
+    // An Update reaches the unit only after a read-back: without one (the load
+    // ended on another code, whether the port opened or not) nothing goes out.
+    const Values wanted = w.values();
     w.core->uploadEntries();
     w.core->closeLink();
-    if (c.portOpens) {
+    if (c.outcome == L) {
       EXPECT_TRUE(w.notifier.messages.empty());
       EXPECT_EQ(printable(settled(atLoad.size() + kUploadLength + 4)),
                 printable(atLoad + uploadOf(wanted) + kReadBackRequest + "!"));
     } else {
-      EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
-      EXPECT_EQ(printable(settled(0)), "");
+      ASSERT_EQ(w.notifier.messages.size(), 1u);
+      EXPECT_EQ(w.notifier.messages[0].rfind(
+                    "Nothing was sent to the unit. Its set-up has not been read back", 0),
+                0u);
+      EXPECT_EQ(printable(settled(c.portOpens ? 1 : 0)), c.portOpens ? "!" : "");
     }
   }
 }

@@ -51,6 +51,14 @@ TEST(UnreadSlotsMessage, NamesTheSlotsAndWhatToDo) {
             "overwritten it with values the unit never reported. Check the cable and the unit's "
             "power, then read the unit back, or type a value for each of these slots, and press "
             "\"Update\" again.");
+  EXPECT_EQ(unreadSlotsMessage(UploadKind::Entries, {0, 1, 2}, false),
+            "Nothing was sent to the unit. Its set-up has not been read back, so \"Update\" "
+            "would have overwritten it with values the unit never reported. Check comms.ini, the "
+            "port and the cable, then read the unit back.");
+  EXPECT_EQ(unreadSlotsMessage(UploadKind::Defaults, {0}, false),
+            "Nothing was sent to the unit. Its set-up has not been read back, so \"Default\" "
+            "would have overwritten it with values the unit never reported. Check comms.ini, the "
+            "port and the cable, then read the unit back.");
   EXPECT_EQ(unreadSlotsMessage(UploadKind::Defaults, {0}),
             "Nothing was sent to the unit. The last read-back did not get the unit's channel "
             "(slot 0 (Channel No.(1-4))), which \"Default\" keeps. Check the cable and the "

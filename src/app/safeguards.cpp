@@ -13,7 +13,15 @@ std::vector<int> unreadSlotsToSend(UploadKind kind, const UnreadSlots& unread,
   return slotList;
 }
 
-std::string unreadSlotsMessage(UploadKind kind, const std::vector<int>& slotList) {
+std::string unreadSlotsMessage(UploadKind kind, const std::vector<int>& slotList,
+                               bool readBackRan) {
+  const char* button = kind == UploadKind::Defaults ? "\"Default\"" : "\"Update\"";
+  if (!readBackRan) {
+    return std::string("Nothing was sent to the unit. Its set-up has not been read back, so ") +
+           button +
+           " would have overwritten it with values the unit never reported. Check comms.ini, "
+           "the port and the cable, then read the unit back.";
+  }
   std::string names;
   for (int s : slotList) {
     if (!names.empty()) names += ", ";

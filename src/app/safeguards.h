@@ -31,8 +31,10 @@ enum class UploadKind { Entries, Defaults };
 std::vector<int> unreadSlotsToSend(UploadKind kind, const UnreadSlots& unread,
                                    const EnteredSlots& entered);
 
-// The operator's message when an upload is refused for those slots.
-std::string unreadSlotsMessage(UploadKind kind, const std::vector<int>& slotList);
+// The operator's message when an upload is refused for those slots; readBackRan
+// is false when no read-back has run since the port was set up.
+std::string unreadSlotsMessage(UploadKind kind, const std::vector<int>& slotList,
+                               bool readBackRan = true);
 
 // The question asked when the backup before an upload could not be written.
 std::string uploadWithoutBackupQuestion(const std::string& reason);

@@ -47,6 +47,7 @@ void UnitController::closeLink() {
 int UnitController::readBack() {
   LinkContext ctx = linkContext();
   lastReadBackCode_ = ku::readBack(ctx, *this);
+  readBackRan_ = true;
   // A slot the unit has never reported stays empty.
   for (int s = 0; s < kRowSlots; ++s) unread_[s] = !slotValues_[s].has_value();
   return lastReadBackCode_;

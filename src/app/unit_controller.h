@@ -134,6 +134,7 @@ class UnitController : private ReadBackHooks, private LoadHooks {
   int lastUploadCode_ = 0;
   std::string lastRefreshError_;
   UnreadSlots unread_ = allUnread();
+  bool readBackRan_ = false;
   std::string lastBackupPath_;
   std::string lastBackupError_;
 };

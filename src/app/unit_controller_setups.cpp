@@ -20,7 +20,7 @@ UploadOutcome UnitController::guardUpload(UploadKind kind) {
   for (int s = 0; s < kRowSlots; ++s) entered[s] = !view_.entryText(s).empty();
   const std::vector<int> unread = unreadSlotsToSend(kind, unreadSlots(), entered);
   if (!unread.empty()) {
-    notifier_.show(unreadSlotsMessage(kind, unread));
+    notifier_.show(unreadSlotsMessage(kind, unread, readBackRan_));
     return UploadOutcome::UnreadSlots;
   }
   if (m_.backupsDir.empty()) return UploadOutcome::Sent;
