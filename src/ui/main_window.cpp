@@ -314,9 +314,9 @@ void MainWindow::buildMenus() {
   };
 
   QMenu* file = menu("fileMenu", QStringLiteral("&File"), "Leaving the program.");
-  quitAction_ =
-      action(file, "quit", QStringLiteral("&Quit"),
-             "Closes the window as Close does: the unit gets its close byte.", QKeySequence::Quit);
+  quitAction_ = action(file, "quit", QStringLiteral("&Quit"),
+                       "Closes the window as Close does: the unit gets its close byte.",
+                       QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(quitAction_, &QAction::triggered, this, [this] { close(); });
 
   QMenu* unit = menu("unitMenu", QStringLiteral("&Unit"), "Exchanges with the unit.");

@@ -17,7 +17,7 @@ constexpr int kLabelHeightTwips = 195;
 
 // The classic colours that go with the grey: text, disabled text and the 3D shading.
 const QColor kText(0x00, 0x00, 0x00);
-const QColor kDisabledText(0x80, 0x80, 0x80);
+const QColor kDisabledText(0x60, 0x60, 0x60);  // greyed, still readable on the grey
 const QColor kLight(0xFF, 0xFF, 0xFF);
 const QColor kMidlight(0xDF, 0xDF, 0xDF);
 const QColor kMid(0xA0, 0xA0, 0xA0);
