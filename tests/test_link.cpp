@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "expected.h"
 #include "fakes.h"
 #include "link/link.h"
 #include "model/errors.h"
@@ -26,6 +27,9 @@ namespace fs = std::filesystem;
 using test::EventLog;
 using test::FakeSerialPort;
 using test::FakeSleeper;
+using test::kInvalidPortMessage;
+using test::kShortReplyMessage;
+using test::kValueLimitMessage;
 using test::RecordingNotifier;
 using Events = std::vector<std::string>;
 
@@ -35,7 +39,7 @@ std::string out(int byte) {
 std::string sleep(int ms) {
   return "sleep:" + std::to_string(ms);
 }
-std::string msg(const char* text) {
+std::string msg(const std::string& text) {
   return std::string("msg:") + text;
 }
 
@@ -156,7 +160,7 @@ struct LoadCase {
 };
 
 TEST(LoadStep, OutcomesAndTheirOrder) {
-  const std::string bad = msg(kInvalidPortText);
+  const std::string bad = msg(kInvalidPortMessage);
   const auto R = LoadOutcome::Rejected, U = LoadOutcome::Unlinked, L = LoadOutcome::Linked;
   const int kNoDevice = kInvalidPortNumber;
   const Events rejected = {bad, "disable"};
@@ -490,7 +494,7 @@ TEST(Verify, AnswersBeforeXNeverReachTheDecoding) {
   rig.port.replies = {makeRecord(other)};
   EXPECT_EQ(readBack(rig.ctx, hooks), kInvalidArgument);
   for (int i = 0; i < 32; ++i) EXPECT_FALSE(rig.slots[i].has_value());
-  EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{kShortReplyText});
+  EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{kShortReplyMessage});
 }
 
 TEST(Verify, ShortOrMissingReplies) {
@@ -527,7 +531,7 @@ TEST(Verify, ShortOrMissingReplies) {
     else
       expected = {sleep(1000), sleep(1000), sleep(1000)};
     expected.push_back("shown");
-    if (c.message) expected.push_back(msg(kShortReplyText));
+    if (c.message) expected.push_back(msg(kShortReplyMessage));
     expected.insert(expected.end(), {"refresh", "cleared"});
     EXPECT_EQ(rig.log.events, expected);
     EXPECT_EQ(hooks.captions[0], c.caption0);
@@ -711,7 +715,7 @@ TEST(uploadSetup, OutOfRangeValueSkipsItsByteAndWarnsAfterThePass) {
                        out(0x74), sleep(20), sleep(20), out(0x76)};
   ASSERT_GE(e.size(), head.size());
   EXPECT_EQ(Events(e.begin(), e.begin() + static_cast<long>(head.size())), head);
-  const Events tail = {out(0x70), sleep(50), msg(kValueLimitText)};
+  const Events tail = {out(0x70), sleep(50), msg(kValueLimitMessage)};
   EXPECT_EQ(Events(e.end() - 3, e.end()), tail);
   EXPECT_EQ(rig.port.written.size(), static_cast<std::size_t>(kUploadLength - 1));
   EXPECT_EQ(rig.notifier.messages.size(), 1u);
@@ -731,7 +735,7 @@ TEST(uploadSetup, NegativeWideValues) {
     // 0x72 00 0x74 00 0x76 00 0x40 00 0x41 <slot 4's bytes> 0x42 ...
     EXPECT_EQ(rig.port.written.substr(0, 9), std::string("\x72\0\x74\0\x76\0\x40\0\x41", 9));
     EXPECT_EQ(rig.port.written.substr(9, c.slot4Bytes.size() + 1), c.slot4Bytes + "\x42");
-    EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{kValueLimitText});
+    EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{kValueLimitMessage});
   }
 }
 

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "app/version.h"
 #include "link/qt_serial_port.h"
 #include "reference/db_cache.h"
 #include "reference/reference_database.h"
@@ -523,7 +524,7 @@ void MainWindow::endProgress(Exchange kind) {
 
 AboutFacts MainWindow::aboutFacts() {
   AboutFacts f;
-  f.version = QStringLiteral(KU_VERSION);
+  f.version = QString::fromLatin1(kVersion);
   const QDir dir(QString::fromStdString(module_.programDir));
   f.referenceDatabase = dir.filePath(QString::fromUtf8(kReferenceDbName));
   f.referenceDatabaseFound = QFileInfo(f.referenceDatabase).isFile();
