@@ -139,8 +139,9 @@ TEST(WindowWithSimulatedUnit, ReadBackAndUploadProgressInTheStatusBar) {
   EXPECT_TRUE(notifier.messages.empty());
   // What the unit holds follows the pass only when its thread kept up with it.
   ASSERT_TRUE(unit.waitForLogSize(kUploadLength + 3, 10000));
-  if (longestValueWait(unit.log(), 0) <= kUnitValueWaitMicros)
+  if (longestValueWait(unit.log(), 0) <= kUnitValueWaitMicros) {
     EXPECT_EQ(unit.slotValues()[4], 1000);
+  }
 
   form.close();
   unit.stop();
