@@ -348,7 +348,7 @@ TEST_F(StatusBarTest, AboutShowsTheFilesInUse) {
   EXPECT_TRUE(text.contains("Version 1.2")) << text.toStdString();
   EXPECT_TRUE(text.contains("Reference database: " + dir.dir.filePath("TKUUtil.mdb") + "\n"));
   EXPECT_TRUE(text.contains("Settings file: " + dir.dir.filePath("comms.ini") + "\n"));
-  EXPECT_TRUE(text.endsWith("Device: port 1, open")) << text.toStdString();
+  EXPECT_TRUE(text.endsWith("Device: /dev/ttyS0 (port 1), open")) << text.toStdString();
   box->accept();
 }
 

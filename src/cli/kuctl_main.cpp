@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
   ku::RealSleeper sleeper;
   auto opener = ku::makeCachingMdbOpener();
   ku::cli::Environment env;
-  env.programDir = QCoreApplication::applicationDirPath().toStdString();
+  env.folders =
+      ku::FolderEnvironment::ofProcess(QCoreApplication::applicationDirPath().toStdString());
   env.makePort = [](const std::string& dir) { return std::make_unique<ku::QtSerialPort>(dir); };
   env.sleeper = &sleeper;
   env.opener = opener.get();

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "app/folders.h"
 #include "app/version.h"
 #include "link/qt_serial_port.h"
 #include "reference/db_cache.h"
@@ -166,11 +167,7 @@ MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
     opener = ownOpener_.get();
   }
   std::unique_ptr<SerialPort> port = std::move(deps.port);
-  if (!port) {
-    auto qtPort = std::make_unique<QtSerialPort>(module_.programDir);
-    qtPort_ = qtPort.get();
-    port = std::move(qtPort);
-  }
+  if (!port) port = std::make_unique<QtSerialPort>(module_.linkFolder);
   auto watched =
       std::make_unique<WatchedPort>(std::move(port), [this](std::size_t n) { bytesSent(n); });
 
@@ -525,19 +522,19 @@ void MainWindow::endProgress(Exchange kind) {
 AboutFacts MainWindow::aboutFacts() {
   AboutFacts f;
   f.version = QString::fromLatin1(kVersion);
-  const QDir dir(QString::fromStdString(module_.programDir));
-  f.referenceDatabase = dir.filePath(QString::fromUtf8(kReferenceDbName));
+  f.referenceDatabase = QString::fromStdString(module_.referenceDatabase);
   f.referenceDatabaseFound = QFileInfo(f.referenceDatabase).isFile();
-  f.settingsFile = dir.filePath(QStringLiteral("comms.ini"));
+  f.settingsFile = QString::fromStdString(module_.settingsFile);
   f.settingsFileFound = QFileInfo(f.settingsFile).isFile();
-  if (module_.port.ready || lastLoad_.outcome != LoadOutcome::Rejected) {
+  if (lastLoad_.outcome != LoadOutcome::Rejected) {
     try {
       f.portNumber = portNumberToInt16(module_.port.portNumber);
     } catch (const std::exception&) {
       f.portNumber = 0;
     }
   }
-  if (qtPort_ && f.portNumber > 0) f.device = QString::fromStdString(qtPort_->devicePath());
+  if (f.portNumber > 0)
+    f.device = QString::fromStdString(portDevice(module_.linkFolder, f.portNumber).path);
   f.portOpen = core_->port().portOpen();
   return f;
 }

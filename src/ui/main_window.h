@@ -20,10 +20,6 @@ class QProgressBar;
 class QPushButton;
 class QScrollArea;
 
-namespace ku {
-class QtSerialPort;
-}
-
 namespace ku::ui {
 
 // What the window's core works with. Anything left empty gets the production
@@ -114,7 +110,6 @@ class MainWindow : public QMainWindow, public UnitView {
   std::unique_ptr<Sleeper> sleeper_;
   std::unique_ptr<ReferenceDatabaseOpener> ownOpener_;
   std::unique_ptr<UnitController> core_;
-  QtSerialPort* qtPort_ = nullptr;  // the production port, when the window made it
 
   QWidget* form_ = nullptr;  // the 676 x 697 form that holds every control below
   QScrollArea* scroll_ = nullptr;

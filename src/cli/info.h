@@ -1,0 +1,26 @@
+// kuctl info: the version and every path kuctl would use, and why.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "app/folders.h"
+
+namespace ku::cli {
+
+// How the command line names the port: a device path, a port number, or neither
+// (comms.ini then names it).
+struct PortChoice {
+  std::optional<std::string> device;
+  std::optional<int> portNumber;
+};
+
+// The device kuctl would open, and why: the path given, or what the port number
+// (given, or read from the settings file) maps to. Empty path when no port is
+// named (kuctl would show the invalid-port message).
+ChosenPath chooseDevice(const Folders& folders, const PortChoice& choice);
+
+void printInfo(const Folders& folders, const PortChoice& choice, bool json, std::ostream& out);
+
+}  // namespace ku::cli
