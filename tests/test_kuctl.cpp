@@ -171,7 +171,7 @@ TEST_F(KuctlTest, BadCommandLinesAreUsageErrors) {
 
 TEST_F(KuctlTest, UsageErrorsNameTheFaultExactly) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{}, "no command given (read, defaults, update or info)"},
+      {{}, "no command given (read, defaults, update, info or ports)"},
       {{"frobnicate"}, "unknown command frobnicate"},
       {{"update"}, "update needs at least one SLOT=VALUE"},
       {{"read", "4=1"}, "'read' takes no entries: 4=1"},
@@ -288,6 +288,54 @@ TEST_F(KuctlTest, InfoNamesEveryPathAndWhyAndTouchesNoPort) {
             std::string::npos);
   EXPECT_EQ(port.openCalls, 0);
   EXPECT_EQ(port.written, "");
+}
+
+TEST_F(KuctlTest, PortsListsWhatIsKnownOfEachPort) {
+  SerialPortEntry usb;
+  usb.device = "/dev/ttyUSB0";
+  usb.description = "USB Serial";
+  usb.manufacturer = "Maker";
+  usb.serialNumber = "A1B2";
+  usb.stablePath = "/dev/serial/by-id/usb-Maker_USB_Serial_A1B2-if00-port0";
+  SerialPortEntry onBoard;
+  onBoard.device = "/dev/ttyS0";
+  std::vector<SerialPortEntry> ports{onBoard, usb};
+  env.listPorts = [&] { return ports; };
+
+  Outcome r = run({"ports"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "/dev/ttyS0\n"
+            "/dev/ttyUSB0\n"
+            "  description:   USB Serial\n"
+            "  manufacturer:  Maker\n"
+            "  serial number: A1B2\n"
+            "  stable path:   /dev/serial/by-id/usb-Maker_USB_Serial_A1B2-if00-port0\n");
+  r = run({"--json", "ports"});
+  EXPECT_EQ(
+      r.out,
+      "{\n"
+      "    \"ports\": [\n"
+      "        {\n"
+      "            \"description\": null,\n"
+      "            \"device\": \"/dev/ttyS0\",\n"
+      "            \"manufacturer\": null,\n"
+      "            \"serialNumber\": null,\n"
+      "            \"stablePath\": null\n"
+      "        },\n"
+      "        {\n"
+      "            \"description\": \"USB Serial\",\n"
+      "            \"device\": \"/dev/ttyUSB0\",\n"
+      "            \"manufacturer\": \"Maker\",\n"
+      "            \"serialNumber\": \"A1B2\",\n"
+      "            \"stablePath\": \"/dev/serial/by-id/usb-Maker_USB_Serial_A1B2-if00-port0\"\n"
+      "        }\n"
+      "    ]\n"
+      "}\n");
+  ports.clear();
+  EXPECT_EQ(run({"ports"}).out, "No serial ports found.\n");
+  EXPECT_EQ(run({"ports", "extra"}).status, cli::kExitUsage);
+  EXPECT_EQ(port.openCalls, 0);
 }
 
 TEST_F(KuctlTest, EachMessageHasItsOwnExitStatus) {

@@ -1,6 +1,7 @@
 #include "cli/info.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
@@ -89,6 +90,40 @@ void printInfo(const Folders& folders, const PortChoice& choice, bool json, std:
   printText("device", device, out);
   printText("reference database", folders.referenceDatabase, out);
   printText("backups folder", folders.backupsDir, out);
+}
+
+void printPorts(const std::vector<SerialPortEntry>& ports, bool json, std::ostream& out) {
+  auto text = [](const std::string& s) {
+    return s.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(s));
+  };
+  if (json) {
+    QJsonArray list;
+    for (const SerialPortEntry& p : ports) {
+      QJsonObject o;
+      o["device"] = QString::fromStdString(p.device);
+      o["description"] = text(p.description);
+      o["manufacturer"] = text(p.manufacturer);
+      o["serialNumber"] = text(p.serialNumber);
+      o["stablePath"] = text(p.stablePath);
+      list.append(o);
+    }
+    QJsonObject doc;
+    doc["ports"] = list;
+    out << QJsonDocument(doc).toJson(QJsonDocument::Indented).toStdString();
+    return;
+  }
+  if (ports.empty()) out << "No serial ports found.\n";
+  for (const SerialPortEntry& p : ports) {
+    out << p.device << "\n";
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"description:   ", &p.description},
+        {"manufacturer:  ", &p.manufacturer},
+        {"serial number: ", &p.serialNumber},
+        {"stable path:   ", &p.stablePath}};
+    for (const auto& [label, value] : fields) {
+      if (!value->empty()) out << "  " << label << *value << "\n";
+    }
+  }
 }
 
 }  // namespace ku::cli

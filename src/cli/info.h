@@ -4,8 +4,10 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/folders.h"
+#include "app/serial_ports.h"
 
 namespace ku::cli {
 
@@ -22,5 +24,9 @@ struct PortChoice {
 ChosenPath chooseDevice(const Folders& folders, const PortChoice& choice);
 
 void printInfo(const Folders& folders, const PortChoice& choice, bool json, std::ostream& out);
+
+// One block per port (device, then description, manufacturer, serial number and
+// stable name when known), or a JSON document {"ports": [...]}.
+void printPorts(const std::vector<SerialPortEntry>& ports, bool json, std::ostream& out);
 
 }  // namespace ku::cli

@@ -105,7 +105,7 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
   for (const QString& arg : parser.positionalArguments()) {
     const std::string a = arg.toStdString();
     if (o.command.empty()) {
-      if (a != "read" && a != "defaults" && a != "update" && a != "info")
+      if (a != "read" && a != "defaults" && a != "update" && a != "info" && a != "ports")
         return "unknown command " + a;
       o.command = a;
     } else if (o.command == "update") {
@@ -118,7 +118,7 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
       return "'" + o.command + "' takes no entries: " + a;
     }
   }
-  if (o.command.empty()) return "no command given (read, defaults, update or info)";
+  if (o.command.empty()) return "no command given (read, defaults, update, info or ports)";
   if (o.command == "update" && o.entries.empty()) return "update needs at least one SLOT=VALUE";
   return {};
 }
@@ -219,6 +219,9 @@ Commands:
   info                 print the version and every path kuctl would use (the
                        settings file, the device, the reference database, the
                        backups folder) and why; touches no port (--json too)
+  ports                list the serial ports: device, description, maker,
+                       serial number and the stable /dev/serial/by-id/ name
+                       that links to it, where these are known (--json too)
 
 Options:
   --port N             use port number N instead of the one in comms.ini
@@ -270,6 +273,10 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     return kExitUsage;
   }
 
+  if (o.command == "ports") {
+    printPorts(env.listPorts(), o.json, out);
+    return kExitOk;
+  }
   const Folders folders = resolveFolders(env.folders);
   if (o.command == "info") {
     printInfo(folders, PortChoice{std::nullopt, o.port}, o.json, out);

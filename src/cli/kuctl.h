@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/folders.h"
+#include "app/serial_ports.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
 #include "reference/reference_database.h"
@@ -34,6 +35,8 @@ struct Environment {
   FolderEnvironment folders;
   // A port whose number N opens comN in linkFolder (else /dev/ttyS<N-1>).
   std::function<std::unique_ptr<SerialPort>(const std::string& linkFolder)> makePort;
+  // The serial ports of this computer (kuctl ports).
+  std::function<std::vector<SerialPortEntry>()> listPorts;
   Sleeper* sleeper = nullptr;
   ReferenceDatabaseOpener* opener = nullptr;
 };

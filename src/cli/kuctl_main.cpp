@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   env.folders =
       ku::FolderEnvironment::ofProcess(QCoreApplication::applicationDirPath().toStdString());
   env.makePort = [](const std::string& dir) { return std::make_unique<ku::QtSerialPort>(dir); };
+  env.listPorts = [] { return ku::listSerialPorts(); };
   env.sleeper = &sleeper;
   env.opener = opener.get();
   return ku::cli::run(args, env, std::cout, std::cerr);
