@@ -77,10 +77,8 @@ Values unitValues(const Simulator& unit) {
 }
 
 Values builtInDefaults() {
-  Tables t;
-  fillTables(t);
   Values v{};
-  for (int s = 0; s < kValueSlots; ++s) v[s] = t.DefaultValues[s];
+  for (int s = 0; s < kValueSlots; ++s) v[s] = slotInfo(s).builtInDefault;
   return v;
 }
 
@@ -239,7 +237,7 @@ class Faulty : public ::testing::Test {
     const std::size_t n = unit.log().size();
     w.core->closeLink();
     EXPECT_EQ(printable(settled(n + 1).substr(n)), "!");
-    EXPECT_FALSE(w.core->port().portOpen());
+    EXPECT_FALSE(w.core->port().isOpen());
   }
 
   ProgramFolder folder;
@@ -302,7 +300,7 @@ TEST_F(Faulty, HangUpDuringAnUploadStopsTheLineAtThatByteAndLeavesTheWindowUsabl
     EXPECT_EQ(w.count(kShortReplyText), 2);
     EXPECT_TRUE(w.buttonsEnabled());
     w.core->closeLink();
-    EXPECT_FALSE(w.core->port().portOpen());
+    EXPECT_FALSE(w.core->port().isOpen());
     EXPECT_EQ(unit.closeCount(), 0);
   }
 }
@@ -332,7 +330,7 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
     EXPECT_EQ(sent().size(), static_cast<std::size_t>(cut));
     EXPECT_EQ(w.count(kShortReplyText), 2);
     w.core->closeLink();
-    EXPECT_FALSE(w.core->port().portOpen());
+    EXPECT_FALSE(w.core->port().isOpen());
   }
 
   // After a Default upload: the unit took all 69 bytes, then " " and "q".
@@ -505,21 +503,19 @@ TEST_F(Faulty, AFloodIsReadInBoundedPiecesAndNeitherHangsNorGrowsMemory) {
   {
     // Every read of the flood finds more, and keeps no more than 1 MiB of it.
     QtSerialPort port(folder.path());
-    port.setCommPort(1);
-    port.setSettings("4800,n,8,1");
-    port.setPortOpen(true);
-    port.output("x");
+    port.open(1, kUnitLine);
+    port.write("x");
     std::size_t most = 0;
     for (int i = 0; i < 10; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      const std::size_t n = port.input().size();
+      const std::size_t n = port.readAll().size();
       EXPECT_GT(n, 0u);
       most = std::max(most, n);
     }
     EXPECT_LE(most, std::size_t{1} << 20);
     RecordProperty("largest_read_bytes", std::to_string(most));
     std::cout << "largest read of the flood: " << most << " bytes\n";
-    port.setPortOpen(false);
+    port.close();
     unit.clearLog();
   }
   Window w(folder);
@@ -618,7 +614,7 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   EXPECT_EQ(settled(0), "");
   EXPECT_EQ(w.count(kShortReplyText), 2);
   w.core->closeLink();
-  EXPECT_FALSE(w.core->port().portOpen());
+  EXPECT_FALSE(w.core->port().isOpen());
   EXPECT_EQ(sent(), "");
 
   Window fresh(folder);
@@ -701,7 +697,7 @@ TEST_F(Faulty, OddCommsIniFilesEndTheLoadAsTheirCodesSay) {
     Window w(folder);
     const LoadResult r = w.load();
     EXPECT_EQ(r.outcome, c.outcome) << "code " << r.lastCode << ": " << r.lastText;
-    EXPECT_EQ(w.core->port().portOpen(), c.portOpens);
+    EXPECT_EQ(w.core->port().isOpen(), c.portOpens);
     const std::string atLoad = c.outcome == L ? kReadBack : "";
     EXPECT_EQ(printable(settled(atLoad.size())), printable(atLoad));
     if (c.outcome == R) {
@@ -739,7 +735,7 @@ TEST_F(Faulty, FolderNamedCommsIniGivesTheInvalidPortMessage) {
   Window w(folder);
   EXPECT_EQ(w.load().outcome, LoadOutcome::Rejected);
   EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortText});
-  EXPECT_FALSE(w.core->port().portOpen());
+  EXPECT_FALSE(w.core->port().isOpen());
   w.core->closeLink();
   const Outcome r = folder.kuctl({"read"});
   EXPECT_EQ(r.status, 3) << r.err;

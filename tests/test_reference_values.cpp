@@ -110,16 +110,14 @@ class ReferenceValuesTest : public ::testing::Test {
  protected:
   ReferenceValuesTest()
       : tables_(standardTables()), opener_(tables_), lookups_(opener_, "db", values_) {
-    fillTables(constants_);
-    for (int s = 0; s < kValueSlots; ++s) {
-      slots_[static_cast<std::size_t>(s)] = constants_.DefaultValues[static_cast<std::size_t>(s)];
-    }
+    for (int s = 0; s < kValueSlots; ++s)
+      slots_[static_cast<std::size_t>(s)] = slotInfo(s).builtInDefault;
     slots_[30] = 210;
     slots_[31] = 0;
   }
 
   void run() {
-    ReferenceInputs in{constants_, slots_, pulse_, portReady_, locale_};
+    ReferenceInputs in{slots_, pulse_, portReady_, locale_};
     refreshReferenceValues(in, lookups_, values_, cells_);
   }
   // Runs and expects a failure with the code.
@@ -135,7 +133,6 @@ class ReferenceValuesTest : public ::testing::Test {
     slots_[static_cast<std::size_t>(slot)] = static_cast<std::int16_t>(value);
   }
 
-  Tables constants_;
   SlotValueArray slots_{};
   std::string pulse_ = "0";
   bool portReady_ = true;

@@ -283,7 +283,7 @@ TEST_F(MainWindowTest, CloseSendsTheCloseByteOnceAndWaitsForAnExchange) {
   EXPECT_FALSE(w->isVisible());
   ASSERT_GE(port->written.size(), 4u);
   EXPECT_EQ(port->written.substr(port->written.size() - 4), " qx!");
-  EXPECT_FALSE(port->open);
+  EXPECT_FALSE(port->isOpen());
   w->close();  // a second close sends nothing more
   EXPECT_EQ(port->written.back(), '!');
   EXPECT_EQ(std::count(port->written.begin(), port->written.end(), '!'), 1);
