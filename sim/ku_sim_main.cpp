@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QCommandLineParser>
+#include <QStringList>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -10,10 +12,13 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/version.h"
+#include "cli/command_line.h"
 #include "simulator.h"
 
 namespace {
@@ -46,6 +51,7 @@ const char kUsage[] =
     "  --flood N              answer \"x\" with N bytes of noise instead of the record\n"
     "  --log FILE             on exit, write every received byte to FILE\n"
     "  --help                 show this text and exit\n"
+    "  --version              print ku-sim's version and exit\n"
     "\n"
     "Log format: one line per received byte, in order of arrival:\n"
     "  <microseconds since the first byte>TAB<two upper-case hex digits>TAB<character>\n"
@@ -93,60 +99,122 @@ void removeLink(const std::string& link, const std::string& device) {
   if (device == buf) ::unlink(link.c_str());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the command line asks for; parse() fills it or returns a usage error.
+struct Settings {
   std::string linkPath, logPath;
   ku::sim::Faults faults;
   long channel = -1, pulseIntegral = -1;
+  bool help = false, version = false;
+};
 
-  for (int i = 1; i < argc; ++i) {
-    std::string opt = argv[i];
-    const char* arg = i + 1 < argc ? argv[i + 1] : nullptr;
-    long n = 0;
-    auto number = [&](long lo, long hi) {
-      if (!parseNumber(arg, lo, hi, n)) return false;
-      ++i;
-      return true;
-    };
-    if (opt == "--help" || opt == "-h") {
-      std::cout << kUsage;
-      return 0;
-    } else if (opt == "--link" || opt == "--log") {
-      if (arg == nullptr || *arg == '\0') return usageError(opt + " needs a path");
-      (opt == "--link" ? linkPath : logPath) = arg;
-      ++i;
-    } else if (opt == "--channel") {
-      if (!number(0, 255)) return usageError("--channel needs a number 0..255");
-      channel = n;
-    } else if (opt == "--pulse-integral") {
-      if (!number(0, 65535)) return usageError("--pulse-integral needs a number 0..65535");
-      pulseIntegral = n;
-    } else if (opt == "--silent") {
-      faults.silent = true;
-    } else if (opt == "--short") {
-      if (!number(0, 38)) return usageError("--short needs a number 0..38");
-      faults.shortRecord = static_cast<int>(n);
-    } else if (opt == "--high-byte") {
-      if (!number(4, 30) || !(n == 4 || n == 5 || n >= 27)) {
-        return usageError("--high-byte needs one of the slots 4, 5, 27, 28, 29, 30");
-      }
-      faults.highBytePair = static_cast<int>(n);
-    } else if (opt == "--noise-request") {
-      faults.noiseOnRequest = true;
-    } else if (opt == "--noise-after") {
-      if (!number(0, 1000000)) return usageError("--noise-after needs a number 0..1000000");
-      faults.noiseAfterRecord = static_cast<int>(n);
-    } else if (opt == "--hang-up-after") {
-      if (!number(0, LONG_MAX)) return usageError("--hang-up-after needs a number of bytes");
-      faults.hangUpAfter = n;
-    } else if (opt == "--flood") {
-      if (!number(1, LONG_MAX)) return usageError("--flood needs a positive number of bytes");
-      faults.floodBytes = n;
-    } else {
-      return usageError("unknown option '" + opt + "'");
-    }
+// An option that takes a whole number, the range it accepts and where it goes.
+struct NumberOption {
+  const char* name;
+  long lo, hi;
+  const char* usage;  // the text of a missing or bad number
+  std::function<void(Settings&, long)> store;
+  // A further test of a number within the range; none when null.
+  bool (*accepts)(long) = nullptr;
+};
+
+const std::vector<NumberOption>& numberOptions() {
+  static const std::vector<NumberOption> options{
+      {"channel", 0, 255, "--channel needs a number 0..255",
+       [](Settings& s, long n) { s.channel = n; }},
+      {"pulse-integral", 0, 65535, "--pulse-integral needs a number 0..65535",
+       [](Settings& s, long n) { s.pulseIntegral = n; }},
+      {"short", 0, 38, "--short needs a number 0..38",
+       [](Settings& s, long n) { s.faults.shortRecord = static_cast<int>(n); }},
+      {"high-byte", 4, 30, "--high-byte needs one of the slots 4, 5, 27, 28, 29, 30",
+       [](Settings& s, long n) { s.faults.highBytePair = static_cast<int>(n); },
+       [](long n) { return n == 4 || n == 5 || n >= 27; }},
+      {"noise-after", 0, 1000000, "--noise-after needs a number 0..1000000",
+       [](Settings& s, long n) { s.faults.noiseAfterRecord = static_cast<int>(n); }},
+      {"hang-up-after", 0, LONG_MAX, "--hang-up-after needs a number of bytes",
+       [](Settings& s, long n) { s.faults.hangUpAfter = n; }},
+      {"flood", 1, LONG_MAX, "--flood needs a positive number of bytes",
+       [](Settings& s, long n) { s.faults.floodBytes = n; }},
+  };
+  return options;
+}
+
+// Returns an error text, or empty when the command line is sound.
+std::string parse(const QStringList& args, Settings& s) {
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
+  const QCommandLineOption version(QStringLiteral("version"), {});
+  const QCommandLineOption link(QStringLiteral("link"), {}, QStringLiteral("PATH"));
+  const QCommandLineOption log(QStringLiteral("log"), {}, QStringLiteral("FILE"));
+  const QCommandLineOption silent(QStringLiteral("silent"), {});
+  const QCommandLineOption noiseRequest(QStringLiteral("noise-request"), {});
+  parser.addOptions({help, version, link, log, silent, noiseRequest});
+  for (const NumberOption& o : numberOptions())
+    parser.addOption(QCommandLineOption(QString::fromLatin1(o.name), {}, QStringLiteral("N")));
+
+  const bool parsed = parser.parse(args);
+  s.help = parser.isSet(help);
+  s.version = parser.isSet(version);
+  if (s.help || s.version) return {};
+  if (!parsed && !parser.unknownOptionNames().isEmpty())
+    return "unknown option '" +
+           ku::cli::optionAsTyped(args.mid(1), parser.unknownOptionNames().first()).toStdString() +
+           "'";
+  if (!parser.positionalArguments().isEmpty())
+    return "unknown option '" + parser.positionalArguments().first().toStdString() + "'";
+  // A value can only be missing after the last argument: a missing path or
+  // number is reported as a bad one. Any other fault is the parser's own.
+  QString missing;
+  if (!parsed) {
+    missing = args.last().startsWith(QLatin1String("--")) ? args.last().mid(2) : QString();
+    bool takesValue = missing == QLatin1String("link") || missing == QLatin1String("log");
+    for (const NumberOption& o : numberOptions()) takesValue = takesValue || missing == o.name;
+    if (!takesValue) return parser.errorText().toStdString();
   }
+  auto missingValue = [&](const QString& name) { return name == missing; };
+  for (const QCommandLineOption* o : {&link, &log}) {
+    const QString name = o->names().first();
+    if (parser.isSet(*o) && (parser.value(*o).isEmpty() || missingValue(name)))
+      return "--" + name.toStdString() + " needs a path";
+  }
+  s.linkPath = parser.value(link).toStdString();
+  s.logPath = parser.value(log).toStdString();
+  s.faults.silent = parser.isSet(silent);
+  s.faults.noiseOnRequest = parser.isSet(noiseRequest);
+
+  for (const NumberOption& o : numberOptions()) {
+    const QString name = QString::fromLatin1(o.name);
+    if (!parser.isSet(name)) continue;
+    long n = 0;
+    if (missingValue(name) ||
+        !parseNumber(parser.value(name).toStdString().c_str(), o.lo, o.hi, n) ||
+        (o.accepts != nullptr && !o.accepts(n)))
+      return o.usage;
+    o.store(s, n);
+  }
+  return {};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QStringList args;
+  for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  Settings settings;
+  const std::string error = parse(args, settings);
+  if (settings.help) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (settings.version) {
+    std::cout << "ku-sim " << ku::kVersion << "\n";
+    return 0;
+  }
+  if (!error.empty()) return usageError(error);
+  const std::string& linkPath = settings.linkPath;
+  const std::string& logPath = settings.logPath;
+  const long channel = settings.channel, pulseIntegral = settings.pulseIntegral;
+  const ku::sim::Faults& faults = settings.faults;
 
   // Block the stop signals before the serving thread exists, so only sigwait sees them.
   sigset_t stopSignals;

@@ -280,10 +280,20 @@ TEST(DbCache, ChangedFileIsReadAgain) {
   EXPECT_EQ(engineOpens, 6);
 
   // Back to the shipped contents with the earlier time restored: the status
-  // change time still tells (once the file system's clock has moved on).
-  std::this_thread::sleep_for(20ms);
-  overwrite(db, fixture("TKUUtil.mdb"));
-  setModified(db, 1000000001, 1);
+  // change time still tells, once the file system's clock has moved on (it
+  // ticks coarsely; the rewrite is repeated until the change time differs).
+  const auto changeTime = [&db] {
+    struct stat st {};
+    EXPECT_EQ(::stat(db.c_str(), &st), 0);
+    return std::make_pair(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
+  };
+  const auto before = changeTime();
+  for (int i = 0; i < 500 && changeTime() == before; ++i) {
+    std::this_thread::sleep_for(10ms);
+    overwrite(db, fixture("TKUUtil.mdb"));
+    setModified(db, 1000000001, 1);
+  }
+  ASSERT_NE(changeTime(), before);
   agree(2);
   EXPECT_EQ(engineOpens, 8);
   EXPECT_TRUE(snapshot(cachedValues) == shipped);
@@ -304,7 +314,8 @@ TEST(DbCache, RecentlyChangedFileIsNotKeptUntilItSettles) {
   copyWritable(fixture("TKUUtil.mdb"), db);  // changed just now
 
   int engineOpens = 0;
-  DbCacheLimits limits;  // the default settling time: seconds
+  DbCacheLimits limits;
+  limits.settleTime = 1h;  // far longer than the lookups below take, however slowly
   CachingOpener cached(std::make_unique<CountingOpener>(makeMdbOpener(), &engineOpens), limits);
   LookupValues values;
   ReferenceLookups lookups(cached, db, values);

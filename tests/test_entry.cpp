@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "entry/entry.h"
+#include "expected.h"
 #include "fakes.h"
 #include "model/errors.h"
 
@@ -130,7 +131,7 @@ TEST_P(KeySequenceTest, EachKeyLeavesBoxSlotMessagesAndRefreshes) {
     EXPECT_EQ(messageCount(), k.messages);
     EXPECT_EQ(refreshes - before, k.refreshes);
   }
-  for (const std::string& m : notifier.messages) EXPECT_EQ(m, "Enter Valid number");
+  for (const std::string& m : notifier.messages) EXPECT_EQ(m, test::kEnterValidNumberMessage);
   // No other slot is touched.
   for (int i = 0; i < kRowSlots; ++i)
     if (i != seq.slot) {
@@ -199,8 +200,8 @@ INSTANTIATE_TEST_SUITE_P(Keys, KeySequenceTest, ::testing::ValuesIn(kSequences),
 
 TEST_F(EntryTest, RejectionShowsMessageThenWipesThenFocuses) {
   type(7, "300");
-  EXPECT_EQ(log, (std::vector<std::string>{"msg:Enter Valid number", "set:7:", "refresh", "focus:7",
-                                           "refresh"}))
+  EXPECT_EQ(log, (std::vector<std::string>{"msg:" + test::kEnterValidNumberMessage,
+                                           "set:7:", "refresh", "focus:7", "refresh"}))
       << ::testing::PrintToString(log);
   EXPECT_EQ(boxes.focused, 7);
   // Left true by the nested handling of the wiped box; the outer one restored the

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "app/unit_controller.h"
+#include "expected.h"
 #include "fakes.h"
 #include "link/qt_serial_port.h"
 #include "model/slot_table.h"
@@ -34,7 +35,7 @@
 #include "qt_app.h"
 #include "reference/reference_database.h"
 #include "simulator.h"
-#include "upload_frame.h"
+#include "unit_pace.h"
 
 namespace ku {
 namespace {
@@ -45,11 +46,19 @@ using sim::Simulator;
 
 const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new test::QtAppEnvironment);
 
-const std::string kReadBack = " qx";
+using test::kInvalidPortMessage;
+using test::kReadBackRequest;
+using test::kShortReplyMessage;
+using test::kValueLimitMessage;
 
 double secondsSince(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
 }
+
+// A ceiling that only a hang reaches: every run here takes a small part of it,
+// even under the sanitizers on a machine that is busy with other work. How long
+// a command takes is measured by the benchmarks, not here.
+constexpr double kHangSeconds = 90.0;
 
 using test::kUnderAsan;
 using test::residentKb;
@@ -73,12 +82,6 @@ Values unitValues(const Simulator& unit) {
   const auto all = unit.slotValues();
   Values v{};
   for (int s = 0; s < kValueSlots; ++s) v[s] = all[s];
-  return v;
-}
-
-Values builtInDefaults() {
-  Values v{};
-  for (int s = 0; s < kValueSlots; ++s) v[s] = slotInfo(s).builtInDefault;
   return v;
 }
 
@@ -177,7 +180,7 @@ class Window {
   bool buttonsEnabled() const {
     return view.updateEnabled && view.closeEnabled && view.defaultEnabled;
   }
-  int count(const char* text) const {
+  int count(const std::string& text) const {
     int n = 0;
     for (const std::string& m : notifier.messages) n += m == text;
     return n;
@@ -207,7 +210,7 @@ class Faulty : public ::testing::Test {
   // The log once the unit has taken the expected number of bytes and nothing more
   // has come for a while.
   std::string settled(std::size_t expected) const {
-    unit.waitForLogSize(expected, 3000);
+    unit.waitForLogSize(expected, 10000);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     return sent();
   }
@@ -215,22 +218,33 @@ class Faulty : public ::testing::Test {
   // Whether the unit took every value byte of the upload pass that starts at
   // log position from within its 30 ms. Past that it gives the command up, so
   // what it holds no longer follows the bytes; the pauses here leave ample
-  // room, and only a stalled machine misses it (then the unit's state is not
-  // compared; the bytes on the line always are).
+  // room, and only a stalled machine misses it.
   bool unitKeptUp(std::size_t from) const {
-    const std::vector<sim::LoggedByte> log = unit.log();
-    std::int64_t wait = 0;
-    std::size_t k = from;
-    for (int s = 0; s < kValueSlots && k < log.size(); ++s) {
-      const std::size_t n = isWideSlot(s) ? 2 : 1;
-      for (std::size_t j = 1; j <= n && k + j < log.size(); ++j)
-        wait = std::max(wait, log[k + j].micros - log[k + j - 1].micros);
-      k += 1 + n;
-    }
-    if (wait <= 30000) return true;
+    const std::int64_t wait = test::longestValueWait(unit.log(), from);
+    if (wait <= test::kUnitValueWaitMicros) return true;
     std::cout << "note: a value byte reached the unit " << wait
-              << " us after the byte before it; its state is not compared\n";
+              << " us after the byte before it; the case runs again\n";
     return false;
+  }
+  // Runs a case whose last checks compare the unit's state; the case sets kept
+  // to unitKeptUp() and makes those checks only when it is true. A case in which
+  // the unit fell behind runs again (three times in all). When it never kept up,
+  // the test goes on with its other cases and ends as skipped, with the reason,
+  // at skipWhereTheUnitFellBehind().
+  template <typename Case>
+  void untilTheUnitKeptUp(const std::string& name, Case&& run) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      bool kept = false;
+      run(kept);
+      if (kept || HasFatalFailure()) return;
+    }
+    fellBehind_ += " " + name + ";";
+  }
+  void skipWhereTheUnitFellBehind() {
+    if (!fellBehind_.empty()) {
+      GTEST_SKIP() << "the unit's state was not compared in:" << fellBehind_
+                   << " its thread took value bytes in more than 30 ms apart three times running";
+    }
   }
   // Closes the window on a working line: its close byte reaches the unit.
   void closeLinked(Window& w) {
@@ -242,6 +256,9 @@ class Faulty : public ::testing::Test {
 
   ProgramFolder folder;
   Simulator unit;
+
+ private:
+  std::string fellBehind_;
 };
 
 // ---------------------------------------------------------------------------
@@ -251,58 +268,63 @@ TEST_F(Faulty, HangUpDuringAnUploadStopsTheLineAtThatByteAndLeavesTheWindowUsabl
   // Hang-up points inside the 69-byte pass: after a command byte, after a value
   // byte, between the high and low byte of a pair, before the command-only bytes.
   for (long cut : {1L, 2L, 10L, 33L, 65L}) {
-    SCOPED_TRACE("hang-up after upload byte " + std::to_string(cut));
-    unit.stop();
-    unit.setFaults({});
-    unit.start();
-    unit.makeLink(folder.file("com1"));
-    unit.clearLog();
-    const Values before = unitValues(unit);
+    const std::string name = "hang-up after upload byte " + std::to_string(cut);
+    SCOPED_TRACE(name);
+    untilTheUnitKeptUp(name, [&](bool& kept) {
+      unit.stop();
+      unit.setFaults({});
+      unit.start();
+      unit.makeLink(folder.file("com1"));
+      unit.clearLog();
+      const Values before = unitValues(unit);
 
-    Window w(folder);
-    ASSERT_EQ(w.load().outcome, LoadOutcome::Linked);
-    ASSERT_TRUE(w.notifier.messages.empty());
-    w.type(8, "200");
-    w.type(4, "1234");
-    Values wanted = before;
-    wanted[8] = 200;
-    wanted[4] = 1234;
-    const std::string upload = uploadOf(wanted);
+      Window w(folder);
+      ASSERT_EQ(w.load().outcome, LoadOutcome::Linked);
+      ASSERT_TRUE(w.notifier.messages.empty());
+      w.type(8, "200");
+      w.type(4, "1234");
+      Values wanted = before;
+      wanted[8] = 200;
+      wanted[4] = 1234;
+      const std::string upload = uploadOf(wanted);
 
-    Faults f;
-    f.hangUpAfter = cut;
-    setFaults(f);
-    const auto t0 = Clock::now();
-    w.core->uploadEntries();
-    EXPECT_LT(secondsSince(t0), 10.0);
+      Faults f;
+      f.hangUpAfter = cut;
+      setFaults(f);
+      const auto t0 = Clock::now();
+      w.core->uploadEntries();
+      EXPECT_LT(secondsSince(t0), kHangSeconds);
 
-    // Exactly the bytes before the hang-up, and nothing after it.
-    EXPECT_EQ(printable(settled(3 + cut)),
-              printable(kReadBack + upload.substr(0, static_cast<std::size_t>(cut))));
-    EXPECT_FALSE(unit.running());
-    // The read-back could not run: one short-reply message, no value-limit message.
-    EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
-    EXPECT_TRUE(w.buttonsEnabled());
-    // No slot changes; the typed values stay the working values.
-    EXPECT_EQ(w.values(), wanted);
-    EXPECT_EQ(w.view.rows[8].current, "200");
-    // The unit kept only complete frames: a slot whose value bytes did not all
-    // arrive keeps its old value.
-    const Values after = unitValues(unit);
-    if (unitKeptUp(3)) {
-      EXPECT_EQ(after[4], cut >= 11 ? 1234 : before[4]);
-      EXPECT_EQ(after[8], cut >= 20 ? 200 : before[8]);
-    }
+      // Exactly the bytes before the hang-up, and nothing after it.
+      EXPECT_EQ(printable(settled(3 + cut)),
+                printable(kReadBackRequest + upload.substr(0, static_cast<std::size_t>(cut))));
+      EXPECT_FALSE(unit.running());
+      // The read-back could not run: one short-reply message, no value-limit message.
+      EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
+      EXPECT_TRUE(w.buttonsEnabled());
+      // No slot changes; the typed values stay the working values.
+      EXPECT_EQ(w.values(), wanted);
+      EXPECT_EQ(w.view.rows[8].current, "200");
+      // The unit kept only complete frames: a slot whose value bytes did not all
+      // arrive keeps its old value.
+      const Values after = unitValues(unit);
+      kept = unitKeptUp(3);
+      if (kept) {
+        EXPECT_EQ(after[4], cut >= 11 ? 1234 : before[4]);
+        EXPECT_EQ(after[8], cut >= 20 ? 200 : before[8]);
+      }
 
-    // The next command sends nothing and says so again; closing still works.
-    w.core->uploadDefaults();
-    EXPECT_EQ(sent().size(), 3u + static_cast<std::size_t>(cut));
-    EXPECT_EQ(w.count(kShortReplyText), 2);
-    EXPECT_TRUE(w.buttonsEnabled());
-    w.core->closeLink();
-    EXPECT_FALSE(w.core->port().isOpen());
-    EXPECT_EQ(unit.closeCount(), 0);
+      // The next command sends nothing and says so again; closing still works.
+      w.core->uploadDefaults();
+      EXPECT_EQ(sent().size(), 3u + static_cast<std::size_t>(cut));
+      EXPECT_EQ(w.count(kShortReplyMessage), 2);
+      EXPECT_TRUE(w.buttonsEnabled());
+      w.core->closeLink();
+      EXPECT_FALSE(w.core->port().isOpen());
+      EXPECT_EQ(unit.closeCount(), 0);
+    });
   }
+  skipWhereTheUnitFellBehind();
 }
 
 TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
@@ -321,45 +343,49 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
     const LoadResult r = w.load();
     EXPECT_EQ(r.outcome, LoadOutcome::Linked);  // the port opened; the read-back failed
     EXPECT_EQ(printable(settled(static_cast<std::size_t>(cut))),
-              printable(kReadBack.substr(0, static_cast<std::size_t>(cut))));
-    EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
+              printable(kReadBackRequest.substr(0, static_cast<std::size_t>(cut))));
+    EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
     EXPECT_EQ(w.view.rows[0].current, "1");  // channel row: nothing read, shown as 1
     EXPECT_EQ(w.view.rows[4].current, "");
     EXPECT_TRUE(w.buttonsEnabled());
     w.core->uploadEntries();
     EXPECT_EQ(sent().size(), static_cast<std::size_t>(cut));
-    EXPECT_EQ(w.count(kShortReplyText), 2);
+    EXPECT_EQ(w.count(kShortReplyMessage), 2);
     w.core->closeLink();
     EXPECT_FALSE(w.core->port().isOpen());
   }
 
   // After a Default upload: the unit took all 69 bytes, then " " and "q".
-  unit.stop();
-  unit.setFaults({});
-  unit.start();
-  unit.makeLink(folder.file("com1"));
-  unit.clearLog();
-  unit.setSlotValue(0, 2);
-  unit.setSlotValue(4, 1000);
-  Window w(folder);
-  ASSERT_EQ(w.load().outcome, LoadOutcome::Linked);
-  const Values shownBefore = w.values();
-  Faults f;
-  f.hangUpAfter = kUploadLength + 2;
-  setFaults(f);
-  w.core->uploadDefaults();
-  Values defaults = builtInDefaults();
-  defaults[0] = 2;  // the unit keeps its channel
-  EXPECT_EQ(printable(settled(3 + kUploadLength + 2)),
-            printable(kReadBack + uploadOf(defaults) + " q"));
-  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
-  // The unit holds the defaults; the window still shows what it read before.
-  if (unitKeptUp(3)) {
-    EXPECT_EQ(unitValues(unit), defaults);
-  }
-  EXPECT_EQ(w.values(), shownBefore);
-  EXPECT_EQ(w.view.rows[4].current, "1000");
-  EXPECT_TRUE(w.buttonsEnabled());
+  untilTheUnitKeptUp("hang-up after a default upload", [&](bool& kept) {
+    unit.stop();
+    unit.setFaults({});
+    unit.start();
+    unit.makeLink(folder.file("com1"));
+    unit.clearLog();
+    unit.setSlotValue(0, 2);
+    unit.setSlotValue(4, 1000);
+    Window w(folder);
+    ASSERT_EQ(w.load().outcome, LoadOutcome::Linked);
+    const Values shownBefore = w.values();
+    Faults f;
+    f.hangUpAfter = kUploadLength + 2;
+    setFaults(f);
+    w.core->uploadDefaults();
+    Values defaults = test::kBuiltInDefaults;
+    defaults[0] = 2;  // the unit keeps its channel
+    EXPECT_EQ(printable(settled(3 + kUploadLength + 2)),
+              printable(kReadBackRequest + test::defaultUpload(2) + " q"));
+    EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
+    // The unit holds the defaults; the window still shows what it read before.
+    kept = unitKeptUp(3);
+    if (kept) {
+      EXPECT_EQ(unitValues(unit), defaults);
+    }
+    EXPECT_EQ(w.values(), shownBefore);
+    EXPECT_EQ(w.view.rows[4].current, "1000");
+    EXPECT_TRUE(w.buttonsEnabled());
+  });
+  skipWhereTheUnitFellBehind();
 }
 
 TEST_F(Faulty, KuctlWithRealPausesSurvivesAHangUpInTheUploadAndInTheReadBack) {
@@ -371,12 +397,13 @@ TEST_F(Faulty, KuctlWithRealPausesSurvivesAHangUpInTheUploadAndInTheReadBack) {
   wanted[8] = 7;
   Outcome r = folder.kuctl({"update", "8=7"});
   EXPECT_EQ(r.status, 5) << r.err;
-  EXPECT_NE(r.err.find(kShortReplyText), std::string::npos) << r.err;
-  EXPECT_EQ(r.err.find(kValueLimitText), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(kShortReplyMessage), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(kValueLimitMessage), std::string::npos) << r.err;
   // Three 1 s pauses, the pass's 1.4 s, three more: the run does not hang.
   EXPECT_GT(r.seconds, 7.0);
-  EXPECT_LT(r.seconds, 20.0);
-  EXPECT_EQ(printable(settled(3 + 40)), printable(kReadBack + uploadOf(wanted).substr(0, 40)));
+  EXPECT_LT(r.seconds, kHangSeconds);
+  EXPECT_EQ(printable(settled(3 + 40)),
+            printable(kReadBackRequest + uploadOf(wanted).substr(0, 40)));
 
   // A hang-up after "q" of a plain read.
   unit.stop();
@@ -387,113 +414,123 @@ TEST_F(Faulty, KuctlWithRealPausesSurvivesAHangUpInTheUploadAndInTheReadBack) {
   unit.clearLog();
   r = folder.kuctl({"read"});
   EXPECT_EQ(r.status, 5) << r.err;
-  EXPECT_NE(r.err.find(kShortReplyText), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(kShortReplyMessage), std::string::npos) << r.err;
   EXPECT_EQ(settled(2), " q");
 }
 
 // ---------------------------------------------------------------------------
 // The unit answers badly
 
-TEST_F(Faulty, SilentUnitAndShortRecordGiveTheMessageAndUploadWhatTheWindowHolds) {
-  {
-    SCOPED_TRACE("silent");
-    Faults f;
-    f.silent = true;
-    setFaults(f);
-    Window w(folder);
-    EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
-    EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
-    EXPECT_EQ(w.view.rows[0].current, "1");
-    for (int row = 1; row < kRowSlots; ++row) EXPECT_EQ(w.view.rows[row].current, "") << row;
-    // Nothing was read, so the upload carries 0 for every slot not typed.
-    w.type(8, "9");
-    Values wanted{};
-    wanted[8] = 9;
-    w.core->uploadEntries();
-    EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
-              printable(kReadBack + uploadOf(wanted) + kReadBack));
-    EXPECT_EQ(w.count(kShortReplyText), 2);
-    EXPECT_EQ(w.notifier.messages.size(), 2u);
-    closeLinked(w);
+// One way of answering badly, and what the window must make of it.
+struct BadAnswer {
+  const char* name;
+  Faults faults;
+  // Characters of the unit's own record that arrive: its slots are decoded from
+  // them (38: all 32 slots; 20: slots 0..17; 0: none). -1: noise comes instead
+  // of the record, and what it decodes to is only compared with what is shown.
+  int recordChars;
+  bool shortReply;  // the read-back at load gives the short-reply message
+  int typedSlot;    // typed before the Update (-1: nothing typed)
+  const char* typed;
+  bool answersAfterwards;  // the unit answers the Update's read-back properly
+};
+
+// The last slot that the first n characters of a record carry in full, -1 for
+// none: one character a slot, two for slots 4, 5 and 27..30.
+int lastSlotIn(int chars) {
+  int slot = -1, used = 0;
+  while (slot + 1 < kRowSlots) {
+    const int width = test::isPairSlot(slot + 1) || slot + 1 == 30 ? 2 : 1;
+    if (used + width > chars) break;
+    used += width;
+    ++slot;
   }
-  unit.clearLog();
-  {
-    SCOPED_TRACE("short record of 20 characters");
-    Faults f;
-    f.shortRecord = 20;
-    setFaults(f);
-    Window w(folder);
-    EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
-    EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
-    // Positions 1..20 carry slots 0..17; the rest stays unset.
-    const auto held = unit.slotValues();
-    for (int s = 0; s <= 17; ++s) EXPECT_EQ(w.core->slotValues()[s], held[s]) << s;
-    for (int s = 18; s < kRowSlots; ++s) EXPECT_FALSE(w.core->slotValues()[s]) << s;
-    EXPECT_EQ(w.view.rows[17].current, std::to_string(held[17]));
-    EXPECT_EQ(w.view.rows[18].current, "");
-    const Values wanted = w.values();
-    EXPECT_EQ(wanted[18], 0);
-    w.core->uploadEntries();
-    EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
-              printable(kReadBack + uploadOf(wanted) + kReadBack));
-    EXPECT_EQ(w.count(kShortReplyText), 2);
-    closeLinked(w);
-  }
+  return slot;
 }
 
-TEST_F(Faulty, NoiseAroundTheRecordIsDroppedAndNoiseInsteadOfItIsDecoded) {
-  {
-    SCOPED_TRACE("noise in answer to the requests and after the record");
-    Faults f;
-    f.noiseOnRequest = true;
-    f.noiseAfterRecord = 50;
-    setFaults(f);
-    unit.setSlotValue(8, 77);
-    Window w(folder);
-    EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
-    EXPECT_TRUE(w.notifier.messages.empty());
-    const auto held = unit.slotValues();
-    for (int s = 0; s < kRowSlots; ++s) EXPECT_EQ(w.core->slotValues()[s], held[s]) << s;
-    w.type(9, "33");
-    Values wanted = unitValues(unit);
-    wanted[9] = 33;
-    w.core->uploadEntries();
-    EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
-              printable(kReadBack + uploadOf(wanted) + kReadBack));
-    if (unitKeptUp(3)) {
-      EXPECT_EQ(unitValues(unit), wanted);
-      EXPECT_TRUE(w.notifier.messages.empty());
-    }
-    closeLinked(w);
+TEST_F(Faulty, BadAnswersGiveTheRightMessageAndUploadExactlyWhatTheWindowShows) {
+  Faults silent, shortRecord, noisy, noise20, noise100;
+  silent.silent = true;
+  shortRecord.shortRecord = 20;
+  noisy.noiseOnRequest = true;
+  noisy.noiseAfterRecord = 50;
+  noise20.shortRecord = 0;
+  noise20.noiseAfterRecord = 20;
+  noise100.shortRecord = 0;
+  noise100.noiseAfterRecord = 100;
+  const BadAnswer cases[] = {
+      // Nothing read: the Update carries 0 for every slot not typed.
+      {"silent", silent, 0, true, 8, "9", false},
+      {"short record of 20 characters", shortRecord, 20, true, -1, "", false},
+      // Noise around the record is dropped.
+      {"noise in answer to the requests and after the record", noisy, 38, false, 9, "33", true},
+      // Fewer than 38 characters: the short-reply message. 38 or more: decoded
+      // as a record, as designed (nothing in a record tells noise apart).
+      {"no record, 20 bytes of noise instead", noise20, -1, true, -1, "", true},
+      {"no record, 100 bytes of noise instead", noise100, -1, false, -1, "", true},
+  };
+  ASSERT_EQ(lastSlotIn(20), 17);
+  ASSERT_EQ(lastSlotIn(37), 30);
+  ASSERT_EQ(lastSlotIn(38), 31);
+  for (const BadAnswer& c : cases) {
+    SCOPED_TRACE(c.name);
+    untilTheUnitKeptUp(c.name, [&](bool& kept) {
+      unit.setFaults({});
+      unit.setSlotValue(8, 77);  // not the default
+      const auto held = unit.slotValues();
+      unit.clearLog();
+      setFaults(c.faults);
+      Window w(folder);
+      EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
+      const std::vector<std::string> atLoad =
+          c.shortReply ? std::vector<std::string>{kShortReplyMessage} : std::vector<std::string>{};
+      EXPECT_EQ(w.notifier.messages, atLoad);
+
+      // The slots the record carried hold the unit's values; the others stay unset.
+      if (c.recordChars >= 0) {
+        const int last = lastSlotIn(c.recordChars);
+        for (int s = 0; s < kRowSlots; ++s) {
+          if (s <= last) {
+            EXPECT_EQ(w.core->slotValues()[s], held[static_cast<std::size_t>(s)]) << s;
+          } else {
+            EXPECT_FALSE(w.core->slotValues()[s]) << s;
+          }
+        }
+      }
+      // What the window shows is what it holds: the channel as channel + 1
+      // (nothing read shows 1), an unset slot as an empty cell.
+      const SlotValue& channel = w.core->slotValues()[0];
+      EXPECT_EQ(w.view.rows[0].current, std::to_string(channel ? *channel + 1 : 1));
+      for (int s = 1; s < kRowSlots; ++s) {
+        const SlotValue& v = w.core->slotValues()[s];
+        EXPECT_EQ(w.view.rows[s].current, v ? std::to_string(*v) : "") << s;
+      }
+
+      // The Update sends what the window holds, unset slots as 0, byte for byte.
+      Values wanted{};
+      for (int s = 0; s < kValueSlots; ++s) {
+        const SlotValue& v = w.core->slotValues()[s];
+        wanted[static_cast<std::size_t>(s)] = v ? *v : 0;
+      }
+      if (c.typedSlot >= 0) {
+        w.type(c.typedSlot, c.typed);
+        wanted[static_cast<std::size_t>(c.typedSlot)] = std::stoi(c.typed);
+      }
+      if (c.answersAfterwards) unit.setFaults({});
+      w.core->uploadEntries();
+      EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
+                printable(kReadBackRequest + uploadOf(wanted) + kReadBackRequest));
+      kept = unitKeptUp(3);
+      if (kept) {
+        EXPECT_EQ(unitValues(unit), wanted);
+        std::vector<std::string> all = atLoad;
+        if (!c.answersAfterwards) all.push_back(kShortReplyMessage);
+        EXPECT_EQ(w.notifier.messages, all);
+      }
+      closeLinked(w);
+    });
   }
-  for (int noise : {20, 100}) {
-    SCOPED_TRACE("no record, " + std::to_string(noise) + " bytes of noise instead");
-    unit.clearLog();
-    Faults f;
-    f.shortRecord = 0;
-    f.noiseAfterRecord = noise;
-    setFaults(f);
-    Window w(folder);
-    EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
-    // Fewer than 38 characters: the short-reply message. 38 or more: decoded as
-    // a record, as designed (nothing in a record tells noise apart).
-    EXPECT_EQ(w.count(kShortReplyText), noise < kRecordLength ? 1 : 0);
-    EXPECT_EQ(w.notifier.messages.size(), noise < kRecordLength ? 1u : 0u);
-    // What the window shows is what it uploads, byte for byte.
-    const Values shown = w.values();
-    for (int s = 1; s < kRowSlots; ++s) {
-      const SlotValue& v = w.core->slotValues()[s];
-      EXPECT_EQ(w.view.rows[s].current, v ? std::to_string(*v) : "") << s;
-    }
-    unit.setFaults({});
-    w.core->uploadEntries();
-    EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
-              printable(kReadBack + uploadOf(shown) + kReadBack));
-    if (unitKeptUp(3)) {
-      EXPECT_EQ(unitValues(unit), shown);
-    }
-    closeLinked(w);
-  }
+  skipWhereTheUnitFellBehind();
 }
 
 TEST_F(Faulty, AFloodIsReadInBoundedPiecesAndNeitherHangsNorGrowsMemory) {
@@ -501,17 +538,21 @@ TEST_F(Faulty, AFloodIsReadInBoundedPiecesAndNeitherHangsNorGrowsMemory) {
   f.floodBytes = 256L << 20;  // far more than one read keeps
   setFaults(f);
   {
-    // Every read of the flood finds more, and keeps no more than 1 MiB of it.
+    // The flood goes on read after read, and no read keeps more than 1 MiB of
+    // it. (A read may find nothing when the unit's thread has not run since the
+    // last one; then the next one finds more.)
     QtSerialPort port(folder.path());
     port.open(1, kUnitLine);
     port.write("x");
     std::size_t most = 0;
-    for (int i = 0; i < 10; ++i) {
+    int reads = 0;
+    for (const auto t0 = Clock::now(); reads < 10 && secondsSince(t0) < kHangSeconds;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
       const std::size_t n = port.readAll().size();
-      EXPECT_GT(n, 0u);
+      reads += n > 0;
       most = std::max(most, n);
     }
+    EXPECT_EQ(reads, 10);
     EXPECT_LE(most, std::size_t{1} << 20);
     RecordProperty("largest_read_bytes", std::to_string(most));
     std::cout << "largest read of the flood: " << most << " bytes\n";
@@ -522,16 +563,16 @@ TEST_F(Faulty, AFloodIsReadInBoundedPiecesAndNeitherHangsNorGrowsMemory) {
   const long rssBefore = residentKb();
   const auto t0 = Clock::now();
   EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
-  EXPECT_LT(secondsSince(t0), 10.0);
+  EXPECT_LT(secondsSince(t0), kHangSeconds);
   // Noise of 38 bytes or more decodes as a record: no message.
-  EXPECT_EQ(w.count(kShortReplyText), 0);
+  EXPECT_EQ(w.count(kShortReplyMessage), 0);
   const Values shown = w.values();
 
   // An Update sends exactly the decoded values while the flood goes on.
   w.core->uploadEntries();
-  EXPECT_LT(secondsSince(t0), 20.0);
+  EXPECT_LT(secondsSince(t0), kHangSeconds);
   const std::string log = settled(3 + kUploadLength + 3);
-  EXPECT_EQ(printable(log), printable(kReadBack + uploadOf(shown) + kReadBack));
+  EXPECT_EQ(printable(log), printable(kReadBackRequest + uploadOf(shown) + kReadBackRequest));
   // Two more commands while the unit keeps flooding.
   w.core->uploadDefaults();
   w.core->uploadEntries();
@@ -549,7 +590,7 @@ TEST_F(Faulty, KuctlWithRealPausesOnAFloodingUnit) {
   EXPECT_EQ(r.status, 0) << r.err;  // decoded as a record of noise
   EXPECT_NE(r.out.find("Tolvek String"), std::string::npos) << r.out;
   EXPECT_GT(r.seconds, 3.0);
-  EXPECT_LT(r.seconds, 15.0);
+  EXPECT_LT(r.seconds, kHangSeconds);
   EXPECT_EQ(settled(4), " qx!");
   rusage ru{};
   ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &ru), 0);
@@ -566,11 +607,11 @@ TEST_F(Faulty, KuctlWithRealPausesUploadsNothingToASilentUnit) {
   setFaults(f);
   const Outcome r = folder.kuctl({"update", "8=9"});
   EXPECT_EQ(r.status, 5) << r.err;
-  EXPECT_NE(r.err.find(kShortReplyText), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(kShortReplyMessage), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("nothing was uploaded"), std::string::npos) << r.err;
   EXPECT_GT(r.seconds, 3.0);
-  EXPECT_LT(r.seconds, 15.0);
-  EXPECT_EQ(printable(settled(4)), printable(kReadBack + "!"));
+  EXPECT_LT(r.seconds, kHangSeconds);
+  EXPECT_EQ(printable(settled(4)), printable(kReadBackRequest + "!"));
   EXPECT_EQ(unit.slotValues(), sim::defaultUnitValues());
 }
 
@@ -588,7 +629,7 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   wanted[8] = 11;
   w.core->uploadEntries();
   EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
-            printable(kReadBack + uploadOf(wanted) + kReadBack));
+            printable(kReadBackRequest + uploadOf(wanted) + kReadBackRequest));
   EXPECT_TRUE(w.notifier.messages.empty());
 
   // The unit goes: nothing more reaches it, the read-back reports it.
@@ -597,9 +638,9 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   const auto t0 = Clock::now();
   w.type(8, "12");
   w.core->uploadEntries();
-  EXPECT_LT(secondsSince(t0), 5.0);
+  EXPECT_LT(secondsSince(t0), kHangSeconds);
   EXPECT_EQ(sent().size(), before);
-  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
+  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
   EXPECT_TRUE(w.buttonsEnabled());
   EXPECT_EQ(w.view.rows[8].current, "12");  // the typed value stays the working value
   EXPECT_EQ(w.view.rows[8].entry, "");
@@ -612,7 +653,7 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   unit.clearLog();
   w.core->uploadDefaults();
   EXPECT_EQ(settled(0), "");
-  EXPECT_EQ(w.count(kShortReplyText), 2);
+  EXPECT_EQ(w.count(kShortReplyMessage), 2);
   w.core->closeLink();
   EXPECT_FALSE(w.core->port().isOpen());
   EXPECT_EQ(sent(), "");
@@ -620,9 +661,9 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   Window fresh(folder);
   EXPECT_EQ(fresh.load().outcome, LoadOutcome::Linked);
   EXPECT_TRUE(fresh.notifier.messages.empty());
-  EXPECT_EQ(settled(3), kReadBack);
+  EXPECT_EQ(settled(3), kReadBackRequest);
   fresh.core->closeLink();
-  EXPECT_EQ(settled(4), kReadBack + "!");
+  EXPECT_EQ(settled(4), kReadBackRequest + "!");
 }
 
 TEST_F(Faulty, KuctlWhenTheDeviceIsGoneAndBack) {
@@ -630,7 +671,7 @@ TEST_F(Faulty, KuctlWhenTheDeviceIsGoneAndBack) {
   unit.stop();
   Outcome r = folder.kuctl({"read"});
   EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_NE(r.err.find(kInvalidPortText), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(kInvalidPortMessage), std::string::npos) << r.err;
   EXPECT_EQ(sent(), "");
   // Back on a new line: a plain read with the real pauses.
   unit.start();
@@ -654,10 +695,10 @@ TEST_F(Faulty, PortHeldByAnotherProgramAtStartUpSendsNothing) {
 
   w.type(8, "5");
   w.core->uploadEntries();
-  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
+  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
   EXPECT_TRUE(w.buttonsEnabled());
   w.core->uploadDefaults();
-  EXPECT_EQ(w.count(kShortReplyText), 2);
+  EXPECT_EQ(w.count(kShortReplyMessage), 2);
   w.core->closeLink();
   EXPECT_EQ(settled(0), "");
   EXPECT_EQ(unit.closeCount(), 0);
@@ -698,10 +739,10 @@ TEST_F(Faulty, OddCommsIniFilesEndTheLoadAsTheirCodesSay) {
     const LoadResult r = w.load();
     EXPECT_EQ(r.outcome, c.outcome) << "code " << r.lastCode << ": " << r.lastText;
     EXPECT_EQ(w.core->port().isOpen(), c.portOpens);
-    const std::string atLoad = c.outcome == L ? kReadBack : "";
+    const std::string atLoad = c.outcome == L ? kReadBackRequest : "";
     EXPECT_EQ(printable(settled(atLoad.size())), printable(atLoad));
     if (c.outcome == R) {
-      EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortText});
+      EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortMessage});
       EXPECT_FALSE(w.view.updateEnabled);
       EXPECT_FALSE(w.view.defaultEnabled);
       EXPECT_TRUE(w.view.closeEnabled);
@@ -720,9 +761,9 @@ TEST_F(Faulty, OddCommsIniFilesEndTheLoadAsTheirCodesSay) {
     if (c.portOpens) {
       EXPECT_TRUE(w.notifier.messages.empty());
       EXPECT_EQ(printable(settled(atLoad.size() + kUploadLength + 4)),
-                printable(atLoad + uploadOf(wanted) + kReadBack + "!"));
+                printable(atLoad + uploadOf(wanted) + kReadBackRequest + "!"));
     } else {
-      EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyText});
+      EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
       EXPECT_EQ(printable(settled(0)), "");
     }
   }
@@ -734,12 +775,12 @@ TEST_F(Faulty, FolderNamedCommsIniGivesTheInvalidPortMessage) {
   ASSERT_TRUE(dir.mkdir("comms.ini"));
   Window w(folder);
   EXPECT_EQ(w.load().outcome, LoadOutcome::Rejected);
-  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortText});
+  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortMessage});
   EXPECT_FALSE(w.core->port().isOpen());
   w.core->closeLink();
   const Outcome r = folder.kuctl({"read"});
   EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_NE(r.err.find(kInvalidPortText), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(kInvalidPortMessage), std::string::npos) << r.err;
   EXPECT_EQ(settled(0), "");
 }
 
@@ -748,7 +789,7 @@ TEST_F(Faulty, UnreadableCommsIniGivesTheInvalidPortMessage) {
   ASSERT_EQ(::chmod(folder.file("comms.ini").c_str(), 0), 0);
   Window w(folder);
   EXPECT_EQ(w.load().outcome, LoadOutcome::Rejected);
-  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortText});
+  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortMessage});
   w.core->closeLink();
   EXPECT_EQ(settled(0), "");
 }
@@ -783,11 +824,11 @@ TEST_F(Faulty, HundredMegabyteCommsIniOfPairsUsesItsLastPair) {
   Window w(folder);
   const long rssBefore = residentKb();
   EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
-  EXPECT_LT(secondsSince(t0), 40.0);
+  EXPECT_LT(secondsSince(t0), kHangSeconds);
   RecordProperty("load_seconds", std::to_string(secondsSince(t0)));
   expectGrowthBelow(rssBefore, 16 * 1024);
   EXPECT_TRUE(w.notifier.messages.empty());
-  EXPECT_EQ(settled(3), kReadBack);
+  EXPECT_EQ(settled(3), kReadBackRequest);
   closeLinked(w);
 }
 
@@ -795,8 +836,8 @@ TEST_F(Faulty, HundredMegabyteCommsIniWithoutSeparatorsIsRejected) {
   HugeCommsIni ini(folder.file("comms.ini"), "0123456789abcdef", "");
   const Outcome r = folder.kuctl({"read"});
   EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_NE(r.err.find(kInvalidPortText), std::string::npos) << r.err;
-  EXPECT_LT(r.seconds, 40.0);
+  EXPECT_NE(r.err.find(kInvalidPortMessage), std::string::npos) << r.err;
+  EXPECT_LT(r.seconds, kHangSeconds);
   EXPECT_EQ(settled(0), "");
   rusage ru{};
   ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &ru), 0);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <regex>
 #include <sstream>
 
 #include "cli/kuctl.h"
@@ -138,6 +139,58 @@ TEST_F(KuctlTest, BadCommandLinesAreUsageErrors) {
   const Outcome help = run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+}
+
+TEST_F(KuctlTest, UsageErrorsNameTheFaultExactly) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, "no command given (read, defaults or update)"},
+      {{"frobnicate"}, "unknown command frobnicate"},
+      {{"update"}, "update needs at least one SLOT=VALUE"},
+      {{"read", "4=1"}, "'read' takes no entries: 4=1"},
+      {{"update", "40=1"}, "an entry is SLOT=VALUE with a slot from 0 to 31: 40=1"},
+      {{"update", "x=1"}, "an entry is SLOT=VALUE with a slot from 0 to 31: x=1"},
+      {{"--port", "0", "read"}, "--port takes a port number from 1 to 32767"},
+      {{"--port", "32768", "read"}, "--port takes a port number from 1 to 32767"},
+      {{"read", "--port", "3x"}, "--port takes a port number from 1 to 32767"},
+      {{"read", "--port"}, "--port takes a port number from 1 to 32767"},
+      {{"read", "--pulse-width"}, "--pulse-width takes the text of the pulse-width box"},
+      {{"--bogus", "read"}, "unknown option --bogus"},
+      {{"read", "-x"}, "unknown option -x"},
+      {{"read", "--bogus=1"}, "unknown option --bogus=1"},
+  };
+  for (const auto& [args, text] : cases) {
+    const Outcome r = run(args);
+    EXPECT_EQ(r.status, cli::kExitUsage) << text;
+    EXPECT_EQ(r.err, "kuctl: " + text + "\n(kuctl --help shows the usage)\n");
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(port.openCalls, 0);
+}
+
+TEST_F(KuctlTest, OptionsMayFollowTheCommandAndTakeTheirValueAfterAnEqualsSign) {
+  const Outcome r = run({"read", "--pulse-width=1", "--json", "--port=2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(port.portNumber, 2);
+  EXPECT_NE(r.out.find("\"descriptionValue\": \"7.56\""), std::string::npos) << r.out;
+  // "--" ends the options: what follows is the command.
+  EXPECT_EQ(run({"--", "--json"}).err,
+            "kuctl: unknown command --json\n(kuctl --help shows the usage)\n");
+}
+
+TEST_F(KuctlTest, HelpAndVersionWinOverAFaultyCommandLine) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--help", "--bogus"},
+                                        {"frobnicate", "-h"},
+                                        {"--port", "0", "--help"}}) {
+    const Outcome r = run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: kuctl [OPTIONS] COMMAND", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("--version"), std::string::npos);
+    EXPECT_EQ(r.err, "");
+  }
+  const Outcome v = run({"read", "--version"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_TRUE(std::regex_match(v.out, std::regex("kuctl [0-9]+\\.[0-9]+(\\.[0-9]+)*\n"))) << v.out;
+  EXPECT_EQ(port.openCalls, 0);
 }
 
 TEST_F(KuctlTest, EachMessageHasItsOwnExitStatus) {

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "expected.h"
 #include "fakes.h"
 #include "link/protocol.h"
 #include "link/unit_link.h"
@@ -21,7 +22,18 @@
 namespace ku {
 namespace {
 
-using namespace test;  // NOLINT: the fakes and the timeline's names
+using test::commandOnly;
+using test::defaultPass;
+using test::distinctValues;
+using test::EventLog;
+using test::Events;
+using test::exchangeTimeline;
+using test::FakeSerialPort;
+using test::FakeSleeper;
+using test::makeRecord;
+using test::out;
+using test::sleep;
+using test::TempDir;
 
 // A UnitLink on a fake port and sleeper that share one timeline.
 struct Rig {
@@ -377,7 +389,7 @@ TEST(UnitLinkReadBack, ShortMissingOrUnreadableReplies) {
 
 TEST(UploadFrame, DefaultsWithTheChannelByteForByte) {
   const UploadFrame frame = buildUploadFrame(defaultUploadValues(3));
-  EXPECT_EQ(frameBytes(frame), kDefaultFrameChannel3);
+  EXPECT_EQ(frameBytes(frame), test::defaultUpload(3));
   int pauses = 0, total = 0;
   for (const FrameStep& step : frame) {
     if (step.kind == FrameStep::Kind::Pause) {

@@ -1,5 +1,7 @@
 // Rounding to thousandths, number text and number reading.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <limits>
@@ -77,13 +79,43 @@ TEST(NumberText, PlainDecimalWithAtMostFifteenDigits) {
   }
 }
 
-TEST(NumberText, NonFiniteDoesNotCrash) {
-  EXPECT_FALSE(numberText(std::nan(""), NumberLocale{}).empty());
-  EXPECT_FALSE(numberText(-std::numeric_limits<double>::infinity(), NumberLocale{}).empty());
+TEST(NumberText, NonFiniteNumbersHaveFixedWords) {
+  // Never the C library's "nan" or "inf", never digits that look like a figure.
+  for (const char* sep : {".", ","}) {
+    EXPECT_EQ(numberText(std::nan(""), NumberLocale{sep}), "NaN");
+    EXPECT_EQ(numberText(std::numeric_limits<double>::infinity(), NumberLocale{sep}), "Infinity");
+    EXPECT_EQ(numberText(-std::numeric_limits<double>::infinity(), NumberLocale{sep}), "-Infinity");
+  }
 }
 
-TEST(NumberText, SystemLocaleHasASeparator) {
-  EXPECT_FALSE(NumberLocale::system().decimalPoint.empty());
+// The decimal separator that NumberLocale::system() finds under the given
+// locale setting, taken in a child process (the system locale is read once).
+std::string separatorUnder(const char* lcAll) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "pipe failed";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(fds[0]);
+    ::setenv("LC_ALL", lcAll, 1);
+    const std::string sep = NumberLocale::system().decimalPoint;
+    const ssize_t n = ::write(fds[1], sep.data(), sep.size());
+    ::_exit(n == static_cast<ssize_t>(sep.size()) ? 0 : 1);
+  }
+  ::close(fds[1]);
+  std::string got;
+  char buf[16];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+    got.append(buf, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return got;
+}
+
+TEST(NumberText, TheSystemLocaleGivesTheSeparator) {
+  EXPECT_EQ(separatorUnder("de_DE.UTF-8"), ",");
+  EXPECT_EQ(separatorUnder("en_GB.UTF-8"), ".");
+  EXPECT_EQ(separatorUnder("C"), ".");
 }
 
 struct ParseCase {

@@ -1,11 +1,13 @@
 // The reference-value refresh: the worked example, branch edges, failure cut-offs.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "expected.h"
 #include "model/errors.h"
 #include "model/slot_table.h"
 #include "reference/lookups.h"
@@ -107,13 +109,24 @@ FakeTables standardTables() {
 }
 
 class ReferenceValuesTest : public ::testing::Test {
- protected:
+ public:
   ReferenceValuesTest()
       : tables_(standardTables()), opener_(tables_), lookups_(opener_, "db", values_) {
-    for (int s = 0; s < kValueSlots; ++s)
-      slots_[static_cast<std::size_t>(s)] = slotInfo(s).builtInDefault;
+    reset();
+  }
+  // The built-in defaults with S(30) = 210, S(31) = 0, pulse width "0", the
+  // standard tables, nothing looked up and no cell written.
+  void reset() {
+    slots_ = SlotValueArray{};
+    for (std::size_t s = 0; s < test::kBuiltInDefaults.size(); ++s) {
+      slots_[s] = static_cast<std::int16_t>(test::kBuiltInDefaults[s]);
+    }
     slots_[30] = 210;
     slots_[31] = 0;
+    pulse_ = "0";
+    tables_ = standardTables();
+    values_ = LookupValues{};
+    cells_ = RecordingCells{};
   }
 
   void run() {
@@ -259,27 +272,149 @@ TEST_F(ReferenceValuesTest, IfBranchAtOneHundred) {
   EXPECT_EQ(cells_.description[5], "-49.751");
 }
 
-TEST_F(ReferenceValuesTest, DivisionByZeroEndsTheRefreshAtItsStep) {
-  struct Case {
-    int slot, value;
-    int lastWrittenRow;     // a reference-value row written before the failure
-    int firstUntouchedRow;  // a reference-value row that stays as it was
+TEST_F(ReferenceValuesTest, IfIsTheDifferenceOfTheRoundedFiguresNotRoundedAgain) {
+  // V(4) = 80000 / 100 / 2 = 400, V(5) = Round(80000 / 101 / 2) = 396.04; the
+  // difference in doubles is 3.9599999999999795, shown to 15 digits.
+  set(4, 99);
+  set(5, 100);
+  run();
+  EXPECT_EQ(cells_.value[4], "400");
+  EXPECT_EQ(cells_.value[5], "396.04");
+  EXPECT_EQ(cells_.description[5], "3.95999999999998");
+}
+
+// A refresh that fails ends at the failing step: the cells before it are
+// written, the cells of that step and after it keep what they held.
+struct CutOff {
+  std::string what;
+  std::function<void(ReferenceValuesTest&)> arrange;
+  int code;
+  std::vector<Cell> written;    // text nullptr: written, whatever it reads
+  std::vector<Cell> untouched;  // text unused
+};
+
+std::map<int, std::string>& column(RecordingCells& cells, char c) {
+  return c == 'v' ? cells.value : c == 'u' ? cells.unit : cells.description;
+}
+
+TEST_F(ReferenceValuesTest, AFailureEndsTheRefreshAtItsStep) {
+  std::vector<CutOff> cases;
+  // Divisors of the form S + 1, and S(27), S(28) themselves: the last reference
+  // value written before the failing step, and the first one not written.
+  struct Divisor {
+    int slot, value, lastWritten, firstUntouched;
   };
-  const Case cases[] = {
-      {5, -1, 4, 5},  // steps 2..5 complete, step 6 fails
-      {4, -1, 2, 4},    {9, -1, 8, 9},    {10, -1, 9, 10},  {12, -1, 10, 17},
-      {17, -1, 10, 17}, {13, -1, 11, 13}, {14, -1, 13, 14}, {15, -1, 14, 15},
-      {16, -1, 15, 16}, {27, 0, 20, 27},  {28, 0, 27, 28},
+  const Divisor divisors[] = {
+      {4, -1, 2, 4},    {5, -1, 4, 5},    {9, -1, 8, 9},    {10, -1, 9, 10},
+      {12, -1, 10, 17}, {17, -1, 10, 17}, {13, -1, 11, 13}, {14, -1, 13, 14},
+      {15, -1, 14, 15}, {16, -1, 15, 16}, {27, 0, 20, 27},  {28, 0, 27, 28},
   };
-  for (const auto& c : cases) {
+  for (const Divisor& d : divisors) {
+    cases.push_back({"S(" + std::to_string(d.slot) + ") = " + std::to_string(d.value),
+                     [d](ReferenceValuesTest& t) { t.set(d.slot, d.value); },
+                     kDivisionByZero,
+                     {{'v', d.lastWritten, nullptr}},
+                     {{'v', d.firstUntouched, nullptr}, {'v', 31, nullptr}}});
+  }
+  // V(17) = Round(80000 / 32001 / 32001 / 4) rounds to 0; row 11 divides by it.
+  cases.push_back({"ref clock rounding to 0",
+                   [](ReferenceValuesTest& t) {
+                     t.set(12, 32000);
+                     t.set(17, 32000);
+                   },
+                   kDivisionByZero,
+                   {{'v', 17, "0"}},
+                   {{'v', 11, nullptr}}});
+  // A negative PHI-2 clock makes X1 greater than 1: a root of a negative number.
+  cases.push_back({"negative PHI-1 clock",
+                   [](ReferenceValuesTest& t) { t.set(13, -3); },
+                   kInvalidArgument,
+                   {{'v', 13, nullptr}},
+                   {{'d', 13, nullptr}, {'v', 14, nullptr}}});
+  // A pulse width that is not a number: step 19 ran, step 20 fails.
+  for (const char* text : {"abc", "", "-", "1,5"}) {
+    std::vector<Cell> after = {{'d', 15, nullptr}};
+    for (int row : {16, 18, 19, 20, 27, 28, 30, 31}) after.push_back({'v', row, nullptr});
+    cases.push_back({std::string("pulse width \"") + text + "\"",
+                     [text](ReferenceValuesTest& t) { t.pulse_ = text; },
+                     kTypeMismatch,
+                     {{'v', 15, "5.208"}},
+                     after});
+  }
+  cases.push_back({"pulse width 1e308",
+                   [](ReferenceValuesTest& t) { t.pulse_ = "1e308"; },
+                   kOverflow,
+                   {{'v', 15, "5.208"}},
+                   {{'d', 15, nullptr}}});
+  // The database is missing: the first lookup fails at step 4.
+  cases.push_back({"database missing",
+                   [](ReferenceValuesTest& t) { t.tables_.openFailure = kDbFileNotFound; },
+                   kDbFileNotFound,
+                   {{'v', 2, "UNCAL"}},
+                   {{'v', 3, nullptr}, {'u', 3, nullptr}, {'v', 4, nullptr}}});
+  // Null values cannot be shown: the step that shows one fails there.
+  auto nullIn = [](bool rf, const char* field) {
+    return [rf, field](ReferenceValuesTest& t) {
+      auto& table = rf ? t.tables_.rfcontrol : t.tables_.config;
+      table.find(rf ? 2 : 10)->second[field] = DbNull{};
+    };
+  };
+  cases.push_back({"BAND Null",
+                   nullIn(true, "BAND"),
+                   kInvalidUseOfNull,
+                   {{'v', 2, "UNCAL"}},
+                   {{'v', 3, nullptr}, {'u', 3, nullptr}}});
+  cases.push_back({"TESTSIGNAL Null",
+                   nullIn(true, "TESTSIGNAL"),
+                   kInvalidUseOfNull,
+                   {{'v', 3, "HF"}},
+                   {{'u', 3, nullptr}, {'v', 4, nullptr}}});
+  cases.push_back({"NBL Null",
+                   nullIn(false, "NBL"),
+                   kInvalidUseOfNull,
+                   {{'d', 5, "15.041"}},
+                   {{'v', 6, nullptr}, {'d', 6, nullptr}, {'d', 7, nullptr}}});
+  cases.push_back({"NBF Null",
+                   nullIn(false, "NBF"),
+                   kInvalidUseOfNull,
+                   {{'v', 6, "4"}, {'d', 6, "2"}},
+                   {{'d', 7, nullptr}, {'v', 7, nullptr}}});
+  // A Null found earlier stays when the new key matches no row, and fails again.
+  cases.push_back({"BAND Null kept past a key with no row",
+                   [nullIn](ReferenceValuesTest& t) {
+                     nullIn(true, "BAND")(t);
+                     t.runFails(kInvalidUseOfNull);
+                     t.set(3, 999);
+                   },
+                   kInvalidUseOfNull,
+                   {{'v', 2, "UNCAL"}},
+                   {{'v', 3, nullptr}, {'u', 3, nullptr}}});
+  cases.push_back({"NBF Null kept past a key with no row",
+                   [nullIn](ReferenceValuesTest& t) {
+                     nullIn(false, "NBF")(t);
+                     t.runFails(kInvalidUseOfNull);
+                     t.set(6, 999);
+                   },
+                   kInvalidUseOfNull,
+                   {{'v', 6, "4"}, {'d', 6, "2"}},
+                   {{'d', 7, nullptr}}});
+
+  for (const CutOff& c : cases) {
+    SCOPED_TRACE(c.what);
+    reset();
+    c.arrange(*this);
     cells_ = RecordingCells{};
-    const SlotValue before = slots_[static_cast<std::size_t>(c.slot)];
-    set(c.slot, c.value);
-    runFails(kDivisionByZero);
-    EXPECT_TRUE(cells_.value.count(c.lastWrittenRow)) << "S(" << c.slot << ")";
-    EXPECT_FALSE(cells_.value.count(c.firstUntouchedRow)) << "S(" << c.slot << ")";
-    EXPECT_FALSE(cells_.value.count(31)) << "S(" << c.slot << ")";
-    slots_[static_cast<std::size_t>(c.slot)] = before;
+    runFails(c.code);
+    for (const Cell& w : c.written) {
+      auto& cells = column(cells_, w.column);
+      ASSERT_TRUE(cells.count(w.row)) << w.column << " row " << w.row << " not written";
+      if (w.text) {
+        EXPECT_EQ(cells[w.row], w.text) << w.column << " row " << w.row;
+      }
+    }
+    for (const Cell& u : c.untouched) {
+      EXPECT_FALSE(column(cells_, u.column).count(u.row)) << u.column << " row " << u.row;
+    }
   }
 }
 
@@ -291,68 +426,6 @@ TEST_F(ReferenceValuesTest, LocalOscillatorMinusOneLeavesRowFiveAndLaterUntouche
   EXPECT_EQ(cells_.value.size(), 4u);
   EXPECT_TRUE(cells_.description.empty());
   EXPECT_EQ(tables_.opens, 1);  // the CONFIG lookup never ran
-}
-
-TEST_F(ReferenceValuesTest, ClockRoundingToZeroIsADivisionByZero) {
-  // V(17) = Round(80000 / 256 / 256 / 4) = 0.305; with S(12) = S(17) = 255 it
-  // stays non-zero, so drive it to zero through a large prescale instead.
-  set(12, 32000);
-  set(17, 32000);
-  runFails(kDivisionByZero);
-  EXPECT_EQ(cells_.value[17], "0");
-  EXPECT_FALSE(cells_.value.count(11));
-}
-
-TEST_F(ReferenceValuesTest, NegativeUnderTheRootIsAnInvalidCall) {
-  // A negative PHI-2 clock makes X1 greater than 1.
-  set(13, -3);  // V(13) = -40000 / ... negative
-  runFails(kInvalidArgument);
-  EXPECT_TRUE(cells_.value.count(13));
-  EXPECT_FALSE(cells_.description.count(13));
-  EXPECT_FALSE(cells_.value.count(14));
-}
-
-TEST_F(ReferenceValuesTest, PulseWidthThatIsNotANumberStopsAtStepTwenty) {
-  for (const char* text : {"abc", "", "-", "1,5"}) {
-    cells_ = RecordingCells{};
-    pulse_ = text;
-    runFails(kTypeMismatch);
-    EXPECT_TRUE(cells_.value.count(15)) << text;  // step 19 ran
-    EXPECT_FALSE(cells_.description.count(15)) << text;
-    for (int row : {16, 18, 19, 20, 27, 28, 30, 31}) EXPECT_FALSE(cells_.value.count(row)) << text;
-  }
-}
-
-TEST_F(ReferenceValuesTest, HugePulseWidthIsAnOverflowNotInfinity) {
-  pulse_ = "1e308";
-  runFails(kOverflow);
-  EXPECT_FALSE(cells_.description.count(15));
-}
-
-TEST_F(ReferenceValuesTest, LookupFailuresEndAtTheirSteps) {
-  tables_.openFailure = kDbFileNotFound;
-  runFails(kDbFileNotFound);
-  EXPECT_TRUE(cells_.value.count(2));
-  EXPECT_FALSE(cells_.value.count(3));
-  EXPECT_FALSE(cells_.unit.count(3));
-  EXPECT_FALSE(cells_.value.count(4));
-}
-
-TEST_F(ReferenceValuesTest, NullValuesCannotBeShown) {
-  // BAND Null: row 3 fails before its unit cell.
-  tables_.rfcontrol.find(2)->second["BAND"] = DbNull{};
-  runFails(kInvalidUseOfNull);
-  EXPECT_FALSE(cells_.value.count(3));
-  EXPECT_FALSE(cells_.unit.count(3));
-
-  // NBL Null: step 8 fails, row 7's cells untouched.
-  tables_ = standardTables();
-  cells_ = RecordingCells{};
-  tables_.config.find(10)->second["NBL"] = DbNull{};
-  runFails(kInvalidUseOfNull);
-  EXPECT_TRUE(cells_.description.count(5));
-  EXPECT_FALSE(cells_.value.count(6));
-  EXPECT_FALSE(cells_.description.count(7));
 }
 
 TEST_F(ReferenceValuesTest, NoMatchingRowShowsEarlierValues) {

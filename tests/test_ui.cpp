@@ -1,11 +1,14 @@
 // The main window on the offscreen platform: its load outcomes, typing into the
 // boxes, the three commands, the keyboard order.
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 
-#include "link/notifier.h"
+#include "expected.h"
 #include "test_ui_support.h"
+#include "ui/message_box_notifier.h"
 
 namespace ku::test {
 namespace {
@@ -14,6 +17,15 @@ const ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(ne
 
 using ui::MainWindow;
 using ui::MainWindowDeps;
+
+// Records the messages, and runs a hook as each one is shown.
+struct HookedNotifier : RecordingNotifier {
+  void show(const std::string& text) override {
+    if (hook) hook();
+    RecordingNotifier::show(text);
+  }
+  std::function<void()> hook;
+};
 
 class MainWindowTest : public ::testing::Test {
  protected:
@@ -53,7 +65,7 @@ class MainWindowTest : public ::testing::Test {
   ProgramDir dir;
   AppContext module;
   FakeSleeper sleeper;
-  RecordingNotifier notifier;
+  HookedNotifier notifier;
   ScriptedUnit unit;
   FakeSerialPort* port = nullptr;
   std::unique_ptr<MainWindow> form;
@@ -78,7 +90,7 @@ void expectFixedTexts(QWidget* w) {
 TEST_F(MainWindowTest, InvalidPortGreysUpdateAndDefaultAndShowsNoValues) {
   MainWindow* w = open();  // no comms.ini at all
   ASSERT_EQ(notifier.messages.size(), 1u);
-  EXPECT_EQ(notifier.messages[0], kInvalidPortText);
+  EXPECT_EQ(notifier.messages[0], kInvalidPortMessage);
   EXPECT_FALSE(button(w, "update")->isEnabled());
   EXPECT_FALSE(button(w, "default")->isEnabled());
   EXPECT_TRUE(button(w, "close")->isEnabled());
@@ -122,7 +134,13 @@ TEST_F(MainWindowTest, LinkedLoadShowsTheUnitsValuesAndReferenceColumns) {
   EXPECT_EQ(cell("description", 16), "619.355");
   EXPECT_EQ(cell("reference", 30), "210");
   EXPECT_EQ(cell("reference", 31), "ON");
-  EXPECT_NE(cell("referenceUnit", 3), "Band");  // replaced by the looked-up test signal
+  // The shipped database's meanings of the control bytes 2 and 10; the unit
+  // cell's fixed "Band" gives way to the test signal.
+  EXPECT_EQ(cell("reference", 3), "HF");
+  EXPECT_EQ(cell("referenceUnit", 3), "OFF");
+  EXPECT_EQ(cell("reference", 6), "4");
+  EXPECT_EQ(cell("description", 6), "2");
+  EXPECT_EQ(cell("description", 7), "Enab");
   EXPECT_EQ(w->core().slotValues()[4], SlotValue(799));
   for (int k = 0; k < 32; ++k) EXPECT_EQ(entryBox(w, k)->text(), "") << k;
 
@@ -154,7 +172,7 @@ TEST_F(MainWindowTest, TypingIsCheckedKeyByKey) {
     EXPECT_EQ(cell("reference", 18), s.reference);
     EXPECT_EQ(notifier.messages.size(), s.messages);
   }
-  EXPECT_EQ(notifier.messages.back(), kEnterValidNumberText);
+  EXPECT_EQ(notifier.messages.back(), kEnterValidNumberMessage);
   EXPECT_EQ(QApplication::focusWidget(), box);  // the wiped box has the focus
 
   // Whole numbers at once: a point after 12 goes, a leading zero goes.
@@ -193,7 +211,7 @@ TEST_F(MainWindowTest, TextSetFromCodeRunsTheHandlingNested) {
   EXPECT_EQ(entryBox(w, 5)->text(), "254");
   w->setEntryText(9, "-1");
   EXPECT_EQ(entryBox(w, 9)->text(), "");
-  EXPECT_EQ(notifier.messages, std::vector<std::string>{kEnterValidNumberText});
+  EXPECT_EQ(notifier.messages, std::vector<std::string>{kEnterValidNumberMessage});
 
   // Setting the text a box already holds raises nothing.
   QSignalSpy changes(entryBox(w, 5), &QLineEdit::textChanged);
@@ -287,6 +305,101 @@ TEST_F(MainWindowTest, CloseSendsTheCloseByteOnceAndWaitsForAnExchange) {
   w->close();  // a second close sends nothing more
   EXPECT_EQ(port->written.back(), '!');
   EXPECT_EQ(std::count(port->written.begin(), port->written.end(), '!'), 1);
+}
+
+TEST_F(MainWindowTest, EveryRowHasItsLabelAndItsBoxItsTooltip) {
+  MainWindow* w = open();
+  for (int k = 0; k < 32; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(labelText(w, QStringLiteral("name_%1").arg(k)).toStdString(), kRowNames[k].label);
+    EXPECT_EQ(entryBox(w, k)->toolTip().toStdString(), kRowNames[k].tooltip);
+  }
+}
+
+TEST_F(MainWindowTest, LeavingAnEmptyBoxRefreshesTheReferenceValues) {
+  linkedFolder();
+  MainWindow* w = open();
+  entryBox(w, 8)->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == entryBox(w, 8); }));
+  EXPECT_EQ(cell("reference", 3), "HF");
+  // Another reference database behind the same name: its BAND for key 2 is 2.5.
+  // Only a refresh shows it, and leaving the empty box is the one thing here
+  // that runs one.
+  const QString db = QString::fromStdString(dir.path() + "/TKUUtil.mdb");
+  ASSERT_TRUE(QFile::remove(db));
+  ASSERT_TRUE(QFile::copy(QStringLiteral(KU_TEST_DATA_DIR "/numeric-band.mdb"), db));
+  EXPECT_EQ(cell("reference", 3), "HF");
+  QTest::keyClick(entryBox(w, 8), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), entryBox(w, 9));
+  EXPECT_EQ(cell("reference", 3), "2.5");
+  EXPECT_EQ(valueOf(w->core().slotValues()[8]), 205);  // the unit's value, restored
+  EXPECT_TRUE(notifier.messages.empty());
+}
+
+TEST_F(MainWindowTest, AFailedUpdateGivesItsMessageAndEnablesTheButtonsAgain) {
+  linkedFolder();
+  MainWindow* w = open();
+  ASSERT_TRUE(notifier.messages.empty());
+  // The line goes dead: every write and read fails.
+  port->failures["Write"] = kDeviceIo;
+  port->failures["Read"] = kDeviceIo;
+  bool enabledAtTheMessage = true;
+  notifier.hook = [&] {
+    for (const char* b : {"update", "close", "default"})
+      enabledAtTheMessage &= button(w, b)->isEnabled();
+  };
+  QTest::keyClicks(entryBox(w, 8), "7");
+  QTest::mouseClick(button(w, "update"), Qt::LeftButton);
+  EXPECT_EQ(notifier.messages, std::vector<std::string>{kShortReplyMessage});
+  EXPECT_FALSE(enabledAtTheMessage);  // the message comes inside the exchange
+  for (const char* b : {"update", "close", "default"}) EXPECT_TRUE(button(w, b)->isEnabled()) << b;
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  // Nothing was read: the typed value stays the working value and is shown.
+  EXPECT_EQ(cell("current", 8), "7");
+  EXPECT_EQ(cell("current", 4), "799");
+  EXPECT_EQ(valueOf(w->core().slotValues()[8]), 7);
+
+  // Default fails the same way, and the buttons come back again.
+  button(w, "default")->click();
+  EXPECT_EQ(notifier.messages.size(), 2u);
+  for (const char* b : {"update", "close", "default"}) EXPECT_TRUE(button(w, b)->isEnabled()) << b;
+}
+
+TEST(MessageBox, ModalOkOnlyNoIconCaptionedTolvekKU) {
+  ui::MessageBoxNotifier notifier;
+  struct Seen {
+    bool found = false;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    QMessageBox::StandardButtons buttons;
+    int buttonCount = -1;
+    bool okHasIcon = true;
+    Qt::WindowModality modality = Qt::NonModal;
+  } seen;
+  // Looks at the box while it waits for the operator, then presses OK.
+  QTimer::singleShot(0, [&] {
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }));
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    seen.found = true;
+    seen.title = box->windowTitle();
+    seen.text = box->text();
+    seen.icon = box->icon();
+    seen.buttons = box->standardButtons();
+    seen.buttonCount = static_cast<int>(box->buttons().size());
+    seen.okHasIcon = box->button(QMessageBox::Ok) && !box->button(QMessageBox::Ok)->icon().isNull();
+    seen.modality = box->windowModality();
+    box->button(QMessageBox::Ok)->click();
+  });
+  notifier.show(kValueLimitMessage);
+  ASSERT_TRUE(seen.found);
+  EXPECT_EQ(seen.title.toStdString(), kMessageCaption);
+  EXPECT_EQ(seen.text.toStdString(), kValueLimitMessage);
+  EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+  EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+  EXPECT_EQ(seen.buttonCount, 1);
+  EXPECT_FALSE(seen.okHasIcon);
+  EXPECT_EQ(seen.modality, Qt::ApplicationModal);
 }
 
 TEST_F(MainWindowTest, TabRunsThroughTheEnabledControlsInOrder) {

@@ -5,6 +5,7 @@
 
 #include "simulator.h"
 #include "test_ui_support.h"
+#include "unit_pace.h"
 
 namespace ku::test {
 namespace {
@@ -35,12 +36,24 @@ TEST(WindowWithSimulatedUnit, LoadUpdateAndCloseOverTheLine) {
   EXPECT_EQ(labelText(&form, "reference_4"), "50");
   form.show();
 
-  QTest::keyClicks(entryBox(&form, 4), "1000");
-  // The window keeps handling its own events (painting) while the pauses run.
-  bool handledWhileBusy = false;
-  QTimer::singleShot(300, &form, [&] { handledWhileBusy = form.busy(); });
-  button(&form, "update")->click();
-  EXPECT_TRUE(handledWhileBusy);
+  // The Update with the real pauses. The unit gives a command up when its value
+  // byte comes more than 30 ms after the byte before it, and its thread may be
+  // kept waiting that long on a busy machine (the program's side of the timing
+  // is checked by the link's tests): then the Update is made again, up to three
+  // times, and the unit's state is compared only after one it kept up with.
+  bool keptUp = false;
+  for (int attempt = 0; attempt < 3 && !keptUp; ++attempt) {
+    unit.clearLog();
+    QTest::keyClicks(entryBox(&form, 4), "1000");
+    // The window keeps handling its own events (painting) while the pauses run.
+    bool handledWhileBusy = false;
+    QTimer::singleShot(300, &form, [&] { handledWhileBusy = form.busy(); });
+    button(&form, "update")->click();
+    EXPECT_TRUE(handledWhileBusy);
+    ASSERT_TRUE(unit.waitForLogSize(69 + 3, 10000));  // the pass, then the read-back
+    keptUp = longestValueWait(unit.log(), 0) <= kUnitValueWaitMicros;
+  }
+  if (!keptUp) GTEST_SKIP() << "the unit's thread took value bytes in late three times running";
 
   EXPECT_EQ(unit.slotValues()[4], 1000);
   EXPECT_EQ(unit.slotValues()[0], 1);
@@ -49,7 +62,9 @@ TEST(WindowWithSimulatedUnit, LoadUpdateAndCloseOverTheLine) {
   EXPECT_TRUE(notifier.messages.empty());
 
   form.close();
-  for (int i = 0; i < 50 && unit.closeCount() == 0; ++i) QTest::qWait(20);
+  // The unit's thread takes the close byte in when it next runs: wait for it
+  // generously (a busy machine may keep that thread waiting), then check.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return unit.closeCount() != 0; }, 10000));
   EXPECT_EQ(unit.closeCount(), 1);
   unit.stop();
 }

@@ -9,14 +9,25 @@
 #include <vector>
 
 #include "app/unit_controller.h"
+#include "expected.h"
 #include "fakes.h"
-#include "link/notifier.h"
 #include "timeline.h"
 
 namespace ku {
 namespace {
 
-using namespace test;  // NOLINT: the fakes and the timeline's names
+using test::distinctValues;
+using test::EmptyDatabaseOpener;
+using test::EventLog;
+using test::Events;
+using test::exchangeTimeline;
+using test::FakeSerialPort;
+using test::FakeSleeper;
+using test::makeRecord;
+using test::msg;
+using test::out;
+using test::RecordingNotifier;
+using test::TempDir;
 
 // The in-memory window, with its buttons, the last row's caption and the last
 // box's emptying on the timeline.
@@ -78,8 +89,8 @@ struct Rig {
   }
 };
 
-const std::string kInvalidPort = msg(kInvalidPortText);
-const std::string kShortReply = msg(kShortReplyText);
+const std::string kInvalidPort = msg(test::kInvalidPortMessage);
+const std::string kShortReply = msg(test::kShortReplyMessage);
 
 TEST(Load, OutcomesWhatTheOperatorSeesAndTheButtons) {
   struct Case {
@@ -239,7 +250,7 @@ TEST(ReadBack, UnsetSlotsShowEmptyAndTheChannelOne) {
   Rig rig;  // not loaded: not ready, so the refresh computes nothing
   rig.port->portIsOpen = true;
   EXPECT_EQ(rig.core->readBack(), kInvalidArgument);
-  EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{kShortReplyText});
+  EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{test::kShortReplyMessage});
   EXPECT_EQ(rig.view.rows[0].current, "1");
   for (int i = 1; i < 32; ++i) EXPECT_EQ(rig.view.rows[i].current, "") << i;
   for (int i = 0; i < 32; ++i) EXPECT_EQ(rig.core->readBackValues()[i], 0) << i;
@@ -299,7 +310,7 @@ TEST(Commands, DefaultKeepsTheUnitsChannel) {
   rig.port->written.clear();
   rig.answer(record);
   rig.core->uploadDefaults();
-  EXPECT_EQ(rig.port->written, kDefaultFrameChannel3 + " qx");
+  EXPECT_EQ(rig.port->written, test::defaultUpload(3) + test::kReadBackRequest);
 }
 
 TEST(Commands, AClosedPortUploadsNothingSaysNothingAndTheReadBackReports) {
@@ -308,7 +319,7 @@ TEST(Commands, AClosedPortUploadsNothingSaysNothingAndTheReadBackReports) {
   rig.load({});
   rig.core->uploadEntries();
   EXPECT_EQ(rig.core->lastUploadCode(), kPortNotOpen);
-  EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{kShortReplyText});
+  EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{test::kShortReplyMessage});
   EXPECT_EQ(rig.buttons(), (Events{"Update off", "Close off", "Default off", "Update on",
                                    "Close on", "Default on"}));
 }

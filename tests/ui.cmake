@@ -1,4 +1,5 @@
 # The windows, on the offscreen platform.
 ku_add_test(test_ui SOURCES test_ui.cpp LIBS ku_ui Qt6::Test LABELS ui)
 ku_add_test(test_ui_welcome SOURCES test_ui_welcome.cpp LIBS ku_ui Qt6::Test LABELS ui)
-ku_add_test(test_ui_e2e SOURCES test_ui_e2e.cpp LIBS ku_ui ku_sim Qt6::Test LABELS e2e)
+ku_add_test(test_ui_e2e SOURCES test_ui_e2e.cpp LIBS ku_ui ku_sim Qt6::Test LABELS e2e
+            LOCK ku_line_timing)  # the unit takes value bytes within 30 ms

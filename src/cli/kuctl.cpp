@@ -1,5 +1,6 @@
 #include "cli/kuctl.h"
 
+#include <QCommandLineParser>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,6 +12,8 @@
 #include <sstream>
 
 #include "app/unit_controller.h"
+#include "app/version.h"
+#include "cli/command_line.h"
 #include "model/errors.h"
 
 namespace ku::cli {
@@ -46,6 +49,7 @@ struct Options {
   std::string pulseWidth = "0";
   bool json = false;
   bool help = false;
+  bool version = false;
 };
 
 bool parseWholeNumber(const std::string& s, long& v) {
@@ -58,31 +62,48 @@ bool parseWholeNumber(const std::string& s, long& v) {
   return true;
 }
 
+const char kPortUsage[] = "--port takes a port number from 1 to 32767";
+const char kPulseWidthUsage[] = "--pulse-width takes the text of the pulse-width box";
+
 // Returns an error text, or empty when the command line is sound.
 std::string parseArgs(const std::vector<std::string>& args, Options& o) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::optional<std::string> {
-      if (i + 1 >= args.size()) return std::nullopt;
-      return args[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--json") {
-      o.json = true;
-    } else if (a == "--port") {
-      auto v = value();
-      long n = 0;
-      if (!v || !parseWholeNumber(*v, n) || n < 1 || n > 32767)
-        return "--port takes a port number from 1 to 32767";
-      o.port = static_cast<std::int16_t>(n);
-    } else if (a == "--pulse-width") {
-      auto v = value();
-      if (!v) return "--pulse-width takes the text of the pulse-width box";
-      o.pulseWidth = *v;
-    } else if (!a.empty() && a[0] == '-' && a.size() > 1 && !(a[1] >= '0' && a[1] <= '9')) {
-      return "unknown option " + a;
-    } else if (o.command.empty()) {
+  QStringList list{QStringLiteral("kuctl")};
+  for (const std::string& a : args) list << QString::fromStdString(a);
+
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
+  const QCommandLineOption version(QStringLiteral("version"), {});
+  const QCommandLineOption json(QStringLiteral("json"), {});
+  const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
+  const QCommandLineOption pulseWidth(QStringLiteral("pulse-width"), {}, QStringLiteral("T"));
+  parser.addOptions({help, version, json, port, pulseWidth});
+  const bool parsed = parser.parse(list);
+  // Help and version win over any other fault of the command line.
+  o.help = parser.isSet(help);
+  o.version = parser.isSet(version);
+  if (o.help || o.version) return {};
+  if (!parsed) {
+    if (!parser.unknownOptionNames().isEmpty())
+      return "unknown option " +
+             optionAsTyped(list.mid(1), parser.unknownOptionNames().first()).toStdString();
+    // Only an option's missing value is left; it can only be missing at the end.
+    if (list.last().endsWith(QLatin1String("port"))) return kPortUsage;
+    if (list.last().endsWith(QLatin1String("pulse-width"))) return kPulseWidthUsage;
+    return parser.errorText().toStdString();
+  }
+  o.json = parser.isSet(json);
+  if (parser.isSet(port)) {
+    long n = 0;
+    if (!parseWholeNumber(parser.value(port).toStdString(), n) || n < 1 || n > 32767)
+      return kPortUsage;
+    o.port = static_cast<std::int16_t>(n);
+  }
+  if (parser.isSet(pulseWidth)) o.pulseWidth = parser.value(pulseWidth).toStdString();
+
+  for (const QString& arg : parser.positionalArguments()) {
+    const std::string a = arg.toStdString();
+    if (o.command.empty()) {
       if (a != "read" && a != "defaults" && a != "update") return "unknown command " + a;
       o.command = a;
     } else if (o.command == "update") {
@@ -95,7 +116,7 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
       return "'" + o.command + "' takes no entries: " + a;
     }
   }
-  if (!o.help && o.command.empty()) return "no command given (read, defaults or update)";
+  if (o.command.empty()) return "no command given (read, defaults or update)";
   if (o.command == "update" && o.entries.empty()) return "update needs at least one SLOT=VALUE";
   return {};
 }
@@ -199,6 +220,7 @@ Options:
   --pulse-width T      the text of the pulse-width box, in ms (default "0")
   --json               print the rows as JSON instead of a table
   --help               show this text
+  --version            print kuctl's version
 
 Every run ends as closing the window does: the close byte "!" is sent and the
 port is closed. Port number N opens <program folder>/comN when that exists,
@@ -226,6 +248,10 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   const std::string usageError = parseArgs(args, o);
   if (o.help) {
     out << helpText();
+    return kExitOk;
+  }
+  if (o.version) {
+    out << "kuctl " << kVersion << "\n";
     return kExitOk;
   }
   if (!usageError.empty()) {

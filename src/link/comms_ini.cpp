@@ -63,11 +63,6 @@ class ItemReader {
  public:
   explicit ItemReader(std::FILE* f) : f_(f) {}
 
-  bool atEnd() {
-    const int c = peek();
-    return c == EOF;
-  }
-
   // Reads one item and its separator. Returns false (nothing read) when the file
   // has no more characters before the item starts.
   bool read(PortNumberValue& out) {
@@ -116,6 +111,27 @@ class ItemReader {
       out = std::move(text);
     }
     return true;
+  }
+
+  // Whether only blanks and line ends remain before the end of the file. When
+  // anything else follows, nothing is consumed: the next item reads as before.
+  bool onlyBlanksRemain() {
+    if (havePeek_) {
+      if (peeked_ == EOF) return true;
+      if (!isBlank(peeked_) && !isLineEnd(peeked_)) return false;
+    }
+    const long resume = std::ftell(f_);
+    if (resume < 0) return false;
+    int c = std::fgetc(f_);
+    while (c != EOF && (isBlank(c) || isLineEnd(c))) c = std::fgetc(f_);
+    if (c == EOF) {
+      if (std::ferror(f_)) return false;  // the next read reports the failure
+      peeked_ = EOF;
+      havePeek_ = true;
+      return true;
+    }
+    if (std::fseek(f_, resume, SEEK_SET) != 0) throw KuError(kDeviceIo, "Device I/O error");
+    return false;
   }
 
   bool failed() const { return std::ferror(f_) != 0; }
@@ -199,7 +215,9 @@ void readCommsIni(const std::string& path, PortNumberValue& portNumber,
       throw KuError(kInputPastEnd, "Input past end of file");
     }
     portNumber = std::move(second);
-  } while (!reader.atEnd());
+    // Blank lines and blanks after a complete pair end the file: an editor's
+    // final empty line is no item.
+  } while (!reader.onlyBlanksRemain());
   if (reader.failed()) throw KuError(kDeviceIo, "Device I/O error: " + path);
 }
 

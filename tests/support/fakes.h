@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,10 @@ class FakeSerialPort : public SerialPort {
 
  private:
   void hit(const std::string& op) {
+    for (const auto& f : failures) {
+      if (f.first != "Open" && f.first != "Close" && f.first != "Write" && f.first != "Read")
+        throw std::logic_error("FakeSerialPort has no operation " + f.first);
+    }
     calls.push_back(op);
     auto it = failures.find(op);
     if (it != failures.end()) throw KuError(it->second, op + " failed");

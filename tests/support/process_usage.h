@@ -45,4 +45,15 @@ inline int openDescriptors() {
   return n;
 }
 
+// Microseconds the calling thread has spent ready to run but waiting for a
+// processor (the second figure of /proc/thread-self/schedstat), or -1 where the
+// kernel does not keep it. The difference between two readings is time that
+// the scheduler, not the thread, took.
+inline long long runQueueWaitMicros() {
+  std::ifstream f("/proc/thread-self/schedstat");
+  long long running = 0, waiting = -1;
+  if (!(f >> running >> waiting)) return -1;
+  return waiting / 1000;
+}
+
 }  // namespace ku::test

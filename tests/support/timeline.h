@@ -1,6 +1,7 @@
 // What the link and controller tests share: the names of timeline events, the
 // unit's record written out place by place (independently of the program's
-// table), the default upload as literal bytes, and a scratch folder.
+// table), the default upload's timeline, and a scratch folder. The literal
+// bytes and texts themselves are in expected.h.
 #pragma once
 
 #include <unistd.h>
@@ -24,8 +25,8 @@ inline std::string out(int byte) {
 inline std::string sleep(int ms) {
   return "sleep:" + std::to_string(ms);
 }
-inline std::string msg(const char* text) {
-  return std::string("msg:") + text;
+inline std::string msg(const std::string& text) {
+  return "msg:" + text;
 }
 
 // " ", a second, "q", a second, the answer read and dropped, "x", a second, the record read.
@@ -88,15 +89,6 @@ inline std::array<int, 32> distinctValues() {
   v[31] = 255;
   return v;
 }
-
-// The default upload with channel 3, byte for byte: command byte, then the value
-// (high byte first for the pairs); slots 30..33 the command byte alone.
-inline const std::string kDefaultFrameChannel3(
-    "\x72\x03\x74\x00\x76\x00\x40\x02\x41\x03\x1F\x42\x02\x66\x43\x0A\x44\x0E\x45\xCD"
-    "\x46\x12\x47\x13\x48\x0E\x50\x3F\x51\x18\x52\x5F\x53\x3B\x54\x30\x55\x3E\x60\x00"
-    "\x61\x24\x62\x40\x63\x00\x64\x64\x65\x64\x66\x00\x67\x64\x68\x64\x27\x01\x0B\x28"
-    "\x01\x0B\x29\x00\x00\x4F\x5F\x0B\x70",
-    69);
 
 // The timeline of one slot's frame: command, 20 ms, its value bytes, 20 ms.
 inline void frame(Events& e, int command, const std::vector<int>& valueBytes) {

@@ -1,0 +1,139 @@
+// Automatic backups: names, never replacing a file, listing newest first.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <string>
+
+#include "app/backups.h"
+
+namespace ku {
+namespace {
+
+UnitSetup setupFrom(const std::string& device, std::int16_t slot4) {
+  UnitSetup s;
+  s.saved = "2026-03-01T09:15:02.481Z";
+  s.program = "kuutil 1.2";
+  s.device = device;
+  for (int i = 0; i < 32; ++i) s.values[i] = static_cast<std::int16_t>(i == 4 ? slot4 : 1);
+  return s;
+}
+
+QDateTime at(const char* iso) {
+  QDateTime t = QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs);
+  return t.toUTC();
+}
+
+std::string contentOf(const std::string& path) {
+  QFile f(QString::fromStdString(path));
+  if (!f.open(QIODevice::ReadOnly)) return "<unreadable>";
+  return f.readAll().toStdString();
+}
+
+TEST(BackupName, UtcTimeToTheMillisecond) {
+  EXPECT_EQ(backupFileName(at("2026-03-01T09:15:02.481Z")), "2026-03-01T09-15-02.481Z.json");
+  EXPECT_EQ(backupFileName(at("2026-03-01T10:15:02.007+01:00")), "2026-03-01T09-15-02.007Z.json");
+  EXPECT_EQ(backupFileName(at("2026-03-01T09:15:02.481Z"), 2), "2026-03-01T09-15-02.481Z-2.json");
+  EXPECT_EQ(backupTimeText(at("2026-12-31T23:59:59.999Z")), "2026-12-31 23:59:59.999 UTC");
+}
+
+class Backups : public ::testing::Test {
+ protected:
+  std::string folder() const { return dir.filePath("state/ku-utility/backups").toStdString(); }
+  QTemporaryDir dir;
+};
+
+TEST_F(Backups, MakesTheFolderAndWritesTheSetUpFile) {
+  const std::string p =
+      writeBackup(folder(), setupFrom("/dev/ttyS0", 799), at("2026-03-01T09:15:02.481Z"));
+  EXPECT_EQ(p, folder() + "/2026-03-01T09-15-02.481Z.json");
+  EXPECT_EQ(contentOf(p), setupToJson(setupFrom("/dev/ttyS0", 799)).toStdString());
+  // Nothing else is left in the folder: the temporary file became the backup.
+  EXPECT_EQ(QDir(QString::fromStdString(folder()))
+                .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot)
+                .size(),
+            1);
+}
+
+TEST_F(Backups, NeverReplacesAFileOfTheSameName) {
+  const QDateTime t = at("2026-03-01T09:15:02.481Z");
+  const std::string first = writeBackup(folder(), setupFrom("/dev/a", 1), t);
+  const std::string second = writeBackup(folder(), setupFrom("/dev/b", 2), t);
+  const std::string third = writeBackup(folder(), setupFrom("/dev/c", 3), t);
+  EXPECT_EQ(first, folder() + "/2026-03-01T09-15-02.481Z.json");
+  EXPECT_EQ(second, folder() + "/2026-03-01T09-15-02.481Z-1.json");
+  EXPECT_EQ(third, folder() + "/2026-03-01T09-15-02.481Z-2.json");
+  EXPECT_EQ(readSetupFile(first).device, "/dev/a");
+  EXPECT_EQ(readSetupFile(second).device, "/dev/b");
+
+  // Newest first; within one millisecond the later attempt is the newer one.
+  writeBackup(folder(), setupFrom("/dev/old", 4), at("2025-12-31T23:59:59.999Z"));
+  writeBackup(folder(), setupFrom("/dev/new", 5), at("2026-03-01T09:15:02.482Z"));
+  QFile stray(QString::fromStdString(folder() + "/notes.txt"));
+  ASSERT_TRUE(stray.open(QIODevice::WriteOnly));
+  stray.close();
+  const std::vector<BackupEntry> list = listBackups(folder());
+  ASSERT_EQ(list.size(), 5u);
+  EXPECT_EQ(list[0].device, "/dev/new");
+  EXPECT_EQ(list[1].device, "/dev/c");
+  EXPECT_EQ(list[2].device, "/dev/b");
+  EXPECT_EQ(list[3].device, "/dev/a");
+  EXPECT_EQ(list[4].device, "/dev/old");
+  EXPECT_EQ(backupTimeText(list[0].time), "2026-03-01 09:15:02.482 UTC");
+  EXPECT_EQ(backupTimeText(list[4].time), "2025-12-31 23:59:59.999 UTC");
+  for (const BackupEntry& e : list) EXPECT_EQ(e.problem, "") << e.path;
+}
+
+TEST_F(Backups, ADamagedBackupIsListedWithItsProblem) {
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder())));
+  const std::string p = folder() + "/2026-03-01T09-15-02.481Z.json";
+  QFile f(QString::fromStdString(p));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("{\"format\": \"ku-setup\", \"vers");
+  f.close();
+  const std::vector<BackupEntry> list = listBackups(folder());
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].device, "");
+  EXPECT_EQ(list[0].problem.rfind("Cannot use the set-up file \"" + p + "\": it is not JSON", 0),
+            0u)
+      << list[0].problem;
+}
+
+TEST_F(Backups, NoFolderMeansNoBackups) {
+  EXPECT_TRUE(listBackups(folder()).empty());
+}
+
+TEST_F(Backups, AFolderThatCannotBeWrittenGivesTheReason) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder())));
+  ASSERT_EQ(::chmod(folder().c_str(), 0500), 0);
+  try {
+    writeBackup(folder(), setupFrom("/dev/a", 1), at("2026-03-01T09:15:02.481Z"));
+    ADD_FAILURE() << "written";
+  } catch (const BackupError& e) {
+    EXPECT_EQ(std::string(e.what()), "The backup of the unit's set-up could not be written to \"" +
+                                         folder() + "\": Permission denied.");
+  }
+  ::chmod(folder().c_str(), 0700);
+  EXPECT_TRUE(listBackups(folder()).empty());
+}
+
+TEST_F(Backups, AFileWhereTheFolderBelongsGivesTheReason) {
+  const std::string blocked = dir.filePath("file").toStdString();
+  QFile f(QString::fromStdString(blocked));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.close();
+  try {
+    writeBackup(blocked + "/backups", setupFrom("/dev/a", 1));
+    ADD_FAILURE() << "written";
+  } catch (const BackupError& e) {
+    EXPECT_EQ(std::string(e.what()), "The backup of the unit's set-up could not be written to \"" +
+                                         blocked + "/backups\": Not a directory.");
+  }
+}
+
+}  // namespace
+}  // namespace ku
