@@ -65,7 +65,7 @@ struct Rig {
 
   explicit Rig(const std::string& commsIni = "COM,2\n") {
     if (!commsIni.empty()) dir.writeCommsIni(commsIni);
-    m.programDir = dir.path();
+    initAppContext(m, dir.path());
     m.locale = NumberLocale{"."};
     core = std::make_unique<UnitController>(m, view, notifier, sleeper,
                                             std::unique_ptr<SerialPort>(port), opener);

@@ -6,6 +6,9 @@ namespace ku {
 
 void initAppContext(AppContext& m, std::string programDir) {
   m.programDir = std::move(programDir);
+  m.settingsFile = m.programDir + "/comms.ini";
+  m.linkFolder = m.programDir;
+  m.referenceDatabase = m.programDir + "/" + kReferenceDbName;
   m.locale = NumberLocale::system();
 }
 
@@ -16,7 +19,7 @@ UnitController::UnitController(AppContext& module, UnitView& view, Notifier& not
       view_(view),
       notifier_(notifier),
       link_(std::move(port), sleeper),
-      lookups_(opener, module.programDir + "/" + kReferenceDbName, module.lookups) {}
+      lookups_(opener, module.referenceDatabase, module.lookups) {}
 
 UnitController::~UnitController() = default;
 
@@ -34,7 +37,7 @@ void UnitController::setProgressObserver(ExchangeObserver observer) {
 LoadResult UnitController::openLink(std::optional<std::int16_t> portNumberOverride) {
   // Ready first, before anything can fail; only the invalid-port outcome clears it.
   m_.port.ready = true;
-  return finishLoad(link_.openPort(m_.programDir + "/comms.ini", m_.port, portNumberOverride));
+  return finishLoad(link_.openPort(m_.settingsFile, m_.port, portNumberOverride));
 }
 
 LoadResult UnitController::openLinkToDevice(const std::string& devicePath) {
