@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -82,8 +83,8 @@ TEST_F(Backups, NeverReplacesAFileOfTheSameName) {
   EXPECT_EQ(list[2].device, "/dev/b");
   EXPECT_EQ(list[3].device, "/dev/a");
   EXPECT_EQ(list[4].device, "/dev/old");
-  EXPECT_EQ(backupTimeText(list[0].time), "2026-03-01 09:15:02.482 UTC");
-  EXPECT_EQ(backupTimeText(list[4].time), "2025-12-31 23:59:59.999 UTC");
+  EXPECT_EQ(list[0].time, "2026-03-01 09:15:02.482 UTC");
+  EXPECT_EQ(list[4].time, "2025-12-31 23:59:59.999 UTC");
   for (const BackupEntry& e : list) EXPECT_EQ(e.problem, "") << e.path;
 }
 

@@ -2,6 +2,8 @@
 // unit's values as entries.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+
 #include "app/safeguards.h"
 
 namespace ku {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QRegularExpression>
 #include <algorithm>
@@ -110,11 +111,16 @@ std::string writeBackup(const std::string& folder, const UnitSetup& setup, const
   fail(folder, "every name for this millisecond is taken");
 }
 
+std::string writeBackup(const std::string& folder, const UnitSetup& setup) {
+  return writeBackup(folder, setup, QDateTime::currentDateTimeUtc());
+}
+
 std::vector<BackupEntry> listBackups(const std::string& folder) {
   static const QRegularExpression kName(QStringLiteral(
       "^(\\d{4}-\\d\\d-\\d\\dT\\d\\d-\\d\\d-\\d\\d\\.\\d{3})Z(?:-(\\d{1,3}))?\\.json$"));
   struct Found {
     BackupEntry entry;
+    QDateTime time;
     int attempt;
   };
   std::vector<Found> found;
@@ -125,7 +131,9 @@ std::vector<BackupEntry> listBackups(const std::string& folder) {
     const QDateTime read = QDateTime::fromString(m.captured(1), QLatin1String(kTimeFormat));
     if (!read.isValid()) continue;
     const QDateTime time(read.date(), read.time(), Qt::UTC);
-    Found f{{dir.filePath(name).toStdString(), time, {}, {}}, m.captured(2).toInt()};
+    Found f{{dir.filePath(name).toStdString(), backupTimeText(time), {}, {}},
+            time,
+            m.captured(2).toInt()};
     try {
       f.entry.device = readSetupFile(f.entry.path).device;
     } catch (const SetupFileError& e) {
@@ -134,7 +142,7 @@ std::vector<BackupEntry> listBackups(const std::string& folder) {
     found.push_back(std::move(f));
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-    if (a.entry.time != b.entry.time) return a.entry.time > b.entry.time;
+    if (a.time != b.time) return a.time > b.time;
     return a.attempt > b.attempt;
   });
   std::vector<BackupEntry> list;

@@ -4,12 +4,14 @@
 // UTC time to the millisecond, never overwritten and never removed.
 #pragma once
 
-#include <QDateTime>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/setup_file.h"
+
+class QDateTime;
 
 namespace ku {
 
@@ -24,12 +26,13 @@ std::string backupFileName(const QDateTime& utc, int attempt = 0);
 
 // Writes setup as a new file in folder (made when missing) and returns its path.
 // Throws BackupError, with the folder and the reason, when it cannot.
-std::string writeBackup(const std::string& folder, const UnitSetup& setup,
-                        const QDateTime& utc = QDateTime::currentDateTimeUtc());
+std::string writeBackup(const std::string& folder, const UnitSetup& setup, const QDateTime& utc);
+// The same at the present time.
+std::string writeBackup(const std::string& folder, const UnitSetup& setup);
 
 struct BackupEntry {
   std::string path;
-  QDateTime time;       // UTC, from the file's name
+  std::string time;     // "2026-03-01 09:15:02.481 UTC", from the file's name
   std::string device;   // from the file; empty when it cannot be read
   std::string problem;  // why the file cannot be used; empty when it can
 };

@@ -1,5 +1,7 @@
 #include "app/safeguards.h"
 
+#include <QDateTime>
+
 namespace ku {
 
 std::vector<int> unreadSlotsToSend(UploadKind kind, const UnreadSlots& unread,

@@ -3,13 +3,14 @@
 // over the unit's values as entries.
 #pragma once
 
-#include <QDateTime>
 #include <array>
 #include <string>
 #include <vector>
 
 #include "app/setup_file.h"
 #include "model/slot_table.h"
+
+class QDateTime;
 
 namespace ku {
 
@@ -42,7 +43,7 @@ std::string uploadWithoutBackupQuestion(const std::string& reason);
 // The set-up read back last, as a set-up file records it: unread slots empty.
 UnitSetup setupOfReadBack(const SlotValueArray& values, const UnreadSlots& unread,
                           const std::string& device, const std::string& program,
-                          const QDateTime& utc = QDateTime::currentDateTimeUtc());
+                          const QDateTime& utc);
 
 // The texts of boxes 0..31 that lay a set-up file over the unit's values: for
 // slots 1..29 the file's value where it differs from the unit's (or the unit's

@@ -1,5 +1,6 @@
 #include "app/setup_file.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>

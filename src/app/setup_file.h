@@ -9,7 +9,6 @@
 // recorded, never uploaded from a file). Fields it does not know are ignored.
 #pragma once
 
-#include <QByteArray>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -17,6 +16,8 @@
 #include <string>
 
 #include "model/slot_table.h"
+
+class QByteArray;
 
 namespace ku {
 

@@ -1,16 +1,21 @@
 // The controller's guards around an upload and its set-up files.
+#include <QDateTime>
+
 #include "app/unit_controller.h"
 
 namespace ku {
 
-UnreadSlots UnitController::unreadSlots() const {
-  return unread_;
+UnreadSlots UnitController::unreadAtLastReadBack() const {
+  UnreadSlots unread{};
+  for (int s = 0; s < kRowSlots; ++s) unread[s] = !readAtLastReadBack_[s];
+  return unread;
 }
 
 UnitSetup UnitController::readBackSetup() const {
   SlotValueArray values{};
   for (int s = 0; s < kRowSlots; ++s) values[s] = readBackValues_[s];
-  return setupOfReadBack(values, unreadSlots(), port_->devicePath(), m_.programName);
+  return setupOfReadBack(values, unreadAtLastReadBack(), link_.port().devicePath(), m_.programName,
+                         QDateTime::currentDateTimeUtc());
 }
 
 UploadOutcome UnitController::guardUpload(UploadKind kind) {
@@ -18,7 +23,7 @@ UploadOutcome UnitController::guardUpload(UploadKind kind) {
   lastBackupError_.clear();
   EnteredSlots entered{};
   for (int s = 0; s < kRowSlots; ++s) entered[s] = !view_.entryText(s).empty();
-  const std::vector<int> unread = unreadSlotsToSend(kind, unreadSlots(), entered);
+  const std::vector<int> unread = unreadSlotsToSend(kind, unreadAtLastReadBack(), entered);
   if (!unread.empty()) {
     notifier_.show(unreadSlotsMessage(kind, unread, readBackRan_));
     return UploadOutcome::UnreadSlots;
@@ -43,7 +48,7 @@ bool UnitController::openSetupFile(const std::string& path) {
   }
   SlotValueArray unit{};
   for (int s = 0; s < kRowSlots; ++s) unit[s] = readBackValues_[s];
-  const auto texts = entriesForSetup(file, unit, unreadSlots());
+  const auto texts = entriesForSetup(file, unit, unreadAtLastReadBack());
   // The file is taken whole or not at all: every box must accept its text first.
   for (int s = 0; s < kRowSlots; ++s) {
     if (!texts[s].empty() && !acceptedEntry(s, texts[s], m_.locale)) {
@@ -61,7 +66,7 @@ bool UnitController::openSetupFile(const std::string& path) {
 }
 
 bool UnitController::saveSetupFile(const std::string& path) {
-  const UnreadSlots unread = unreadSlots();
+  const UnreadSlots unread = unreadAtLastReadBack();
   std::string missing;
   for (int s = 0; s < kRowSlots; ++s) {
     if (!unread[s]) continue;

@@ -208,14 +208,14 @@ using Entries = std::vector<std::pair<int, std::string>>;
 std::vector<int> unreadSlots(const UnitController& core, UploadKind kind, const Entries& entries) {
   EnteredSlots entered{};
   for (const auto& e : entries) entered[static_cast<std::size_t>(e.first)] = true;
-  return unreadSlotsToSend(kind, core.unreadSlots(), entered);
+  return unreadSlotsToSend(kind, core.unreadAtLastReadBack(), entered);
 }
 
 // The unread slots among first..last.
 std::vector<int> unreadAmong(const UnitController& core, int first, int last) {
   std::vector<int> unread;
   for (int s = first; s <= last; ++s)
-    if (core.unreadSlots()[static_cast<std::size_t>(s)]) unread.push_back(s);
+    if (core.unreadAtLastReadBack()[static_cast<std::size_t>(s)]) unread.push_back(s);
   return unread;
 }
 
@@ -229,7 +229,7 @@ void tellIncomplete(std::ostream& err, const std::vector<int>& unread, const cha
 // like typing. Returns false (after saying why) when a box would refuse one.
 bool entriesFromFile(const UnitSetup& file, const std::string& path, const UnitController& core,
                      const NumberLocale& locale, Entries& entries, std::ostream& err) {
-  const auto texts = entriesForSetup(file, core.slotValues(), core.unreadSlots());
+  const auto texts = entriesForSetup(file, core.slotValues(), core.unreadAtLastReadBack());
   for (int s = 0; s < kRowSlots; ++s) {
     const std::string& text = texts[static_cast<std::size_t>(s)];
     if (text.empty()) continue;
@@ -253,15 +253,16 @@ int listBackupsCommand(const std::string& folder, std::ostream& out, std::ostrea
   }
   out << padRight("time", 29) << padRight("device", 24) << "file\n";
   for (const BackupEntry& b : list) {
-    out << padRight(backupTimeText(b.time), 29)
-        << padRight(b.problem.empty() ? b.device : "(damaged)", 24) << b.path << "\n";
+    out << padRight(b.time, 29) << padRight(b.problem.empty() ? b.device : "(damaged)", 24)
+        << b.path << "\n";
     if (!b.problem.empty()) err << "kuctl: note: " << b.problem << "\n";
   }
   return kExitOk;
 }
 
 int diffCommand(const UnitController& core, const UnitSetup& file, std::ostream& out) {
-  const std::vector<int> differ = differingSlots(file, core.slotValues(), core.unreadSlots());
+  const std::vector<int> differ =
+      differingSlots(file, core.slotValues(), core.unreadAtLastReadBack());
   if (differ.empty()) {
     out << "The unit's slots 1 to 29 hold the file's values.\n";
     return kExitOk;
@@ -405,8 +406,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
         return kExitUsage;
       }
       filePath = list.front().path;
-      err << "kuctl: restoring the backup of " << backupTimeText(list.front().time) << ": "
-          << filePath << "\n";
+      err << "kuctl: restoring the backup of " << list.front().time << ": " << filePath << "\n";
     }
     try {
       file = readSetupFile(filePath);
