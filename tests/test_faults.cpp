@@ -315,9 +315,11 @@ TEST_F(Faulty, HangUpDuringAnUploadStopsTheLineAtThatByteAndLeavesTheWindowUsabl
       }
 
       // The next command sends nothing and says so again; closing still works.
-      w.core->uploadDefaults();
+      // (The read-back after the hang-up got nothing: "Default" is refused.)
+      EXPECT_EQ(w.core->uploadDefaults(), UploadOutcome::UnreadSlots);
       EXPECT_EQ(sent().size(), 3u + static_cast<std::size_t>(cut));
-      EXPECT_EQ(w.count(kShortReplyMessage), 2);
+      EXPECT_EQ(w.count(kShortReplyMessage), 1);
+      EXPECT_EQ(w.notifier.messages.back().rfind("Nothing was sent to the unit.", 0), 0u);
       EXPECT_TRUE(w.buttonsEnabled());
       w.core->closeLink();
       EXPECT_FALSE(w.core->port().isOpen());
@@ -683,9 +685,11 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   unit.start();
   unit.makeLink(folder.file("com1"));
   unit.clearLog();
-  w.core->uploadDefaults();
+  // The last read-back got nothing: "Default" sends nothing and says so.
+  EXPECT_EQ(w.core->uploadDefaults(), UploadOutcome::UnreadSlots);
   EXPECT_EQ(settled(0), "");
-  EXPECT_EQ(w.count(kShortReplyMessage), 2);
+  EXPECT_EQ(w.count(kShortReplyMessage), 1);
+  EXPECT_EQ(w.notifier.messages.back().rfind("Nothing was sent to the unit.", 0), 0u);
   w.core->closeLink();
   EXPECT_FALSE(w.core->port().isOpen());
   EXPECT_EQ(sent(), "");

@@ -52,6 +52,7 @@ struct Options {
   std::string file;                                  // save, apply, diff, restore
   std::vector<std::pair<int, std::string>> entries;  // slot, text as typed
   std::optional<std::int16_t> port;
+  std::optional<std::string> device;  // a device path instead of any port number
   std::string pulseWidth = "0";
   bool json = false;
   bool noBackup = false;
@@ -71,6 +72,7 @@ bool parseWholeNumber(const std::string& s, long& v) {
 
 const char kPortUsage[] = "--port takes a port number from 1 to 32767";
 const char kPulseWidthUsage[] = "--pulse-width takes the text of the pulse-width box";
+const char kDeviceUsage[] = "--device takes the path of a serial device";
 
 // Returns an error text, or empty when the command line is sound.
 std::string parseArgs(const std::vector<std::string>& args, Options& o) {
@@ -85,7 +87,8 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
   const QCommandLineOption noBackup(QStringLiteral("no-backup"), {});
   const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
   const QCommandLineOption pulseWidth(QStringLiteral("pulse-width"), {}, QStringLiteral("T"));
-  parser.addOptions({help, version, json, noBackup, port, pulseWidth});
+  const QCommandLineOption device(QStringLiteral("device"), {}, QStringLiteral("PATH"));
+  parser.addOptions({help, version, json, noBackup, port, pulseWidth, device});
   const bool parsed = parser.parse(list);
   // Help and version win over any other fault of the command line.
   o.help = parser.isSet(help);
@@ -98,6 +101,7 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
     // Only an option's missing value is left; it can only be missing at the end.
     if (list.last().endsWith(QLatin1String("port"))) return kPortUsage;
     if (list.last().endsWith(QLatin1String("pulse-width"))) return kPulseWidthUsage;
+    if (list.last().endsWith(QLatin1String("device"))) return kDeviceUsage;
     return parser.errorText().toStdString();
   }
   o.json = parser.isSet(json);
@@ -109,6 +113,11 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
     o.port = static_cast<std::int16_t>(n);
   }
   if (parser.isSet(pulseWidth)) o.pulseWidth = parser.value(pulseWidth).toStdString();
+  if (parser.isSet(device)) {
+    if (parser.value(device).isEmpty()) return kDeviceUsage;
+    if (o.port) return "--device and --port cannot be used together";
+    o.device = parser.value(device).toStdString();
+  }
 
   for (const QString& arg : parser.positionalArguments()) {
     const std::string a = arg.toStdString();
@@ -324,6 +333,9 @@ When the backup cannot be written, nothing is uploaded.
 
 Options:
   --port N             use port number N instead of the one in comms.ini
+  --device PATH        open the serial device PATH (a /dev/serial/by-id/ name,
+                       /dev/ttyUSB0, a pseudo-terminal, ...) instead of a port
+                       number; comms.ini is not needed
   --pulse-width T      the text of the pulse-width box, in ms (default "0")
   --json               print the rows as JSON instead of a table
   --no-backup          upload without writing a backup first
@@ -346,7 +358,8 @@ would show them. Exit status:
   1  diff: the unit's values differ from the file's
   2  bad command line, a rejected entry, or a set-up file that cannot be
      read or written (nothing was uploaded)
-  3  "Invalid Com Port..." (missing comms.ini or wrong port number)
+  3  "Invalid Com Port..." (missing comms.ini, wrong port number, or no such
+     device)
   4  the port could not be opened (held by another program, no rights)
   5  "Couldnot get Any or Full string from KU..." (silent unit or short record),
      or the first read-back left slots unread, so that "update" or "defaults"
@@ -383,7 +396,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   }
   const Folders folders = resolveFolders(env.folders);
   if (o.command == "info") {
-    printInfo(folders, PortChoice{std::nullopt, o.port}, o.json, out);
+    printInfo(folders, PortChoice{o.device, o.port}, o.json, out);
     return kExitOk;
   }
 
@@ -445,7 +458,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   view.attach(&core);
   if (view.pulseWidth.empty()) core.pulseWidthEdited();
 
-  const LoadResult load = core.openLink(o.port);
+  const LoadResult load = o.device ? core.openLinkToDevice(*o.device) : core.openLink(o.port);
   int status = kExitOk;
   bool printRows = o.command != "diff";
   if (load.outcome == LoadOutcome::Unlinked) {
