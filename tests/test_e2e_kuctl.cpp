@@ -43,6 +43,10 @@ class KuctlOnSim : public ::testing::Test {
 
   Outcome kuctl(const QStringList& args) {
     QProcess p;
+    // Nothing of the user's own settings folder: only the program's folder counts.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.filePath("no-settings"));
+    p.setProcessEnvironment(env);
     p.start(dir.filePath("kuctl"), args);
     EXPECT_TRUE(p.waitForFinished(60000));
     // Let the unit's thread take in the last bytes.

@@ -1,6 +1,7 @@
 // kuctl's command line and outcomes, on the fake port: what is sent, what is
 // printed, and the exit status for each of the system's messages.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -71,8 +72,15 @@ class KuctlTest : public ::testing::Test {
       if (c == 'q') port.replies.push_back("noise before the record");
     };
     opener = makeMdbOpener();
-    env.programDir = dir.path().toStdString();
-    env.makePort = [this](const std::string&) { return std::make_unique<ForwardingPort>(port); };
+    // No standard folder holds anything: only the program's folder counts.
+    env.folders.programDir = dir.path().toStdString();
+    env.folders.variable = [this](const std::string& name) {
+      return name == "HOME" ? home.path().toStdString() : std::string();
+    };
+    env.makePort = [this](const std::string& folder) {
+      linkFolder = folder;
+      return std::make_unique<ForwardingPort>(port);
+    };
     env.sleeper = &sleeper;
     env.opener = opener.get();
   }
@@ -87,12 +95,13 @@ class KuctlTest : public ::testing::Test {
     return {status, out.str(), err.str()};
   }
 
-  QTemporaryDir dir;
+  QTemporaryDir dir, home;
   FakeSerialPort port;
   FakeSleeper sleeper;
   std::unique_ptr<ReferenceDatabaseOpener> opener;
   Environment env;
   std::string record = defaultRecord();
+  std::string linkFolder;  // where kuctl's port looks for comN
 };
 
 TEST_F(KuctlTest, ReadPrintsEveryRowWithReferenceColumnsAndSendsTheCloseByte) {
@@ -162,7 +171,7 @@ TEST_F(KuctlTest, BadCommandLinesAreUsageErrors) {
 
 TEST_F(KuctlTest, UsageErrorsNameTheFaultExactly) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{}, "no command given (read, defaults or update)"},
+      {{}, "no command given (read, defaults, update, info or ports)"},
       {{"frobnicate"}, "unknown command frobnicate"},
       {{"update"}, "update needs at least one SLOT=VALUE"},
       {{"read", "4=1"}, "'read' takes no entries: 4=1"},
@@ -209,6 +218,123 @@ TEST_F(KuctlTest, HelpAndVersionWinOverAFaultyCommandLine) {
   const Outcome v = run({"read", "--version"});
   EXPECT_EQ(v.status, 0);
   EXPECT_TRUE(std::regex_match(v.out, std::regex("kuctl [0-9]+\\.[0-9]+(\\.[0-9]+)*\n"))) << v.out;
+  EXPECT_EQ(port.openCalls, 0);
+}
+
+TEST_F(KuctlTest, SettingsFromTheUsersFolderWhenNoneBesideTheProgram) {
+  const QString userDir = home.filePath(".config/ku-utility");
+  ASSERT_TRUE(QDir().mkpath(userDir));
+  QFile user(userDir + "/comms.ini");
+  ASSERT_TRUE(user.open(QIODevice::WriteOnly));
+  user.write("Port,2\n");
+  user.close();
+
+  Outcome r = run({"read"});  // the program's folder still wins
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(port.commPort, 1);
+  EXPECT_EQ(linkFolder, dir.path().toStdString());
+
+  QFile::remove(dir.filePath("comms.ini"));
+  r = run({"read"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(port.commPort, 2);
+  EXPECT_EQ(linkFolder, userDir.toStdString());
+}
+
+TEST_F(KuctlTest, InfoNamesEveryPathAndWhyAndTouchesNoPort) {
+  const std::string d = dir.path().toStdString(), h = home.path().toStdString();
+  ASSERT_EQ(::symlink("/dev/null", dir.filePath("com1").toLocal8Bit().constData()), 0);
+  const Outcome r = run({"info"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string version = r.out.substr(0, r.out.find('\n') + 1);
+  EXPECT_TRUE(std::regex_match(version, std::regex("kuctl [0-9.]+\n"))) << r.out;
+  EXPECT_EQ(r.out.substr(version.size()),
+            "program folder:     " + d +
+                "\n"
+                "settings file:      " +
+                d +
+                "/comms.ini\n"
+                "  beside the program\n"
+                "device:             " +
+                d +
+                "/com1\n"
+                "  port 1 from comms.ini; com1 in " +
+                d +
+                ", a link to /dev/null\n"
+                "reference database: " +
+                d +
+                "/TKUUtil.mdb\n"
+                "  beside the program\n"
+                "backups folder:     " +
+                h +
+                "/.local/state/ku-utility/backups\n"
+                "  ~/.local/state/ku-utility/backups ($XDG_STATE_HOME is not set); made at the "
+                "first backup\n");
+
+  const Outcome overridden = run({"--port", "7", "--json", "info"});
+  EXPECT_NE(overridden.out.find("\"reason\": \"port 7 from --port; no com7 in " + d +
+                                ": port 7 is /dev/ttyS6"),
+            std::string::npos)
+      << overridden.out;
+  EXPECT_NE(overridden.out.find("\"path\": \"/dev/ttyS6\""), std::string::npos);
+
+  writeCommsIni("Port,\"two\"\n");
+  EXPECT_NE(run({"info"}).out.find("device:             -\n  none: comms.ini's port number is "
+                                   "not usable"),
+            std::string::npos);
+  QFile::remove(dir.filePath("comms.ini"));
+  EXPECT_NE(run({"info"}).out.find("device:             -\n  none: comms.ini is missing (the "
+                                   "invalid-port message)\n"),
+            std::string::npos);
+  EXPECT_EQ(port.openCalls, 0);
+  EXPECT_EQ(port.written, "");
+}
+
+TEST_F(KuctlTest, PortsListsWhatIsKnownOfEachPort) {
+  SerialPortEntry usb;
+  usb.device = "/dev/ttyUSB0";
+  usb.description = "USB Serial";
+  usb.manufacturer = "Maker";
+  usb.serialNumber = "A1B2";
+  usb.stablePath = "/dev/serial/by-id/usb-Maker_USB_Serial_A1B2-if00-port0";
+  SerialPortEntry onBoard;
+  onBoard.device = "/dev/ttyS0";
+  std::vector<SerialPortEntry> ports{onBoard, usb};
+  env.listPorts = [&] { return ports; };
+
+  Outcome r = run({"ports"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "/dev/ttyS0\n"
+            "/dev/ttyUSB0\n"
+            "  description:   USB Serial\n"
+            "  manufacturer:  Maker\n"
+            "  serial number: A1B2\n"
+            "  stable path:   /dev/serial/by-id/usb-Maker_USB_Serial_A1B2-if00-port0\n");
+  r = run({"--json", "ports"});
+  EXPECT_EQ(
+      r.out,
+      "{\n"
+      "    \"ports\": [\n"
+      "        {\n"
+      "            \"description\": null,\n"
+      "            \"device\": \"/dev/ttyS0\",\n"
+      "            \"manufacturer\": null,\n"
+      "            \"serialNumber\": null,\n"
+      "            \"stablePath\": null\n"
+      "        },\n"
+      "        {\n"
+      "            \"description\": \"USB Serial\",\n"
+      "            \"device\": \"/dev/ttyUSB0\",\n"
+      "            \"manufacturer\": \"Maker\",\n"
+      "            \"serialNumber\": \"A1B2\",\n"
+      "            \"stablePath\": \"/dev/serial/by-id/usb-Maker_USB_Serial_A1B2-if00-port0\"\n"
+      "        }\n"
+      "    ]\n"
+      "}\n");
+  ports.clear();
+  EXPECT_EQ(run({"ports"}).out, "No serial ports found.\n");
+  EXPECT_EQ(run({"ports", "extra"}).status, cli::kExitUsage);
   EXPECT_EQ(port.openCalls, 0);
 }
 

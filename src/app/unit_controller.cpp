@@ -7,6 +7,9 @@ namespace ku {
 void initAppContext(AppContext& m, std::string programDir) {
   fillTables(m.tables);
   m.programDir = std::move(programDir);
+  m.settingsFile = m.programDir + "/comms.ini";
+  m.linkFolder = m.programDir;
+  m.referenceDatabase = m.programDir + "/" + kReferenceDbName;
   m.locale = NumberLocale::system();
 }
 
@@ -18,7 +21,7 @@ UnitController::UnitController(AppContext& module, UnitView& view, Notifier& not
       notifier_(notifier),
       sleeper_(sleeper),
       port_(std::move(port)),
-      lookups_(opener, module.programDir + "/" + kReferenceDbName, module.lookups) {}
+      lookups_(opener, module.referenceDatabase, module.lookups) {}
 
 UnitController::~UnitController() = default;
 
@@ -34,8 +37,7 @@ EntryContext UnitController::entryContext() {
 }
 
 LoadResult UnitController::openLink(std::optional<std::int16_t> portNumberOverride) {
-  return loadStep(m_.programDir + "/comms.ini", m_.port, *port_, notifier_, *this,
-                  portNumberOverride);
+  return loadStep(m_.settingsFile, m_.port, *port_, notifier_, *this, portNumberOverride);
 }
 
 void UnitController::closeLink() {

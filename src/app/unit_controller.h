@@ -20,6 +20,11 @@ struct AppContext {
   LinkState port;
   LookupValues lookups;
   std::string programDir;  // the program's own folder, no trailing separator
+  // comms.ini, the folder of the comN links and TKUUtil.mdb: all in the program's
+  // folder unless the front end chose standard folders (app/folders.h).
+  std::string settingsFile;
+  std::string linkFolder;
+  std::string referenceDatabase;
   NumberLocale locale;
 };
 

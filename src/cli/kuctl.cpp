@@ -14,6 +14,7 @@
 #include "app/unit_controller.h"
 #include "app/version.h"
 #include "cli/command_line.h"
+#include "cli/info.h"
 #include "model/errors.h"
 
 namespace ku::cli {
@@ -104,7 +105,8 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
   for (const QString& arg : parser.positionalArguments()) {
     const std::string a = arg.toStdString();
     if (o.command.empty()) {
-      if (a != "read" && a != "defaults" && a != "update") return "unknown command " + a;
+      if (a != "read" && a != "defaults" && a != "update" && a != "info" && a != "ports")
+        return "unknown command " + a;
       o.command = a;
     } else if (o.command == "update") {
       const auto eq = a.find('=');
@@ -116,7 +118,7 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
       return "'" + o.command + "' takes no entries: " + a;
     }
   }
-  if (o.command.empty()) return "no command given (read, defaults or update)";
+  if (o.command.empty()) return "no command given (read, defaults, update, info or ports)";
   if (o.command == "update" && o.entries.empty()) return "update needs at least one SLOT=VALUE";
   return {};
 }
@@ -198,8 +200,8 @@ std::vector<int> unreadSlots(const UnitController& core, const std::string& comm
 std::string helpText() {
   return R"(Usage: kuctl [OPTIONS] COMMAND [SLOT=VALUE ...]
 
-Talks to a KU unit over the serial port named in comms.ini beside the program,
-exactly as the KU utility's main window does, and prints what the window shows.
+Talks to a KU unit over the serial port named in comms.ini, exactly as the KU
+utility's main window does, and prints what the window shows.
 
 Commands:
   read                 read the unit's set-up back and show it
@@ -214,6 +216,12 @@ Commands:
                        byte is sent.
   When the first read-back leaves unread a slot that "defaults" (the channel)
   or "update" (any slot without an entry) would send, nothing is uploaded.
+  info                 print the version and every path kuctl would use (the
+                       settings file, the device, the reference database, the
+                       backups folder) and why; touches no port (--json too)
+  ports                list the serial ports: device, description, maker,
+                       serial number and the stable /dev/serial/by-id/ name
+                       that links to it, where these are known (--json too)
 
 Options:
   --port N             use port number N instead of the one in comms.ini
@@ -223,8 +231,14 @@ Options:
   --version            print kuctl's version
 
 Every run ends as closing the window does: the close byte "!" is sent and the
-port is closed. Port number N opens <program folder>/comN when that exists,
-else /dev/ttyS<N-1>.
+port is closed.
+
+Files: comms.ini is read from the program's folder when it is there, else from
+$XDG_CONFIG_HOME/ku-utility/ (default ~/.config/ku-utility/). Port number N
+opens comN in the folder where comms.ini was found when that exists (a link to
+any serial device), else /dev/ttyS<N-1>. TKUUtil.mdb is looked for beside the
+program, then in <program folder>/../share/ku-utility/, then in ku-utility/ of
+each folder of $XDG_DATA_DIRS (default /usr/local/share:/usr/share).
 
 Messages of the unit link go to standard error, as the window's message boxes
 would show them. Exit status:
@@ -259,8 +273,19 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     return kExitUsage;
   }
 
+  if (o.command == "ports") {
+    printPorts(env.listPorts(), o.json, out);
+    return kExitOk;
+  }
+  const Folders folders = resolveFolders(env.folders);
+  if (o.command == "info") {
+    printInfo(folders, PortChoice{std::nullopt, o.port}, o.json, out);
+    return kExitOk;
+  }
+
   AppContext m;
-  initAppContext(m, env.programDir);
+  initAppContext(m, env.folders.programDir);
+  useFolders(m, folders);
 
   // Every entry is checked before the port is touched.
   std::vector<std::pair<int, std::string>> accepted;
@@ -280,7 +305,8 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     accepted.emplace_back(slot, text);
   }
 
-  std::unique_ptr<SerialPort> port = env.makePort(env.programDir);
+  std::unique_ptr<SerialPort> port =
+      env.makePort(o.port ? folders.linkFolderFor(*o.port) : m.linkFolder);
 
   RecordingUnitView view;
   view.pulseWidth = o.pulseWidth;

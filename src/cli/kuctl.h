@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/folders.h"
+#include "app/serial_ports.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
 #include "reference/reference_database.h"
@@ -28,8 +30,13 @@ enum ExitStatus : int {
 
 // What kuctl runs on; tests swap in fakes.
 struct Environment {
-  std::string programDir;  // where comms.ini and TKUUtil.mdb are
-  std::function<std::unique_ptr<SerialPort>(const std::string& programDir)> makePort;
+  // The program's folder and the environment that choose comms.ini, TKUUtil.mdb
+  // and the backups folder.
+  FolderEnvironment folders;
+  // A port whose number N opens comN in linkFolder (else /dev/ttyS<N-1>).
+  std::function<std::unique_ptr<SerialPort>(const std::string& linkFolder)> makePort;
+  // The serial ports of this computer (kuctl ports).
+  std::function<std::vector<SerialPortEntry>()> listPorts;
   Sleeper* sleeper = nullptr;
   ReferenceDatabaseOpener* opener = nullptr;
 };

@@ -13,8 +13,10 @@ int main(int argc, char** argv) {
   ku::RealSleeper sleeper;
   auto opener = ku::makeCachingMdbOpener();
   ku::cli::Environment env;
-  env.programDir = QCoreApplication::applicationDirPath().toStdString();
+  env.folders =
+      ku::FolderEnvironment::ofProcess(QCoreApplication::applicationDirPath().toStdString());
   env.makePort = [](const std::string& dir) { return std::make_unique<ku::QtSerialPort>(dir); };
+  env.listPorts = [] { return ku::listSerialPorts(); };
   env.sleeper = &sleeper;
   env.opener = opener.get();
   return ku::cli::run(args, env, std::cout, std::cerr);

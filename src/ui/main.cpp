@@ -1,6 +1,7 @@
 // kuutil: the KU engineering utility's windows.
 #include <QApplication>
 
+#include "app/folders.h"
 #include "app/unit_controller.h"
 #include "app/version.h"
 #include "ui/start_up.h"
@@ -10,6 +11,10 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("TolvekKU"));
   QApplication::setApplicationVersion(QString::fromLatin1(ku::kVersion));
-  ku::ui::Main(module, QCoreApplication::applicationDirPath());
+  const QString programDir = QCoreApplication::applicationDirPath();
+  ku::ui::Main(module, programDir);
+  // comms.ini, the comN links and TKUUtil.mdb: the program's folder or the standard ones.
+  ku::useFolders(module,
+                 ku::resolveFolders(ku::FolderEnvironment::ofProcess(programDir.toStdString())));
   return QApplication::exec();
 }

@@ -111,7 +111,7 @@ MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
     opener = ownOpener_.get();
   }
   std::unique_ptr<SerialPort> port = std::move(deps.port);
-  if (!port) port = std::make_unique<QtSerialPort>(module_.programDir);
+  if (!port) port = std::make_unique<QtSerialPort>(module_.linkFolder);
 
   core_ = std::make_unique<UnitController>(module_, *this, *notifier, *sleeper, std::move(port),
                                            *opener);
