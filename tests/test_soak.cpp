@@ -235,14 +235,23 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
     } else {
       core.uploadDefaults();
     }
-    // The line carried exactly the pass and the read-back request.
+    // The line carried exactly the pass and the read-back request. The unit's
+    // thread may still be taking the last of them in (a reply that came early,
+    // to a value byte it took in late for an "x", ends the read-back sooner):
+    // wait for them, so that none is left over for the next command.
+    const std::string pass =
+        i % 2 == 0 ? uploadOf(wanted) : test::defaultUpload(static_cast<unsigned char>(wanted[0]));
+    unit.waitForLogSize(pass.size() + kReadBackRequest.size(), 10000);
     const std::vector<sim::LoggedByte> log = unit.log();
     std::string bytes;
     for (const sim::LoggedByte& b : log) bytes += static_cast<char>(b.byte);
-    const std::string pass =
-        i % 2 == 0 ? uploadOf(wanted) : test::defaultUpload(static_cast<unsigned char>(wanted[0]));
     if (bytes != pass + kReadBackRequest) {
-      ADD_FAILURE() << "command " << i << ": unexpected bytes on the line";
+      const std::string expected = pass + kReadBackRequest;
+      std::size_t at = 0;
+      while (at < bytes.size() && at < expected.size() && bytes[at] == expected[at]) ++at;
+      ADD_FAILURE() << "command " << i << ": unexpected bytes on the line: " << bytes.size()
+                    << " bytes where " << expected.size() << " were sent, the first difference at "
+                    << at;
       return false;
     }
     // The unit gives a command up when its value byte comes more than 30 ms
