@@ -60,19 +60,7 @@ png_sizes=$(file "$root"/usr/share/icons/hicolor/{48x48,128x128}/apps/ku-utility
 check "icons are 48 and 128 px PNGs" \
   bash -c '[[ "$1" == *"48 x 48"* && "$1" == *"128 x 128"* ]]' _ "$png_sizes"
 
-# Every option a program's --help names is described on its manual page.
-manual_covers_help() {  # program
-  local prog=$1 opt missing_opts=""
-  for opt in $("$bin/$prog" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
-    zcat "$root/usr/share/man/man1/$prog.1.gz" | sed 's/\\-/-/g' | grep -q -- "$opt\b" ||
-      missing_opts="$missing_opts $opt"
-  done
-  [ -z "$missing_opts" ] || echo "  $prog.1 lacks:$missing_opts"
-  [ -z "$missing_opts" ]
-}
-for prog in kuctl ku-sim; do
-  check "$prog.1 describes every option of $prog --help" manual_covers_help "$prog"
-done
+check "manual pages describe what --help says" packaging/check_manuals.sh "$bin" "$root/usr/share/man/man1"
 check "kuctl --version names the package version $version" \
   bash -c '"$1" --version 2>&1 | grep -qF -- "$2"' _ "$bin/kuctl" "$version"
 

@@ -1,5 +1,7 @@
 // The main window on the real serial port and the real pauses, against the
 // simulated unit on a pseudo-terminal.
+#include <QAction>
+#include <QProgressBar>
 #include <QTest>
 #include <QTimer>
 
@@ -66,6 +68,82 @@ TEST(WindowWithSimulatedUnit, LoadUpdateAndCloseOverTheLine) {
   // generously (a busy machine may keep that thread waiting), then check.
   EXPECT_TRUE(QTest::qWaitFor([&] { return unit.closeCount() != 0; }, 10000));
   EXPECT_EQ(unit.closeCount(), 1);
+  unit.stop();
+}
+
+// Unit > Read back over the line: the three request bytes and nothing else, the
+// status line following it; then "Update" with its progress counted in bytes.
+TEST(WindowWithSimulatedUnit, ReadBackAndUploadProgressInTheStatusBar) {
+  sim::Simulator unit;
+  unit.start();
+  ProgramDir dir;
+  dir.writeCommsIni("\"Port\",2\n");
+  dir.copyReferenceDb();
+  unit.makeLink(dir.path() + "/com2");
+
+  AppContext module;
+  initAppContext(module, dir.path());
+  module.locale.decimalPoint = ".";
+  RecordingNotifier notifier;
+  ui::MainWindowDeps deps;
+  deps.notifier = &notifier;
+  ui::MainWindow form(module, std::move(deps));
+  ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  auto* status = child<QLabel>(&form, "statusText");
+  auto* progress = child<QProgressBar>(&form, "progress");
+
+  // The unit changes behind the window's back; Read back shows it.
+  unit.setSlotValue(8, 77);
+  unit.clearLog();
+  QStringList texts;
+  std::vector<int> readValues;
+  QObject::connect(progress, &QProgressBar::valueChanged, &form, [&](int v) {
+    if (!texts.contains(status->text())) texts << status->text();
+    readValues.push_back(v);
+  });
+  child<QAction>(&form, "readBack")->trigger();
+  ASSERT_TRUE(unit.waitForLogSize(3, 2000));
+  std::string bytes;
+  for (const sim::LoggedByte& b : unit.log()) bytes.push_back(static_cast<char>(b.byte));
+  EXPECT_EQ(bytes, " qx");
+  EXPECT_EQ(texts, QStringList{"Reading the unit back"});
+  // The bar moved through the three seconds, not only at their ends.
+  const auto between = std::count_if(readValues.begin(), readValues.end(),
+                                     [](int v) { return v > 100 && v < 2900 && v % 1000 != 0; });
+  EXPECT_GT(between, 3);
+  EXPECT_EQ(labelText(&form, "current_8"), "77");
+  EXPECT_TRUE(status->text().startsWith("Read back 32 of 32 slots at "))
+      << status->text().toStdString();
+  EXPECT_FALSE(progress->isVisible());
+
+  // Update: the bar counts the upload's bytes up to 69, then follows the read-back.
+  texts.clear();
+  std::vector<int> uploadValues;
+  QObject::disconnect(progress, nullptr, &form, nullptr);
+  QObject::connect(progress, &QProgressBar::valueChanged, &form, [&](int v) {
+    if (status->text() == "Uploading") uploadValues.push_back(v);
+    if (!texts.contains(status->text())) texts << status->text();
+  });
+  QTest::keyClicks(entryBox(&form, 4), "1000");
+  unit.clearLog();
+  button(&form, "update")->click();
+  EXPECT_EQ(texts, (QStringList{"Uploading", "Reading the unit back"}));
+  ASSERT_FALSE(uploadValues.empty());
+  EXPECT_TRUE(std::is_sorted(uploadValues.begin(), uploadValues.end()));
+  EXPECT_GT(uploadValues.size(), 30u);
+  EXPECT_EQ(uploadValues.back(), kUploadLength);
+  EXPECT_TRUE(status->text().startsWith("Uploaded the set-up; read back 32 of 32 slots at "))
+      << status->text().toStdString();
+  EXPECT_TRUE(notifier.messages.empty());
+  // What the unit holds follows the pass only when its thread kept up with it.
+  ASSERT_TRUE(unit.waitForLogSize(kUploadLength + 3, 10000));
+  if (longestValueWait(unit.log(), 0) <= kUnitValueWaitMicros) {
+    EXPECT_EQ(unit.slotValues()[4], 1000);
+  }
+
+  form.close();
   unit.stop();
 }
 

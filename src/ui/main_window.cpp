@@ -1,18 +1,35 @@
 #include "ui/main_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QUrl>
+#include <algorithm>
 #include <exception>
 
+#include "app/folders.h"
+#include "app/version.h"
 #include "link/qt_serial_port.h"
 #include "reference/db_cache.h"
 #include "reference/reference_database.h"
+#include "ui/exchange_watch.h"
 #include "ui/message_box_notifier.h"
 #include "ui/twips.h"
 
@@ -33,6 +50,10 @@ constexpr int kUnitColumn = 6240;
 constexpr int kDescriptionColumn = 7080;
 constexpr int kDescriptionValueColumn = 8520;
 constexpr int kDescriptionUnitColumn = 9360;
+
+constexpr int kFormWidth = 10140;  // the form's client area, in twips
+constexpr int kFormHeight = 10455;
+constexpr int kReadBackMs = 3000;  // the read-back's three one-second pauses
 
 constexpr int rowTop(int row) {
   return kFirstRowTop + kRowPitch * row;
@@ -81,30 +102,65 @@ void discardQueuedInput() {
 
 }  // namespace
 
+// Every message of the window passes here on its way to the operator.
+class MainWindow::ExchangeNotifier : public Notifier {
+ public:
+  ExchangeNotifier(MainWindow& window, Notifier& inner) : window_(window), inner_(inner) {}
+  void show(const std::string& text) override {
+    window_.beforeMessage(text);
+    inner_.show(text);
+  }
+
+ private:
+  MainWindow& window_;
+  Notifier& inner_;
+};
+
 MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
-    : QWidget(nullptr), module_(module) {
+    : QMainWindow(nullptr), module_(module) {
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QStringLiteral("TolvekKU "));
   setFont(defaultFont());
   applyWindowColours(this);
-  resize(px(10140), px(10455));
+
+  // The form keeps its size and every control its place whatever the window's
+  // size; where the window is smaller than the form, the form scrolls.
+  form_ = new QWidget;
+  form_->setObjectName(QStringLiteral("form"));
+  form_->setFixedSize(px(kFormWidth), px(kFormHeight));
+  form_->setAutoFillBackground(true);
+  scroll_ = new QScrollArea(this);
+  scroll_->setObjectName(QStringLiteral("formScroll"));
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setFocusPolicy(Qt::NoFocus);  // Tab runs through the form only
+  scroll_->setWidgetResizable(false);
+  scroll_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  scroll_->setWidget(form_);
+  setCentralWidget(scroll_);
 
   buildRows();
   buildButtons();
   buildTabOrder();
+  buildMenus();
+  buildStatusBar();
 
   Notifier* notifier = deps.notifier;
   if (!notifier) {
     ownNotifier_ = std::make_unique<MessageBoxNotifier>(this);
     notifier = ownNotifier_.get();
   }
+  notifier_ = std::make_unique<ExchangeNotifier>(*this, *notifier);
   Sleeper* sleeper = deps.sleeper;
   if (!sleeper) {
     // Keep painting while a pause waits, but take no input from the operator.
-    ownSleeper_ = std::make_unique<RealSleeper>(
-        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    ownSleeper_ = std::make_unique<RealSleeper>([this] {
+      pauseTick();
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
     sleeper = ownSleeper_.get();
   }
+  sleeper_ = std::make_unique<WatchedSleeper>(
+      *sleeper, [this](int ms) { pauseStarting(ms); }, [this](int ms) { pauseEnded(ms); });
   ReferenceDatabaseOpener* opener = deps.opener;
   if (!opener) {
     ownOpener_ = makeCachingMdbOpener();
@@ -112,10 +168,14 @@ MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
   }
   std::unique_ptr<SerialPort> port = std::move(deps.port);
   if (!port) port = std::make_unique<QtSerialPort>(module_.linkFolder);
+  auto watched =
+      std::make_unique<WatchedPort>(std::move(port), [this](std::size_t n) { bytesSent(n); });
 
-  core_ = std::make_unique<UnitController>(module_, *this, *notifier, *sleeper, std::move(port),
-                                           *opener);
+  core_ = std::make_unique<UnitController>(module_, *this, *notifier_, *sleeper_,
+                                           std::move(watched), *opener);
   connectHandlers();
+  resize(px(kFormWidth),
+         menuBar()->sizeHint().height() + px(kFormHeight) + statusBar()->sizeHint().height());
   entryBoxes_[1]->setFocus(Qt::OtherFocusReason);
 }
 
@@ -138,14 +198,14 @@ void MainWindow::buildRows() {
                               {"referenceHeading", 5160, "Reference Values"},
                               {"descriptionHeading", 7080, "Description"}};
   for (const Heading& h : headings) {
-    auto* l = new QLabel(qs(h.caption), this);
+    auto* l = new QLabel(qs(h.caption), form_);
     l->setObjectName(qs(h.name));
     l->setFont(defaultFont(true));
     placeAutoSizeLabel(l, h.left, kHeadingTop);
   }
 
   auto makeLabel = [this](const QString& name, const QString& text, int left, int top) {
-    auto* l = new QLabel(text, this);
+    auto* l = new QLabel(text, form_);
     l->setObjectName(name);
     placeAutoSizeLabel(l, left, top);
     return l;
@@ -161,17 +221,19 @@ void MainWindow::buildRows() {
         makeLabel(QStringLiteral("name_%1").arg(k), qs(slotInfo(k).rowLabel), kLabelColumn, top);
     currentLabels_[k] = makeLabel(indexed("current", k), QString(), kCurrentColumn, top);
 
-    auto* box = new QLineEdit(this);
+    auto* box = new QLineEdit(form_);
     box->setObjectName(indexed("entry", k));
     box->setGeometry(twipRect(kBoxColumn, top, 1095, 280));
     box->setToolTip(qs(slotInfo(k).tooltip));
     box->setProperty("slot", k);
-    if (!isEnterable(k)) {
+    box->setAccessibleName(QStringLiteral("New value: ") + qs(slotInfo(k).rowLabel));
+    if (isEnterable(k)) {
+      box->setAccessibleDescription(allowedRangeText(k) +
+                                    QStringLiteral(" Empty keeps the unit's value."));
+    } else {
       box->setEnabled(false);
-      QPalette pal = box->palette();
-      for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        pal.setColor(group, QPalette::Base, backgroundColour());
-      box->setPalette(pal);
+      box->setAccessibleDescription(QStringLiteral("Shown only; the unit's own value is kept."));
+      applyGreyBoxColours(box);
     }
     entryBoxes_[k] = box;
 
@@ -194,10 +256,14 @@ void MainWindow::buildRows() {
                                QStringLiteral("E/S Min Pulse width"), kLabelColumn, top);
   currentLabels_[kPulseRow] =
       makeLabel(indexed("current", kPulseRow), QStringLiteral("N/A"), kCurrentColumn, top);
-  pulseWidthBox_ = new QLineEdit(QStringLiteral("0"), this);
+  pulseWidthBox_ = new QLineEdit(QStringLiteral("0"), form_);
   pulseWidthBox_->setObjectName(QStringLiteral("pulseWidth"));
   pulseWidthBox_->setGeometry(twipRect(kBoxColumn, top, 1095, 285));
   pulseWidthBox_->setToolTip(QStringLiteral("E/S Min Pulse width"));
+  pulseWidthBox_->setAccessibleName(QStringLiteral("New value: E/S Min Pulse width"));
+  pulseWidthBox_->setAccessibleDescription(
+      QStringLiteral("The echo sounder's minimum pulse width in milliseconds, for the Min Depth "
+                     "figure; never sent to the unit."));
   referenceLabels_[kPulseRow] =
       makeLabel(indexed("reference", kPulseRow), qs(fixed.reference), kReferenceColumn, top);
   referenceUnitLabels_[kPulseRow] =
@@ -205,17 +271,81 @@ void MainWindow::buildRows() {
 }
 
 void MainWindow::buildButtons() {
-  auto makeButton = [this](const char* name, const char* caption, int left, int width) {
-    auto* b = new QPushButton(qs(caption), this);
+  auto makeButton = [this](const char* name, const char* caption, int left, int width,
+                           const char* description) {
+    auto* b = new QPushButton(qs(caption), form_);
     b->setObjectName(qs(name));
     b->setFont(defaultFont());
     b->setGeometry(twipRect(left, 10080, width, 255));
     b->setAutoDefault(false);
+    b->setAccessibleDescription(qs(description));
     return b;
   };
-  defaultButton_ = makeButton("default", "Default", 2760, 1095);
-  updateButton_ = makeButton("update", "Update", 3840, 1215);
-  closeButton_ = makeButton("close", "Close", 5040, 1215);
+  defaultButton_ =
+      makeButton("default", "Default", 2760, 1095,
+                 "Uploads the built-in default set-up, keeping the unit's channel, then reads "
+                 "the unit back.");
+  updateButton_ = makeButton("update", "Update", 3840, 1215,
+                             "Uploads every value, your entries laid over the unit's, then reads "
+                             "the unit back.");
+  closeButton_ = makeButton("close", "Close", 5040, 1215,
+                            "Sends the unit its close byte, closes the port and ends the program.");
+}
+
+void MainWindow::buildMenus() {
+  auto action = [this](QMenu* menu, const char* name, const QString& text, const char* description,
+                       const QKeySequence& keys = QKeySequence()) {
+    QAction* a = menu->addAction(text);
+    a->setObjectName(qs(name));
+    a->setStatusTip(qs(description));
+    a->setWhatsThis(qs(description));
+    a->setToolTip(qs(description));
+    if (!keys.isEmpty()) a->setShortcut(keys);
+    return a;
+  };
+  auto menu = [this](const char* name, const QString& title, const char* description) {
+    QMenu* m = menuBar()->addMenu(title);
+    m->setObjectName(qs(name));
+    m->setAccessibleName(QString(title).remove(QLatin1Char('&')));
+    m->setAccessibleDescription(qs(description));
+    return m;
+  };
+
+  QMenu* file = menu("fileMenu", QStringLiteral("&File"), "Leaving the program.");
+  quitAction_ = action(file, "quit", QStringLiteral("&Quit"),
+                       "Closes the window as Close does: the unit gets its close byte.",
+                       QKeySequence(Qt::CTRL | Qt::Key_Q));
+  connect(quitAction_, &QAction::triggered, this, [this] { close(); });
+
+  QMenu* unit = menu("unitMenu", QStringLiteral("&Unit"), "Exchanges with the unit.");
+  readBackAction_ = action(unit, "readBack", QStringLiteral("&Read back"),
+                           "Reads the unit's set-up back without sending it anything else.",
+                           QKeySequence(Qt::CTRL | Qt::Key_R));
+  connect(readBackAction_, &QAction::triggered, this, [this] { readBackUnit(); });
+
+  QMenu* help = menu("helpMenu", QStringLiteral("&Help"), "The guide and the program's facts.");
+  guideAction_ =
+      action(help, "operatorsGuide", QStringLiteral("&Operator's guide"),
+             "Opens the operator's guide that came with the program.", QKeySequence::HelpContents);
+  connect(guideAction_, &QAction::triggered, this, [this] { openOperatorGuide(); });
+  aboutAction_ = action(help, "about", QStringLiteral("&About"),
+                        "The program's version, and the files and device it uses.");
+  connect(aboutAction_, &QAction::triggered, this, [this] { showAbout(); });
+}
+
+void MainWindow::buildStatusBar() {
+  statusText_ = new QLabel(this);
+  statusText_->setObjectName(QStringLiteral("statusText"));
+  statusText_->setAccessibleName(QStringLiteral("Status"));
+  statusText_->setTextFormat(Qt::PlainText);
+  statusBar()->addWidget(statusText_, 1);
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("progress"));
+  progress_->setAccessibleName(QStringLiteral("Progress"));
+  progress_->setMaximumWidth(px(2400));
+  progress_->setMaximumHeight(statusText_->sizeHint().height() + 2);
+  progress_->hide();
+  statusBar()->addPermanentWidget(progress_);
 }
 
 void MainWindow::buildTabOrder() {
@@ -233,16 +363,20 @@ void MainWindow::buildTabOrder() {
 
 void MainWindow::connectHandlers() {
   for (int k = 0; k < 32; ++k) {
-    connect(entryBoxes_[k], &QLineEdit::textChanged, this,
-            [this, k] { guarded([this, k] { core_->entryEdited(k); }); });
+    connect(entryBoxes_[k], &QLineEdit::textChanged, this, [this, k] {
+      const int outer = editingSlot_;
+      editingSlot_ = k;
+      guarded([this, k] { core_->entryEdited(k); });
+      editingSlot_ = outer;
+    });
     entryBoxes_[k]->installEventFilter(this);
   }
   connect(pulseWidthBox_, &QLineEdit::textChanged, this,
           [this] { guarded([this] { core_->pulseWidthEdited(); }); });
   connect(updateButton_, &QPushButton::clicked, this,
-          [this] { exchange([this] { core_->uploadEntries(); }); });
+          [this] { exchange(Exchange::UploadSetup, [this] { core_->uploadEntries(); }); });
   connect(defaultButton_, &QPushButton::clicked, this,
-          [this] { exchange([this] { core_->uploadDefaults(); }); });
+          [this] { exchange(Exchange::UploadDefaults, [this] { core_->uploadDefaults(); }); });
   connect(closeButton_, &QPushButton::clicked, this, [this] { close(); });
 }
 
@@ -255,15 +389,17 @@ void MainWindow::guarded(const std::function<void()>& handler) {
   }
 }
 
-void MainWindow::exchange(const std::function<void()>& work) {
+void MainWindow::exchange(Exchange kind, const std::function<void()>& work) {
   QPointer<QWidget> hadFocus = focusWidget();
   ++busy_;
+  if (busy_ == 1) beginProgress(kind);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   guarded(work);
   QApplication::restoreOverrideCursor();
   --busy_;
   if (busy_ > 0) return;
 
+  endProgress(kind);
   discardQueuedInput();
   if (hadFocus && hadFocus->isEnabled() && hadFocus != focusWidget() && isVisible())
     hadFocus->setFocus(Qt::OtherFocusReason);
@@ -274,9 +410,158 @@ void MainWindow::exchange(const std::function<void()>& work) {
 }
 
 LoadResult MainWindow::load() {
-  LoadResult result{LoadOutcome::Unlinked, 0, {}};
-  exchange([this, &result] { result = core_->openLink(); });
-  return result;
+  exchange(Exchange::Load, [this] { lastLoad_ = core_->openLink(); });
+  return lastLoad_;
+}
+
+void MainWindow::readBackUnit() {
+  if (busy_ > 0 || !readBackAction_->isEnabled()) return;
+  exchange(Exchange::ReadBack, [this] {
+    core_->disableCommands();
+    core_->readBack();
+    core_->enableCommands();
+  });
+}
+
+void MainWindow::placeOnScreen() {
+  const QSize wanted(px(kFormWidth), menuBar()->sizeHint().height() + px(kFormHeight) +
+                                         statusBar()->sizeHint().height());
+  centreOnScreen(this, wanted, style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+}
+
+void MainWindow::beforeMessage(const std::string& text) {
+  if (text == kEnterValidNumberText && editingSlot_ >= 0)
+    statusText_->setText(allowedRangeText(editingSlot_));
+  // Keys and clicks held while the unit was busy must not answer the box.
+  if (busy_ > 0) discardQueuedInput();
+}
+
+// --- the status bar ---------------------------------------------------------
+
+void MainWindow::showPhase(const char* text, int maximum, const QString& format) {
+  statusText_->setText(qs(text));
+  progress_->setRange(0, maximum);
+  progress_->setValue(0);
+  progress_->setFormat(format);
+  progress_->show();
+}
+
+void MainWindow::beginProgress(Exchange kind) {
+  sent_ = 0;
+  readMs_ = 0;
+  pauseMs_ = 0;
+  pauseClock_.invalidate();
+  readBackRan_ = false;
+  switch (kind) {
+    case Exchange::Load:
+      phase_ = Phase::Opening;
+      statusText_->setText(QStringLiteral("Opening the port"));
+      break;
+    case Exchange::ReadBack:
+      phase_ = Phase::Reading;
+      readBackRan_ = true;
+      showPhase(kReadingBackText, kReadBackMs, QStringLiteral("%p%"));
+      break;
+    case Exchange::UploadSetup:
+    case Exchange::UploadDefaults:
+      phase_ = Phase::Uploading;
+      showPhase(kUploadingText, kUploadLength, QStringLiteral("%v of %m bytes"));
+      break;
+  }
+}
+
+void MainWindow::bytesSent(std::size_t count) {
+  if (phase_ != Phase::Uploading) return;
+  sent_ += count;
+  progress_->setValue(static_cast<int>(std::min<std::size_t>(sent_, kUploadLength)));
+}
+
+void MainWindow::pauseStarting(int ms) {
+  if (phase_ == Phase::Idle) return;
+  // The read-back's pauses are its seconds; the upload's are a few hundredths.
+  if (phase_ != Phase::Reading && ms >= kReadBackMs / 3) {
+    phase_ = Phase::Reading;
+    readBackRan_ = true;
+    showPhase(kReadingBackText, kReadBackMs, QStringLiteral("%p%"));
+  }
+  if (phase_ != Phase::Reading) return;
+  pauseMs_ = ms;
+  pauseClock_.start();
+}
+
+void MainWindow::pauseTick() {
+  if (phase_ != Phase::Reading || !pauseClock_.isValid()) return;
+  const int within = static_cast<int>(std::min<qint64>(pauseClock_.elapsed(), pauseMs_));
+  const int value = std::min(kReadBackMs, readMs_ + within);
+  if (value != progress_->value()) progress_->setValue(value);
+}
+
+void MainWindow::pauseEnded(int ms) {
+  if (phase_ != Phase::Reading) return;
+  pauseClock_.invalidate();
+  readMs_ += ms;
+  progress_->setValue(std::min(kReadBackMs, readMs_));
+}
+
+void MainWindow::endProgress(Exchange kind) {
+  phase_ = Phase::Idle;
+  progress_->hide();
+  ExchangeResult r;
+  r.kind = kind;
+  r.load = lastLoad_.outcome;
+  r.loadCode = lastLoad_.lastCode;
+  r.uploadCode = core_->lastUploadCode();
+  r.readBackRan = readBackRan_;
+  r.slotsRead = core_->lastReadBackCode() == 0 ? kRowSlots : -1;
+  r.at = QTime::currentTime();
+  statusText_->setText(exchangeSummary(r));
+}
+
+// --- Help ---------------------------------------------------------------------
+
+AboutFacts MainWindow::aboutFacts() {
+  AboutFacts f;
+  f.version = QString::fromLatin1(kVersion);
+  f.referenceDatabase = QString::fromStdString(module_.referenceDatabase);
+  f.referenceDatabaseFound = QFileInfo(f.referenceDatabase).isFile();
+  f.settingsFile = QString::fromStdString(module_.settingsFile);
+  f.settingsFileFound = QFileInfo(f.settingsFile).isFile();
+  if (lastLoad_.outcome != LoadOutcome::Rejected) {
+    try {
+      f.portNumber = portNumberToInt16(module_.port.portNumber);
+    } catch (const std::exception&) {
+      f.portNumber = 0;
+    }
+  }
+  if (f.portNumber > 0)
+    f.device = QString::fromStdString(portDevice(module_.linkFolder, f.portNumber).path);
+  f.portOpen = core_->port().isOpen();
+  return f;
+}
+
+void MainWindow::showAbout() {
+  auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About TolvekKU"),
+                              aboutText(aboutFacts()), QMessageBox::Ok, this);
+  box->setObjectName(QStringLiteral("aboutBox"));
+  box->setTextFormat(Qt::PlainText);
+  box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+void MainWindow::openOperatorGuide() {
+  const QString dir = QString::fromStdString(module_.programDir);
+  const QString guide = findOperatorGuide(dir);
+  if (guide.isEmpty()) {
+    statusText_->setText(
+        QStringLiteral("The operator's guide (README.md or the kuutil manual page) is not "
+                       "installed beside the program"));
+    return;
+  }
+  if (QDesktopServices::openUrl(QUrl::fromLocalFile(guide)))
+    statusText_->setText(QStringLiteral("Opened the operator's guide, ") + guide);
+  else
+    statusText_->setText(QStringLiteral("No program could open the operator's guide, ") + guide);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -306,7 +591,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       }
     }
   }
-  return QWidget::eventFilter(watched, event);
+  return QMainWindow::eventFilter(watched, event);
 }
 
 // --- UnitView ---------------------------------------------------------------
@@ -359,6 +644,7 @@ void MainWindow::setButtonEnabled(Button b, bool enabled) {
   switch (b) {
     case Button::Update:
       updateButton_->setEnabled(enabled);
+      readBackAction_->setEnabled(enabled);  // reading back goes with uploading
       break;
     case Button::Close:
       closeButton_->setEnabled(enabled);

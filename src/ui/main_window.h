@@ -1,18 +1,24 @@
-// MainWindow, the main window: the 33 rows, the three commands, and the binding of
-// its boxes and buttons to UnitController.
+// MainWindow, the main window: the form with its 33 rows and three commands, a
+// menu bar above it and a status bar below it, and the binding of its boxes,
+// buttons and menus to UnitController.
 #pragma once
 
-#include <QWidget>
+#include <QElapsedTimer>
+#include <QMainWindow>
 #include <array>
 #include <functional>
 #include <memory>
 
 #include "app/unit_controller.h"
 #include "link/sleeper.h"
+#include "ui/main_window_status.h"
 
+class QAction;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
+class QScrollArea;
 
 namespace ku::ui {
 
@@ -28,7 +34,7 @@ struct MainWindowDeps {
 };
 using MainWindowDepsFactory = std::function<MainWindowDeps()>;
 
-class MainWindow : public QWidget, public UnitView {
+class MainWindow : public QMainWindow, public UnitView {
   Q_OBJECT
 
  public:
@@ -38,10 +44,21 @@ class MainWindow : public QWidget, public UnitView {
   // The load step: comms.ini, the port and the first read-back. Runs before the
   // window is first shown.
   LoadResult load();
+  // Sizes the window to its form, menu bar and status bar (cut to the screen,
+  // the form then scrolling) and centres its frame on the screen.
+  void placeOnScreen();
 
   UnitController& core() { return *core_; }
   // Whether an exchange with the unit is running (its input is held meanwhile).
   bool busy() const { return busy_ > 0; }
+
+  // Unit > Read back: reads the unit back without uploading.
+  void readBackUnit();
+  // Help > About and Help > Operator's guide.
+  void showAbout();
+  void openOperatorGuide();
+  // The facts the About box shows.
+  AboutFacts aboutFacts();
 
   // UnitView
   std::string entryText(int slot) const override;
@@ -60,21 +77,42 @@ class MainWindow : public QWidget, public UnitView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  class ExchangeNotifier;
+
   void buildRows();
   void buildButtons();
   void buildTabOrder();
+  void buildMenus();
+  void buildStatusBar();
   void connectHandlers();
   // Runs one of the core's handlers; a failure it lets through ends only that handler.
   void guarded(const std::function<void()>& handler);
-  // Runs an exchange with the unit under the busy cursor.
-  void exchange(const std::function<void()>& work);
+  // Runs an exchange with the unit under the busy cursor, following it in the
+  // status bar.
+  void exchange(Exchange kind, const std::function<void()>& work);
+  // Before any message box: the slot's range for "Enter Valid number", and the
+  // input held during an exchange dropped so that it cannot answer the box.
+  void beforeMessage(const std::string& text);
+
+  // The status bar's progress.
+  void beginProgress(Exchange kind);
+  void showPhase(const char* text, int maximum, const QString& format);
+  void bytesSent(std::size_t count);
+  void pauseStarting(int ms);
+  void pauseEnded(int ms);
+  void pauseTick();
+  void endProgress(Exchange kind);
 
   AppContext& module_;
   std::unique_ptr<Notifier> ownNotifier_;
+  std::unique_ptr<ExchangeNotifier> notifier_;
   std::unique_ptr<RealSleeper> ownSleeper_;
+  std::unique_ptr<Sleeper> sleeper_;
   std::unique_ptr<ReferenceDatabaseOpener> ownOpener_;
   std::unique_ptr<UnitController> core_;
 
+  QWidget* form_ = nullptr;  // the 676 x 697 form that holds every control below
+  QScrollArea* scroll_ = nullptr;
   std::array<QLabel*, 32> rowLabels_{};  // the parameter names
   std::array<QLabel*, 33> currentLabels_{};
   std::array<QLineEdit*, 32> entryBoxes_{};
@@ -89,6 +127,23 @@ class MainWindow : public QWidget, public UnitView {
   QPushButton* closeButton_ = nullptr;    // "Close"
   QPushButton* defaultButton_ = nullptr;  // "Default"
 
+  QAction* readBackAction_ = nullptr;
+  QAction* quitAction_ = nullptr;
+  QAction* guideAction_ = nullptr;
+  QAction* aboutAction_ = nullptr;
+  QLabel* statusText_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+
+  enum class Phase { Idle, Opening, Uploading, Reading };
+  Phase phase_ = Phase::Idle;
+  std::size_t sent_ = 0;  // bytes of the upload sent so far
+  int readMs_ = 0;        // read-back pauses passed so far
+  int pauseMs_ = 0;       // the pause under way
+  QElapsedTimer pauseClock_;
+  bool readBackRan_ = false;
+  LoadResult lastLoad_{LoadOutcome::Unlinked, 0, {}};
+
+  int editingSlot_ = -1;  // the box whose change handling runs
   int busy_ = 0;
   bool closePending_ = false;
   bool unloaded_ = false;

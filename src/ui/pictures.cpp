@@ -20,16 +20,12 @@ QFont pictureFont(int pixels, bool bold) {
   f.setBold(bold);
   return f;
 }
-}  // namespace
 
-QPixmap bannerPicture() {
-  QPixmap pm(320, 38);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
+void paintBanner(QPainter& p) {
   QLinearGradient sky(0, 0, 320, 0);
   sky.setColorAt(0.0, kNavy);
   sky.setColorAt(1.0, kSea);
-  p.fillRect(pm.rect(), sky);
+  p.fillRect(QRect(0, 0, 320, 38), sky);
   // A swell along the bottom edge.
   QPainterPath wave;
   wave.moveTo(0, 31);
@@ -44,17 +40,13 @@ QPixmap bannerPicture() {
   p.setPen(kFoam);
   p.setFont(pictureFont(22, true));
   p.drawText(QRect(0, 0, 320, 30), Qt::AlignCenter, QStringLiteral("TolvekKU"));
-  return pm;
 }
 
-QPixmap transducerPicture() {
-  QPixmap pm(125, 77);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
+void paintTransducer(QPainter& p) {
   QLinearGradient water(0, 0, 0, 77);
   water.setColorAt(0.0, QColor(0x9C, 0xC9, 0xE6));
   water.setColorAt(1.0, kNavy);
-  p.fillRect(pm.rect(), water);
+  p.fillRect(QRect(0, 0, 125, 77), water);
   // The sea bed.
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(0xB8, 0x9B, 0x6A));
@@ -86,14 +78,10 @@ QPixmap transducerPicture() {
     p.setPen(QPen(QColor(255, 255, 255, 220 - r * 3), 1.5));
     p.drawArc(QRectF(62.5 - r, 14 - r, 2.0 * r, 2.0 * r), -65 * 16, -50 * 16);
   }
-  return pm;
 }
 
-QPixmap markPicture() {
-  QPixmap pm(100, 30);
-  pm.fill(QColor(0xC0, 0xC0, 0xC0));
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
+void paintMark(QPainter& p) {
+  p.fillRect(QRect(0, 0, 100, 30), QColor(0xC0, 0xC0, 0xC0));
   // A ring crossed by a wave: the maker's mark.
   p.setPen(QPen(kNavy, 2.5));
   p.setBrush(kFoam);
@@ -108,7 +96,53 @@ QPixmap markPicture() {
   p.setPen(kNavy);
   p.setFont(pictureFont(13, true));
   p.drawText(QRect(32, 0, 68, 30), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("TOLVEK"));
+}
+
+}  // namespace
+
+QSize pictureSize(Picture which) {
+  switch (which) {
+    case Picture::Banner:
+      return QSize(320, 38);
+    case Picture::Transducer:
+      return QSize(125, 77);
+    case Picture::Mark:
+      return QSize(100, 30);
+  }
+  return QSize();
+}
+
+QPixmap renderPicture(Picture which, qreal devicePixelRatio) {
+  const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+  const QSize size = pictureSize(which);
+  QPixmap pm(QSize(qRound(size.width() * ratio), qRound(size.height() * ratio)));
+  pm.setDevicePixelRatio(ratio);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);  // draws in the picture's own pixels, scaled to the device's
+  p.setRenderHint(QPainter::Antialiasing);
+  switch (which) {
+    case Picture::Banner:
+      paintBanner(p);
+      break;
+    case Picture::Transducer:
+      paintTransducer(p);
+      break;
+    case Picture::Mark:
+      paintMark(p);
+      break;
+  }
   return pm;
+}
+
+PictureView::PictureView(Picture which, QWidget* parent) : QWidget(parent), which_(which) {
+  setFixedSize(pictureSize(which));
+}
+
+void PictureView::paintEvent(QPaintEvent*) {
+  const qreal ratio = devicePixelRatioF();
+  if (cache_.isNull() || cache_.devicePixelRatio() != ratio) cache_ = renderPicture(which_, ratio);
+  QPainter p(this);
+  p.drawPixmap(0, 0, cache_);
 }
 
 }  // namespace ku::ui

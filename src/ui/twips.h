@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QMargins>
 #include <QRect>
 #include <QString>
 
@@ -36,10 +37,29 @@ void placeAutoSizeLabel(QLabel* label, int leftTwips, int topTwips);
 // Sets the caption and sizes the label to it again.
 void setAutoSizeText(QLabel* label, const QString& text);
 
-// Paints the widget's background with the window colour and uses it for buttons.
+// Paints the widget's background with the window colour and uses it for buttons,
+// with the text and shading colours that go with it (black text, grey when
+// disabled), so that no desktop colour scheme can put light text on the grey.
 void applyWindowColours(QWidget* w);
+// The same text colours for a box whose background is the window colour.
+void applyGreyBoxColours(QWidget* box);
 
-// Moves a top-level window so that its frame sits in the middle of its screen.
-void centreOnScreen(QWidget* w);
+// Where a window goes: its frame's top-left corner and its client size.
+struct WindowPlacement {
+  QPoint frameTopLeft;
+  QSize clientSize;
+};
+// Centres a window's frame (client plus frame margins) in the screen's available
+// area. A client that does not fit is cut to the area, and widened by
+// scrollBarExtent where the cut takes a scroll bar and the width allows it.
+WindowPlacement placeInArea(const QRect& available, const QMargins& frame, const QSize& client,
+                            int scrollBarExtent = 0);
+
+// Sizes and moves a top-level window so that its frame sits in the middle of the
+// available area of its screen, wanting clientSize (the current size when
+// empty). Until the window system reports the real frame, the frame of the
+// program's last window stands in; once the real one is known the window is
+// centred again.
+void centreOnScreen(QWidget* w, QSize clientSize = QSize(), int scrollBarExtent = 0);
 
 }  // namespace ku::ui

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "ui/native_title.h"
 #include "ui/pictures.h"
 #include "ui/twips.h"
 
@@ -35,12 +36,13 @@ WelcomeWindow::WelcomeWindow(AppContext& module, MainWindowDepsFactory depsFacto
     l->setGeometry(rect);
     return l;
   };
-  auto picture = [frame](const char* name, const QPixmap& pm, int left, int top) {
-    auto* l = new QLabel(frame);
-    l->setObjectName(QString::fromUtf8(name));
-    l->setPixmap(pm);
-    l->setGeometry(QRect(QPoint(px(left), px(top)), pm.size()));
-    return l;
+  auto picture = [frame](const char* name, Picture which, const char* accessibleName, int left,
+                         int top) {
+    auto* v = new PictureView(which, frame);
+    v->setObjectName(QString::fromUtf8(name));
+    v->setAccessibleName(QString::fromUtf8(accessibleName));
+    v->move(px(left), px(top));
+    return v;
   };
   // Sized to its text, keeping the given height.
   auto fitWidth = [](QLabel* l) {
@@ -51,9 +53,9 @@ WelcomeWindow::WelcomeWindow(AppContext& module, MainWindowDepsFactory depsFacto
   welcome->setFont(namedFont(QStringLiteral("Verdana"), 14.25));
   welcome->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
-  picture("banner", bannerPicture(), 1200, 600);
-  picture("transducer", transducerPicture(), 360, 1560);
-  picture("mark", markPicture(), 3360, 1560);
+  picture("banner", Picture::Banner, "TolvekKU", 1200, 600);
+  picture("transducer", Picture::Transducer, "A transducer sending its beam", 360, 1560);
+  picture("mark", Picture::Mark, "Tolvek", 3360, 1560);
 
   QLabel* utilities =
       label("utilities", QStringLiteral("Engineering Utilities"), twipRect(3120, 2040, 1875, 210));
@@ -76,9 +78,17 @@ WelcomeWindow::WelcomeWindow(AppContext& module, MainWindowDepsFactory depsFacto
   next->setDefault(true);
   next->setAutoDefault(true);
   next->setFocus(Qt::OtherFocusReason);
+  next->setAccessibleName(QStringLiteral("Continue"));
+  next->setAccessibleDescription(
+      QStringLiteral("Opens the main window, which reads the unit's set-up back first"));
   connect(next, &QPushButton::clicked, this, &WelcomeWindow::openMainWindow);
 
   centreOnScreen(this);
+}
+
+void WelcomeWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  clearNativeTitle(this);
 }
 
 QString WelcomeWindow::platformText() {
@@ -108,7 +118,7 @@ void WelcomeWindow::openMainWindow() {
   auto* form = new MainWindow(module_, depsFactory_ ? depsFactory_() : MainWindowDeps{});
   form->setAttribute(Qt::WA_DeleteOnClose);
   form->load();
-  centreOnScreen(form);
+  form->placeOnScreen();
   form->show();
 
   QGuiApplication::setQuitOnLastWindowClosed(quitOnLast);

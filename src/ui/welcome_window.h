@@ -24,6 +24,9 @@ class WelcomeWindow : public QWidget {
   // The platform line, "Platform :    <name>".
   static QString platformText();
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  signals:
   // The main window has been loaded and shown.
   void mainWindowShown(ku::ui::MainWindow* form);

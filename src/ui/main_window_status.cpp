@@ -1,0 +1,108 @@
+#include "ui/main_window_status.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "model/errors.h"
+#include "model/slot_table.h"
+
+namespace ku::ui {
+
+namespace {
+
+QString clock(const QTime& t) {
+  return t.toString(QStringLiteral("HH:mm:ss"));
+}
+
+QString readBackPart(const ExchangeResult& r) {
+  if (!r.readBackRan) return QStringLiteral("the unit was not read back");
+  if (r.slotsRead < 0) return QStringLiteral("the unit's record was incomplete");
+  return QStringLiteral("read back %1 of %2 slots").arg(r.slotsRead).arg(kRowSlots);
+}
+
+}  // namespace
+
+QString exchangeSummary(const ExchangeResult& r) {
+  const QString when = QStringLiteral(" at ") + clock(r.at);
+  switch (r.kind) {
+    case Exchange::Load:
+      if (r.load == LoadOutcome::Rejected)
+        return QStringLiteral("No valid port in comms.ini; nothing was read") + when;
+      if (r.load == LoadOutcome::Unlinked)
+        return QStringLiteral("The port did not open (error %1); nothing was read")
+                   .arg(r.loadCode) +
+               when;
+      [[fallthrough]];
+    case Exchange::ReadBack: {
+      QString s = readBackPart(r);
+      s[0] = s[0].toUpper();
+      return s + when;
+    }
+    case Exchange::UploadSetup:
+    case Exchange::UploadDefaults: {
+      const QString what = r.kind == Exchange::UploadSetup ? QStringLiteral("the set-up")
+                                                           : QStringLiteral("the defaults");
+      QString first;
+      if (r.uploadCode == 0)
+        first = QStringLiteral("Uploaded ") + what;
+      else if (r.uploadCode == kInvalidArgument)
+        first = QStringLiteral("Uploaded %1 except a value out of limits").arg(what);
+      else
+        first = QStringLiteral("Upload of %1 failed (error %2)").arg(what).arg(r.uploadCode);
+      return first + QStringLiteral("; ") + readBackPart(r) + when;
+    }
+  }
+  return QString();
+}
+
+QString allowedRangeText(int slot) {
+  if (slot < 0 || slot >= kRowSlots || !slotInfo(slot).rowLabel) return QString();
+  return QStringLiteral("%1 takes a whole number from 0 to %2.")
+      .arg(QString::fromUtf8(slotInfo(slot).rowLabel))
+      .arg(entryLimit(slot));
+}
+
+QString aboutText(const AboutFacts& f) {
+  auto file = [](const QString& path, bool found) {
+    return found ? path : path + QStringLiteral(" (not found)");
+  };
+  QString device;
+  if (f.portNumber <= 0)
+    device = QStringLiteral("none");
+  else if (f.device.isEmpty())
+    device = QStringLiteral("port %1").arg(f.portNumber);
+  else
+    device = QStringLiteral("%1 (port %2)").arg(f.device).arg(f.portNumber);
+  device += f.portOpen ? QStringLiteral(", open") : QStringLiteral(", not open");
+  return QStringLiteral(
+             "TolvekKU engineering utility\n"
+             "Version %1\n\n"
+             "Reference database: %2\n"
+             "Settings file: %3\n"
+             "Device: %4")
+      .arg(f.version, file(f.referenceDatabase, f.referenceDatabaseFound),
+           file(f.settingsFile, f.settingsFileFound), device);
+}
+
+QStringList operatorGuidePlaces(const QString& programDir) {
+  const QDir dir(programDir);
+  auto at = [&dir](const char* relative) {
+    return QDir::cleanPath(dir.absoluteFilePath(QString::fromUtf8(relative)));
+  };
+  return {at("README.md"),
+          at("../README.md"),
+          at("../../README.md"),
+          at("../share/doc/ku-utility/README.md"),
+          QStringLiteral("/usr/share/doc/ku-utility/README.md"),
+          at("../share/man/man1/kuutil.1.gz"),
+          at("../share/man/man1/kuutil.1"),
+          QStringLiteral("/usr/share/man/man1/kuutil.1.gz")};
+}
+
+QString findOperatorGuide(const QString& programDir) {
+  for (const QString& place : operatorGuidePlaces(programDir))
+    if (QFileInfo(place).isFile()) return place;
+  return QString();
+}
+
+}  // namespace ku::ui

@@ -1,0 +1,57 @@
+// What the main window's status bar and Help menu say: the line after an
+// exchange, the allowed range of a box, the About text and where the operator's
+// guide is installed. Plain functions, so that their texts can be checked alone.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+#include "app/unit_controller.h"
+
+namespace ku::ui {
+
+// The exchanges with the unit the window runs.
+enum class Exchange { Load, ReadBack, UploadSetup, UploadDefaults };
+
+// How an exchange ended.
+struct ExchangeResult {
+  Exchange kind = Exchange::ReadBack;
+  LoadOutcome load = LoadOutcome::Linked;  // Load only
+  int loadCode = 0;                        // Load only: the load step's last code
+  int uploadCode = 0;                      // uploads only
+  bool readBackRan = true;
+  int slotsRead = 32;  // slots of the record that arrived whole; -1 when not known
+  QTime at;
+};
+
+// Status texts while an exchange runs.
+inline const char* kUploadingText = "Uploading";
+inline const char* kReadingBackText = "Reading the unit back";
+
+// One line saying what happened and when, e.g. "Read back 32 of 32 slots at 17:10:03".
+QString exchangeSummary(const ExchangeResult& r);
+
+// "Test Frequency takes a whole number from 0 to 32000."
+QString allowedRangeText(int slot);
+
+// The About box: program and version, and the files and device in use.
+struct AboutFacts {
+  QString version;
+  QString referenceDatabase;  // path
+  bool referenceDatabaseFound = false;
+  QString settingsFile;  // path of comms.ini
+  bool settingsFileFound = false;
+  QString device;  // path of the port's device; empty when not known
+  int portNumber = 0;
+  bool portOpen = false;
+};
+QString aboutText(const AboutFacts& facts);
+
+// Where the operator's guide may be, best first: the README beside the program
+// or in its source tree, the installed README, then the manual page.
+QStringList operatorGuidePlaces(const QString& programDir);
+// The first of those places that exists; empty when none does.
+QString findOperatorGuide(const QString& programDir);
+
+}  // namespace ku::ui

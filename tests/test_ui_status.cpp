@@ -1,0 +1,477 @@
+// The main window's menu bar and status bar: what the status line says during
+// and after each exchange, Unit > Read back, Help, the allowed range after
+// "Enter Valid number", accessible names, colours under a dark desktop scheme,
+// and the window's place on a screen shorter than the form.
+#include <QAccessible>
+#include <QAction>
+#include <QDesktopServices>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTest>
+#include <QUrl>
+
+#include "test_ui_support.h"
+#include "ui/main_window_status.h"
+#include "ui/pictures.h"
+#include "ui/start_up.h"
+#include "ui/welcome_window.h"
+
+namespace ku::test {
+namespace {
+
+const ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+using ui::Exchange;
+using ui::ExchangeResult;
+using ui::MainWindow;
+
+// --- the texts ----------------------------------------------------------------
+
+TEST(StatusTexts, SayWhatHappenedAndWhen) {
+  const QTime at(17, 10, 3);
+  struct Case {
+    const char* name;
+    ExchangeResult r;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"read back",
+       {Exchange::ReadBack, LoadOutcome::Linked, 0, 0, true, 32, at},
+       "Read back 32 of 32 slots at 17:10:03"},
+      {"short record",
+       {Exchange::ReadBack, LoadOutcome::Linked, 0, 0, true, 20, at},
+       "Read back 20 of 32 slots at 17:10:03"},
+      {"count not known",
+       {Exchange::ReadBack, LoadOutcome::Linked, 0, 0, true, -1, at},
+       "The unit's record was incomplete at 17:10:03"},
+      {"load linked",
+       {Exchange::Load, LoadOutcome::Linked, 0, 0, true, 32, at},
+       "Read back 32 of 32 slots at 17:10:03"},
+      {"load rejected",
+       {Exchange::Load, LoadOutcome::Rejected, 8002, 0, false, 32, at},
+       "No valid port in comms.ini; nothing was read at 17:10:03"},
+      {"load unlinked",
+       {Exchange::Load, LoadOutcome::Unlinked, 8005, 0, false, 32, at},
+       "The port did not open (error 8005); nothing was read at 17:10:03"},
+      {"update",
+       {Exchange::UploadSetup, LoadOutcome::Linked, 0, 0, true, 32, at},
+       "Uploaded the set-up; read back 32 of 32 slots at 17:10:03"},
+      {"default",
+       {Exchange::UploadDefaults, LoadOutcome::Linked, 0, 0, true, 32, at},
+       "Uploaded the defaults; read back 32 of 32 slots at 17:10:03"},
+      {"value limit",
+       {Exchange::UploadSetup, LoadOutcome::Linked, 0, 5, true, 32, at},
+       "Uploaded the set-up except a value out of limits; read back 32 of 32 slots at 17:10:03"},
+      {"port lost",
+       {Exchange::UploadSetup, LoadOutcome::Linked, 0, 8018, true, 0, at},
+       "Upload of the set-up failed (error 8018); read back 0 of 32 slots at 17:10:03"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ui::exchangeSummary(c.r), c.text) << c.name;
+}
+
+TEST(StatusTexts, AllowedRangeNamesTheRowAndItsLimit) {
+  EXPECT_EQ(ui::allowedRangeText(4), "Test Frequency takes a whole number from 0 to 32000.");
+  EXPECT_EQ(ui::allowedRangeText(8), "Ramp Start takes a whole number from 0 to 255.");
+  EXPECT_EQ(ui::allowedRangeText(29).right(11), "0 to 32000.");
+  EXPECT_EQ(ui::allowedRangeText(32), "");
+  EXPECT_EQ(ui::allowedRangeText(-1), "");
+}
+
+TEST(StatusTexts, AboutNamesVersionFilesAndDevice) {
+  ui::AboutFacts f;
+  f.version = "1.2";
+  f.referenceDatabase = "/opt/ku/TKUUtil.mdb";
+  f.referenceDatabaseFound = true;
+  f.settingsFile = "/opt/ku/comms.ini";
+  f.settingsFileFound = false;
+  f.device = "/opt/ku/com3";
+  f.portNumber = 3;
+  f.portOpen = true;
+  EXPECT_EQ(ui::aboutText(f),
+            "TolvekKU engineering utility\nVersion 1.2\n\n"
+            "Reference database: /opt/ku/TKUUtil.mdb\n"
+            "Settings file: /opt/ku/comms.ini (not found)\n"
+            "Device: /opt/ku/com3 (port 3), open");
+  f.portNumber = 0;
+  f.portOpen = false;
+  EXPECT_TRUE(ui::aboutText(f).endsWith("Device: none, not open"));
+}
+
+TEST(StatusTexts, OperatorsGuideIsFoundBesideTheProgramOrInstalled) {
+  QTemporaryDir root;
+  const QString bin = root.filePath("usr/bin");
+  ASSERT_TRUE(QDir().mkpath(bin));
+  ASSERT_TRUE(QDir().mkpath(root.filePath("usr/share/man/man1")));
+  EXPECT_EQ(ui::findOperatorGuide(bin), "") << "nothing installed";
+
+  auto touch = [](const QString& path) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  };
+  touch(root.filePath("usr/share/man/man1/kuutil.1.gz"));
+  EXPECT_EQ(ui::findOperatorGuide(bin), root.filePath("usr/share/man/man1/kuutil.1.gz"));
+  ASSERT_TRUE(QDir().mkpath(root.filePath("usr/share/doc/ku-utility")));
+  touch(root.filePath("usr/share/doc/ku-utility/README.md"));
+  EXPECT_EQ(ui::findOperatorGuide(bin), root.filePath("usr/share/doc/ku-utility/README.md"));
+  touch(root.filePath("usr/bin/README.md"));  // a portable folder's own copy comes first
+  EXPECT_EQ(ui::findOperatorGuide(bin), root.filePath("usr/bin/README.md"));
+}
+
+// --- placing a window ---------------------------------------------------------
+
+TEST(WindowPlacement, FrameIsCentredInTheAvailableArea) {
+  // 1920 x 1080 with a 40-pixel panel at the bottom; a frame of 4 pixels and a
+  // 26-pixel title bar around a 676 x 741 client.
+  const QMargins frame(4, 30, 4, 4);
+  ui::WindowPlacement p = ui::placeInArea(QRect(0, 0, 1920, 1040), frame, QSize(676, 741), 15);
+  EXPECT_EQ(p.clientSize, QSize(676, 741));
+  EXPECT_EQ(p.frameTopLeft, QPoint(618, 132));  // frame 684 x 775: (1920-684)/2, (1040-775)/2
+
+  // The frame's centre is the area's centre (centring the client instead would
+  // put the frame 15 pixels lower).
+  const QRect frameRect(p.frameTopLeft, QSize(684, 775));
+  EXPECT_LE(std::abs(frameRect.center().y() - QRect(0, 0, 1920, 1040).center().y()), 1);
+
+  // A panel at the top and a second screen to the right of the first.
+  p = ui::placeInArea(QRect(1920, 28, 1280, 996), frame, QSize(676, 741), 15);
+  EXPECT_EQ(p.frameTopLeft, QPoint(1920 + 298, 28 + 110));
+}
+
+TEST(WindowPlacement, ShortScreenCutsTheClientAndMakesRoomForTheScrollBar) {
+  // 1366 x 768 with a 32-pixel panel: 736 pixels, less than the 775 the frame needs.
+  const QMargins frame(4, 30, 4, 4);
+  const ui::WindowPlacement p = ui::placeInArea(QRect(0, 0, 1366, 736), frame, QSize(676, 741), 15);
+  EXPECT_EQ(p.clientSize, QSize(691, 702));   // 736 - 34 high; 15 wider for the scroll bar
+  EXPECT_EQ(p.frameTopLeft, QPoint(333, 0));  // (1366 - 699) / 2, and the top of the area
+
+  // Narrow too: both cut, nothing off the area.
+  const ui::WindowPlacement q = ui::placeInArea(QRect(0, 0, 640, 480), frame, QSize(676, 741), 15);
+  EXPECT_EQ(q.clientSize, QSize(632, 446));
+  EXPECT_EQ(q.frameTopLeft, QPoint(0, 0));
+}
+
+// --- the window ---------------------------------------------------------------
+
+class StatusBarTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir.writeCommsIni("\"Port\",1\n");
+    dir.copyReferenceDb();
+    initAppContext(module, dir.path());
+    module.locale.decimalPoint = ".";
+  }
+
+  MainWindow* open() {
+    auto fake = std::make_unique<FakeSerialPort>();
+    port = fake.get();
+    unit.attach(*port);
+    ui::MainWindowDeps deps;
+    deps.port = std::move(fake);
+    deps.notifier = &notifier;
+    deps.sleeper = &sleeper;
+    form = std::make_unique<MainWindow>(module, std::move(deps));
+    form->load();
+    form->show();
+    form->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    return form.get();
+  }
+  QString status() { return child<QLabel>(form.get(), "statusText")->text(); }
+  QProgressBar* progress() { return child<QProgressBar>(form.get(), "progress"); }
+  QAction* action(const char* name) { return child<QAction>(form.get(), QString::fromUtf8(name)); }
+
+  ProgramDir dir;
+  AppContext module;
+  FakeSleeper sleeper;
+  RecordingNotifier notifier;
+  ScriptedUnit unit;
+  FakeSerialPort* port = nullptr;
+  std::unique_ptr<MainWindow> form;
+};
+
+const QRegularExpression kClock(QStringLiteral(" at \\d\\d:\\d\\d:\\d\\d$"));
+
+TEST_F(StatusBarTest, MenusHoldTheirCommandsWithShortcutsAndDescriptions) {
+  MainWindow* w = open();
+  QStringList menus;
+  for (QAction* a : w->menuBar()->actions()) menus << a->text();
+  EXPECT_EQ(menus, (QStringList{"&File", "&Unit", "&Help"}));
+  EXPECT_EQ(action("readBack")->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));
+  EXPECT_EQ(action("quit")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+  for (const char* name : {"readBack", "quit", "about", "operatorsGuide"})
+    EXPECT_FALSE(action(name)->statusTip().isEmpty()) << name;
+  for (const char* name : {"fileMenu", "unitMenu", "helpMenu"})
+    EXPECT_FALSE(child<QWidget>(w, name)->accessibleDescription().isEmpty()) << name;
+  for (const char* name : {"update", "default", "close"})
+    EXPECT_FALSE(button(w, name)->accessibleDescription().isEmpty()) << name;
+
+  // The form is whole between the two bars, with no scroll bar on a screen that
+  // holds it.
+  QWidget* f = child<QWidget>(w, "form");
+  EXPECT_EQ(f->size(), QSize(676, 697));
+  EXPECT_EQ(f->mapTo(w, QPoint(0, 0)), QPoint(0, w->menuBar()->height()));
+  EXPECT_EQ(w->statusBar()->geometry().top(), w->menuBar()->height() + 697);
+}
+
+TEST_F(StatusBarTest, EveryBoxHasAnAccessibleName) {
+  MainWindow* w = open();
+  EXPECT_EQ(entryBox(w, 4)->accessibleName(), "New value: Test Frequency");
+  EXPECT_EQ(entryBox(w, 0)->accessibleName(), "New value: Channel No.(1-4)");
+  EXPECT_EQ(entryBox(w, 31)->accessibleName(), "New value: Tolvek String");
+  EXPECT_EQ(child<QLineEdit>(w, "pulseWidth")->accessibleName(), "New value: E/S Min Pulse width");
+  EXPECT_TRUE(entryBox(w, 8)->accessibleDescription().startsWith(
+      "Ramp Start takes a whole number from 0 to 255."));
+  // What an assistive tool reads.
+  QAccessibleInterface* box = QAccessible::queryAccessibleInterface(entryBox(w, 5));
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(QAccessible::Name), "New value: Local Osc Frequency");
+  for (int k = 0; k < 32; ++k)
+    EXPECT_TRUE(entryBox(w, k)->accessibleName().startsWith("New value: ")) << k;
+}
+
+TEST_F(StatusBarTest, LoadSaysWhatWasRead) {
+  open();
+  EXPECT_TRUE(status().startsWith("Read back 32 of 32 slots at ")) << status().toStdString();
+  EXPECT_TRUE(kClock.match(status()).hasMatch());
+  EXPECT_FALSE(progress()->isVisible());
+}
+
+TEST_F(StatusBarTest, ReadBackSendsTheRequestOnlyAndFollowsItsThreeSeconds) {
+  MainWindow* w = open();
+  port->written.clear();
+  sleeper.waits.clear();
+  unit.values[4] = 1234;  // changed on the unit behind the window's back
+
+  std::vector<int> seen;
+  QStringList texts;
+  bool buttonsEnabled = false;
+  sleeper.onSleep = [&](int) {
+    seen.push_back(progress()->value());
+    texts << status();
+    buttonsEnabled |= button(w, "update")->isEnabled();
+  };
+  QTest::keyClick(w, Qt::Key_R, Qt::ControlModifier);
+
+  EXPECT_EQ(port->written, " qx");
+  EXPECT_EQ(sleeper.waits, (std::vector<int>{1000, 1000, 1000}));
+  // Read while each pause runs: the seconds passed before it.
+  EXPECT_EQ(seen, (std::vector<int>{0, 1000, 2000}));
+  EXPECT_EQ(texts, QStringList(3, "Reading the unit back"));
+  EXPECT_EQ(progress()->maximum(), 3000);
+  EXPECT_FALSE(buttonsEnabled);
+  EXPECT_FALSE(progress()->isVisible());
+  EXPECT_EQ(labelText(w, "current_4"), "1234");
+  EXPECT_TRUE(status().startsWith("Read back 32 of 32 slots at ")) << status().toStdString();
+  for (const char* b : {"update", "close", "default"}) EXPECT_TRUE(button(w, b)->isEnabled());
+  EXPECT_TRUE(notifier.messages.empty());
+}
+
+TEST_F(StatusBarTest, UploadCountsItsBytesThenReadsBack) {
+  MainWindow* w = open();
+  port->written.clear();
+  QTest::keyClicks(entryBox(w, 4), "1000");
+
+  std::vector<int> values;
+  QStringList texts;
+  unit.beforeByte = [&](unsigned char) {
+    values.push_back(progress()->value());
+    texts << status();
+  };
+  button(w, "update")->click();
+
+  ASSERT_EQ(values.size(), static_cast<size_t>(kUploadLength + 3));
+  // Before each byte of the upload: the bytes already sent.
+  for (int i = 0; i < kUploadLength; ++i) {
+    EXPECT_EQ(values[i], i) << i;
+    EXPECT_EQ(texts[i], "Uploading") << i;
+  }
+  EXPECT_EQ(progress()->maximum(), 3000);        // the read-back took over
+  EXPECT_EQ(texts[kUploadLength], "Uploading");  // " " goes before its pause
+  EXPECT_EQ(texts[kUploadLength + 1], "Reading the unit back");
+  EXPECT_EQ(status().left(status().size() - 12), "Uploaded the set-up; read back 32 of 32 slots");
+  EXPECT_TRUE(kClock.match(status()).hasMatch());
+  EXPECT_EQ(unit.values[4], 1000);
+
+  button(w, "default")->click();
+  EXPECT_TRUE(status().startsWith("Uploaded the defaults; read back 32 of 32 slots at "));
+}
+
+TEST_F(StatusBarTest, EnterValidNumberStaysAndTheStatusGivesTheRange) {
+  MainWindow* w = open();
+  QTest::keyClicks(entryBox(w, 18), "300");
+  ASSERT_EQ(notifier.messages, std::vector<std::string>{kEnterValidNumberText});
+  EXPECT_EQ(status(), "E/S Gain takes a whole number from 0 to 255.");
+  QTest::keyClicks(entryBox(w, 5), "x");
+  EXPECT_EQ(status(), "Local Osc Frequency takes a whole number from 0 to 32000.");
+}
+
+TEST_F(StatusBarTest, InvalidPortLeavesReadBackOffAndSaysSo) {
+  dir.writeCommsIni("\"Port\",0\n");
+  MainWindow* w = open();
+  EXPECT_FALSE(action("readBack")->isEnabled());
+  EXPECT_TRUE(status().startsWith("No valid port in comms.ini; nothing was read at "));
+  QTest::keyClick(w, Qt::Key_R, Qt::ControlModifier);
+  EXPECT_TRUE(port->written.empty());
+}
+
+TEST_F(StatusBarTest, ShortReplySaysTheRecordWasIncomplete) {
+  MainWindow* w = open();
+  port->onByte = [this](unsigned char c) {
+    if (c == 'x') port->replies.push_back(unit.record().substr(0, 20));
+  };
+  w->readBackUnit();
+  EXPECT_EQ(notifier.messages, std::vector<std::string>{kShortReplyText});
+  EXPECT_FALSE(status().startsWith("Read back 32 of 32")) << status().toStdString();
+}
+
+TEST_F(StatusBarTest, QuitClosesLikeClose) {
+  MainWindow* w = open();
+  port->written.clear();
+  action("quit")->trigger();
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(port->written, "!");
+}
+
+TEST_F(StatusBarTest, AboutShowsTheFilesInUse) {
+  MainWindow* w = open();
+  w->showAbout();
+  QMessageBox* box = w->findChild<QMessageBox*>("aboutBox");
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->isVisible());
+  const QString text = box->text();
+  EXPECT_TRUE(text.contains("Version 1.2")) << text.toStdString();
+  EXPECT_TRUE(text.contains("Reference database: " + dir.dir.filePath("TKUUtil.mdb") + "\n"));
+  EXPECT_TRUE(text.contains("Settings file: " + dir.dir.filePath("comms.ini") + "\n"));
+  EXPECT_TRUE(text.endsWith("Device: /dev/ttyS0 (port 1), open")) << text.toStdString();
+  box->accept();
+}
+
+// Opens what it finds through the desktop; here a handler stands in for the desktop.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> urls;
+ public slots:
+  void open(const QUrl& url) { urls << url; }
+};
+
+TEST_F(StatusBarTest, OperatorsGuideOpensTheReadme) {
+  MainWindow* w = open();
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler("file", &catcher, "open");
+  action("operatorsGuide")->trigger();
+  EXPECT_TRUE(catcher.urls.isEmpty());
+  EXPECT_TRUE(status().contains("not installed")) << status().toStdString();
+
+  QFile readme(dir.dir.filePath("README.md"));
+  ASSERT_TRUE(readme.open(QIODevice::WriteOnly));
+  readme.close();
+  w->openOperatorGuide();
+  QDesktopServices::unsetUrlHandler("file");
+  ASSERT_EQ(catcher.urls.size(), 1);
+  EXPECT_EQ(catcher.urls[0], QUrl::fromLocalFile(dir.dir.filePath("README.md")));
+}
+
+// --- colours ------------------------------------------------------------------
+
+double luminance(const QColor& c) {
+  auto lin = [](double v) {
+    v /= 255.0;
+    return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * lin(c.red()) + 0.7152 * lin(c.green()) + 0.0722 * lin(c.blue());
+}
+double contrast(const QColor& a, const QColor& b) {
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// A dark desktop scheme: light text on dark grounds everywhere.
+QPalette darkScheme() {
+  QPalette p;
+  const QColor dark(0x2B, 0x2B, 0x2B), light(0xEE, 0xEE, 0xEE);
+  for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    p.setColor(g, QPalette::Window, dark);
+    p.setColor(g, QPalette::Base, QColor(0x1E, 0x1E, 0x1E));
+    p.setColor(g, QPalette::Button, dark);
+    p.setColor(g, QPalette::WindowText, light);
+    p.setColor(g, QPalette::Text, light);
+    p.setColor(g, QPalette::ButtonText, light);
+    p.setColor(g, QPalette::Light, QColor(0x50, 0x50, 0x50));
+    p.setColor(g, QPalette::Dark, QColor(0x10, 0x10, 0x10));
+  }
+  p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0xB0, 0xB0, 0xB0));
+  p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0xB0, 0xB0, 0xB0));
+  return p;
+}
+
+// Every label and button of both windows, every menu bar title and box keeps
+// readable text under the dark scheme; the grey stays grey.
+TEST_F(StatusBarTest, DarkDesktopSchemeKeepsTextReadableOnTheGrey) {
+  const QPalette saved = QApplication::palette();
+  QApplication::setPalette(darkScheme());
+  auto check = [](QWidget* top) {
+    int checked = 0;
+    for (QWidget* c : top->findChildren<QWidget*>()) {
+      const QPalette& pal = c->palette();
+      for (auto g : {QPalette::Active, QPalette::Disabled}) {
+        QPalette::ColorRole fg = c->foregroundRole(), bg = c->backgroundRole();
+        if (qobject_cast<QLineEdit*>(c)) fg = QPalette::Text, bg = QPalette::Base;
+        if (qobject_cast<QPushButton*>(c)) fg = QPalette::ButtonText, bg = QPalette::Button;
+        if (!qobject_cast<QLabel*>(c) && !qobject_cast<QPushButton*>(c) &&
+            !qobject_cast<QLineEdit*>(c) && !qobject_cast<QMenuBar*>(c))
+          continue;
+        const double minimum = g == QPalette::Active ? 4.5 : 3.0;
+        EXPECT_GE(contrast(pal.color(g, fg), pal.color(g, bg)), minimum)
+            << c->objectName().toStdString() << (g == QPalette::Active ? " active" : " disabled");
+        ++checked;
+      }
+    }
+    return checked;
+  };
+  MainWindow* w = open();
+  EXPECT_GT(check(w), 300);
+  EXPECT_EQ(child<QLabel>(w, "current_4")->palette().color(QPalette::Window),
+            ui::backgroundColour());
+  EXPECT_EQ(child<QLabel>(w, "current_4")->palette().color(QPalette::WindowText),
+            QColor(Qt::black));
+  EXPECT_EQ(button(w, "update")->palette().color(QPalette::Button), ui::backgroundColour());
+
+  ui::WelcomeWindow welcome(module);
+  EXPECT_GT(check(&welcome), 10);
+  QApplication::setPalette(saved);
+}
+
+// Each picture is drawn at the ratio it is asked for, not scaled from its 1x form.
+TEST(Pictures, DrawnAtTheDevicePixelRatio) {
+  for (ui::Picture p : {ui::Picture::Banner, ui::Picture::Transducer, ui::Picture::Mark}) {
+    const QPixmap one = ui::renderPicture(p, 1.0);
+    const QPixmap two = ui::renderPicture(p, 2.0);
+    EXPECT_EQ(one.size(), ui::pictureSize(p));
+    EXPECT_EQ(two.size(), ui::pictureSize(p) * 2);
+    EXPECT_EQ(two.devicePixelRatio(), 2.0);
+    EXPECT_EQ(two.deviceIndependentSize().toSize(), ui::pictureSize(p));
+    // Scaled up from 1x, every 2 x 2 block would be one colour; drawn at 2x,
+    // edges fall inside blocks.
+    const QImage img = two.toImage();
+    int mixedBlocks = 0;
+    for (int y = 0; y + 1 < img.height(); y += 2)
+      for (int x = 0; x + 1 < img.width(); x += 2)
+        if (img.pixel(x, y) != img.pixel(x + 1, y + 1)) ++mixedBlocks;
+    EXPECT_GT(mixedBlocks, 50);
+  }
+  EXPECT_EQ(ui::pictureSize(ui::Picture::Banner), QSize(320, 38));
+  EXPECT_EQ(ui::pictureSize(ui::Picture::Transducer), QSize(125, 77));
+  EXPECT_EQ(ui::pictureSize(ui::Picture::Mark), QSize(100, 30));
+}
+
+}  // namespace
+}  // namespace ku::test
+
+#include "test_ui_status.moc"
