@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The manual pages say what the programs' --help says: every option that
 # "kuctl --help" or "ku-sim --help" names is described on the program's page, and
-# every command of kuctl has its entry under COMMANDS on kuctl's page.
+# every command of kuctl has an entry of its own under COMMANDS on kuctl's page.
 #   packaging/check_manuals.sh BIN_DIR MAN_DIR
 # MAN_DIR holds kuctl.1 and ku-sim.1, plain or gzipped. A change of --help
 # fails here until packaging/<program>.1 describes it too.
@@ -27,11 +27,12 @@ for prog in kuctl ku-sim; do
   done
 done
 commands=$("$bin/kuctl" --help |
-  awk '/^Commands:/ {c = 1; next} /^$/ {c = 0} c && /^  [a-z]+( [A-Z]|  )/ {print $1}')
+  awk '/^Commands:/ {c = 1; next} /^$/ {c = 0} c && /^  [a-z]+( [A-Z[]|  )/ {print $1}')
 [ -n "$commands" ] || { echo "kuctl --help lists no commands"; faults=$((faults + 1)); }
-section=$(page kuctl | sed -n '/^\.SH COMMANDS/,/^\.SH /p')
+# The tags of COMMANDS' entries: the lines after .TP.
+section=$(page kuctl | sed -n '/^\.SH COMMANDS/,/^\.SH /p' | awk 'prev == ".TP" {print} {prev = $0}')
 for cmd in $commands; do
-  if ! grep -Eq "^\.BI? \"?$cmd([^a-z-]|$)" <<<"$section"; then
+  if ! grep -Eq "^\.B[IR]? \"?$cmd([^a-z-]|$)" <<<"$section"; then
     echo "kuctl --help names the command $cmd, which kuctl.1 does not describe (add it under COMMANDS)"
     faults=$((faults + 1))
   fi
