@@ -35,19 +35,16 @@ struct NullCells : ReferenceCells {
 
 void runRefresh(benchmark::State& state, const std::string& db, std::int16_t rfKey,
                 std::int16_t cfgKey, bool cached = false) {
-  Tables tables;
-  fillTables(tables);
   SlotValueArray slots{};
-  for (int s = 0; s < kValueSlots; ++s) {
-    slots[static_cast<std::size_t>(s)] = tables.DefaultValues[static_cast<std::size_t>(s)];
-  }
+  for (int s = 0; s < kValueSlots; ++s)
+    slots[static_cast<std::size_t>(s)] = slotInfo(s).builtInDefault;
   slots[3] = rfKey;
   slots[6] = cfgKey;
   slots[30] = 210;
   slots[31] = 0;
   const std::string pulse = "1";
   const NumberLocale loc{"."};
-  const ReferenceInputs in{tables, slots, pulse, true, loc};
+  const ReferenceInputs in{slots, pulse, true, loc};
   auto opener = cached ? makeCachingMdbOpener() : makeMdbOpener();
   LookupValues values;
   ReferenceLookups lookups(*opener, db, values);

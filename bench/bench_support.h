@@ -142,21 +142,16 @@ class CountingNotifier : public Notifier {
 class RecordPort : public SerialPort {
  public:
   explicit RecordPort(std::string record) : record_(std::move(record)) {}
-  void setCommPort(std::int16_t) override {}
-  void setHandshaking(std::int32_t) override {}
-  void setInputLen(std::int16_t) override {}
-  void setRThreshold(std::int16_t) override {}
-  void setRTSEnable(bool) override {}
-  void setSettings(const std::string&) override {}
-  void setSThreshold(std::int16_t) override {}
-  bool portOpen() const override { return open_; }
-  void setPortOpen(bool open) override { open_ = open; }
-  void output(const std::string& bytes) override {
+  void open(std::int16_t, const LineSettings&) override { open_ = true; }
+  void openDevice(const std::string&, const LineSettings&) override { open_ = true; }
+  void close() override { open_ = false; }
+  bool isOpen() const override { return open_; }
+  void write(const std::string& bytes) override {
     for (char c : bytes) {
       if (c == 'x') pending_ += record_;
     }
   }
-  std::string input() override {
+  std::string readAll() override {
     std::string out;
     out.swap(pending_);
     return out;

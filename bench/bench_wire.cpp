@@ -63,24 +63,15 @@ std::vector<Expected> uploadPlan(const std::function<int(int)>& value) {
 // The real port, with the time at which each write returned (the byte has then
 // left the program): the pauses as the program kept them, free of the receiver's
 // scheduling jitter.
-class TimedPort : public SerialPort {
+class TimedPort : public ForwardingSerialPort {
  public:
-  explicit TimedPort(std::unique_ptr<SerialPort> port) : port_(std::move(port)) {}
-  void setCommPort(std::int16_t n) override { port_->setCommPort(n); }
-  void setHandshaking(std::int32_t m) override { port_->setHandshaking(m); }
-  void setInputLen(std::int16_t n) override { port_->setInputLen(n); }
-  void setRThreshold(std::int16_t n) override { port_->setRThreshold(n); }
-  void setRTSEnable(bool on) override { port_->setRTSEnable(on); }
-  void setSettings(const std::string& s) override { port_->setSettings(s); }
-  void setSThreshold(std::int16_t n) override { port_->setSThreshold(n); }
-  bool portOpen() const override { return port_->portOpen(); }
-  void setPortOpen(bool open) override { port_->setPortOpen(open); }
-  void output(const std::string& bytes) override {
-    port_->output(bytes);
+  explicit TimedPort(std::unique_ptr<SerialPort> port)
+      : ForwardingSerialPort(*port), port_(std::move(port)) {}
+  void write(const std::string& bytes) override {
+    port_->write(bytes);
     const auto t = monotonicNs();
     for (char c : bytes) writes.push_back({static_cast<std::uint8_t>(c), t / 1000});
   }
-  std::string input() override { return port_->input(); }
 
   std::vector<sim::LoggedByte> writes;  // same shape as the unit's log
 

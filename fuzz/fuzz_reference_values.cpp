@@ -228,11 +228,6 @@ void checkNumberText(const std::string& text, const ku::NumberLocale& loc, bool 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const ku::Tables tables = [] {
-    ku::Tables t;
-    ku::fillTables(t);
-    return t;
-  }();
   std::array<std::uint8_t, 65> head{};
   for (std::size_t i = 0; i < head.size() && i < size; ++i) head[i] = data[i];
   const std::string pulse =
@@ -254,7 +249,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ku::LookupValues values;
   ku::ReferenceLookups lookups(opener, "TKUUtil.mdb", values);
   Cells cells;
-  const ku::ReferenceInputs in{tables, slots, pulse, portReady, locale};
+  const ku::ReferenceInputs in{slots, pulse, portReady, locale};
   opens = 0;
   bool failed = false;
   try {

@@ -52,26 +52,31 @@ std::runtime_error systemError(const std::string& what) {
   return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-// The record for the given values, with the high-byte fault applied.
+// The record for the given values, laid out by the slot table, with the
+// high-byte fault applied.
 std::string buildRecord(const std::array<std::int32_t, 32>& v, int highBytePair) {
-  std::string r;
-  r.reserve(kRecordLength);
-  auto byte = [&](int value) { r.push_back(static_cast<char>(value & 0xFF)); };
-  auto high = [&](int slot) {
-    int h = (v[static_cast<std::size_t>(slot)] >> 8) & 0xFF;
-    if (slot == highBytePair) h |= 0x80;
-    return h;
-  };
-  auto low = [&](int slot) { return v[static_cast<std::size_t>(slot)] & 0xFF; };
-  for (int s = 0; s <= 31; ++s) {
-    if (s == 30) {  // the Tx pulse integral: low byte first
-      byte(low(s));
-      byte(high(s));
-    } else if (isWideSlot(s)) {
-      byte(high(s));
-      byte(low(s));
-    } else {
-      byte(low(s));
+  std::string r(kRecordLength, '\0');
+  for (int s = 0; s < kRowSlots; ++s) {
+    const SlotInfo& row = slotInfo(s);
+    const std::int32_t value = v[static_cast<std::size_t>(s)];
+    int high = (value >> 8) & 0xFF;
+    if (s == highBytePair) high |= 0x80;
+    const char low = static_cast<char>(value & 0xFF);
+    const std::size_t at = static_cast<std::size_t>(row.recordPosition - 1);
+    switch (row.record) {
+      case ValueForm::Byte:
+        r[at] = low;
+        break;
+      case ValueForm::HighFirst:
+        r[at] = static_cast<char>(high);
+        r[at + 1] = low;
+        break;
+      case ValueForm::LowFirst:
+        r[at] = low;
+        r[at + 1] = static_cast<char>(high);
+        break;
+      case ValueForm::None:
+        break;
     }
   }
   return r;
@@ -80,12 +85,8 @@ std::string buildRecord(const std::array<std::int32_t, 32>& v, int highBytePair)
 }  // namespace
 
 std::array<std::int32_t, 32> defaultUnitValues() {
-  Tables t;
-  fillTables(t);
   std::array<std::int32_t, 32> v{};
-  for (int s = 0; s < kValueSlots; ++s) {
-    v[static_cast<std::size_t>(s)] = t.DefaultValues[static_cast<std::size_t>(s)];
-  }
+  for (int s = 0; s < kValueSlots; ++s) v[static_cast<std::size_t>(s)] = slotInfo(s).builtInDefault;
   v[0] = 0;
   v[30] = 210;
   v[31] = 0;
@@ -166,7 +167,7 @@ struct Simulator::Impl {
     if (slot >= 0) {
       if (slot < kValueSlots) {
         pendingSlot = slot;
-        valueBytesWanted = isWideSlot(slot) ? 2 : 1;
+        valueBytesWanted = static_cast<std::size_t>(byteCount(slotInfo(slot).upload));
         valueBytes.clear();
       }
       return;  // slots 30..33: the command byte alone, nothing to do

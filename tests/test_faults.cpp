@@ -251,7 +251,7 @@ class Faulty : public ::testing::Test {
     const std::size_t n = unit.log().size();
     w.core->closeLink();
     EXPECT_EQ(printable(settled(n + 1).substr(n)), "!");
-    EXPECT_FALSE(w.core->port().portOpen());
+    EXPECT_FALSE(w.core->port().isOpen());
   }
 
   ProgramFolder folder;
@@ -320,7 +320,7 @@ TEST_F(Faulty, HangUpDuringAnUploadStopsTheLineAtThatByteAndLeavesTheWindowUsabl
       EXPECT_EQ(w.count(kShortReplyMessage), 2);
       EXPECT_TRUE(w.buttonsEnabled());
       w.core->closeLink();
-      EXPECT_FALSE(w.core->port().portOpen());
+      EXPECT_FALSE(w.core->port().isOpen());
       EXPECT_EQ(unit.closeCount(), 0);
     });
   }
@@ -352,7 +352,7 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
     EXPECT_EQ(sent().size(), static_cast<std::size_t>(cut));
     EXPECT_EQ(w.count(kShortReplyMessage), 2);
     w.core->closeLink();
-    EXPECT_FALSE(w.core->port().portOpen());
+    EXPECT_FALSE(w.core->port().isOpen());
   }
 
   // After a Default upload: the unit took all 69 bytes, then " " and "q".
@@ -542,15 +542,13 @@ TEST_F(Faulty, AFloodIsReadInBoundedPiecesAndNeitherHangsNorGrowsMemory) {
     // it. (A read may find nothing when the unit's thread has not run since the
     // last one; then the next one finds more.)
     QtSerialPort port(folder.path());
-    port.setCommPort(1);
-    port.setSettings("4800,n,8,1");
-    port.setPortOpen(true);
-    port.output("x");
+    port.open(1, kUnitLine);
+    port.write("x");
     std::size_t most = 0;
     int reads = 0;
     for (const auto t0 = Clock::now(); reads < 10 && secondsSince(t0) < kHangSeconds;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      const std::size_t n = port.input().size();
+      const std::size_t n = port.readAll().size();
       reads += n > 0;
       most = std::max(most, n);
     }
@@ -558,7 +556,7 @@ TEST_F(Faulty, AFloodIsReadInBoundedPiecesAndNeitherHangsNorGrowsMemory) {
     EXPECT_LE(most, std::size_t{1} << 20);
     RecordProperty("largest_read_bytes", std::to_string(most));
     std::cout << "largest read of the flood: " << most << " bytes\n";
-    port.setPortOpen(false);
+    port.close();
     unit.clearLog();
   }
   Window w(folder);
@@ -657,7 +655,7 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   EXPECT_EQ(settled(0), "");
   EXPECT_EQ(w.count(kShortReplyMessage), 2);
   w.core->closeLink();
-  EXPECT_FALSE(w.core->port().portOpen());
+  EXPECT_FALSE(w.core->port().isOpen());
   EXPECT_EQ(sent(), "");
 
   Window fresh(folder);
@@ -740,7 +738,7 @@ TEST_F(Faulty, OddCommsIniFilesEndTheLoadAsTheirCodesSay) {
     Window w(folder);
     const LoadResult r = w.load();
     EXPECT_EQ(r.outcome, c.outcome) << "code " << r.lastCode << ": " << r.lastText;
-    EXPECT_EQ(w.core->port().portOpen(), c.portOpens);
+    EXPECT_EQ(w.core->port().isOpen(), c.portOpens);
     const std::string atLoad = c.outcome == L ? kReadBackRequest : "";
     EXPECT_EQ(printable(settled(atLoad.size())), printable(atLoad));
     if (c.outcome == R) {
@@ -778,7 +776,7 @@ TEST_F(Faulty, FolderNamedCommsIniGivesTheInvalidPortMessage) {
   Window w(folder);
   EXPECT_EQ(w.load().outcome, LoadOutcome::Rejected);
   EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortMessage});
-  EXPECT_FALSE(w.core->port().portOpen());
+  EXPECT_FALSE(w.core->port().isOpen());
   w.core->closeLink();
   const Outcome r = folder.kuctl({"read"});
   EXPECT_EQ(r.status, 3) << r.err;

@@ -21,31 +21,12 @@ using test::FakeSerialPort;
 using test::FakeSleeper;
 
 // Hands kuctl a port that forwards to a fake the test keeps.
-class ForwardingPort : public SerialPort {
- public:
-  explicit ForwardingPort(FakeSerialPort& f) : f_(f) {}
-  void setCommPort(std::int16_t n) override { f_.setCommPort(n); }
-  void setHandshaking(std::int32_t m) override { f_.setHandshaking(m); }
-  void setInputLen(std::int16_t n) override { f_.setInputLen(n); }
-  void setRThreshold(std::int16_t n) override { f_.setRThreshold(n); }
-  void setRTSEnable(bool on) override { f_.setRTSEnable(on); }
-  void setSettings(const std::string& s) override { f_.setSettings(s); }
-  void setSThreshold(std::int16_t n) override { f_.setSThreshold(n); }
-  bool portOpen() const override { return f_.portOpen(); }
-  void setPortOpen(bool o) override { f_.setPortOpen(o); }
-  void output(const std::string& b) override { f_.output(b); }
-  std::string input() override { return f_.input(); }
-
- private:
-  FakeSerialPort& f_;
-};
+using ForwardingPort = ForwardingSerialPort;
 
 std::string defaultRecord() {
-  Tables t;
-  fillTables(t);
   std::string r;
   for (int s = 0; s < 30; ++s) {
-    const int v = t.DefaultValues[s];
+    const int v = slotInfo(s).builtInDefault;
     if (isWideSlot(s)) r += static_cast<char>(v >> 8);
     r += static_cast<char>(v & 0xFF);
   }
@@ -109,7 +90,7 @@ TEST_F(KuctlTest, ReadPrintsEveryRowWithReferenceColumnsAndSendsTheCloseByte) {
   const Outcome r = run({"read"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(port.written, " qx!");
-  EXPECT_FALSE(port.open);
+  EXPECT_FALSE(port.isOpen());
   EXPECT_NE(r.out.find("Channel No.(1-4)      3"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Test Frequency        799      50"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("IF Frequency  15.041"), std::string::npos) << r.out;
@@ -198,7 +179,7 @@ TEST_F(KuctlTest, UsageErrorsNameTheFaultExactly) {
 TEST_F(KuctlTest, OptionsMayFollowTheCommandAndTakeTheirValueAfterAnEqualsSign) {
   const Outcome r = run({"read", "--pulse-width=1", "--json", "--port=2"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(port.commPort, 2);
+  EXPECT_EQ(port.portNumber, 2);
   EXPECT_NE(r.out.find("\"descriptionValue\": \"7.56\""), std::string::npos) << r.out;
   // "--" ends the options: what follows is the command.
   EXPECT_EQ(run({"--", "--json"}).err,
@@ -231,13 +212,13 @@ TEST_F(KuctlTest, SettingsFromTheUsersFolderWhenNoneBesideTheProgram) {
 
   Outcome r = run({"read"});  // the program's folder still wins
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(port.commPort, 1);
+  EXPECT_EQ(port.portNumber, 1);
   EXPECT_EQ(linkFolder, dir.path().toStdString());
 
   QFile::remove(dir.filePath("comms.ini"));
   r = run({"read"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(port.commPort, 2);
+  EXPECT_EQ(port.portNumber, 2);
   EXPECT_EQ(linkFolder, userDir.toStdString());
 }
 
@@ -349,7 +330,7 @@ TEST_F(KuctlTest, EachMessageHasItsOwnExitStatus) {
   {  // --port overrides the missing file
     const Outcome r = run({"--port", "3", "read"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(port.commPort, 3);
+    EXPECT_EQ(port.portNumber, 3);
   }
   writeCommsIni("Port,1\n");
   {  // a short record

@@ -1,14 +1,11 @@
-// The link's operations against the fakes: the load and close steps, the
-// read-back and the two uploads, each checked as one timeline of bytes, pauses
-// and messages.
+// The unit's protocol and UnitLink against the fakes: the port set-up, the close
+// byte, the record decoding, the read-back exchange and the upload pass, each
+// checked as one timeline of bytes and pauses against literal bytes.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,43 +13,38 @@
 
 #include "expected.h"
 #include "fakes.h"
-#include "link/link.h"
+#include "link/protocol.h"
+#include "link/unit_link.h"
 #include "model/errors.h"
 #include "model/slot_table.h"
+#include "timeline.h"
 
 namespace ku {
 namespace {
 
-namespace fs = std::filesystem;
+using test::commandOnly;
+using test::defaultPass;
+using test::distinctValues;
 using test::EventLog;
+using test::Events;
+using test::exchangeTimeline;
 using test::FakeSerialPort;
 using test::FakeSleeper;
-using test::kInvalidPortMessage;
-using test::kShortReplyMessage;
-using test::kValueLimitMessage;
-using test::RecordingNotifier;
-using Events = std::vector<std::string>;
+using test::makeRecord;
+using test::out;
+using test::sleep;
+using test::TempDir;
 
-std::string out(int byte) {
-  return "out:" + FakeSerialPort::hex(static_cast<unsigned char>(byte));
-}
-std::string sleep(int ms) {
-  return "sleep:" + std::to_string(ms);
-}
-std::string msg(const std::string& text) {
-  return std::string("msg:") + text;
-}
-
-// Everything the link works on, with one shared timeline.
+// A UnitLink on a fake port and sleeper that share one timeline.
 struct Rig {
   EventLog log;
-  FakeSerialPort port{&log};
+  FakeSerialPort* port;
   FakeSleeper sleeper{&log};
-  RecordingNotifier notifier{&log};
-  SlotValueArray slots{};
-  ReadBackArray readBack{};
-  LinkContext ctx{port, sleeper, notifier, slots, readBack};
-  Rig() { port.open = true; }
+  UnitLink link;
+  explicit Rig(bool open = true)
+      : port(new FakeSerialPort(&log)), link(std::unique_ptr<SerialPort>(port), sleeper) {
+    port->portIsOpen = open;
+  }
 };
 
 // ---------------------------------------------------------------------------
@@ -110,247 +102,128 @@ TEST(RealSleeper, NeverReturnsEarly) {
 }
 
 // ---------------------------------------------------------------------------
-// Load and close steps
+// The port set-up and the close byte
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "ku-link-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string commsIni() const { return path_ + "/comms.ini"; }
-  void writeCommsIni(const std::string& content) const {
-    std::ofstream(commsIni(), std::ios::binary) << content;
-  }
-
- private:
-  std::string path_;
-};
-
-class RecordingLoadHooks : public LoadHooks {
- public:
-  explicit RecordingLoadHooks(EventLog& log) : log_(log) {}
-  void disableUpdateAndDefault() override { log_.add("disable"); }
-  void runReadBack() override { log_.add("verify"); }
-
- private:
-  EventLog& log_;
-};
-
-const Events kSetUpCalls = {"CommPort",  "Handshaking", "InputLen",  "RThreshold",
-                            "RTSEnable", "Settings",    "SThreshold"};
-
-struct LoadCase {
+struct OpenCase {
   const char* name;
   bool haveFile;
   std::string content;
   int failOpenWith;  // 0: the open succeeds
-  LoadOutcome outcome;
   int code;
-  Events timeline;  // open, message, hooks
-  bool portReady;
-  int commPort;  // the number the port holds afterwards
-  // Whether the port took the number from comms.ini; only then is it opened.
-  enum Number { Taken, Refused, NotANumber } number = Taken;
+  bool opened;     // whether the port was asked to open
+  int portNumber;  // the number it was asked to open
 };
 
-TEST(LoadStep, OutcomesAndTheirOrder) {
-  const std::string bad = msg(kInvalidPortMessage);
-  const auto R = LoadOutcome::Rejected, U = LoadOutcome::Unlinked, L = LoadOutcome::Linked;
+TEST(UnitLinkOpen, CodesAndWhatIsOpened) {
   const int kNoDevice = kInvalidPortNumber;
-  const Events rejected = {bad, "disable"};
-  const auto Refused = LoadCase::Refused, NotANumber = LoadCase::NotANumber;
   // clang-format off
-  const LoadCase cases[] = {
-      {"clean", true, "COM,2\r\n", 0, L, 0, {"open", "verify"}, true, 2},
-      {"missing comms.ini: 53 then 8002", false, "", 0, R, kInvalidPortNumber, rejected, false, 1, Refused},
-      {"single item", true, "4\n", 0, R, kInvalidPortNumber, rejected, false, 1, Refused},
-      {"port 0", true, "p,0\n", 0, R, kInvalidPortNumber, rejected, false, 1, Refused},
-      {"no such port", true, "p,17\n", 0, R, kInvalidPortNumber, rejected, false, 1, Refused},
-      {"open finds no device", true, "p,3\n", kNoDevice, R, kInvalidPortNumber, rejected, false, 3},
-      {"port held elsewhere", true, "p,3\n", kPortAlreadyOpen, U, kPortAlreadyOpen, {}, true, 3},
-      {"text port", true, "p,abc\n", 0, U, kTypeMismatch, {}, true, 1, NotANumber},
-      {"port over 32767", true, "p,40000\n", 0, U, kOverflow, {}, true, 1, NotANumber},
-      {"odd count after a good pair", true, "p,3\nq\n", 0, U, kInputPastEnd, {"open"}, true, 3},
-      {"half rounds to even", true, "p,2.5\n", 0, L, 0, {"open", "verify"}, true, 2},
+  const OpenCase cases[] = {
+      {"clean", true, "COM,2\r\n", 0, 0, true, 2},
+      {"missing comms.ini: 53, then port 0 refused: 8002", false, "", 0, kInvalidPortNumber, false, 0},
+      {"single item", true, "4\n", 0, kInvalidPortNumber, false, 0},
+      {"port 0", true, "p,0\n", 0, kInvalidPortNumber, false, 0},
+      {"no such port", true, "p,17\n", 0, kInvalidPortNumber, true, 0},
+      {"open finds no device", true, "p,3\n", kNoDevice, kInvalidPortNumber, true, 0},
+      {"port held elsewhere", true, "p,3\n", kPortAlreadyOpen, kPortAlreadyOpen, true, 0},
+      {"text port", true, "p,abc\n", 0, kTypeMismatch, false, 0},
+      {"port over 32767", true, "p,40000\n", 0, kOverflow, false, 0},
+      {"odd count after a good pair: the port opens, 62 stays", true, "p,3\nq\n", 0, kInputPastEnd, true, 3},
+      {"half rounds to even", true, "p,2.5\n", 0, 0, true, 2},
   };
   // clang-format on
-  for (const LoadCase& c : cases) {
+  for (const OpenCase& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     if (c.haveFile) dir.writeCommsIni(c.content);
-    EventLog log;
-    FakeSerialPort port(&log);
-    RecordingNotifier notifier(&log);
-    RecordingLoadHooks hooks(log);
-    if (c.failOpenWith) port.failures["Open"] = c.failOpenWith;
+    Rig rig(false);
+    if (c.failOpenWith) rig.port->failures["Open"] = c.failOpenWith;
     LinkState state;
 
-    const LoadResult r = loadStep(dir.commsIni(), state, port, notifier, hooks);
+    const LinkOutcome r = rig.link.openPort(dir.commsIni(), state, std::nullopt);
 
-    EXPECT_EQ(r.outcome, c.outcome);
-    EXPECT_EQ(r.lastCode, c.code);
-    EXPECT_EQ(r.lastText.empty(), c.code == 0);
-    EXPECT_EQ(log.events, c.timeline);
-    EXPECT_EQ(state.ready, c.portReady);
-    EXPECT_EQ(port.commPort, c.commPort);
-    // Every set-up step runs whatever failed before it; the open only when the
-    // port took the number, so no port that comms.ini did not name is opened.
-    Events expectedCalls = kSetUpCalls;
-    if (c.number == LoadCase::NotANumber) expectedCalls.erase(expectedCalls.begin());
-    if (c.number == LoadCase::Taken) expectedCalls.push_back("Open");
-    EXPECT_EQ(port.open, c.number == LoadCase::Taken && c.failOpenWith == 0);
-    EXPECT_EQ(port.calls, expectedCalls);
-    EXPECT_EQ(port.handshaking, 0);
-    EXPECT_EQ(port.inputLen, 0);
-    EXPECT_EQ(port.rThreshold, 0);
-    EXPECT_EQ(port.sThreshold, 0);
-    EXPECT_TRUE(port.rts);
-    EXPECT_EQ(port.settings, "4800,n,8,1");
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.text.empty(), c.code == 0);
+    EXPECT_EQ(rig.port->calls, c.opened ? Events{"Open"} : Events{});
+    EXPECT_EQ(rig.port->isOpen(), c.code == 0 || c.code == kInputPastEnd);
+    EXPECT_EQ(rig.port->portNumber, c.portNumber);
+    EXPECT_EQ(rig.port->written, "");
   }
 }
 
-TEST(LoadStep, AnOpenPortIsNotOpenedAgain) {
+TEST(UnitLinkOpen, TheUnitsLineSettings) {
+  TempDir dir;
+  dir.writeCommsIni("COM,1\n");
+  Rig rig(false);
+  LinkState state;
+  ASSERT_EQ(rig.link.openPort(dir.commsIni(), state).code, 0);
+  ASSERT_TRUE(rig.port->settings.has_value());
+  const LineSettings& s = *rig.port->settings;
+  EXPECT_EQ(s.baudRate, 4800);
+  EXPECT_EQ(s.dataBits, 8);
+  EXPECT_EQ(s.parity, LineSettings::Parity::None);
+  EXPECT_EQ(s.stopBits, 1);
+  EXPECT_EQ(s.flowControl, LineSettings::FlowControl::None);
+  EXPECT_TRUE(s.requestToSend);
+}
+
+TEST(UnitLinkOpen, AnOverrideOrADeviceStandsInForCommsIni) {
+  TempDir dir;  // no comms.ini at all
+  {
+    Rig rig(false);
+    LinkState state;
+    EXPECT_EQ(rig.link.openPort(dir.commsIni(), state, std::int16_t{5}).code, 0);
+    EXPECT_EQ(rig.port->portNumber, 5);
+    EXPECT_EQ(std::get<double>(state.portNumber), 5.0);
+  }
+  {
+    Rig rig(false);
+    EXPECT_EQ(rig.link.openDevice("/dev/ttyUSB7").code, 0);
+    EXPECT_EQ(rig.port->devicePath, "/dev/ttyUSB7");
+    EXPECT_TRUE(rig.port->isOpen());
+  }
+  {
+    Rig rig(false);
+    rig.port->failures["Open"] = kPortAlreadyOpen;
+    const LinkOutcome r = rig.link.openDevice("/dev/ttyUSB7");
+    EXPECT_EQ(r.code, kPortAlreadyOpen);
+    EXPECT_FALSE(r.text.empty());
+  }
+}
+
+TEST(UnitLinkOpen, AnOpenPortIsNotOpenedAgain) {
   TempDir dir;
   dir.writeCommsIni("COM,2\n");
-  EventLog log;
-  FakeSerialPort port(&log);
-  port.open = true;
-  RecordingNotifier notifier(&log);
-  RecordingLoadHooks hooks(log);
+  Rig rig(true);
   LinkState state;
-  const LoadResult r = loadStep(dir.commsIni(), state, port, notifier, hooks);
-  EXPECT_EQ(r.outcome, LoadOutcome::Linked);
-  EXPECT_EQ(port.openCalls, 0);
+  EXPECT_EQ(rig.link.openPort(dir.commsIni(), state).code, 0);
+  EXPECT_EQ(rig.port->openCalls, 0);
 }
 
-TEST(LoadStep, APortNumberThePortDidNotTakeLetsNoByteOut) {
-  // The port keeps its first number (1) when comms.ini's is refused or is no
-  // number: nothing may then reach port 1, neither an upload nor the close byte.
-  for (const char* content : {"p,abc\n", "p,40000\n", "p,0\n", "single\n"}) {
-    SCOPED_TRACE(content);
-    TempDir dir;
-    dir.writeCommsIni(content);
+TEST(UnitLinkClose, SendsTheCloseByteThenClosesAndNeverThrows) {
+  {
     Rig rig;
-    rig.port.open = false;
-    RecordingLoadHooks hooks(rig.log);
-    LinkState state;
-    loadStep(dir.commsIni(), state, rig.port, rig.notifier, hooks);
-    Tables tables;
-    fillTables(tables);
-    uploadSetup(rig.ctx, tables);
-    closeStep(state, rig.port);
-    EXPECT_EQ(rig.port.openCalls, 0);
-    EXPECT_EQ(rig.port.written, "");
+    rig.link.sendCloseByteAndClose();
+    EXPECT_EQ(rig.log.events, (Events{out(0x21), "close"}));
   }
-}
-
-TEST(LoadStep, ThenCloseStepSendsOnlyWhenReady) {
-  struct Case {
-    const char* name;
-    bool haveFile;
-    int failOpenWith;
-    std::string written;
-    Events closeTimeline;
-  };
-  const Case cases[] = {
-      {"clean: one byte then close", true, 0, "!", {"out:21", "close"}},
-      {"missing comms.ini: nothing sent, port left to the window", false, 0, "", {}},
-      {"held port: the failed close byte does not throw", true, kPortAlreadyOpen, "", {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    if (c.haveFile) dir.writeCommsIni("COM,2\n");
-    EventLog log;
-    FakeSerialPort port(&log);
-    RecordingNotifier notifier;
-    RecordingLoadHooks hooks(log);
-    if (c.failOpenWith) port.failures["Open"] = c.failOpenWith;
-    LinkState state;
-    loadStep(dir.commsIni(), state, port, notifier, hooks);
-    log.events.clear();
-    EXPECT_NO_THROW(closeStep(state, port));
-    EXPECT_EQ(port.written, c.written);
-    EXPECT_EQ(log.events, c.closeTimeline);
+  {
+    Rig rig;
+    rig.port->failures["Write"] = kDeviceIo;
+    EXPECT_NO_THROW(rig.link.sendCloseByteAndClose());
+    EXPECT_FALSE(rig.port->isOpen());
+    rig.port->failures["Close"] = kDeviceIo;
+    rig.port->portIsOpen = true;
+    EXPECT_NO_THROW(rig.link.sendCloseByteAndClose());
   }
-}
-
-TEST(CloseStep, FailingWriteStillClosesAndNeverThrows) {
-  EventLog log;
-  FakeSerialPort port(&log);
-  port.open = true;
-  port.failures["Output"] = kDeviceIo;
-  LinkState state;
-  state.ready = true;
-  EXPECT_NO_THROW(closeStep(state, port));
-  EXPECT_FALSE(port.open);
-  port.failures["Close"] = kDeviceIo;
-  port.open = true;
-  EXPECT_NO_THROW(closeStep(state, port));
+  {
+    Rig rig(false);  // never opened: the byte cannot go, nothing is closed
+    EXPECT_NO_THROW(rig.link.sendCloseByteAndClose());
+    EXPECT_EQ(rig.port->written, "");
+    EXPECT_EQ(rig.port->closeCalls, 0);
+  }
 }
 
 // ---------------------------------------------------------------------------
-// The record and the read-back
-
-// Where each slot sits in the 38-byte record (positions from 1), as the unit sends it.
-struct Place {
-  int slot;
-  int first;
-  enum { Byte, HighFirst, LowFirst } form;
-};
-const Place kPlaces[32] = {
-    {0, 1, Place::Byte},        {1, 2, Place::Byte},        {2, 3, Place::Byte},
-    {3, 4, Place::Byte},        {4, 5, Place::HighFirst},   {5, 7, Place::HighFirst},
-    {6, 9, Place::Byte},        {7, 10, Place::Byte},       {8, 11, Place::Byte},
-    {9, 12, Place::Byte},       {10, 13, Place::Byte},      {11, 14, Place::Byte},
-    {12, 15, Place::Byte},      {13, 16, Place::Byte},      {14, 17, Place::Byte},
-    {15, 18, Place::Byte},      {16, 19, Place::Byte},      {17, 20, Place::Byte},
-    {18, 21, Place::Byte},      {19, 22, Place::Byte},      {20, 23, Place::Byte},
-    {21, 24, Place::Byte},      {22, 25, Place::Byte},      {23, 26, Place::Byte},
-    {24, 27, Place::Byte},      {25, 28, Place::Byte},      {26, 29, Place::Byte},
-    {27, 30, Place::HighFirst}, {28, 32, Place::HighFirst}, {29, 34, Place::HighFirst},
-    {30, 36, Place::LowFirst},  {31, 38, Place::Byte},
-};
-
-// A record whose slots hold values (each within its form's range).
-std::string makeRecord(const std::array<int, 32>& values) {
-  std::string r(38, '\0');
-  for (const Place& p : kPlaces) {
-    const int v = values[p.slot];
-    auto put = [&](int pos, int byte) { r[pos - 1] = static_cast<char>(byte); };
-    if (p.form == Place::Byte) {
-      put(p.first, v);
-    } else if (p.form == Place::HighFirst) {
-      put(p.first, v >> 8);
-      put(p.first + 1, v & 0xFF);
-    } else {
-      put(p.first, v & 0xFF);
-      put(p.first + 1, v >> 8);
-    }
-  }
-  return r;
-}
-
-// Distinct values that would expose any mix-up of positions or byte order.
-std::array<int, 32> distinctValues() {
-  std::array<int, 32> v{};
-  for (int s = 0; s < 32; ++s) v[s] = 101 + s * 3;  // 101..194, bytes above 127 included
-  v[0] = 3;
-  v[4] = 0x1234;
-  v[5] = 0x0266;
-  v[27] = 0x7FFF;
-  v[28] = 0x0100;
-  v[29] = 0x00FF;
-  v[30] = 0x3412;
-  v[31] = 255;
-  return v;
-}
+// The record
 
 TEST(DecodeRecord, EachSlotFromItsPlace) {
   const std::array<int, 32> values = distinctValues();
@@ -423,319 +296,199 @@ TEST(CurrentValueCaption, ChannelShownPlusOne) {
   EXPECT_THROW(currentValueCaption(0, SlotValue(32767)), KuError);
 }
 
-// The window's side of the read-back, on the same timeline.
-class RecordingReadBackHooks : public ReadBackHooks {
- public:
-  RecordingReadBackHooks(EventLog& log, const ReadBackArray& readBack)
-      : log_(log), readBack_(readBack) {}
-  void showCurrentValue(int row, const std::string& text) override {
-    captions.at(row) = text;
-    ++shown;
-    if (row == 31) log_.add("shown");
-  }
-  void refresh() override {
-    log_.add("refresh");
-    if (refreshFails) throw KuError(kDivisionByZero, "Division by zero");
-  }
-  void clearEntry(int slot) override {
-    readBackAtClear.push_back(readBack_[slot]);
-    clearedSlots.push_back(slot);
-    if (slot == 31) log_.add("cleared");
-  }
-  std::array<std::string, 32> captions{};
-  int shown = 0;
-  bool refreshFails = false;
-  std::vector<int> clearedSlots;
-  std::vector<std::int16_t> readBackAtClear;
+// ---------------------------------------------------------------------------
+// The read-back exchange
 
- private:
-  EventLog& log_;
-  const ReadBackArray& readBack_;
-};
-
-Events exchangeTimeline() {
-  return {out(0x20), sleep(1000), out(0x71), sleep(1000), "in", out(0x78), sleep(1000), "in"};
-}
-
-TEST(Verify, CompleteRecordTimelineAndCopies) {
+TEST(UnitLinkReadBack, CompleteRecordTimelineAndPhases) {
   Rig rig;
-  RecordingReadBackHooks hooks(rig.log, rig.readBack);
+  std::vector<ReadBackPhase> phases;
+  ExchangeObserver watch;
+  watch.readBackPhase = [&](ReadBackPhase p) {
+    phases.push_back(p);
+    rig.log.add("phase");
+  };
+  rig.link.setObserver(watch);
   const std::array<int, 32> values = distinctValues();
-  rig.port.replies = {makeRecord(values), makeRecord(values) + "tail"};
-  rig.slots[33] = 9;
+  rig.port->replies = {makeRecord(values), makeRecord(values) + "tail"};
 
-  EXPECT_EQ(readBack(rig.ctx, hooks), 0);
+  const ReadBackOutcome r = rig.link.readBack();
 
-  Events expected = exchangeTimeline();
-  expected.insert(expected.end(), {"shown", "refresh", "cleared"});
-  EXPECT_EQ(rig.log.events, expected);
-  EXPECT_EQ(rig.port.written, " qx");
-  EXPECT_EQ(hooks.shown, 32);
-  EXPECT_EQ(hooks.captions[0], "4");  // channel 3 shown plus 1
-  EXPECT_EQ(hooks.captions[4], "4660");
-  EXPECT_EQ(hooks.captions[31], "255");
-  for (int i = 0; i < 32; ++i) {
-    EXPECT_EQ(rig.slots[i], SlotValue(values[i]));
-    EXPECT_EQ(rig.readBack[i], values[i]);
-    EXPECT_EQ(hooks.clearedSlots[i], i);
-    EXPECT_EQ(hooks.readBackAtClear[i], values[i]);  // copied before its box is emptied
-  }
-  EXPECT_EQ(rig.slots[33], SlotValue(9));
-  EXPECT_EQ(rig.readBack[33], 0);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(rig.log.events,
+            (Events{out(0x20), "phase", sleep(1000), out(0x71), "phase", sleep(1000), "in",
+                    out(0x78), "phase", sleep(1000), "in", "phase"}));
+  EXPECT_EQ(phases,
+            (std::vector<ReadBackPhase>{ReadBackPhase::FirstRequest, ReadBackPhase::SecondRequest,
+                                        ReadBackPhase::RecordRequest, ReadBackPhase::Done}));
+  EXPECT_EQ(rig.port->written, " qx");
+  EXPECT_EQ(r.slotsRead(), 32);
+  for (int i = 0; i < 32; ++i)
+    EXPECT_EQ(r.values[static_cast<std::size_t>(i)], SlotValue(values[i])) << i;
 }
 
-TEST(Verify, AnswersBeforeXNeverReachTheDecoding) {
+TEST(UnitLinkReadBack, AnswersBeforeXNeverReachTheDecoding) {
   Rig rig;
-  RecordingReadBackHooks hooks(rig.log, rig.readBack);
   std::array<int, 32> other{};
   other.fill(200);
   other[4] = other[5] = other[27] = other[28] = other[29] = other[30] = 1000;
   // A full record answers " " and "q"; nothing answers "x".
-  rig.port.replies = {makeRecord(other)};
-  EXPECT_EQ(readBack(rig.ctx, hooks), kInvalidArgument);
-  for (int i = 0; i < 32; ++i) EXPECT_FALSE(rig.slots[i].has_value());
-  EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{kShortReplyMessage});
+  rig.port->replies = {makeRecord(other)};
+  const ReadBackOutcome r = rig.link.readBack();
+  EXPECT_EQ(r.code, kInvalidArgument);
+  EXPECT_EQ(r.slotsRead(), 0);
 }
 
-TEST(Verify, ShortOrMissingReplies) {
+TEST(UnitLinkReadBack, ShortMissingOrUnreadableReplies) {
   struct Case {
     const char* name;
     bool open;
+    int failReadWith;
     std::string reply;
     int code;
-    bool message;
-    std::string caption0;
-    std::string caption31;
+    int slotsRead;
+    Events timeline;
   };
   const std::string full = makeRecord(distinctValues());
   std::string high5 = full;
   high5[4] = static_cast<char>(128);
+  const Events exchange = exchangeTimeline();
   const Case cases[] = {
-      {"37 characters", true, full.substr(0, 37), kInvalidArgument, true, "4", "7"},
-      {"no answer", true, "", kInvalidArgument, true, "8", "7"},
-      {"port not open", false, full, kInvalidArgument, true, "8", "7"},
-      {"high byte in a complete record", true, high5, kOverflow, false, "4", "255"},
+      {"37 characters", true, 0, full.substr(0, 37), kInvalidArgument, 31, exchange},
+      {"no answer", true, 0, "", kInvalidArgument, 0, exchange},
+      {"port not open",
+       false,
+       0,
+       full,
+       kInvalidArgument,
+       0,
+       {sleep(1000), sleep(1000), sleep(1000)}},
+      {"reads fail",
+       true,
+       kDeviceIo,
+       full,
+       kInvalidArgument,
+       0,
+       {out(0x20), sleep(1000), out(0x71), sleep(1000), out(0x78), sleep(1000)}},
+      {"high byte in a complete record", true, 0, high5, kOverflow, 31, exchange},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Rig rig;
-    rig.port.open = c.open;
-    for (auto& s : rig.slots) s = 7;
-    RecordingReadBackHooks hooks(rig.log, rig.readBack);
-    rig.port.replies = {"", c.reply};
-    EXPECT_EQ(readBack(rig.ctx, hooks), c.code);
-
-    Events expected;
-    if (c.open)
-      expected = exchangeTimeline();
-    else
-      expected = {sleep(1000), sleep(1000), sleep(1000)};
-    expected.push_back("shown");
-    if (c.message) expected.push_back(msg(kShortReplyMessage));
-    expected.insert(expected.end(), {"refresh", "cleared"});
-    EXPECT_EQ(rig.log.events, expected);
-    EXPECT_EQ(hooks.captions[0], c.caption0);
-    EXPECT_EQ(hooks.captions[31], c.caption31);
-    EXPECT_EQ(rig.readBack[31], std::stoi(c.caption31));
-    EXPECT_EQ(hooks.clearedSlots.size(), 32u);
+    Rig rig(c.open);
+    if (c.failReadWith) rig.port->failures["Read"] = c.failReadWith;
+    rig.port->replies = {"", c.reply};
+    const ReadBackOutcome r = rig.link.readBack();
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_FALSE(r.text.empty());
+    EXPECT_EQ(r.slotsRead(), c.slotsRead);
+    EXPECT_EQ(rig.log.events, c.timeline);
   }
-}
-
-TEST(Verify, UnsetSlotsShowEmptyAndChannelOne) {
-  Rig rig;
-  RecordingReadBackHooks hooks(rig.log, rig.readBack);
-  rig.readBack.fill(5);
-  readBack(rig.ctx, hooks);
-  EXPECT_EQ(hooks.captions[0], "1");
-  for (int i = 1; i < 32; ++i) EXPECT_EQ(hooks.captions[i], "") << i;
-  for (int i = 0; i < 32; ++i) EXPECT_EQ(rig.readBack[i], 0) << i;  // unset counts as 0
-  EXPECT_EQ(rig.readBack[32], 5);
-}
-
-TEST(Verify, FailedRefreshIsRecordedAndTheCopyGoesOn) {
-  Rig rig;
-  RecordingReadBackHooks hooks(rig.log, rig.readBack);
-  hooks.refreshFails = true;
-  rig.port.replies = {"", makeRecord(distinctValues())};
-  EXPECT_EQ(readBack(rig.ctx, hooks), kDivisionByZero);
-  EXPECT_TRUE(rig.notifier.messages.empty());
-  EXPECT_EQ(hooks.clearedSlots.size(), 32u);
-  EXPECT_EQ(rig.readBack[4], 0x1234);
-}
-
-TEST(Verify, ReadsFromAFailingPortLeaveTheReplyEmpty) {
-  Rig rig;
-  RecordingReadBackHooks hooks(rig.log, rig.readBack);
-  rig.port.failures["Input"] = kDeviceIo;
-  rig.port.replies = {"", makeRecord(distinctValues())};
-  EXPECT_EQ(readBack(rig.ctx, hooks), kInvalidArgument);
-  for (int i = 0; i < 32; ++i) EXPECT_FALSE(rig.slots[i].has_value());
-  EXPECT_EQ(rig.notifier.messages.size(), 1u);
 }
 
 // ---------------------------------------------------------------------------
-// The uploads
+// The upload
 
-// The timeline of one slot's frame.
-void frame(Events& e, int command, const std::vector<int>& valueBytes) {
-  e.push_back(out(command));
-  e.push_back(sleep(20));
-  for (int b : valueBytes) e.push_back(out(b));
-  e.push_back(sleep(20));
-}
-void commandOnly(Events& e, int command) {
-  e.push_back(out(command));
-  e.push_back(sleep(50));
-}
-
-Events defaultPass(int c) {
-  Events e;
-  frame(e, 0x72, {c});
-  frame(e, 0x74, {0x00});
-  frame(e, 0x76, {0x00});
-  frame(e, 0x40, {0x02});
-  frame(e, 0x41, {0x03, 0x1F});
-  frame(e, 0x42, {0x02, 0x66});
-  frame(e, 0x43, {0x0A});
-  frame(e, 0x44, {0x0E});
-  frame(e, 0x45, {0xCD});
-  frame(e, 0x46, {0x12});
-  frame(e, 0x47, {0x13});
-  frame(e, 0x48, {0x0E});
-  frame(e, 0x50, {0x3F});
-  frame(e, 0x51, {0x18});
-  frame(e, 0x52, {0x5F});
-  frame(e, 0x53, {0x3B});
-  frame(e, 0x54, {0x30});
-  frame(e, 0x55, {0x3E});
-  frame(e, 0x60, {0x00});
-  frame(e, 0x61, {0x24});
-  frame(e, 0x62, {0x40});
-  frame(e, 0x63, {0x00});
-  frame(e, 0x64, {0x64});
-  frame(e, 0x65, {0x64});
-  frame(e, 0x66, {0x00});
-  frame(e, 0x67, {0x64});
-  frame(e, 0x68, {0x64});
-  frame(e, 0x27, {0x01, 0x0B});
-  frame(e, 0x28, {0x01, 0x0B});
-  frame(e, 0x29, {0x00, 0x00});
-  commandOnly(e, 0x4F);
-  commandOnly(e, 0x5F);
-  commandOnly(e, 0x0B);
-  commandOnly(e, 0x70);
-  return e;
-}
-
-TEST(uploadDefaultSetup, SendsTheDefaultFrameWithTheCurrentChannel) {
-  for (std::optional<int> channel : {std::optional<int>(3), std::optional<int>()}) {
-    SCOPED_TRACE(channel ? *channel : -1);
-    Rig rig;
-    Tables tables;
-    fillTables(tables);
-    if (channel) rig.slots[0] = static_cast<std::int16_t>(*channel);
-    rig.slots[4] = 1;  // entries play no part in the default pass
-    rig.slots[30] = 500;
-    EXPECT_EQ(uploadDefaultSetup(rig.ctx, tables), 0);
-    EXPECT_EQ(rig.log.events, defaultPass(channel.value_or(0)));
-    EXPECT_EQ(rig.port.written.size(), static_cast<std::size_t>(kUploadLength));
-    EXPECT_EQ(tables.DefaultValues[0], channel.value_or(0));
-    EXPECT_EQ(rig.sleeper.waits.size(), 64u);
-    int total = 0;
-    for (int w : rig.sleeper.waits) total += w;
-    EXPECT_EQ(total, 1400);
+TEST(UploadFrame, DefaultsWithTheChannelByteForByte) {
+  const UploadFrame frame = buildUploadFrame(defaultUploadValues(3));
+  EXPECT_EQ(frameBytes(frame), test::defaultUpload(3));
+  int pauses = 0, total = 0;
+  for (const FrameStep& step : frame) {
+    if (step.kind == FrameStep::Kind::Pause) {
+      ++pauses;
+      total += step.hundredths * 10;
+    }
   }
+  EXPECT_EQ(pauses, 64);
+  EXPECT_EQ(total, 1400);  // 30 value slots at 40 ms, 4 command-only slots at 50 ms
 }
 
-TEST(uploadSetup, SendsSlotValuesUnsetAsZero) {
-  Rig rig;
-  Tables tables;
-  fillTables(tables);
-  // The built-in defaults typed in by hand give the same frame as the default pass.
-  for (int s = 1; s < 30; ++s) rig.slots[s] = tables.DefaultValues[s];
-  rig.slots[0] = 2;
-  rig.slots[30] = 300;  // never sent
-  rig.slots[31] = -9;
-  EXPECT_EQ(uploadSetup(rig.ctx, tables), 0);
-  EXPECT_EQ(rig.log.events, defaultPass(2));
-  EXPECT_TRUE(rig.notifier.messages.empty());
-
-  Rig empty;
-  EXPECT_EQ(uploadSetup(empty.ctx, tables), 0);
-  std::string expected;
-  for (int s = 0; s < kSlotCount; ++s) {
-    expected.push_back(static_cast<char>(slotInfo(s).commandByte));
-    if (s < 30) expected.append(isWideSlot(s) ? 2 : 1, '\0');
-  }
-  EXPECT_EQ(empty.port.written, expected);
+TEST(UploadFrame, UnsetValuesGoOutAsZero) {
+  const std::string expected(
+      "\x72\x00\x74\x00\x76\x00\x40\x00\x41\x00\x00\x42\x00\x00\x43\x00\x44\x00\x45\x00"
+      "\x46\x00\x47\x00\x48\x00\x50\x00\x51\x00\x52\x00\x53\x00\x54\x00\x55\x00\x60\x00"
+      "\x61\x00\x62\x00\x63\x00\x64\x00\x65\x00\x66\x00\x67\x00\x68\x00\x27\x00\x00\x28"
+      "\x00\x00\x29\x00\x00\x4F\x5F\x0B\x70",
+      69);
+  EXPECT_EQ(frameBytes(buildUploadFrame(UploadValues{})), expected);
 }
 
-TEST(sendWideValue, SixteenBitValuesOnTheWire) {
+TEST(UploadFrame, SixteenBitValuesAndTheirRefusals) {
   struct Case {
     std::int16_t v;
-    std::vector<int> bytes;
-    int code;
+    std::string bytes;  // what goes out for slot 4's value
+    bool refused;
   };
   const Case cases[] = {
-      {32000, {0x7D, 0x00}, 0}, {799, {0x03, 0x1F}, 0},
-      {256, {0x01, 0x00}, 0},   {255, {0x00, 0xFF}, 0},
-      {0, {0x00, 0x00}, 0},     {32767, {0x7F, 0xFF}, 0},
-      {4660, {0x12, 0x34}, 0},  {-1, {0x00}, 5},
-      {-255, {0x00}, 5},        {-256, {}, 5},
-      {-4096, {}, 5},           {-32768, {}, 5},
+      {32000, std::string("\x7D\x00", 2), false},
+      {799, "\x03\x1F", false},
+      {256, std::string("\x01\x00", 2), false},
+      {255, std::string("\x00\xFF", 2), false},
+      {0, std::string("\x00\x00", 2), false},
+      {32767, "\x7F\xFF", false},
+      {4660, "\x12\x34", false},
+      {-1, std::string(1, '\0'), true},
+      {-255, std::string(1, '\0'), true},
+      {-256, "", true},
+      {-4096, "", true},
+      {-32768, "", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.v);
-    EventLog log;
-    FakeSerialPort port(&log);
-    port.open = true;
-    int code = 0;
-    try {
-      sendWideValue(port, c.v);
-    } catch (const KuError& e) {
-      code = e.code();
-    }
-    EXPECT_EQ(code, c.code);
-    Events expected;
-    for (int b : c.bytes) expected.push_back(out(b));
-    EXPECT_EQ(log.events, expected);  // one write per byte, nothing else
-    EXPECT_EQ(port.calls, std::vector<std::string>(c.bytes.size(), "Output"));
+    UploadValues values{};
+    values[4] = c.v;
+    const UploadFrame frame = buildUploadFrame(values);
+    // Slots 0..3 take four steps each; slot 4: command, pause, value, pause.
+    const FrameStep& value = frame.at(18);
+    EXPECT_EQ(value.bytes, c.bytes);
+    EXPECT_EQ(value.refusedCode, c.refused ? kInvalidArgument : kNoError);
+    EXPECT_EQ(frame.at(16).bytes, "\x41");
   }
 }
 
-TEST(uploadSetup, OutOfRangeValueSkipsItsByteAndWarnsAfterThePass) {
+TEST(UnitLinkUpload, TheDefaultPassOnTheLineWithProgress) {
   Rig rig;
-  Tables tables;
-  fillTables(tables);
-  rig.slots[1] = 300;
-  EXPECT_EQ(uploadSetup(rig.ctx, tables), kInvalidArgument);
+  std::vector<int> sent;
+  ExchangeObserver watch;
+  watch.uploadProgress = [&](int n, int total) {
+    EXPECT_EQ(total, 69);
+    sent.push_back(n);
+  };
+  rig.link.setObserver(watch);
+  EXPECT_EQ(rig.link.upload(defaultUploadValues(3)).code, 0);
+  EXPECT_EQ(rig.log.events, defaultPass(3));
+  ASSERT_EQ(sent.size(), 69u);
+  EXPECT_EQ(sent.front(), 1);
+  EXPECT_EQ(sent.back(), 69);
+}
+
+TEST(UnitLinkUpload, OutOfRangeValueSkipsItsByteAndEndsOnCode5) {
+  Rig rig;
+  UploadValues values{};
+  values[1] = 300;
+  const LinkOutcome r = rig.link.upload(values);
+  EXPECT_EQ(r.code, kInvalidArgument);
+  EXPECT_EQ(r.text, "Invalid procedure call or argument: byte value 300 outside 0..255");
   const Events& e = rig.log.events;
   // Slot 0: 72 20 00 20; slot 1: 74, 20 ms, no value, 20 ms; then slot 2.
   const Events head = {out(0x72), sleep(20), out(0x00), sleep(20),
                        out(0x74), sleep(20), sleep(20), out(0x76)};
   ASSERT_GE(e.size(), head.size());
   EXPECT_EQ(Events(e.begin(), e.begin() + static_cast<long>(head.size())), head);
-  const Events tail = {out(0x70), sleep(50), msg(kValueLimitMessage)};
-  EXPECT_EQ(Events(e.end() - 3, e.end()), tail);
-  EXPECT_EQ(rig.port.written.size(), static_cast<std::size_t>(kUploadLength - 1));
-  EXPECT_EQ(rig.notifier.messages.size(), 1u);
+  EXPECT_EQ(rig.port->written.size(), 68u);
 }
 
-TEST(uploadSetup, NegativeWideValues) {
+TEST(UnitLinkUpload, NegativeWideValues) {
   struct Case {
     std::int16_t v;
     std::string slot4Bytes;
   };
   for (const Case& c : {Case{-1, std::string(1, '\0')}, Case{-300, ""}}) {
     Rig rig;
-    Tables tables;
-    fillTables(tables);
-    rig.slots[4] = c.v;
-    EXPECT_EQ(uploadSetup(rig.ctx, tables), kInvalidArgument);
+    UploadValues values{};
+    values[4] = c.v;
+    EXPECT_EQ(rig.link.upload(values).code, kInvalidArgument);
     // 0x72 00 0x74 00 0x76 00 0x40 00 0x41 <slot 4's bytes> 0x42 ...
-    EXPECT_EQ(rig.port.written.substr(0, 9), std::string("\x72\0\x74\0\x76\0\x40\0\x41", 9));
-    EXPECT_EQ(rig.port.written.substr(9, c.slot4Bytes.size() + 1), c.slot4Bytes + "\x42");
-    EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{kValueLimitMessage});
+    EXPECT_EQ(rig.port->written.substr(0, 9), std::string("\x72\0\x74\0\x76\0\x40\0\x41", 9));
+    EXPECT_EQ(rig.port->written.substr(9, c.slot4Bytes.size() + 1), c.slot4Bytes + "\x42");
   }
 }
 
@@ -744,46 +497,48 @@ class FlakyPort : public FakeSerialPort {
  public:
   using FakeSerialPort::FakeSerialPort;
   int failingByte = -1;
-  void output(const std::string& bytes) override {
+  void write(const std::string& bytes) override {
     if (bytes.size() == 1 && static_cast<unsigned char>(bytes[0]) == failingByte)
       throw KuError(kDeviceIo, "write failed");
-    FakeSerialPort::output(bytes);
+    FakeSerialPort::write(bytes);
   }
 };
 
-TEST(uploadSetup, LaterPortFailureReplacesTheValueError) {
+TEST(UnitLinkUpload, LaterPortFailureReplacesTheValueError) {
   EventLog log;
-  FlakyPort port(&log);
-  port.open = true;
-  port.failingByte = 0x0B;  // slot 32's command byte
+  auto* port = new FlakyPort(&log);
+  port->portIsOpen = true;
+  port->failingByte = 0x0B;  // slot 32's command byte
   FakeSleeper sleeper(&log);
-  RecordingNotifier notifier(&log);
-  SlotValueArray slots{};
-  ReadBackArray readBack{};
-  LinkContext ctx{port, sleeper, notifier, slots, readBack};
-  Tables tables;
-  fillTables(tables);
-  slots[2] = 256;
-  EXPECT_EQ(uploadSetup(ctx, tables), kDeviceIo);
-  EXPECT_TRUE(notifier.messages.empty());
+  UnitLink link(std::unique_ptr<SerialPort>(port), sleeper);
+  UploadValues values{};
+  values[2] = 256;
+  EXPECT_EQ(link.upload(values).code, kDeviceIo);
   // The lost byte still has its pause, and the pass goes on to slot 33.
   const Events tail = {out(0x5F), sleep(50), sleep(50), out(0x70), sleep(50)};
   EXPECT_EQ(Events(log.events.end() - 5, log.events.end()), tail);
 }
 
-TEST(uploadSetup, ClosedPortSendsNothingAndShowsNothing) {
-  for (bool defaults : {false, true}) {
-    Rig rig;
-    rig.port.open = false;
-    rig.slots[1] = 300;  // the out-of-range value is hidden by a later failed write
-    Tables tables;
-    fillTables(tables);
-    const int code = defaults ? uploadDefaultSetup(rig.ctx, tables) : uploadSetup(rig.ctx, tables);
-    EXPECT_EQ(code, kPortNotOpen);
-    EXPECT_TRUE(rig.port.written.empty());
-    EXPECT_TRUE(rig.notifier.messages.empty());
-    EXPECT_EQ(rig.sleeper.waits.size(), 64u);  // the pauses all still happen
-  }
+TEST(UnitLinkUpload, AFailedHighByteEndsItsValue) {
+  EventLog log;
+  auto* port = new FlakyPort(&log);
+  port->portIsOpen = true;
+  port->failingByte = 0x03;  // the high byte of 799 in slot 4
+  FakeSleeper sleeper(&log);
+  UnitLink link(std::unique_ptr<SerialPort>(port), sleeper);
+  EXPECT_EQ(link.upload(defaultUploadValues(0)).code, kDeviceIo);
+  // 0x41, 20 ms, (0x03 lost, 0x1F not tried), 20 ms, 0x42.
+  const std::string sent = port->written;
+  EXPECT_EQ(sent.substr(8, 2), "\x41\x42");
+}
+
+TEST(UnitLinkUpload, ClosedPortSendsNothingButKeepsEveryPause) {
+  Rig rig(false);
+  UploadValues values{};
+  values[1] = 300;  // the out-of-range value is hidden by a later failed write
+  EXPECT_EQ(rig.link.upload(values).code, kPortNotOpen);
+  EXPECT_TRUE(rig.port->written.empty());
+  EXPECT_EQ(rig.sleeper.waits.size(), 64u);
 }
 
 }  // namespace

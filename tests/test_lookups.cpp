@@ -573,17 +573,14 @@ struct Cells : ReferenceCells {
 };
 
 TEST_F(FixtureLookups, RefreshAgainstTheShippedDatabase) {
-  Tables tables;
-  fillTables(tables);
   SlotValueArray slots{};
-  for (int s = 0; s < kValueSlots; ++s) {
-    slots[static_cast<std::size_t>(s)] = tables.DefaultValues[static_cast<std::size_t>(s)];
-  }
+  for (int s = 0; s < kValueSlots; ++s)
+    slots[static_cast<std::size_t>(s)] = slotInfo(s).builtInDefault;
   slots[30] = 210;
   slots[31] = 0;
   const std::string pulse = "0";
   const NumberLocale loc{"."};
-  ReferenceInputs in{tables, slots, pulse, true, loc};
+  ReferenceInputs in{slots, pulse, true, loc};
   auto lookups = on("TKUUtil.mdb");
   Cells cells;
   refreshReferenceValues(in, lookups, values_, cells);

@@ -112,7 +112,6 @@ class ReferenceValuesTest : public ::testing::Test {
  public:
   ReferenceValuesTest()
       : tables_(standardTables()), opener_(tables_), lookups_(opener_, "db", values_) {
-    fillTables(constants_);
     reset();
   }
   // The built-in defaults with S(30) = 210, S(31) = 0, pulse width "0", the
@@ -131,7 +130,7 @@ class ReferenceValuesTest : public ::testing::Test {
   }
 
   void run() {
-    ReferenceInputs in{constants_, slots_, pulse_, portReady_, locale_};
+    ReferenceInputs in{slots_, pulse_, portReady_, locale_};
     refreshReferenceValues(in, lookups_, values_, cells_);
   }
   // Runs and expects a failure with the code.
@@ -147,7 +146,6 @@ class ReferenceValuesTest : public ::testing::Test {
     slots_[static_cast<std::size_t>(slot)] = static_cast<std::int16_t>(value);
   }
 
-  Tables constants_;
   SlotValueArray slots_{};
   std::string pulse_ = "0";
   bool portReady_ = true;

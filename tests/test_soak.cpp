@@ -112,33 +112,25 @@ class ProgramFolder {
 // cut short, so reading the record waits until its 38 characters are in (or
 // two seconds pass), as if the second had run out just after they came. The
 // answers to " " and "q", and everything else, are read as they stand.
-class PatientPort : public SerialPort {
+class PatientPort : public ForwardingSerialPort {
  public:
-  explicit PatientPort(const std::string& programDir) : port_(programDir) {}
-  void setCommPort(std::int16_t n) override { port_.setCommPort(n); }
-  void setHandshaking(std::int32_t m) override { port_.setHandshaking(m); }
-  void setInputLen(std::int16_t n) override { port_.setInputLen(n); }
-  void setRThreshold(std::int16_t n) override { port_.setRThreshold(n); }
-  void setRTSEnable(bool on) override { port_.setRTSEnable(on); }
-  void setSettings(const std::string& s) override { port_.setSettings(s); }
-  void setSThreshold(std::int16_t n) override { port_.setSThreshold(n); }
-  bool portOpen() const override { return port_.portOpen(); }
-  void setPortOpen(bool o) override { port_.setPortOpen(o); }
-  void output(const std::string& b) override {
+  explicit PatientPort(const std::string& programDir)
+      : ForwardingSerialPort(port_), port_(programDir) {}
+  void write(const std::string& b) override {
     const std::int64_t start = micros();
     const long long waitedBefore = test::runQueueWaitMicros();
-    port_.output(b);
+    port_.write(b);
     const long long waitedAfter = test::runQueueWaitMicros();
     writes.push_back({start, micros(), waitedBefore, waitedAfter});
     if (!b.empty()) last_ = b.back();
   }
-  std::string input() override {
-    std::string got = port_.input();
+  std::string readAll() override {
+    std::string got = port_.readAll();
     if (last_ != 'x') return got;
     const auto deadline = Clock::now() + std::chrono::seconds(2);
     while (got.size() < static_cast<std::size_t>(kRecordLength) && Clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      got += port_.input();
+      got += port_.readAll();
     }
     return got;
   }
@@ -330,7 +322,7 @@ struct RefreshRig {
     view.attach(core.get());
     // The built-in set-up typed in, so that every refresh runs to its end.
     for (int s = 1; s < kValueSlots; ++s)
-      view.setEntryText(s, std::to_string(m.tables.DefaultValues[s]));
+      view.setEntryText(s, std::to_string(slotInfo(s).builtInDefault));
     view.setEntryText(30, "210");
   }
   ~RefreshRig() { view.attach(nullptr); }

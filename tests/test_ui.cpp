@@ -301,7 +301,7 @@ TEST_F(MainWindowTest, CloseSendsTheCloseByteOnceAndWaitsForAnExchange) {
   EXPECT_FALSE(w->isVisible());
   ASSERT_GE(port->written.size(), 4u);
   EXPECT_EQ(port->written.substr(port->written.size() - 4), " qx!");
-  EXPECT_FALSE(port->open);
+  EXPECT_FALSE(port->isOpen());
   w->close();  // a second close sends nothing more
   EXPECT_EQ(port->written.back(), '!');
   EXPECT_EQ(std::count(port->written.begin(), port->written.end(), '!'), 1);
@@ -341,8 +341,8 @@ TEST_F(MainWindowTest, AFailedUpdateGivesItsMessageAndEnablesTheButtonsAgain) {
   MainWindow* w = open();
   ASSERT_TRUE(notifier.messages.empty());
   // The line goes dead: every write and read fails.
-  port->failures["Output"] = kDeviceIo;
-  port->failures["Input"] = kDeviceIo;
+  port->failures["Write"] = kDeviceIo;
+  port->failures["Read"] = kDeviceIo;
   bool enabledAtTheMessage = true;
   notifier.hook = [&] {
     for (const char* b : {"update", "close", "default"})

@@ -5,7 +5,6 @@
 namespace ku {
 
 void initAppContext(AppContext& m, std::string programDir) {
-  fillTables(m.tables);
   m.programDir = std::move(programDir);
   m.settingsFile = m.programDir + "/comms.ini";
   m.linkFolder = m.programDir;
@@ -19,65 +18,120 @@ UnitController::UnitController(AppContext& module, UnitView& view, Notifier& not
     : m_(module),
       view_(view),
       notifier_(notifier),
-      sleeper_(sleeper),
-      port_(std::move(port)),
+      link_(std::move(port), sleeper),
       lookups_(opener, module.referenceDatabase, module.lookups) {}
 
 UnitController::~UnitController() = default;
 
-LinkContext UnitController::linkContext() {
-  return LinkContext{*port_, sleeper_, notifier_, slotValues_, readBackValues_};
-}
-
 EntryContext UnitController::entryContext() {
   return EntryContext{
-      view_, notifier_, slotValues_, readBackValues_, entryAccepted, m_.locale, [this] {
+      view_, notifier_, slotValues_, readBackValues_, entryAccepted_, m_.locale, [this] {
         refreshReferenceValues();
       }};
 }
 
+void UnitController::setProgressObserver(ExchangeObserver observer) {
+  link_.setObserver(std::move(observer));
+}
+
 LoadResult UnitController::openLink(std::optional<std::int16_t> portNumberOverride) {
-  return loadStep(m_.settingsFile, m_.port, *port_, notifier_, *this, portNumberOverride);
+  // Ready first, before anything can fail; only the invalid-port outcome clears it.
+  m_.port.ready = true;
+  return finishLoad(link_.openPort(m_.settingsFile, m_.port, portNumberOverride));
+}
+
+LoadResult UnitController::openLinkToDevice(const std::string& devicePath) {
+  m_.port.ready = true;
+  return finishLoad(link_.openDevice(devicePath));
+}
+
+LoadResult UnitController::finishLoad(const LinkOutcome& opened) {
+  // The decision rests on the last code only.
+  LoadOutcome outcome = LoadOutcome::Unlinked;
+  if (opened.code == kInvalidPortNumber) {
+    notifier_.show(kInvalidPortText);
+    m_.port.ready = false;
+    view_.setButtonEnabled(Button::Update, false);
+    view_.setButtonEnabled(Button::Default, false);
+    outcome = LoadOutcome::Rejected;
+  }
+  if (opened.code == kNoError) {
+    readBack();
+    outcome = LoadOutcome::Linked;
+  }
+  return LoadResult{outcome, opened.code, opened.text};
 }
 
 void UnitController::closeLink() {
-  closeStep(m_.port, *port_);
+  // A rejected port number sends nothing; the port is left to close with the window.
+  if (m_.port.ready) link_.sendCloseByteAndClose();
 }
 
 int UnitController::readBack() {
-  LinkContext ctx = linkContext();
-  lastReadBackCode_ = ku::readBack(ctx, *this);
+  const ReadBackOutcome got = link_.readBack();
+  // The exchange's and the decoding's last code goes on in the display steps.
+  ErrorTrail trail;
+  if (got.code != kNoError) trail.record(got.code, got.text);
+  slotsRead_ = 0;
+  for (int slot = 0; slot < kRowSlots; ++slot) {
+    const auto& v = got.values[static_cast<std::size_t>(slot)];
+    readAtLastReadBack_[static_cast<std::size_t>(slot)] = v.has_value();
+    if (v) {
+      slotValues_[static_cast<std::size_t>(slot)] = v;  // a failed slot keeps its value
+      ++slotsRead_;
+    }
+  }
+
+  for (int row = 0; row < kRowSlots; ++row)
+    trail.step([&] { view_.setCurrentValue(row, currentValueCaption(row, slotValues_[row])); });
+
+  if (trail.last() == kInvalidArgument) notifier_.show(kShortReplyText);
+
+  trail.step([&] { refreshReferenceValues(); });
+
+  // Each slot is copied before its box is emptied: emptying a box that held text
+  // runs its change handling, which restores the slot from the copy.
+  for (int i = 0; i < kRowSlots; ++i) {
+    readBackValues_[i] = valueOf(slotValues_[i]);
+    trail.step([&] { view_.setEntryText(i, std::string()); });
+  }
+  lastReadBackCode_ = trail.last();
   return lastReadBackCode_;
 }
 
+std::vector<int> UnitController::unreadSlots() const {
+  std::vector<int> unread;
+  for (int slot = 0; slot < kRowSlots; ++slot)
+    if (!readAtLastReadBack_[static_cast<std::size_t>(slot)]) unread.push_back(slot);
+  return unread;
+}
+
 int UnitController::uploadSetup() {
-  LinkContext ctx = linkContext();
-  lastUploadCode_ = ku::uploadSetup(ctx, m_.tables);
-  return lastUploadCode_;
+  UploadValues values{};
+  for (int s = 0; s < kValueSlots; ++s) values[s] = valueOf(slotValues_[s]);
+  return finishUpload(link_.upload(values));
 }
 
 int UnitController::uploadDefaultSetup() {
-  LinkContext ctx = linkContext();
-  lastUploadCode_ = ku::uploadDefaultSetup(ctx, m_.tables);
+  return finishUpload(link_.upload(defaultUploadValues(valueOf(slotValues_[0]))));
+}
+
+int UnitController::finishUpload(const LinkOutcome& uploaded) {
+  // One message after the pass, when its last failure was a value outside 0..255.
+  if (uploaded.code == kInvalidArgument) notifier_.show(kValueLimitText);
+  lastUploadCode_ = uploaded.code;
   return lastUploadCode_;
 }
 
 void UnitController::refreshReferenceValues() {
   const std::string pulseWidth = view_.pulseWidthText();
-  ReferenceInputs in{m_.tables, slotValues_, pulseWidth, m_.port.ready, m_.locale};
+  ReferenceInputs in{slotValues_, pulseWidth, m_.port.ready, m_.locale};
   try {
     ku::refreshReferenceValues(in, lookups_, m_.lookups, view_);
     lastRefreshError_.clear();
   } catch (const KuError& e) {
     lastRefreshError_ = e.what();
     throw;
-  }
-}
-
-void UnitController::refreshIgnoringFailure() {
-  try {
-    refreshReferenceValues();
-  } catch (const KuError&) {
   }
 }
 
@@ -122,80 +176,16 @@ void UnitController::uploadDefaults() {
   enableCommands();
 }
 
-void UnitController::showCurrentValue(int row, const std::string& text) {
-  view_.setCurrentValue(row, text);
-}
-
-void UnitController::refresh() {
-  refreshReferenceValues();
-}
-
-void UnitController::clearEntry(int slot) {
-  view_.setEntryText(slot, std::string());
-}
-
-void UnitController::disableUpdateAndDefault() {
-  view_.setButtonEnabled(Button::Update, false);
-  view_.setButtonEnabled(Button::Default, false);
-}
-
-void UnitController::runReadBack() {
-  readBack();
-}
-
 // ---------------------------------------------------------------------------
-
-namespace {
-const FixedTexts kNone{"", "", "", ""};
-const FixedTexts kNA{"N/A", "", "", ""};
-const FixedTexts kFixed[33] = {
-    kNA,                                 // 0
-    kNone,                               // 1
-    kNone,                               // 2
-    {"", "Band", "Test Signal", ""},     // 3
-    {"", "kHz", "", ""},                 // 4
-    {"", "kHz", "IF Frequency", "kHz"},  // 5
-    {"", "Slope", "NB Toggles", ""},     // 6
-    {"", "ms", "NB Enab/Disb", ""},      // 7
-    {"", "Volt", "", ""},                // 8
-    {"", "Volt", "", ""},                // 9
-    {"", "kHz", "", ""},                 // 10
-    {"", "ms", "", ""},                  // 11
-    {"NA", "", "", ""},                  // 12
-    {"", "kHz", "PHI-2 Angle", "Deg"},   // 13
-    {"", "kHz", "PHI-1 Angle", "Deg"},   // 14
-    {"", "kHz", "Min Depth", "m"},       // 15
-    {"", "kHz", "Max Depth", "m"},       // 16
-    {"", "kHz", "", ""},                 // 17
-    {"", "%", "", ""},                   // 18
-    {"", "%", "", ""},                   // 19
-    {"", "%", "VR1 Resistor", "kohm"},   // 20
-    kNA,
-    kNA,
-    kNA,
-    kNA,
-    kNA,
-    kNA,                        // 21..26
-    {"", "kohm", "", ""},       // 27
-    {"", "kohm", "", ""},       // 28
-    kNone,                      // 29
-    kNone,                      // 30
-    kNone,                      // 31
-    {"", "milli sec", "", ""},  // 32: the pulse-width row
-};
-}  // namespace
-
-const FixedTexts& fixedTexts(int row) {
-  return kFixed[row];
-}
 
 RecordingUnitView::RecordingUnitView() {
   for (int r = 0; r < 33; ++r) {
-    rows[r].reference = kFixed[r].reference;
-    rows[r].referenceUnit = kFixed[r].referenceUnit;
-    if (r < 32) {
-      rows[r].descriptionName = kFixed[r].descriptionName;
-      rows[r].descriptionUnit = kFixed[r].descriptionUnit;
+    const FixedTexts& fixed = fixedTexts(r);
+    rows[r].reference = fixed.reference;
+    rows[r].referenceUnit = fixed.referenceUnit;
+    if (r < kRowSlots) {
+      rows[r].descriptionName = fixed.descriptionName;
+      rows[r].descriptionUnit = fixed.descriptionUnit;
     }
   }
   rows[32].current = "N/A";

@@ -1,22 +1,27 @@
-// The main window's behaviour without widgets: what the main window and kuctl both run.
-// It owns the port, SlotValues, ReadBackValues and entryAccepted; the display
-// steps go to a UnitView that the window (or kuctl, or a test) implements.
+// UnitController: the main window's behaviour without widgets, what the main
+// window and kuctl both run. It owns the unit link (and through it the port),
+// SlotValues, ReadBackValues and entryAccepted; it decides what the operator sees
+// from the link's outcomes (the message boxes, the buttons, the current-value
+// column) and writes it to a UnitView that the window (or kuctl, or a test)
+// implements. RecordingUnitView below keeps the view's texts in memory.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "entry/entry.h"
-#include "link/link.h"
+#include "link/notifier.h"
+#include "link/unit_link.h"
 #include "model/errors.h"
 #include "reference/lookups.h"
 #include "reference/reference_values.h"
 
 namespace ku {
 
-// The start-up module's tables and shared values, alive for the whole run.
+// The start-up module's shared values, alive for the whole run.
 struct AppContext {
-  Tables tables;
   LinkState port;
   LookupValues lookups;
   std::string programDir;  // the program's own folder, no trailing separator
@@ -28,7 +33,7 @@ struct AppContext {
   NumberLocale locale;
 };
 
-// The start-up procedure's first work: the tables, in their fixed order.
+// The start-up procedure's first work.
 void initAppContext(AppContext& m, std::string programDir);
 
 enum class Button { Update, Close, Default };
@@ -40,20 +45,34 @@ class UnitView : public EntryBoxes, public ReferenceCells {
   virtual void setButtonEnabled(Button b, bool enabled) = 0;
 };
 
-class UnitController : private ReadBackHooks, private LoadHooks {
+// How the load step ended: read back (Linked), the invalid-port message
+// (Rejected), or another failure with no message and no read-back (Unlinked).
+enum class LoadOutcome { Linked, Rejected, Unlinked };
+
+struct LoadResult {
+  LoadOutcome outcome;
+  int lastCode;          // the last recorded code
+  std::string lastText;  // its reason, for kuctl's standard error
+};
+
+class UnitController {
  public:
   UnitController(AppContext& module, UnitView& view, Notifier& notifier, Sleeper& sleeper,
                  std::unique_ptr<SerialPort> port, ReferenceDatabaseOpener& opener);
-  ~UnitController() override;
+  ~UnitController();
 
-  // Load and unload steps. An override port number stands in for comms.ini.
+  // The load step: the port set-up, then the invalid-port message or the first
+  // read-back. A port-number override stands in for comms.ini.
   LoadResult openLink(std::optional<std::int16_t> portNumberOverride = std::nullopt);
+  // The same with a device path in place of comms.ini and the port number.
+  LoadResult openLinkToDevice(const std::string& devicePath);
+  // The unload step: the close byte and the port closed, when the port was not rejected.
   void closeLink();
 
-  // The window's methods.
+  // The exchanges. Each returns its last error code.
   int readBack();
-  int uploadSetup();
-  int uploadDefaultSetup();
+  int uploadSetup();              // SlotValues
+  int uploadDefaultSetup();       // the built-in defaults, keeping the unit's channel
   void refreshReferenceValues();  // throws on failure, like the refresh it runs
   void enableCommands();
   void disableCommands();
@@ -62,13 +81,21 @@ class UnitController : private ReadBackHooks, private LoadHooks {
   void entryEdited(int index);
   void entryLeft(int index);
   void pulseWidthEdited();
-  // "Update" and "Default": disableCommands, upload, verify, enableCommands.
+  // "Update" and "Default": disableCommands, upload, readBack, enableCommands.
   void uploadEntries();
   void uploadDefaults();
 
+  // Progress of the exchanges as they run (for a status bar); optional.
+  void setProgressObserver(ExchangeObserver observer);
+
   const SlotValueArray& slotValues() const { return slotValues_; }
   const ReadBackArray& readBackValues() const { return readBackValues_; }
-  SerialPort& port() { return *port_; }
+  SerialPort& port() { return link_.port(); }
+  // Slots 0..31 that the last read-back did not get from the unit (all of them
+  // before the first read-back), in slot order.
+  std::vector<int> unreadSlots() const;
+  // How many of the 32 slots the last read-back got (0 before the first).
+  int slotsReadAtLastReadBack() const { return slotsRead_; }
   // Last codes of the most recent read-back and upload, for kuctl's exit status.
   int lastReadBackCode() const { return lastReadBackCode_; }
   int lastUploadCode() const { return lastUploadCode_; }
@@ -76,27 +103,20 @@ class UnitController : private ReadBackHooks, private LoadHooks {
   const std::string& lastRefreshError() const { return lastRefreshError_; }
 
  private:
-  // ReadBackHooks
-  void showCurrentValue(int row, const std::string& text) override;
-  void refresh() override;
-  void clearEntry(int slot) override;
-  // LoadHooks
-  void disableUpdateAndDefault() override;
-  void runReadBack() override;
-
-  void refreshIgnoringFailure();
+  LoadResult finishLoad(const LinkOutcome& opened);
+  int finishUpload(const LinkOutcome& uploaded);
   EntryContext entryContext();
-  LinkContext linkContext();
 
   AppContext& m_;
   UnitView& view_;
   Notifier& notifier_;
-  Sleeper& sleeper_;
-  std::unique_ptr<SerialPort> port_;
+  UnitLink link_;
   ReferenceLookups lookups_;
   SlotValueArray slotValues_{};
   ReadBackArray readBackValues_{};
-  bool entryAccepted = false;
+  bool entryAccepted_ = false;
+  std::array<bool, kRowSlots> readAtLastReadBack_{};
+  int slotsRead_ = 0;
   int lastReadBackCode_ = 0;
   int lastUploadCode_ = 0;
   std::string lastRefreshError_;
@@ -142,14 +162,5 @@ class RecordingUnitView : public UnitView {
  private:
   UnitController* core_ = nullptr;
 };
-
-// The fixed texts of the main window's reference and description columns.
-struct FixedTexts {
-  const char* reference;
-  const char* referenceUnit;
-  const char* descriptionName;
-  const char* descriptionUnit;
-};
-const FixedTexts& fixedTexts(int row);  // rows 0..32
 
 }  // namespace ku

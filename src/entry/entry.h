@@ -1,5 +1,6 @@
-// Checking and storing what the operator types into the new-value boxes, and the
-// pulse-width box.
+// Checking and storing what the operator types into the new-value boxes (each
+// keystroke against the slot's entry limit from model/slot_table.h), and the
+// pulse-width box. UnitController forwards the boxes' change and focus events here.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,7 @@
-// The port operations the link uses. A failing operation throws KuError with the
-// link's code (8002 no such port, 8005 port held elsewhere, 8018 not open, ...).
+// The serial boundary: open a port (by number or by device path) with line
+// settings, close it, write bytes, read what arrived. A failing operation throws
+// KuError with the link's code (8002 no such port, 8005 port held elsewhere or
+// not ours to open, 8018 not open, 57 a failed read or write).
 #pragma once
 
 #include <cstdint>
@@ -7,26 +9,62 @@
 
 namespace ku {
 
+// How the line runs.
+struct LineSettings {
+  enum class Parity { None, Even, Odd };
+  enum class FlowControl { None, Software, Hardware };
+  std::int32_t baudRate;
+  int dataBits;
+  Parity parity;
+  int stopBits;
+  FlowControl flowControl;
+  bool requestToSend;  // RTS asserted while the port is open
+};
+
+// The unit's line: 4800 baud, 8 data bits, no parity, 1 stop bit, no flow
+// control, RTS asserted.
+inline constexpr LineSettings kUnitLine{
+    4800, 8, LineSettings::Parity::None, 1, LineSettings::FlowControl::None, true};
+
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
-  // Selects the port; an invalid number throws 8002 and keeps the earlier number.
-  virtual void setCommPort(std::int16_t number) = 0;
-  virtual void setHandshaking(std::int32_t mode) = 0;
-  virtual void setInputLen(std::int16_t len) = 0;
-  virtual void setRThreshold(std::int16_t n) = 0;
-  virtual void setRTSEnable(bool on) = 0;
-  // "4800,n,8,1": baud, parity, data bits, stop bits.
-  virtual void setSettings(const std::string& settings) = 0;
-  virtual void setSThreshold(std::int16_t n) = 0;
-  virtual bool portOpen() const = 0;
-  // true opens (8002, 8005), false closes.
-  virtual void setPortOpen(bool open) = 0;
+  // Opens port number n (8002 for a number below 1 or no such port, 8005 for a
+  // port held by another program or one the user may not open).
+  virtual void open(std::int16_t portNumber, const LineSettings& settings) = 0;
+  // Opens a device by its path, with the same codes.
+  virtual void openDevice(const std::string& path, const LineSettings& settings) = 0;
+  // Closes the port; closing a closed port does nothing.
+  virtual void close() = 0;
+  virtual bool isOpen() const = 0;
   // Sends each character as one byte, in order; returns once the bytes have left
   // the program (so a pause that follows really separates them on the line).
-  virtual void output(const std::string& bytes) = 0;
+  virtual void write(const std::string& bytes) = 0;
   // Everything received and not yet read, possibly empty; removes it.
-  virtual std::string input() = 0;
+  virtual std::string readAll() = 0;
+};
+
+// A port that hands every operation to another one; a wrapper that watches or
+// changes a few operations (timing the writes, say) overrides only those.
+class ForwardingSerialPort : public SerialPort {
+ public:
+  explicit ForwardingSerialPort(SerialPort& target) : target_(target) {}
+  void open(std::int16_t portNumber, const LineSettings& settings) override {
+    target_.open(portNumber, settings);
+  }
+  void openDevice(const std::string& path, const LineSettings& settings) override {
+    target_.openDevice(path, settings);
+  }
+  void close() override { target_.close(); }
+  bool isOpen() const override { return target_.isOpen(); }
+  void write(const std::string& bytes) override { target_.write(bytes); }
+  std::string readAll() override { return target_.readAll(); }
+
+ protected:
+  SerialPort& target() { return target_; }
+
+ private:
+  SerialPort& target_;
 };
 
 }  // namespace ku

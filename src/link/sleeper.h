@@ -1,4 +1,5 @@
-// The blocking wait behind Pause.
+// The blocking wait that paces every exchange with the unit (pauseHundredths:
+// n x 10 ms); tests swap in a fake that records the waits instead.
 #pragma once
 
 #include <cstdint>

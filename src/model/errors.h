@@ -1,4 +1,7 @@
-// Error codes of the unit link and the step-by-step "last error" discipline.
+// Error codes of the unit link and the step-by-step "last error" discipline
+// (ErrorTrail): an operation goes on after a failed step and decides on the last
+// code. UnitLink keeps one per exchange; UnitController carries the read-back's
+// on through its display steps.
 #pragma once
 
 #include <stdexcept>

@@ -34,10 +34,9 @@ class Refresh {
       : in_(in), lookups_(lookups), values_(values), cells_(cells) {}
 
   void run() {
-    const Tables& t = in_.tables;
-    const double fb = t.FrequencyBase;
-    const double td = t.TimeDivisor;
-    const double rb = t.ResistanceBase;
+    const double fb = kFrequencyBaseKHz;
+    const double td = kTimeBaseKHz;
+    const double rb = kResistanceBaseOhms;
 
     // Row 1: the raw flag, empty while never set.
     const SlotValue& flag = in_.slotValues[1];
@@ -139,7 +138,7 @@ class Refresh {
   // Degrees of the arc cosine, by the arc-tangent identity in its fixed order.
   double arcCosDegrees(double x) const {
     const double root = squareRoot(finite(-x * x + 1));
-    return finite((std::atan(divide(-x, root)) + 2 * std::atan(1.0)) * 180 / in_.tables.Pi);
+    return finite((std::atan(divide(-x, root)) + 2 * std::atan(1.0)) * 180 / kPiTenDigits);
   }
 
   const ReferenceInputs& in_;

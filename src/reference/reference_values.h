@@ -1,4 +1,8 @@
-// The reference-value refresh: every derived cell, in its fixed order.
+// The reference-value refresh: every derived cell of the window (engineering
+// units from the slot values and the constants of model/slot_table.h), in its
+// fixed order. The two database lookups it runs are in lookups.h, the database
+// boundary in reference_database.h (mdbtools behind it in mdb_database.cpp, a
+// cache in db_cache.h), and how numbers are written in number_text.h.
 #pragma once
 
 #include <string>
@@ -19,7 +23,6 @@ class ReferenceCells {
 };
 
 struct ReferenceInputs {
-  const Tables& tables;
   const SlotValueArray& slotValues;
   const std::string& pulseWidthText;  // text of the pulse-width box
   bool portReady;

@@ -12,27 +12,17 @@
 
 namespace ku::ui {
 
-class WatchedPort : public SerialPort {
+class WatchedPort : public ForwardingSerialPort {
  public:
   WatchedPort(std::unique_ptr<SerialPort> inner, std::function<void(std::size_t)> onSent)
-      : inner_(std::move(inner)), onSent_(std::move(onSent)) {}
+      : ForwardingSerialPort(*inner), inner_(std::move(inner)), onSent_(std::move(onSent)) {}
 
   SerialPort& inner() { return *inner_; }
 
-  void setCommPort(std::int16_t number) override { inner_->setCommPort(number); }
-  void setHandshaking(std::int32_t mode) override { inner_->setHandshaking(mode); }
-  void setInputLen(std::int16_t len) override { inner_->setInputLen(len); }
-  void setRThreshold(std::int16_t n) override { inner_->setRThreshold(n); }
-  void setRTSEnable(bool on) override { inner_->setRTSEnable(on); }
-  void setSettings(const std::string& settings) override { inner_->setSettings(settings); }
-  void setSThreshold(std::int16_t n) override { inner_->setSThreshold(n); }
-  bool portOpen() const override { return inner_->portOpen(); }
-  void setPortOpen(bool open) override { inner_->setPortOpen(open); }
-  void output(const std::string& bytes) override {
-    inner_->output(bytes);  // counted only once sent
+  void write(const std::string& bytes) override {
+    inner_->write(bytes);  // counted only once sent
     if (onSent_) onSent_(bytes.size());
   }
-  std::string input() override { return inner_->input(); }
 
  private:
   std::unique_ptr<SerialPort> inner_;

@@ -557,7 +557,7 @@ AboutFacts MainWindow::aboutFacts() {
   }
   if (f.portNumber > 0)
     f.device = QString::fromStdString(portDevice(module_.linkFolder, f.portNumber).path);
-  f.portOpen = core_->port().portOpen();
+  f.portOpen = core_->port().isOpen();
   return f;
 }
 

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QTime>
 
-#include "link/link.h"
+#include "app/unit_controller.h"
 
 namespace ku::ui {
 

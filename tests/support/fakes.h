@@ -1,10 +1,14 @@
-// Test doubles for the link's boundaries: a scriptable port, a recording sleeper
-// and notifier, and an event log that puts them on one time line.
+// Test doubles for the boundaries: a scriptable port, a recording sleeper and
+// notifier, a reference database with no rows, and an event log that puts them
+// on one time line.
 #pragma once
 
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,6 +16,7 @@
 #include "link/serial_port.h"
 #include "link/sleeper.h"
 #include "model/errors.h"
+#include "reference/reference_database.h"
 
 namespace ku::test {
 
@@ -51,84 +56,58 @@ class RecordingNotifier : public Notifier {
 };
 
 // A port whose writes are recorded and whose reads return scripted replies.
-// Every operation can be made to fail with a code.
+// Every operation can be made to fail with a code: "Open", "Close", "Write", "Read".
 class FakeSerialPort : public SerialPort {
  public:
   explicit FakeSerialPort(EventLog* log = nullptr) : log_(log) {}
 
   // Configuration of the fake.
   std::map<std::string, int> failures;  // operation name -> code it throws
-  std::deque<std::string> replies;      // each input() pops one ("" when none left)
+  std::deque<std::string> replies;      // each readAll() pops one ("" when none left)
   // Called after each written byte; may queue replies (a scripted unit).
   std::function<void(unsigned char)> onByte;
-  int maxPortNumber = 16;  // setCommPort rejects 0 and above this with 8002
+  int maxPortNumber = 16;  // open() refuses 0 and numbers above this with 8002
 
   // What happened.
-  std::string written;  // every byte that went out, in order
-  int commPort = 1;
-  std::int32_t handshaking = -1;
-  std::int16_t inputLen = -1, rThreshold = -1, sThreshold = -1;
-  bool rts = false;
-  std::string settings;
-  bool open = false;
-  int openCalls = 0, closeCalls = 0, inputCalls = 0;
+  std::string written;                   // every byte that went out, in order
+  int portNumber = 0;                    // the number last opened (0: none, or a device path)
+  std::string devicePath;                // the device path last opened
+  std::optional<LineSettings> settings;  // the line settings of the last open
+  bool portIsOpen = false;               // set it to start with an open port
+  int openCalls = 0, closeCalls = 0, readCalls = 0;
   std::vector<std::string> calls;  // operation names in order
 
-  void setCommPort(std::int16_t number) override {
-    hit("CommPort");
+  void open(std::int16_t number, const LineSettings& s) override {
+    hit("Open");
     if (number < 1 || number > maxPortNumber) throw KuError(8002, "invalid port number");
-    commPort = number;
+    markOpened(s);
+    portNumber = number;
   }
-  void setHandshaking(std::int32_t mode) override {
-    hit("Handshaking");
-    handshaking = mode;
+  void openDevice(const std::string& path, const LineSettings& s) override {
+    hit("Open");
+    markOpened(s);
+    devicePath = path;
   }
-  void setInputLen(std::int16_t len) override {
-    hit("InputLen");
-    inputLen = len;
+  void close() override {
+    hit("Close");
+    ++closeCalls;
+    portIsOpen = false;
+    if (log_) log_->add("close");
   }
-  void setRThreshold(std::int16_t n) override {
-    hit("RThreshold");
-    rThreshold = n;
-  }
-  void setRTSEnable(bool on) override {
-    hit("RTSEnable");
-    rts = on;
-  }
-  void setSettings(const std::string& s) override {
-    hit("Settings");
-    settings = s;
-  }
-  void setSThreshold(std::int16_t n) override {
-    hit("SThreshold");
-    sThreshold = n;
-  }
-  bool portOpen() const override { return open; }
-  void setPortOpen(bool o) override {
-    hit(o ? "Open" : "Close");
-    if (o) {
-      ++openCalls;
-      open = true;
-      if (log_) log_->add("open");
-    } else {
-      ++closeCalls;
-      open = false;
-      if (log_) log_->add("close");
-    }
-  }
-  void output(const std::string& bytes) override {
-    hit("Output");
-    if (!open) throw KuError(8018, "port not open");
+  bool isOpen() const override { return portIsOpen; }
+  void write(const std::string& bytes) override {
+    hit("Write");
+    if (!portIsOpen) throw KuError(8018, "port not open");
     for (unsigned char c : bytes) {
       written.push_back(static_cast<char>(c));
       if (log_) log_->add("out:" + hex(c));
       if (onByte) onByte(c);
     }
   }
-  std::string input() override {
-    hit("Input");
-    ++inputCalls;
-    if (!open) throw KuError(8018, "port not open");
+  std::string readAll() override {
+    hit("Read");
+    ++readCalls;
+    if (!portIsOpen) throw KuError(8018, "port not open");
     if (log_) log_->add("in");
     if (replies.empty()) return {};
     std::string r = replies.front();
@@ -143,10 +122,44 @@ class FakeSerialPort : public SerialPort {
 
  private:
   void hit(const std::string& op) {
+    for (const auto& f : failures) {
+      if (f.first != "Open" && f.first != "Close" && f.first != "Write" && f.first != "Read")
+        throw std::logic_error("FakeSerialPort has no operation " + f.first);
+    }
     calls.push_back(op);
     auto it = failures.find(op);
     if (it != failures.end()) throw KuError(it->second, op + " failed");
   }
+  void markOpened(const LineSettings& s) {
+    ++openCalls;
+    portIsOpen = true;
+    settings = s;
+    if (log_) log_->add("open");
+  }
+  EventLog* log_;
+};
+
+// A reference database whose every query finds no row: a refresh runs to its end
+// and leaves the looked-up cells empty. Each open is logged as "lookup".
+class EmptyDatabaseOpener : public ReferenceDatabaseOpener {
+ public:
+  explicit EmptyDatabaseOpener(EventLog* log = nullptr) : log_(log) {}
+  std::unique_ptr<ReferenceDatabase> open(const std::string&, const std::string&) override {
+    ++opens;
+    if (log_) log_->add("lookup");
+    return std::make_unique<Empty>();
+  }
+  int opens = 0;
+
+ private:
+  class Empty : public ReferenceDatabase {
+   public:
+    void query(const std::string&) override {}
+    bool atEnd() const override { return true; }
+    DbValue field(const std::string&) const override { return {}; }
+    void moveNext() override {}
+    void close() override {}
+  };
   EventLog* log_;
 };
 

@@ -1,0 +1,116 @@
+#include "link/unit_link.h"
+
+#include <utility>
+
+#include "model/errors.h"
+
+namespace ku {
+
+int ReadBackOutcome::slotsRead() const {
+  int n = 0;
+  for (const auto& v : values) n += v ? 1 : 0;
+  return n;
+}
+
+UnitLink::UnitLink(std::unique_ptr<SerialPort> port, Sleeper& sleeper)
+    : port_(std::move(port)), sleeper_(sleeper) {}
+
+LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state,
+                               std::optional<std::int16_t> portNumberOverride) {
+  ErrorTrail trail;
+  if (portNumberOverride) {
+    state.portNumber = static_cast<double>(*portNumberOverride);
+  } else {
+    trail.step([&] { readCommsIni(commsIniPath, state.portNumber, state.firstItem); });
+  }
+  std::optional<std::int16_t> number;
+  trail.step([&] { number = portNumberToInt16(state.portNumber); });
+  // Only the port that comms.ini named is ever opened: a number that is no
+  // number, or no port, opens nothing, so neither "Update" nor the close byte can
+  // reach a device that nobody chose.
+  if (number) {
+    trail.step([&] {
+      if (*number < 1)
+        throw KuError(kInvalidPortNumber, "Invalid port number " + std::to_string(*number));
+      if (!port_->isOpen()) port_->open(*number, kUnitLine);
+    });
+  }
+  return {trail.last(), trail.lastText()};
+}
+
+LinkOutcome UnitLink::openDevice(const std::string& path) {
+  ErrorTrail trail;
+  trail.step([&] {
+    if (!port_->isOpen()) port_->openDevice(path, kUnitLine);
+  });
+  return {trail.last(), trail.lastText()};
+}
+
+void UnitLink::sendCloseByteAndClose() {
+  // A failed close byte (the port never opened, or the unit went away) is
+  // dropped and the port still closed.
+  try {
+    write(kCloseByte);
+  } catch (...) {
+  }
+  try {
+    if (port_->isOpen()) port_->close();
+  } catch (...) {
+  }
+}
+
+void UnitLink::write(char byte) {
+  port_->write(std::string(1, byte));
+}
+
+ReadBackOutcome UnitLink::readBack() {
+  auto phase = [this](ReadBackPhase p) {
+    if (observer_.readBackPhase) observer_.readBackPhase(p);
+  };
+  ErrorTrail trail;
+  std::string reply;
+  trail.step([&] { write(kFirstRequestByte); });
+  phase(ReadBackPhase::FirstRequest);
+  trail.step([&] { pauseHundredths(sleeper_, kRequestPauseHundredths); });
+  trail.step([&] { write(kSecondRequestByte); });
+  phase(ReadBackPhase::SecondRequest);
+  trail.step([&] { pauseHundredths(sleeper_, kRequestPauseHundredths); });
+  // Whatever the unit said to " " and "q" is thrown away.
+  trail.step([&] { reply = port_->readAll(); });
+  reply.clear();
+  trail.step([&] { write(kRecordRequestByte); });
+  phase(ReadBackPhase::RecordRequest);
+  trail.step([&] { pauseHundredths(sleeper_, kRequestPauseHundredths); });
+  trail.step([&] { reply = port_->readAll(); });
+  phase(ReadBackPhase::Done);
+
+  ReadBackOutcome out;
+  out.values = decodeRecord(reply, trail);
+  out.code = trail.last();
+  out.text = trail.lastText();
+  return out;
+}
+
+LinkOutcome UnitLink::upload(const UploadValues& values) {
+  const UploadFrame frame = buildUploadFrame(values);
+  const int total = static_cast<int>(frameBytes(frame).size());
+  int sent = 0;
+  ErrorTrail trail;
+  for (const FrameStep& step : frame) {
+    if (step.kind == FrameStep::Kind::Pause) {
+      trail.step([&] { pauseHundredths(sleeper_, step.hundredths); });
+      continue;
+    }
+    trail.step([&] {
+      for (char b : step.bytes) {
+        write(b);
+        ++sent;
+        if (observer_.uploadProgress) observer_.uploadProgress(sent, total);
+      }
+      if (step.refusedCode != kNoError) throw KuError(step.refusedCode, step.refusal);
+    });
+  }
+  return {trail.last(), trail.lastText()};
+}
+
+}  // namespace ku

@@ -1,0 +1,86 @@
+// UnitLink: the one connection to the unit. It owns the serial port and the
+// pacing, opens the port named by comms.ini (or a device path), runs the
+// read-back exchange and the upload pass of protocol.h on the line, sends the
+// close byte, and returns each exchange's outcome with its last error code. It
+// shows nothing: what the operator sees is UnitController's business.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "link/comms_ini.h"
+#include "link/protocol.h"
+#include "link/serial_port.h"
+#include "link/sleeper.h"
+#include "model/slot_table.h"
+
+namespace ku {
+
+// What the port set-up keeps for the whole run.
+struct LinkState {
+  PortNumberValue portNumber;
+  PortNumberValue firstItem;  // first item of every pair; nothing reads it
+  bool ready = false;         // the port number was not rejected at load (not: the port is open)
+};
+
+// How an exchange ended: the last code recorded (0 when no step failed) and its reason.
+struct LinkOutcome {
+  int code = kNoError;
+  std::string text;
+};
+
+// A read-back's outcome, with the value of every slot the record gave.
+struct ReadBackOutcome : LinkOutcome {
+  DecodedRecord values{};  // slots 0..31
+  int slotsRead() const;
+};
+
+// Where a read-back stands: the first, second and record request went out (each
+// followed by its wait), or the reply has been read.
+enum class ReadBackPhase { FirstRequest, SecondRequest, RecordRequest, Done };
+
+// Optional progress reports during an exchange (the window's status bar).
+struct ExchangeObserver {
+  std::function<void(int sent, int total)> uploadProgress;  // after each byte written
+  std::function<void(ReadBackPhase)> readBackPhase;
+};
+
+class UnitLink {
+ public:
+  UnitLink(std::unique_ptr<SerialPort> port, Sleeper& sleeper);
+
+  SerialPort& port() { return *port_; }
+  void setObserver(ExchangeObserver observer) { observer_ = std::move(observer); }
+
+  // The port set-up: reads comms.ini (a port-number override stands in for the
+  // file, which is then not read), converts the port number and opens that port
+  // with the unit's line settings unless the port is open already. Every step
+  // runs whatever failed before it; the outcome holds the last code.
+  LinkOutcome openPort(const std::string& commsIniPath, LinkState& state,
+                       std::optional<std::int16_t> portNumberOverride = std::nullopt);
+  // Opens a device by its path instead of a port number.
+  LinkOutcome openDevice(const std::string& path);
+  // Sends the close byte "!" and closes the port. Never throws, so the window
+  // can always close: a byte that cannot go out is dropped.
+  void sendCloseByteAndClose();
+
+  // " ", pause, "q", pause, throw away the answer, "x", pause, read the record and
+  // decode it. Every step runs; the outcome holds the last code (5 when the reply
+  // was short, 6 for a high byte of 128 or more, or the port's code).
+  ReadBackOutcome readBack();
+  // One upload pass of the given values with its pauses; the outcome holds the
+  // last code (5 when the last failure was a value outside 0..255).
+  LinkOutcome upload(const UploadValues& values);
+
+ private:
+  void write(char byte);
+
+  std::unique_ptr<SerialPort> port_;
+  Sleeper& sleeper_;
+  ExchangeObserver observer_;
+};
+
+}  // namespace ku

@@ -1,0 +1,2 @@
+# The window's logic without widgets: UnitController on the fakes.
+ku_add_test(test_unit_controller SOURCES test_unit_controller.cpp LIBS ku_app)

@@ -1,0 +1,350 @@
+// UnitController on the fakes: what the operator sees of the load step, the
+// read-back and the commands (messages, the current-value column, the boxes,
+// the buttons), in order on one timeline with the bytes on the line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/unit_controller.h"
+#include "expected.h"
+#include "fakes.h"
+#include "timeline.h"
+
+namespace ku {
+namespace {
+
+using test::distinctValues;
+using test::EmptyDatabaseOpener;
+using test::EventLog;
+using test::Events;
+using test::exchangeTimeline;
+using test::FakeSerialPort;
+using test::FakeSleeper;
+using test::makeRecord;
+using test::msg;
+using test::out;
+using test::RecordingNotifier;
+using test::TempDir;
+
+// The in-memory window, with its buttons, the last row's caption and the last
+// box's emptying on the timeline.
+class LoggingView : public RecordingUnitView {
+ public:
+  explicit LoggingView(EventLog& log) : log_(log) {}
+  void setButtonEnabled(Button b, bool enabled) override {
+    RecordingUnitView::setButtonEnabled(b, enabled);
+    static const char* names[] = {"Update", "Close", "Default"};
+    log_.add(std::string(names[static_cast<int>(b)]) + (enabled ? " on" : " off"));
+  }
+  void setCurrentValue(int row, const std::string& text) override {
+    RecordingUnitView::setCurrentValue(row, text);
+    if (row == 31) log_.add("shown");
+  }
+  void setEntryText(int slot, const std::string& text) override {
+    RecordingUnitView::setEntryText(slot, text);
+    if (slot == 31 && text.empty()) log_.add("cleared");
+  }
+
+ private:
+  EventLog& log_;
+};
+
+struct Rig {
+  TempDir dir;
+  EventLog log;
+  FakeSleeper sleeper{&log};
+  RecordingNotifier notifier{&log};
+  EmptyDatabaseOpener opener{&log};
+  AppContext m;
+  LoggingView view{log};
+  FakeSerialPort* port = new FakeSerialPort(&log);
+  std::unique_ptr<UnitController> core;
+
+  explicit Rig(const std::string& commsIni = "COM,2\n") {
+    if (!commsIni.empty()) dir.writeCommsIni(commsIni);
+    initAppContext(m, dir.path());
+    m.locale = NumberLocale{"."};
+    core = std::make_unique<UnitController>(m, view, notifier, sleeper,
+                                            std::unique_ptr<SerialPort>(port), opener);
+    view.attach(core.get());
+  }
+  // Loads against a unit that answers "x" with each record in turn.
+  LoadResult load(std::vector<std::string> records) {
+    port->replies.clear();
+    for (auto& r : records) {
+      port->replies.push_back("");
+      port->replies.push_back(std::move(r));
+    }
+    return core->openLink();
+  }
+  void answer(const std::string& record) { port->replies = {"", record}; }
+  std::vector<std::string> buttons() const {
+    std::vector<std::string> b;
+    for (const auto& e : log.events)
+      if (e.find(" on") != std::string::npos || e.find(" off") != std::string::npos) b.push_back(e);
+    return b;
+  }
+};
+
+const std::string kInvalidPort = msg(test::kInvalidPortMessage);
+const std::string kShortReply = msg(test::kShortReplyMessage);
+
+TEST(Load, OutcomesWhatTheOperatorSeesAndTheButtons) {
+  struct Case {
+    const char* name;
+    std::string commsIni;  // empty: no file
+    int failOpenWith;
+    LoadOutcome outcome;
+    int code;
+    bool ready;
+    Events seen;  // messages and buttons
+    std::string written;
+  };
+  const auto L = LoadOutcome::Linked, R = LoadOutcome::Rejected, U = LoadOutcome::Unlinked;
+  const Events rejected = {kInvalidPort, "Update off", "Default off"};
+  // clang-format off
+  const Case cases[] = {
+      {"clean: read back at once", "COM,2\n", 0, L, 0, true, {}, " qx"},
+      {"missing comms.ini", "", 0, R, kInvalidPortNumber, false, rejected, ""},
+      {"port 0", "p,0\n", 0, R, kInvalidPortNumber, false, rejected, ""},
+      {"no device", "p,3\n", kInvalidPortNumber, R, kInvalidPortNumber, false, rejected, ""},
+      {"port held elsewhere: nothing shown", "p,3\n", kPortAlreadyOpen, U, kPortAlreadyOpen, true, {}, ""},
+      {"text port", "p,abc\n", 0, U, kTypeMismatch, true, {}, ""},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig(c.commsIni);
+    if (c.failOpenWith) rig.port->failures["Open"] = c.failOpenWith;
+    const LoadResult r = rig.load({makeRecord(distinctValues())});
+    EXPECT_EQ(r.outcome, c.outcome);
+    EXPECT_EQ(r.lastCode, c.code);
+    EXPECT_EQ(rig.m.port.ready, c.ready);
+    Events seen = rig.buttons();
+    for (const auto& text : rig.notifier.messages) seen.insert(seen.begin(), "msg:" + text);
+    EXPECT_EQ(seen, c.seen);
+    EXPECT_EQ(rig.port->written, c.written);
+    EXPECT_EQ(rig.view.closeEnabled, true);
+    EXPECT_EQ(rig.view.updateEnabled, c.outcome != R);
+  }
+}
+
+TEST(Load, APortNumberThePortDidNotTakeLetsNoByteOut) {
+  // Nothing may reach a port that comms.ini did not name: no upload, no close byte.
+  for (const char* content : {"p,abc\n", "p,40000\n", "p,0\n", "single\n"}) {
+    SCOPED_TRACE(content);
+    Rig rig(content);
+    rig.load({});
+    rig.core->uploadEntries();
+    rig.core->uploadDefaults();
+    rig.core->closeLink();
+    EXPECT_EQ(rig.port->openCalls, 0);
+    EXPECT_EQ(rig.port->written, "");
+  }
+}
+
+TEST(Close, TheCloseByteOnlyWhenThePortWasNotRejected) {
+  {
+    Rig rig;
+    rig.load({makeRecord(distinctValues())});
+    rig.log.events.clear();
+    rig.core->closeLink();
+    EXPECT_EQ(rig.log.events, (Events{out(0x21), "close"}));
+  }
+  {
+    Rig rig("");  // rejected: nothing sent, the port left to the window
+    rig.load({});
+    rig.log.events.clear();
+    rig.core->closeLink();
+    EXPECT_EQ(rig.log.events, Events{});
+  }
+  {
+    Rig rig;  // held elsewhere: the close byte fails quietly
+    rig.port->failures["Open"] = kPortAlreadyOpen;
+    rig.load({});
+    EXPECT_NO_THROW(rig.core->closeLink());
+    EXPECT_EQ(rig.port->written, "");
+  }
+}
+
+TEST(ReadBack, CompleteRecordTimelineCaptionsAndCopies) {
+  Rig rig;
+  const std::array<int, 32> values = distinctValues();
+  ASSERT_EQ(rig.load({makeRecord(values)}).outcome, LoadOutcome::Linked);
+
+  Events expected = {"open"};
+  const Events exchange = exchangeTimeline();
+  expected.insert(expected.end(), exchange.begin(), exchange.end());
+  expected.insert(expected.end(), {"shown", "lookup", "lookup", "cleared"});
+  EXPECT_EQ(rig.log.events, expected);
+  EXPECT_EQ(rig.view.rows[0].current, "4");  // channel 3 shown plus 1
+  EXPECT_EQ(rig.view.rows[4].current, "4660");
+  EXPECT_EQ(rig.view.rows[30].current, "13330");
+  EXPECT_EQ(rig.view.rows[31].current, "255");
+  EXPECT_EQ(rig.view.rows[32].current, "N/A");
+  for (int i = 0; i < 32; ++i) {
+    EXPECT_EQ(rig.core->slotValues()[i], SlotValue(values[i]));
+    EXPECT_EQ(rig.core->readBackValues()[i], values[i]);
+  }
+  EXPECT_EQ(rig.core->readBackValues()[32], 0);
+  EXPECT_TRUE(rig.core->unreadSlots().empty());
+  EXPECT_EQ(rig.core->slotsReadAtLastReadBack(), 32);
+  EXPECT_EQ(rig.core->lastReadBackCode(), 0);
+}
+
+TEST(ReadBack, BeforeAnyReadBackEverySlotIsUnread) {
+  Rig rig;
+  EXPECT_EQ(rig.core->unreadSlots().size(), 32u);
+  EXPECT_EQ(rig.core->unreadSlots().front(), 0);
+  EXPECT_EQ(rig.core->unreadSlots().back(), 31);
+  EXPECT_EQ(rig.core->slotsReadAtLastReadBack(), 0);
+}
+
+TEST(ReadBack, ShortOrMissingRepliesKeepEarlierValuesAndWarnOnce) {
+  struct Case {
+    const char* name;
+    std::string reply;
+    int code;
+    bool message;
+    std::string caption0, caption4, caption31;
+    std::vector<int> unread;
+  };
+  const std::string full = makeRecord(distinctValues());
+  std::string high5 = full;
+  high5[4] = static_cast<char>(128);
+  std::vector<int> all(32);
+  for (int i = 0; i < 32; ++i) all[static_cast<std::size_t>(i)] = i;
+  std::array<int, 32> earlierValues{};
+  earlierValues.fill(7);
+  const std::string earlier = makeRecord(earlierValues);
+  const Case cases[] = {
+      {"37 characters", full.substr(0, 37), kInvalidArgument, true, "4", "4660", "7", {31}},
+      {"no answer", "", kInvalidArgument, true, "8", "7", "7", all},
+      {"high byte in a complete record", high5, kOverflow, false, "4", "7", "255", {4}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.load({earlier});
+    rig.log.events.clear();
+    rig.answer(c.reply);
+    EXPECT_EQ(rig.core->readBack(), c.code);
+    Events expected = exchangeTimeline();
+    expected.push_back("shown");
+    if (c.message) expected.push_back(kShortReply);
+    expected.insert(expected.end(), {"lookup", "lookup", "cleared"});
+    EXPECT_EQ(rig.log.events, expected);
+    EXPECT_EQ(rig.view.rows[0].current, c.caption0);
+    EXPECT_EQ(rig.view.rows[4].current, c.caption4);
+    EXPECT_EQ(rig.view.rows[31].current, c.caption31);
+    EXPECT_EQ(rig.core->readBackValues()[31], std::stoi(c.caption31));
+    EXPECT_EQ(rig.core->unreadSlots(), c.unread);
+    EXPECT_EQ(rig.core->slotsReadAtLastReadBack(), 32 - static_cast<int>(c.unread.size()));
+  }
+}
+
+TEST(ReadBack, UnsetSlotsShowEmptyAndTheChannelOne) {
+  Rig rig;  // not loaded: not ready, so the refresh computes nothing
+  rig.port->portIsOpen = true;
+  EXPECT_EQ(rig.core->readBack(), kInvalidArgument);
+  EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{test::kShortReplyMessage});
+  EXPECT_EQ(rig.view.rows[0].current, "1");
+  for (int i = 1; i < 32; ++i) EXPECT_EQ(rig.view.rows[i].current, "") << i;
+  for (int i = 0; i < 32; ++i) EXPECT_EQ(rig.core->readBackValues()[i], 0) << i;
+}
+
+TEST(ReadBack, OneRefreshPerBoxThatHeldTextAndNoneForEmptyBoxes) {
+  Rig rig;
+  const std::string record = makeRecord(distinctValues());
+  rig.load({record});
+  rig.view.setEntryText(1, "1");
+  rig.view.setEntryText(9, "20");
+  rig.view.setEntryText(28, "300");
+  ASSERT_EQ(rig.core->slotValues()[28], SlotValue(300));
+  rig.opener.opens = 0;
+  rig.answer(record);
+  rig.core->readBack();
+  // The read-back's own refresh (two lookups), then one refresh for each of the
+  // three boxes as it is emptied.
+  EXPECT_EQ(rig.opener.opens, 2 * (1 + 3));
+  for (int i = 0; i < 32; ++i) EXPECT_EQ(rig.view.rows[i].entry, "") << i;
+  EXPECT_EQ(rig.core->slotValues()[28], SlotValue(0x0100));  // restored from the copy
+}
+
+TEST(ReadBack, AFailedRefreshIsRecordedAndTheCopyGoesOn) {
+  Rig rig;
+  std::array<int, 32> values = distinctValues();
+  values[27] = 0;  // the E1 constant divides by zero
+  EXPECT_EQ(rig.load({makeRecord(values)}).outcome, LoadOutcome::Linked);
+  EXPECT_EQ(rig.core->lastReadBackCode(), kDivisionByZero);
+  EXPECT_FALSE(rig.core->lastRefreshError().empty());
+  EXPECT_TRUE(rig.notifier.messages.empty());
+  EXPECT_EQ(rig.core->readBackValues()[4], 0x1234);
+  EXPECT_EQ(rig.log.events.back(), "cleared");
+}
+
+TEST(Commands, UpdateDisablesUploadsReadsBackAndEnablesInThatOrder) {
+  Rig rig;
+  const std::string record = makeRecord(distinctValues());
+  rig.load({record});
+  rig.log.events.clear();
+  rig.answer(record);
+  rig.core->uploadEntries();
+  const Events& e = rig.log.events;
+  ASSERT_GE(e.size(), 6u);
+  EXPECT_EQ(Events(e.begin(), e.begin() + 4),
+            (Events{"Update off", "Close off", "Default off", out(0x72)}));
+  EXPECT_EQ(Events(e.end() - 4, e.end()),
+            (Events{"cleared", "Update on", "Close on", "Default on"}));
+  EXPECT_EQ(rig.port->written.substr(rig.port->written.size() - 3), " qx");
+  EXPECT_EQ(rig.core->lastUploadCode(), 0);
+}
+
+TEST(Commands, DefaultKeepsTheUnitsChannel) {
+  Rig rig;
+  const std::string record = makeRecord(distinctValues());  // channel 3
+  rig.load({record});
+  rig.port->written.clear();
+  rig.answer(record);
+  rig.core->uploadDefaults();
+  EXPECT_EQ(rig.port->written, test::defaultUpload(3) + test::kReadBackRequest);
+}
+
+TEST(Commands, AClosedPortUploadsNothingSaysNothingAndTheReadBackReports) {
+  Rig rig;
+  rig.port->failures["Open"] = kPortAlreadyOpen;
+  rig.load({});
+  rig.core->uploadEntries();
+  EXPECT_EQ(rig.core->lastUploadCode(), kPortNotOpen);
+  EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{test::kShortReplyMessage});
+  EXPECT_EQ(rig.buttons(), (Events{"Update off", "Close off", "Default off", "Update on",
+                                   "Close on", "Default on"}));
+}
+
+TEST(Commands, ProgressOfTheUploadAndTheReadBack) {
+  Rig rig;
+  const std::string record = makeRecord(distinctValues());
+  rig.load({record});
+  int lastSent = 0, reports = 0;
+  std::vector<ReadBackPhase> phases;
+  ExchangeObserver watch;
+  watch.uploadProgress = [&](int sent, int total) {
+    EXPECT_EQ(total, 69);
+    lastSent = sent;
+    ++reports;
+  };
+  watch.readBackPhase = [&](ReadBackPhase p) { phases.push_back(p); };
+  rig.core->setProgressObserver(watch);
+  rig.answer(record);
+  rig.core->uploadDefaults();
+  EXPECT_EQ(reports, 69);
+  EXPECT_EQ(lastSent, 69);
+  EXPECT_EQ(phases.size(), 4u);
+  EXPECT_EQ(phases.back(), ReadBackPhase::Done);
+}
+
+}  // namespace
+}  // namespace ku
