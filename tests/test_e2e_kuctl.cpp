@@ -193,6 +193,35 @@ TEST_F(KuctlOnSim, InvalidPortAndHeldPortSendNothing) {
   EXPECT_EQ(bytes(), "");
 }
 
+TEST_F(KuctlOnSim, DeviceOptionNeedsNoCommsIniAnywhere) {
+  QFile::remove(dir.filePath("comms.ini"));
+  QFile::remove(dir.filePath("com1"));
+  unit.setSlotValue(0, 1);  // channel 2
+  Outcome r = kuctl({"--device", QString::fromStdString(unit.devicePath()), "read"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(bytes(), " qx!");
+  EXPECT_NE(r.out.find("Channel No.(1-4)      2"), std::string::npos) << r.out;
+
+  r = kuctl({"--device", QString::fromStdString(unit.devicePath()), "info"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("device:             " + unit.devicePath() + "\n  given with --device\n"),
+            std::string::npos)
+      << r.out;
+
+  // No such device: the invalid-port message; a device held elsewhere: status 4.
+  unit.clearLog();
+  r = kuctl({"--device", dir.filePath("nothing-here"), "update", "8=1"});
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("Invalid Com Port.Either missing comms.ini file or wrong port number,"),
+            std::string::npos);
+  QSerialPort holder(QString::fromStdString(unit.devicePath()));
+  ASSERT_TRUE(holder.open(QIODevice::ReadWrite)) << holder.errorString().toStdString();
+  r = kuctl({"--device", QString::fromStdString(unit.devicePath()), "defaults"});
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_EQ(bytes(), "");
+}
+
 TEST_F(KuctlOnSim, RejectedEntrySendsNothing) {
   const Outcome r = kuctl({"update", "8=300"});
   EXPECT_EQ(r.status, 2);

@@ -163,6 +163,10 @@ TEST_F(KuctlTest, UsageErrorsNameTheFaultExactly) {
       {{"read", "--port", "3x"}, "--port takes a port number from 1 to 32767"},
       {{"read", "--port"}, "--port takes a port number from 1 to 32767"},
       {{"read", "--pulse-width"}, "--pulse-width takes the text of the pulse-width box"},
+      {{"read", "--device"}, "--device takes the path of a serial device"},
+      {{"--device", "", "read"}, "--device takes the path of a serial device"},
+      {{"--device", "/dev/ttyUSB0", "--port", "1", "read"},
+       "--device and --port cannot be used together"},
       {{"--bogus", "read"}, "unknown option --bogus"},
       {{"read", "-x"}, "unknown option -x"},
       {{"read", "--bogus=1"}, "unknown option --bogus=1"},
@@ -348,6 +352,26 @@ TEST_F(KuctlTest, EachMessageHasItsOwnExitStatus) {
     EXPECT_EQ(r.status, cli::kExitPortUnavailable);
     EXPECT_NE(r.err.find("could not be opened"), std::string::npos);
     EXPECT_EQ(port.written, "");
+  }
+}
+
+TEST_F(KuctlTest, DeviceStandsInForCommsIniAndThePortNumber) {
+  QFile::remove(dir.filePath("comms.ini"));
+  Outcome r = run({"--device", "/dev/serial/by-id/usb-Maker-if00-port0", "update", "8=7"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(port.devicePath, "/dev/serial/by-id/usb-Maker-if00-port0");
+  EXPECT_EQ(port.portNumber, 0);
+  EXPECT_EQ(port.written.size(), 3u + 69u + 3u + 1u);
+  EXPECT_NE(port.written.find(std::string("E\x07", 2)), std::string::npos);
+
+  // Its outcomes are the port's: no such device, and a device held elsewhere.
+  for (const auto& [code, status] :
+       {std::pair{8002, cli::kExitInvalidPort}, std::pair{8005, cli::kExitPortUnavailable}}) {
+    port.failures["Open"] = code;
+    port.written.clear();
+    r = run({"--device", "/dev/ttyUSB7", "read"});
+    EXPECT_EQ(r.status, status) << code << r.err;
+    EXPECT_EQ(port.written, "") << code;
   }
 }
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,8 +14,10 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -168,6 +172,75 @@ termios settingsOf(const std::string& device) {
     ::close(fd);
   }
   return t;
+}
+
+// A serial device node with no port behind it: ttyS1 (character device 4, 65),
+// made in dir as name. Empty with the reason when it cannot be made here.
+std::string noHardwareNode(const std::string& dir, const std::string& name) {
+  const std::string node = dir + "/" + name;
+  if (::mknod(node.c_str(), S_IFCHR | 0600, ::makedev(4, 65)) != 0) return std::string();
+  const int fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd >= 0) {  // this machine has a second serial port
+    ::close(fd);
+    ::unlink(node.c_str());
+    return std::string();
+  }
+  return node;
+}
+
+TEST(QtSerialPort, ADeviceWithNoHardwareBehindItIs8002) {
+  TempDir dir;
+  const std::string node = noHardwareNode(dir.path(), "com2");
+  if (node.empty())
+    GTEST_SKIP() << "cannot make a ttyS1 node with no port behind it here (needs root, "
+                    "and ttyS1 must have no hardware): "
+                 << std::strerror(errno);
+  QtSerialPort port(dir.path());
+  try {
+    setUpAndOpen(port, 2);
+    FAIL() << "the open succeeded";
+  } catch (const KuError& e) {
+    EXPECT_EQ(e.code(), kInvalidPortNumber) << e.what();
+    EXPECT_NE(std::string(e.what()).find(node), std::string::npos) << e.what();
+    std::cout << "no hardware: " << e.what() << "\n";
+  }
+  EXPECT_FALSE(port.isOpen());
+}
+
+TEST(QtSerialPort, NoRightsToTheDeviceIs8005NamingTheDevice) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to open as another user";
+  Pty pty;
+  ::chmod(pty.slavePath().c_str(), 0600);  // root's alone
+  int result[2];
+  ASSERT_EQ(::pipe(result), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // As nobody: the device exists but is not ours to open.
+    std::string answer = "setuid";
+    if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
+      QtSerialPort port("/nonexistent");
+      try {
+        port.openDevice(pty.slavePath(), kUnitLine);
+        answer = "opened";
+      } catch (const PortAccessDenied& e) {
+        answer = "denied " + std::to_string(e.code()) + " " + e.device();
+      } catch (const KuError& e) {
+        answer = "other " + std::to_string(e.code()) + " " + e.what();
+      }
+    }
+    (void)!::write(result[1], answer.data(), answer.size());
+    ::_exit(0);
+  }
+  ::close(result[1]);
+  char buf[512] = {};
+  const ssize_t n = ::read(result[0], buf, sizeof buf - 1);
+  ::close(result[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  const std::string answer(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+  if (answer == "setuid") GTEST_SKIP() << "cannot become another user here";
+  EXPECT_EQ(answer, "denied 8005 " + pty.slavePath());
 }
 
 TEST(QtSerialPort, TheLineSettingsReachTheTerminal) {

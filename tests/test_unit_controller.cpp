@@ -132,6 +132,38 @@ TEST(Load, OutcomesWhatTheOperatorSeesAndTheButtons) {
   }
 }
 
+// A port whose device the user has no rights to.
+class DeniedPort : public FakeSerialPort {
+ public:
+  using FakeSerialPort::FakeSerialPort;
+  void open(std::int16_t, const LineSettings&) override {
+    throw PortAccessDenied("/dev/ttyUSB0", "Permission denied");
+  }
+};
+
+TEST(Load, NoRightsToTheDeviceSaysWhichAndWhatToDo) {
+  TempDir dir;
+  dir.writeCommsIni("COM,1\n");
+  EventLog log;
+  FakeSleeper sleeper(&log);
+  RecordingNotifier notifier(&log);
+  EmptyDatabaseOpener opener;
+  AppContext m;
+  initAppContext(m, dir.path());
+  RecordingUnitView view;
+  auto* port = new DeniedPort(&log);
+  UnitController core(m, view, notifier, sleeper, std::unique_ptr<SerialPort>(port), opener);
+  view.attach(&core);
+  const LoadResult r = core.openLink();
+  EXPECT_EQ(r.outcome, LoadOutcome::Unlinked);
+  EXPECT_EQ(r.lastCode, kPortAlreadyOpen);
+  EXPECT_EQ(log.events,
+            Events{"msg:No permission to open the serial port /dev/ttyUSB0. Add your user to the "
+                   "dialout group (sudo adduser $USER dialout), then log out and in again."});
+  EXPECT_TRUE(view.updateEnabled && view.defaultEnabled && view.closeEnabled);
+  EXPECT_TRUE(m.port.ready);
+}
+
 TEST(Load, APortNumberThePortDidNotTakeLetsNoByteOut) {
   // Nothing may reach a port that comms.ini did not name: no upload, no close byte.
   for (const char* content : {"p,abc\n", "p,40000\n", "p,0\n", "single\n"}) {

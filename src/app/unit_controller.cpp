@@ -59,6 +59,10 @@ LoadResult UnitController::finishLoad(const LinkOutcome& opened) {
     readBack();
     outcome = LoadOutcome::Linked;
   }
+  // Still "port already open" for the decisions above, but the operator can act
+  // on this one: say which device and what to do.
+  if (opened.code == kPortAlreadyOpen && !opened.accessDeniedDevice.empty())
+    notifier_.show(noAccessText(opened.accessDeniedDevice));
   return LoadResult{outcome, opened.code, opened.text};
 }
 

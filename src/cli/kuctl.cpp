@@ -47,6 +47,7 @@ struct Options {
   std::string command;
   std::vector<std::pair<int, std::string>> entries;  // slot, text as typed
   std::optional<std::int16_t> port;
+  std::optional<std::string> device;  // a device path instead of any port number
   std::string pulseWidth = "0";
   bool json = false;
   bool help = false;
@@ -65,6 +66,7 @@ bool parseWholeNumber(const std::string& s, long& v) {
 
 const char kPortUsage[] = "--port takes a port number from 1 to 32767";
 const char kPulseWidthUsage[] = "--pulse-width takes the text of the pulse-width box";
+const char kDeviceUsage[] = "--device takes the path of a serial device";
 
 // Returns an error text, or empty when the command line is sound.
 std::string parseArgs(const std::vector<std::string>& args, Options& o) {
@@ -78,7 +80,8 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
   const QCommandLineOption json(QStringLiteral("json"), {});
   const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
   const QCommandLineOption pulseWidth(QStringLiteral("pulse-width"), {}, QStringLiteral("T"));
-  parser.addOptions({help, version, json, port, pulseWidth});
+  const QCommandLineOption device(QStringLiteral("device"), {}, QStringLiteral("PATH"));
+  parser.addOptions({help, version, json, port, pulseWidth, device});
   const bool parsed = parser.parse(list);
   // Help and version win over any other fault of the command line.
   o.help = parser.isSet(help);
@@ -91,6 +94,7 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
     // Only an option's missing value is left; it can only be missing at the end.
     if (list.last().endsWith(QLatin1String("port"))) return kPortUsage;
     if (list.last().endsWith(QLatin1String("pulse-width"))) return kPulseWidthUsage;
+    if (list.last().endsWith(QLatin1String("device"))) return kDeviceUsage;
     return parser.errorText().toStdString();
   }
   o.json = parser.isSet(json);
@@ -101,6 +105,11 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
     o.port = static_cast<std::int16_t>(n);
   }
   if (parser.isSet(pulseWidth)) o.pulseWidth = parser.value(pulseWidth).toStdString();
+  if (parser.isSet(device)) {
+    if (parser.value(device).isEmpty()) return kDeviceUsage;
+    if (o.port) return "--device and --port cannot be used together";
+    o.device = parser.value(device).toStdString();
+  }
 
   for (const QString& arg : parser.positionalArguments()) {
     const std::string a = arg.toStdString();
@@ -225,6 +234,9 @@ Commands:
 
 Options:
   --port N             use port number N instead of the one in comms.ini
+  --device PATH        open the serial device PATH (a /dev/serial/by-id/ name,
+                       /dev/ttyUSB0, a pseudo-terminal, ...) instead of a port
+                       number; comms.ini is not needed
   --pulse-width T      the text of the pulse-width box, in ms (default "0")
   --json               print the rows as JSON instead of a table
   --help               show this text
@@ -244,7 +256,8 @@ Messages of the unit link go to standard error, as the window's message boxes
 would show them. Exit status:
   0  success, no message
   2  bad command line or a rejected entry (nothing was sent)
-  3  "Invalid Com Port..." (missing comms.ini or wrong port number)
+  3  "Invalid Com Port..." (missing comms.ini, wrong port number, or no such
+     device)
   4  the port could not be opened (held by another program, no rights)
   5  "Couldnot get Any or Full string from KU..." (silent unit or short record),
      or the first read-back left slots unread, so that "update" or "defaults"
@@ -279,7 +292,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   }
   const Folders folders = resolveFolders(env.folders);
   if (o.command == "info") {
-    printInfo(folders, PortChoice{std::nullopt, o.port}, o.json, out);
+    printInfo(folders, PortChoice{o.device, o.port}, o.json, out);
     return kExitOk;
   }
 
@@ -315,7 +328,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   view.attach(&core);
   if (view.pulseWidth.empty()) core.pulseWidthEdited();
 
-  const LoadResult load = core.openLink(o.port);
+  const LoadResult load = o.device ? core.openLinkToDevice(*o.device) : core.openLink(o.port);
   int status = kExitOk;
   if (load.outcome == LoadOutcome::Unlinked) {
     err << "kuctl: the port could not be opened (error " << load.lastCode << ": " << load.lastText

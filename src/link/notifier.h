@@ -14,6 +14,13 @@ inline constexpr const char* kValueLimitText =
     "There is error in values limit ,please verfify and try again";
 inline constexpr const char* kEnterValidNumberText = "Enter Valid number";
 
+// No rights to the port's device: which device, and the remedy.
+inline std::string noAccessText(const std::string& device) {
+  return "No permission to open the serial port " + device +
+         ". Add your user to the dialout group (sudo adduser $USER dialout), then log out and "
+         "in again.";
+}
+
 class Notifier {
  public:
   virtual ~Notifier() = default;

@@ -1,9 +1,14 @@
 #include "link/qt_serial_port.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QSerialPort>
 #include <QString>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -58,6 +63,41 @@ std::string reasonOf(const QSerialPort& port) {
   return port.errorString().toStdString();
 }
 
+// Why a device could not be opened, by the system's own cause: Qt files ENXIO
+// and EIO under kinds that also cover a port held elsewhere, so the device is
+// tried once more directly and its errno decides.
+[[noreturn]] void throwOpenFailure(const std::string& path, QSerialPort::SerialPortError err,
+                                   const std::string& reason) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int cause = fd < 0 ? errno : 0;
+  if (fd >= 0) ::close(fd);
+  switch (cause) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case EIO:
+      // No such device, or no hardware behind the device node.
+      throw KuError(kInvalidPortNumber,
+                    "Invalid port number: " + path + ": " + std::strerror(cause));
+    case EACCES:
+    case EPERM:
+      throw PortAccessDenied(path, std::strerror(cause));
+    case EBUSY:
+      throw KuError(kPortAlreadyOpen, "Port already open: " + path + ": " + std::strerror(cause));
+    default:
+      break;
+  }
+  switch (err) {
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::UnsupportedOperationError:  // not a serial device at all
+      throw KuError(kInvalidPortNumber, "Invalid port number: " + path + ": " + reason);
+    default:
+      // Held by another program (a lock file, an exclusive open): the port
+      // exists but cannot be had.
+      throw KuError(kPortAlreadyOpen, "Port already open: " + path + ": " + reason);
+  }
+}
+
 }  // namespace
 
 QtSerialPort::QtSerialPort(std::string folder)
@@ -101,15 +141,7 @@ void QtSerialPort::openDevice(const std::string& path, const LineSettings& setti
     const QSerialPort::SerialPortError err = port_->error();
     const std::string reason = reasonOf(*port_);
     port_->clearError();
-    switch (err) {
-      case QSerialPort::DeviceNotFoundError:
-      case QSerialPort::UnsupportedOperationError:  // not a serial device at all
-        throw KuError(kInvalidPortNumber, "Invalid port number: " + path + ": " + reason);
-      default:
-        // Held by another program (lock file, exclusive open, busy), or no rights
-        // to the device: the port exists but cannot be had.
-        throw KuError(kPortAlreadyOpen, "Port already open: " + path + ": " + reason);
-    }
+    throwOpenFailure(path, err, reason);
   }
   if (settings.requestToSend)
     port_->setRequestToSend(true);  // fails harmlessly on a pseudo-terminal

@@ -6,8 +6,25 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "model/errors.h"
 
 namespace ku {
+
+// The device exists but the user may not open it (no rights to it): code 8005,
+// as for a port held elsewhere, with the device named so the operator can be
+// told what to do.
+class PortAccessDenied : public KuError {
+ public:
+  PortAccessDenied(std::string device, const std::string& reason)
+      : KuError(kPortAlreadyOpen, "Port already open: " + device + ": " + reason),
+        device_(std::move(device)) {}
+  const std::string& device() const { return device_; }
+
+ private:
+  std::string device_;
+};
 
 // How the line runs.
 struct LineSettings {

@@ -28,22 +28,33 @@ LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state
   // Only the port that comms.ini named is ever opened: a number that is no
   // number, or no port, opens nothing, so neither "Update" nor the close byte can
   // reach a device that nobody chose.
+  std::string denied;
   if (number) {
     trail.step([&] {
       if (*number < 1)
         throw KuError(kInvalidPortNumber, "Invalid port number " + std::to_string(*number));
-      if (!port_->isOpen()) port_->open(*number, kUnitLine);
+      if (!port_->isOpen()) openNoting(denied, [&] { port_->open(*number, kUnitLine); });
     });
   }
-  return {trail.last(), trail.lastText()};
+  return {trail.last(), trail.lastText(), denied};
 }
 
 LinkOutcome UnitLink::openDevice(const std::string& path) {
   ErrorTrail trail;
+  std::string denied;
   trail.step([&] {
-    if (!port_->isOpen()) port_->openDevice(path, kUnitLine);
+    if (!port_->isOpen()) openNoting(denied, [&] { port_->openDevice(path, kUnitLine); });
   });
-  return {trail.last(), trail.lastText()};
+  return {trail.last(), trail.lastText(), denied};
+}
+
+void UnitLink::openNoting(std::string& deniedDevice, const std::function<void()>& open) {
+  try {
+    open();
+  } catch (const PortAccessDenied& e) {
+    deniedDevice = e.device();
+    throw;
+  }
 }
 
 void UnitLink::sendCloseByteAndClose() {
@@ -110,7 +121,7 @@ LinkOutcome UnitLink::upload(const UploadValues& values) {
       if (step.refusedCode != kNoError) throw KuError(step.refusedCode, step.refusal);
     });
   }
-  return {trail.last(), trail.lastText()};
+  return {trail.last(), trail.lastText(), {}};
 }
 
 }  // namespace ku

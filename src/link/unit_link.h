@@ -30,6 +30,8 @@ struct LinkState {
 struct LinkOutcome {
   int code = kNoError;
   std::string text;
+  // The device the user has no rights to, when that is why the port did not open.
+  std::string accessDeniedDevice;
 };
 
 // A read-back's outcome, with the value of every slot the record gave.
@@ -77,6 +79,8 @@ class UnitLink {
 
  private:
   void write(char byte);
+  // Runs an open; when the user has no rights to the device, notes which it was.
+  static void openNoting(std::string& deniedDevice, const std::function<void()>& open);
 
   std::unique_ptr<SerialPort> port_;
   Sleeper& sleeper_;
