@@ -129,5 +129,48 @@ TEST(OnX11, EnterTypedDuringReadBackDoesNotReachItsMessage) {
   EXPECT_EQ(port->written, " qx");
 }
 
+// Pictures for the README (scripts/screenshots): both windows, and the main
+// window during an upload. Written only when KU_SCREENSHOT_DIR names a folder.
+TEST(OnX11, Screenshots) {
+  SKIP_WITHOUT_X11();
+  const QString out = qEnvironmentVariable("KU_SCREENSHOT_DIR");
+  if (out.isEmpty()) GTEST_SKIP() << "KU_SCREENSHOT_DIR not set";
+  ProgramDir dir;
+  dir.writeCommsIni("\"Port\",1\n");
+  dir.copyReferenceDb();
+  AppContext module;
+  initAppContext(module, dir.path());
+  ui::WelcomeWindow welcome(module);
+  welcome.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&welcome));
+  EXPECT_TRUE(welcome.grab().save(out + "/welcome-window.png"));
+  welcome.hide();
+
+  auto fake = std::make_unique<FakeSerialPort>();
+  FakeSerialPort* port = fake.get();
+  ScriptedUnit unit;
+  unit.attach(*port);
+  RecordingNotifier notifier;
+  ui::MainWindowDeps deps;
+  deps.port = std::move(fake);
+  deps.notifier = &notifier;
+  ui::MainWindow form(module, std::move(deps));
+  ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  QTest::keyClicks(entryBox(&form, 4), "1000");
+  QTest::qWait(200);
+  EXPECT_TRUE(form.grab().save(out + "/main-window.png"));
+  int bytes = 0;
+  unit.beforeByte = [&](unsigned char) {
+    if (++bytes == 40) {
+      QTest::qWait(100);
+      EXPECT_TRUE(form.grab().save(out + "/upload-in-progress.png"));
+    }
+  };
+  button(&form, "update")->click();
+  EXPECT_GE(bytes, 40);
+}
+
 }  // namespace
 }  // namespace ku::test

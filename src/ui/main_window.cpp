@@ -534,7 +534,7 @@ void MainWindow::endProgress(Exchange kind) {
   r.loadCode = lastLoad_.lastCode;
   r.uploadCode = core_->lastUploadCode();
   r.readBackRan = readBackRan_;
-  r.slotsRead = core_->lastReadBackCode() == 0 ? kRowSlots : -1;
+  r.slotsRead = core_->slotsReadAtLastReadBack();
   r.at = QTime::currentTime();
   statusText_->setText(exchangeSummary(r));
 }
