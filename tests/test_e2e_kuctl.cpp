@@ -7,11 +7,13 @@
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <chrono>
+#include <functional>
 #include <regex>
 #include <thread>
 
 #include "expected.h"
 #include "simulator.h"
+#include "unit_pace.h"
 
 namespace ku {
 namespace {
@@ -54,6 +56,25 @@ class KuctlOnSim : public ::testing::Test {
     return {p.exitCode(), p.readAllStandardOutput().toStdString(),
             p.readAllStandardError().toStdString()};
   }
+
+  // Runs kuctl for an upload, after prepare() has set the unit up. The unit
+  // gives a command up when a value byte comes more than 30 ms after the byte
+  // before it, and with the real 20 ms pauses a busy machine can keep its
+  // thread waiting that long: then the run is made again (three times at
+  // most). False when the unit never kept up; r is the last run's outcome.
+  bool uploadTheUnitKeptUpWith(const std::function<void()>& prepare, const QStringList& args,
+                               Outcome& r) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      prepare();
+      unit.clearLog();
+      r = kuctl(args);
+      if (r.status != 0) return true;  // the caller reports it
+      if (test::longestValueWait(unit.log(), 3) <= test::kUnitValueWaitMicros) return true;
+    }
+    return false;
+  }
+  static constexpr const char* kFellBehind =
+      "the unit's thread took a value byte in late three times running";
 
   std::string bytes() const {
     std::string s;
@@ -109,10 +130,14 @@ std::string shortGap(const std::vector<LoggedByte>& log, const std::vector<int>&
 }
 
 TEST_F(KuctlOnSim, DefaultsSendsTheDefaultTableBetweenTwoReadBacksAndReadShowsIt) {
-  unit.setSlotValue(0, 2);     // channel 3
-  unit.setSlotValue(4, 1000);  // not the default
-  unit.setSlotValue(12, 7);
-  const Outcome r = kuctl({"defaults"});
+  Outcome r;
+  const bool keptUp = uploadTheUnitKeptUpWith(
+      [&] {
+        unit.setSlotValue(0, 2);     // channel 3
+        unit.setSlotValue(4, 1000);  // not the default
+        unit.setSlotValue(12, 7);
+      },
+      {"defaults"}, r);
   ASSERT_EQ(r.status, 0) << r.err;
 
   const std::vector<LoggedByte> log = unit.log();
@@ -132,6 +157,7 @@ TEST_F(KuctlOnSim, DefaultsSendsTheDefaultTableBetweenTwoReadBacksAndReadShowsIt
   for (int p : pauses) total += p * 1000LL;
   EXPECT_LT(log.back().micros - log.front().micros, total + 3000000);
 
+  if (!keptUp) GTEST_SKIP() << kFellBehind;
   EXPECT_EQ(unit.slotValues()[4], 799);
   EXPECT_EQ(unit.slotValues()[0], 2);
   unit.clearLog();
@@ -143,8 +169,10 @@ TEST_F(KuctlOnSim, DefaultsSendsTheDefaultTableBetweenTwoReadBacksAndReadShowsIt
 }
 
 TEST_F(KuctlOnSim, UpdateStoresTheEntriesInTheUnit) {
-  const Outcome r = kuctl({"--json", "update", "4=32000", "8=255"});
+  Outcome r;
+  const bool keptUp = uploadTheUnitKeptUpWith([] {}, {"--json", "update", "4=32000", "8=255"}, r);
   ASSERT_EQ(r.status, 0) << r.err;
+  if (!keptUp) GTEST_SKIP() << kFellBehind;
   EXPECT_EQ(unit.slotValues()[4], 32000);
   EXPECT_EQ(unit.slotValues()[8], 255);
   EXPECT_NE(r.out.find("\"current\": \"32000\""), std::string::npos) << r.out;

@@ -112,11 +112,11 @@ class SimTest : public ::testing::Test {
   void sendAndWait(const std::string& s) {
     std::size_t before = sim.log().size();
     line->send(s);
-    ASSERT_TRUE(sim.waitForLogSize(before + s.size(), 2000));
+    ASSERT_TRUE(sim.waitForLogSize(before + s.size(), 10000));
   }
   std::string askRecord() {
     line->send("x");
-    return line->readUpTo(ku::kRecordLength, 2000);
+    return line->readUpTo(ku::kRecordLength, 10000);
   }
 
   Simulator sim;
@@ -257,12 +257,25 @@ TEST_F(SimTest, ALateValueByteIsGivenUpAndTakenAfreshAsACommand) {
 }
 
 TEST_F(SimTest, ABytePacedLikeTheUploadIsStillInTime) {
-  sendAndWait(bytes({0x42}));
-  sleepMs(5);
-  sendAndWait(bytes({0x01}));
-  sleepMs(5);
-  sendAndWait(bytes({0x02}));
-  EXPECT_EQ(sim.slotValues()[5], 0x0102);
+  // Judged by the unit's own arrival times: a busy machine may keep its thread
+  // from reading a byte for more than 30 ms, and then giving the command up is
+  // right. The pair is sent again (three times at most) until both bytes came
+  // within 30 ms as the unit logged them; then the value must be taken.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    sim.clearLog();
+    sendAndWait(bytes({0x42}));
+    sleepMs(5);
+    sendAndWait(bytes({0x01}));
+    sleepMs(5);
+    sendAndWait(bytes({0x02}));
+    const auto log = sim.log();
+    ASSERT_EQ(log.size(), 3u);
+    if (log[1].micros - log[0].micros <= 30000 && log[2].micros - log[1].micros <= 30000) {
+      EXPECT_EQ(sim.slotValues()[5], 0x0102);
+      return;
+    }
+  }
+  GTEST_SKIP() << "the unit's thread read a byte more than 30 ms late three times running";
 }
 
 TEST_F(SimTest, CountsCloseBytes) {
@@ -353,7 +366,8 @@ TEST_F(SimTest, ShortRecordSendsOnlyTheFirstCharacters) {
   f.shortRecord = 37;
   sim.setFaults(f);
   line->send("x");
-  EXPECT_EQ(line->readQuiet(200), sim.record().substr(0, 37));
+  EXPECT_EQ(line->readUpTo(37, 10000), sim.record().substr(0, 37));
+  EXPECT_EQ(line->readQuiet(150), "");  // and nothing after them
   f.shortRecord = 0;
   sim.setFaults(f);
   line->send("x");
@@ -386,10 +400,13 @@ TEST_F(SimTest, NoiseOnRequestAnswersBlankAndQ) {
   Faults f;
   f.noiseOnRequest = true;
   sim.setFaults(f);
+  // Wait as long as need be for the first noise byte, then take the rest.
   line->send(" ");
-  EXPECT_FALSE(line->readQuiet(150).empty());
+  EXPECT_EQ(line->readUpTo(1, 10000).size(), 1u);
+  line->readQuiet(150);
   line->send("q");
-  EXPECT_FALSE(line->readQuiet(150).empty());
+  EXPECT_EQ(line->readUpTo(1, 10000).size(), 1u);
+  line->readQuiet(150);
   EXPECT_EQ(askRecord(), sim.record());  // the record itself stays clean
   EXPECT_EQ(line->readQuiet(100), "");
 }

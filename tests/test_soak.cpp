@@ -141,14 +141,22 @@ class PatientPort : public ForwardingSerialPort {
     std::int64_t start, end;
     long long waitedAtStart, waitedAtEnd;
   };
-  // The time from the start of write a to the end of write b that the program
-  // itself took: what the thread spent waiting for a processor is the scheduler's.
+  // The time the program itself took between write a and write b: from the end
+  // of the one to the start of the other, less what its thread spent waiting
+  // for a processor. Time inside a write is the terminal's: the kernel may hold
+  // the writer until the unit's side, itself kept waiting, lets go of the line.
   std::int64_t programMicros(std::size_t a, std::size_t b) const {
     const Write& wa = writes[a];
     const Write& wb = writes[b];
-    std::int64_t t = wb.end - wa.start;
-    if (wa.waitedAtStart >= 0 && wb.waitedAtEnd >= 0) t -= wb.waitedAtEnd - wa.waitedAtStart;
+    std::int64_t t = wb.start - wa.end;
+    if (wa.waitedAtEnd >= 0 && wb.waitedAtStart >= 0) t -= wb.waitedAtStart - wa.waitedAtEnd;
     return t;
+  }
+  // The longest time one write took.
+  std::int64_t longestWriteMicros() const {
+    std::int64_t most = 0;
+    for (const Write& w : writes) most = std::max(most, w.end - w.start);
+    return most;
   }
   std::vector<Write> writes;
   static std::int64_t micros() {
@@ -197,9 +205,9 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
   const Values defaults = test::kBuiltInDefaults;
 
   // The longest time between a value byte and the byte before it: as the
-  // program sent them (from the start of the one write to the end of the next,
-  // less the time its thread waited for a processor) and as the unit took them in.
-  std::int64_t longestSentMicros = 0, longestTakenMicros = 0;
+  // program sent them (between the two writes, less the time its thread waited
+  // for a processor) and as the unit took them in; and the longest write.
+  std::int64_t longestSentMicros = 0, longestTakenMicros = 0, longestWrite = 0;
   int stalledCommands = 0;
   // One command: even i an "Update" with three typed values, odd i a "Default".
   auto command = [&](int i) {
@@ -219,14 +227,23 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
     } else {
       core.uploadDefaults();
     }
-    // The line carried exactly the pass and the read-back request.
+    // The line carried exactly the pass and the read-back request. The unit's
+    // thread may still be taking the last of them in (a reply that came early,
+    // to a value byte it took in late for an "x", ends the read-back sooner):
+    // wait for them, so that none is left over for the next command.
+    const std::string pass =
+        i % 2 == 0 ? uploadOf(wanted) : test::defaultUpload(static_cast<unsigned char>(wanted[0]));
+    unit.waitForLogSize(pass.size() + kReadBackRequest.size(), 10000);
     const std::vector<sim::LoggedByte> log = unit.log();
     std::string bytes;
     for (const sim::LoggedByte& b : log) bytes += static_cast<char>(b.byte);
-    const std::string pass =
-        i % 2 == 0 ? uploadOf(wanted) : test::defaultUpload(static_cast<unsigned char>(wanted[0]));
     if (bytes != pass + kReadBackRequest) {
-      ADD_FAILURE() << "command " << i << ": unexpected bytes on the line";
+      const std::string expected = pass + kReadBackRequest;
+      std::size_t at = 0;
+      while (at < bytes.size() && at < expected.size() && bytes[at] == expected[at]) ++at;
+      ADD_FAILURE() << "command " << i << ": unexpected bytes on the line: " << bytes.size()
+                    << " bytes where " << expected.size() << " were sent, the first difference at "
+                    << at;
       return false;
     }
     // The unit gives a command up when its value byte comes more than 30 ms
@@ -248,6 +265,7 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
       k += 1 + n;
     }
     longestSentMicros = std::max(longestSentMicros, sent);
+    longestWrite = std::max(longestWrite, port.longestWriteMicros());
     longestTakenMicros = std::max(longestTakenMicros, taken);
     if (sent >= 30000) {
       ADD_FAILURE() << "command " << i << ": the program sent a value byte " << sent
@@ -293,6 +311,8 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
   RecordProperty("longest_value_gap_sent_us", std::to_string(longestSentMicros));
   RecordProperty("longest_value_gap_taken_us", std::to_string(longestTakenMicros));
   RecordProperty("stalled_commands", std::to_string(stalledCommands));
+  RecordProperty("longest_write_us", std::to_string(longestWrite));
+  std::cout << "longest write: " << longestWrite << " us\n";
   expectNoGrowth(before, after);
   // Enough commands must be compared in full, or the run proves little. How many
   // the unit's side takes in late depends on the machine's load, not on the

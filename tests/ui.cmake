@@ -8,3 +8,9 @@ ku_add_test(test_ui_status SOURCES test_ui_status.cpp LIBS ku_ui Qt6::Test LABEL
 ku_add_test(test_ui_hidpi SOURCES test_ui_hidpi.cpp LIBS ku_ui Qt6::Test LABELS ui)
 # The windows on a screen shorter than the main window's form.
 ku_add_test(test_ui_short_screen SOURCES test_ui_short_screen.cpp LIBS ku_ui Qt6::Test LABELS ui)
+# The windows on a real X server (Xvfb), driven with xdotool and read with xprop:
+# one test entry that runs the program on a server of its own.
+add_executable(test_ui_x11 test_ui_x11.cpp)
+target_link_libraries(test_ui_x11 PRIVATE ku_testsupport ku_ui Qt6::Test GTest::gtest GTest::gtest_main)
+add_test(NAME UiOnX11 COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run_under_xvfb.sh $<TARGET_FILE:test_ui_x11>)
+set_tests_properties(UiOnX11 PROPERTIES LABELS ui SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")

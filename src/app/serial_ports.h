@@ -39,7 +39,9 @@ std::string stablePathFor(const std::string& device, const std::string& stableFo
 // missing. An earlier comms.ini and com1 link are replaced; a com1 that is not a
 // symbolic link is left alone and refused. Returns an empty text on success,
 // else what went wrong (with the path), and then changes nothing it had not
-// already written.
+// already written. The folders must then be resolved again (resolveFolders,
+// useFolders) before the next load step; note that a comms.ini beside the
+// program still wins over the one written here (Folders::settingsFile says which).
 std::string writePortSettings(const std::string& settingsFolder, const std::string& target);
 
 }  // namespace ku

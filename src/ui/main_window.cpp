@@ -66,8 +66,11 @@ QString qs(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-// Throws away the operator's clicks and keys that queued up while an exchange
-// held the window; the window did not react to them then, and must not later.
+// Throws away the operator's clicks and keys while an exchange runs: the window
+// does not react to them then, and must not later. They are taken in and dropped
+// as they come rather than left queued, because input the window system holds
+// back is handed to whatever runs the event loop next: the message box of the
+// exchange, or the window once the exchange is over.
 class InputSwallower : public QObject {
  protected:
   bool eventFilter(QObject*, QEvent* event) override {
@@ -93,13 +96,6 @@ class InputSwallower : public QObject {
   }
 };
 
-void discardQueuedInput() {
-  InputSwallower swallower;
-  qApp->installEventFilter(&swallower);
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
-  qApp->removeEventFilter(&swallower);
-}
-
 }  // namespace
 
 // Every message of the window passes here on its way to the operator.
@@ -109,6 +105,7 @@ class MainWindow::ExchangeNotifier : public Notifier {
   void show(const std::string& text) override {
     window_.beforeMessage(text);
     inner_.show(text);
+    window_.afterMessage();
   }
 
  private:
@@ -152,10 +149,11 @@ MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
   notifier_ = std::make_unique<ExchangeNotifier>(*this, *notifier);
   Sleeper* sleeper = deps.sleeper;
   if (!sleeper) {
-    // Keep painting while a pause waits, but take no input from the operator.
+    // Keep painting while a pause waits; the operator's input is dropped meanwhile.
     ownSleeper_ = std::make_unique<RealSleeper>([this] {
       pauseTick();
-      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      QCoreApplication::processEvents(busy_ > 0 ? QEventLoop::AllEvents
+                                                : QEventLoop::ExcludeUserInputEvents);
     });
     sleeper = ownSleeper_.get();
   }
@@ -180,6 +178,7 @@ MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
 }
 
 MainWindow::~MainWindow() {
+  dropInput(false);
   // Handlers must not run on a half-destroyed window.
   for (QLineEdit* box : entryBoxes_) box->disconnect(this);
   pulseWidthBox_->disconnect(this);
@@ -392,7 +391,10 @@ void MainWindow::guarded(const std::function<void()>& handler) {
 void MainWindow::exchange(Exchange kind, const std::function<void()>& work) {
   QPointer<QWidget> hadFocus = focusWidget();
   ++busy_;
-  if (busy_ == 1) beginProgress(kind);
+  if (busy_ == 1) {
+    beginProgress(kind);
+    dropInput(true);
+  }
   QApplication::setOverrideCursor(Qt::WaitCursor);
   guarded(work);
   QApplication::restoreOverrideCursor();
@@ -400,7 +402,9 @@ void MainWindow::exchange(Exchange kind, const std::function<void()>& work) {
   if (busy_ > 0) return;
 
   endProgress(kind);
-  discardQueuedInput();
+  // What came in since the last pause goes too.
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  dropInput(false);
   if (hadFocus && hadFocus->isEnabled() && hadFocus != focusWidget() && isVisible())
     hadFocus->setFocus(Qt::OtherFocusReason);
   if (closePending_) {
@@ -432,8 +436,26 @@ void MainWindow::placeOnScreen() {
 void MainWindow::beforeMessage(const std::string& text) {
   if (text == kEnterValidNumberText && editingSlot_ >= 0)
     statusText_->setText(allowedRangeText(editingSlot_));
-  // Keys and clicks held while the unit was busy must not answer the box.
-  if (busy_ > 0) discardQueuedInput();
+  // Keys and clicks from while the unit was busy must not answer the box; the
+  // box itself takes input.
+  if (busy_ > 0) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    dropInput(false);
+  }
+}
+
+void MainWindow::afterMessage() {
+  if (busy_ > 0) dropInput(true);
+}
+
+void MainWindow::dropInput(bool on) {
+  if (!swallower_) swallower_ = std::make_unique<InputSwallower>();
+  if (on == dropping_) return;
+  dropping_ = on;
+  if (on)
+    qApp->installEventFilter(swallower_.get());
+  else
+    qApp->removeEventFilter(swallower_.get());
 }
 
 // --- the status bar ---------------------------------------------------------
@@ -512,7 +534,7 @@ void MainWindow::endProgress(Exchange kind) {
   r.loadCode = lastLoad_.lastCode;
   r.uploadCode = core_->lastUploadCode();
   r.readBackRan = readBackRan_;
-  r.slotsRead = core_->lastReadBackCode() == 0 ? kRowSlots : -1;
+  r.slotsRead = core_->slotsReadAtLastReadBack();
   r.at = QTime::currentTime();
   statusText_->setText(exchangeSummary(r));
 }

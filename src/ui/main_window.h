@@ -94,6 +94,9 @@ class MainWindow : public QMainWindow, public UnitView {
   // Before any message box: the slot's range for "Enter Valid number", and the
   // input held during an exchange dropped so that it cannot answer the box.
   void beforeMessage(const std::string& text);
+  void afterMessage();
+  // Drops the operator's keys and clicks (while on) instead of leaving them queued.
+  void dropInput(bool on);
 
   // The status bar's progress.
   void beginProgress(Exchange kind);
@@ -144,6 +147,8 @@ class MainWindow : public QMainWindow, public UnitView {
   bool readBackRan_ = false;
   LoadResult lastLoad_{LoadOutcome::Unlinked, 0, {}};
 
+  std::unique_ptr<QObject> swallower_;
+  bool dropping_ = false;
   int editingSlot_ = -1;  // the box whose change handling runs
   int busy_ = 0;
   bool closePending_ = false;

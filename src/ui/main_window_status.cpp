@@ -84,7 +84,7 @@ QString aboutText(const AboutFacts& f) {
            file(f.settingsFile, f.settingsFileFound), device);
 }
 
-QStringList operatorGuidePlaces(const QString& programDir) {
+QStringList operatorGuidePlaces(const QString& programDir, const QString& systemShare) {
   const QDir dir(programDir);
   auto at = [&dir](const char* relative) {
     return QDir::cleanPath(dir.absoluteFilePath(QString::fromUtf8(relative)));
@@ -93,14 +93,14 @@ QStringList operatorGuidePlaces(const QString& programDir) {
           at("../README.md"),
           at("../../README.md"),
           at("../share/doc/ku-utility/README.md"),
-          QStringLiteral("/usr/share/doc/ku-utility/README.md"),
+          systemShare + QStringLiteral("/doc/ku-utility/README.md"),
           at("../share/man/man1/kuutil.1.gz"),
           at("../share/man/man1/kuutil.1"),
-          QStringLiteral("/usr/share/man/man1/kuutil.1.gz")};
+          systemShare + QStringLiteral("/man/man1/kuutil.1.gz")};
 }
 
-QString findOperatorGuide(const QString& programDir) {
-  for (const QString& place : operatorGuidePlaces(programDir))
+QString findOperatorGuide(const QString& programDir, const QString& systemShare) {
+  for (const QString& place : operatorGuidePlaces(programDir, systemShare))
     if (QFileInfo(place).isFile()) return place;
   return QString();
 }

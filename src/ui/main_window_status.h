@@ -49,9 +49,12 @@ struct AboutFacts {
 QString aboutText(const AboutFacts& facts);
 
 // Where the operator's guide may be, best first: the README beside the program
-// or in its source tree, the installed README, then the manual page.
-QStringList operatorGuidePlaces(const QString& programDir);
+// or in its source tree, the installed README (beside the program's share folder,
+// then the system's), then the manual page.
+QStringList operatorGuidePlaces(const QString& programDir,
+                                const QString& systemShare = QStringLiteral("/usr/share"));
 // The first of those places that exists; empty when none does.
-QString findOperatorGuide(const QString& programDir);
+QString findOperatorGuide(const QString& programDir,
+                          const QString& systemShare = QStringLiteral("/usr/share"));
 
 }  // namespace ku::ui

@@ -1,0 +1,176 @@
+// The windows on a real X server (run_under_xvfb.sh starts one): what the window
+// manager reads as the welcome window's name, and keys typed while the unit is
+// busy, typed with xdotool as an operator would.
+#include <QProcess>
+#include <QTest>
+
+#include "test_ui_support.h"
+#include "ui/welcome_window.h"
+
+namespace ku::test {
+namespace {
+
+const ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+#define SKIP_WITHOUT_X11()                                                      \
+  do {                                                                          \
+    if (!qEnvironmentVariableIsEmpty("KU_NO_X11"))                              \
+      GTEST_SKIP() << qgetenv("KU_NO_X11").toStdString();                       \
+    if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "not on X11"; \
+  } while (0)
+
+std::string run(const QString& program, const QStringList& args) {
+  QProcess p;
+  p.start(program, args);
+  EXPECT_TRUE(p.waitForFinished(10000)) << program.toStdString();
+  return p.readAllStandardOutput().toStdString();
+}
+QString windowId(QWidget* w) {
+  return QString::number(w->winId());
+}
+
+TEST(OnX11, WelcomeWindowNameIsEmptyAndTheMainWindowKeepsItsCaption) {
+  SKIP_WITHOUT_X11();
+  AppContext module;
+  ui::WelcomeWindow w(module);
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  // Qt would write the application's name here for an empty title.
+  EXPECT_EQ(run("xprop", {"-id", windowId(&w), "_NET_WM_NAME", "WM_NAME"}),
+            "_NET_WM_NAME(UTF8_STRING) = \nWM_NAME(STRING) = \n");
+  EXPECT_EQ(run("xdotool", {"getwindowname", windowId(&w)}), "\n");
+
+  ProgramDir dir;
+  initAppContext(module, dir.path());
+  RecordingNotifier notifier;
+  ui::MainWindowDeps deps;
+  deps.port = std::make_unique<FakeSerialPort>();
+  deps.notifier = &notifier;
+  ui::MainWindow form(module, std::move(deps));
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  EXPECT_EQ(run("xdotool", {"getwindowname", windowId(&form)}), "TolvekKU \n");
+}
+
+// Counts the Return keys that reach any object of the program.
+class ReturnCounter : public QObject {
+ public:
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    // Once per key: as the window system hands it to a window.
+    if (watched->isWindowType() && e->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(e)->key() == Qt::Key_Return)
+      ++count;
+    return false;
+  }
+};
+
+// A message that, like a message box, runs the event loop while it is shown, and
+// notes the Return keys that reach the program meanwhile.
+class LoopingNotifier : public Notifier {
+ public:
+  explicit LoopingNotifier(ReturnCounter& counter) : counter_(counter) {}
+  void show(const std::string& text) override {
+    const int before = counter_.count;
+    QTest::qWait(500);
+    returnsWhileShown.push_back(counter_.count - before);
+    messages.push_back(text);
+  }
+  std::vector<std::string> messages;
+  std::vector<int> returnsWhileShown;
+
+ private:
+  ReturnCounter& counter_;
+};
+
+TEST(OnX11, EnterTypedDuringReadBackDoesNotReachItsMessage) {
+  SKIP_WITHOUT_X11();
+  ProgramDir dir;
+  dir.writeCommsIni("\"Port\",1\n");
+  AppContext module;
+  initAppContext(module, dir.path());
+  ReturnCounter counter;
+  qApp->installEventFilter(&counter);
+  LoopingNotifier notifier(counter);
+
+  auto fake = std::make_unique<FakeSerialPort>();
+  FakeSerialPort* port = fake.get();
+  ScriptedUnit unit;
+  unit.attach(*port);
+  ui::MainWindowDeps deps;
+  deps.port = std::move(fake);
+  deps.notifier = &notifier;  // the pauses are the window's own, real ones
+  ui::MainWindow form(module, std::move(deps));
+  ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
+  ASSERT_TRUE(notifier.messages.empty());
+  form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+
+  // While the window is idle, a Return typed into it arrives.
+  run("xdotool", {"key", "Return"});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return counter.count == 1; }, 5000))
+      << "xdotool's key did not reach the window";
+
+  // The unit goes silent; during the read-back's first pause the operator
+  // presses Enter.
+  port->written.clear();
+  port->onByte = [](unsigned char c) {
+    if (c == ' ') run("xdotool", {"key", "Return"});
+  };
+  form.readBackUnit();
+  qApp->removeEventFilter(&counter);
+
+  ASSERT_EQ(notifier.messages, std::vector<std::string>{kShortReplyText});
+  EXPECT_EQ(notifier.returnsWhileShown, std::vector<int>{0}) << "the held Enter answered the box";
+  EXPECT_EQ(counter.count, 1);
+  EXPECT_EQ(port->written, " qx");
+}
+
+// Pictures for the README (scripts/screenshots): both windows, and the main
+// window during an upload. Written only when KU_SCREENSHOT_DIR names a folder.
+TEST(OnX11, Screenshots) {
+  SKIP_WITHOUT_X11();
+  const QString out = qEnvironmentVariable("KU_SCREENSHOT_DIR");
+  if (out.isEmpty()) GTEST_SKIP() << "KU_SCREENSHOT_DIR not set";
+  ProgramDir dir;
+  dir.writeCommsIni("\"Port\",1\n");
+  dir.copyReferenceDb();
+  AppContext module;
+  initAppContext(module, dir.path());
+  ui::WelcomeWindow welcome(module);
+  welcome.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&welcome));
+  EXPECT_TRUE(welcome.grab().save(out + "/welcome-window.png"));
+  welcome.hide();
+
+  auto fake = std::make_unique<FakeSerialPort>();
+  FakeSerialPort* port = fake.get();
+  ScriptedUnit unit;
+  unit.attach(*port);
+  RecordingNotifier notifier;
+  ui::MainWindowDeps deps;
+  deps.port = std::move(fake);
+  deps.notifier = &notifier;
+  ui::MainWindow form(module, std::move(deps));
+  ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  QTest::keyClicks(entryBox(&form, 4), "1000");
+  QTest::qWait(200);
+  EXPECT_TRUE(form.grab().save(out + "/main-window.png"));
+  int bytes = 0;
+  unit.beforeByte = [&](unsigned char) {
+    if (++bytes == 40) {
+      QTest::qWait(100);
+      EXPECT_TRUE(form.grab().save(out + "/upload-in-progress.png"));
+    }
+  };
+  button(&form, "update")->click();
+  EXPECT_GE(bytes, 40);
+}
+
+}  // namespace
+}  // namespace ku::test
