@@ -3,10 +3,13 @@
 # output, standard error and exit status, and the bytes the simulated unit
 # received (its log without the times). Used to show that a change of the code's
 # structure changed nothing an operator or a script can see.
-#   tests/golden/run_golden.sh BIN_DIR OUT_DIR
+#   tests/golden/run_golden.sh BIN_DIR OUT_DIR [SCENARIO...]
+# With scenario names, only those run.
 set -uo pipefail
 bin=$(cd "$1" && pwd)
 out=$2
+shift 2
+only=" $* "
 mkdir -p "$out"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -14,6 +17,7 @@ trap 'rm -rf "$work"' EXIT
 scenario() {  # name, ku-sim options (one word list), then kuctl arguments
   local name=$1 simopts=$2
   shift 2
+  [ "$only" = "  " ] || [[ "$only" == *" $name "* ]] || return 0
   local dir="$work/$name"
   mkdir -p "$dir"
   cp "$bin/kuctl" "$bin/TKUUtil.mdb" "$dir/"
