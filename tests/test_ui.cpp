@@ -46,11 +46,7 @@ class MainWindowTest : public ::testing::Test {
     port = fake.get();
     unit.attach(*port);
     if (configure) configure(*port);
-    MainWindowDeps deps;
-    deps.port = std::move(fake);
-    deps.notifier = &notifier;
-    deps.sleeper = &sleeper;
-    form = std::make_unique<MainWindow>(module, std::move(deps));
+    form = std::make_unique<MainWindow>(module, fakeDeps(std::move(fake), notifier, sleeper));
     form->load();
     form->show();
     form->activateWindow();

@@ -27,11 +27,7 @@ class ShortScreenTest : public ::testing::Test {
   MainWindow* open() {
     auto fake = std::make_unique<FakeSerialPort>();
     unit.attach(*fake);
-    ui::MainWindowDeps deps;
-    deps.port = std::move(fake);
-    deps.notifier = &notifier;
-    deps.sleeper = &sleeper;
-    form = std::make_unique<MainWindow>(module, std::move(deps));
+    form = std::make_unique<MainWindow>(module, fakeDeps(std::move(fake), notifier, sleeper));
     form->load();
     form->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));

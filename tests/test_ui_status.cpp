@@ -176,11 +176,7 @@ class StatusBarTest : public ::testing::Test {
     auto fake = std::make_unique<FakeSerialPort>();
     port = fake.get();
     unit.attach(*port);
-    ui::MainWindowDeps deps;
-    deps.port = std::move(fake);
-    deps.notifier = &notifier;
-    deps.sleeper = &sleeper;
-    form = std::make_unique<MainWindow>(module, std::move(deps));
+    form = std::make_unique<MainWindow>(module, fakeDeps(std::move(fake), notifier, sleeper));
     form->load();
     form->show();
     form->activateWindow();

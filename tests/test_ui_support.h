@@ -118,6 +118,16 @@ struct ProgramDir {
   }
 };
 
+// The window's helpers for a test: a fake port, and the given notifier and sleeper.
+inline ui::MainWindowDeps fakeDeps(std::unique_ptr<FakeSerialPort> port, Notifier& notifier,
+                                   Sleeper& sleeper) {
+  ui::MainWindowDeps deps;
+  deps.port = std::move(port);
+  deps.notifier = &notifier;
+  deps.sleeper = &sleeper;
+  return deps;
+}
+
 template <typename W>
 W* child(QWidget* parent, const QString& name) {
   W* w = parent->findChild<W*>(name);

@@ -36,11 +36,7 @@ class StartUpTest : public ::testing::Test {
       auto fake = std::make_unique<FakeSerialPort>();
       port = fake.get();
       unit.attach(*port);
-      ui::MainWindowDeps deps;
-      deps.port = std::move(fake);
-      deps.notifier = &notifier;
-      deps.sleeper = &sleeper;
-      return deps;
+      return fakeDeps(std::move(fake), notifier, sleeper);
     });
     QObject::connect(splash, &WelcomeWindow::mainWindowShown, [this](MainWindow* f) { form = f; });
     return splash.data();
