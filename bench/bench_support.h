@@ -123,9 +123,17 @@ inline void prepareProgramDir(const TempDir& dir, const std::string& database, i
   std::ofstream(dir.file("comms.ini")) << "\"Port\"," << port << "\n";
 }
 
+// Waits that take no time; its clock moves on by each wait, so a read-back that
+// finds no record still ends after its second (of no real time).
 class ZeroSleeper : public Sleeper {
  public:
-  void sleepMs(int) override {}
+  void sleepMs(int ms) override { elapsed_ += std::chrono::milliseconds(ms); }
+  MonotonicClock::time_point now() const override {
+    return MonotonicClock::time_point{} + elapsed_;
+  }
+
+ private:
+  std::chrono::milliseconds elapsed_{0};
 };
 
 class CountingNotifier : public Notifier {

@@ -101,33 +101,7 @@ std::vector<int> uploadPauses() {
   return p;
 }
 
-// The unit stamps a byte when its thread reads it. A byte read late (its thread
-// or the terminal waited for a processor) makes the gap before it longer and the
-// gap after it shorter by as much, and bytes read together share one stamp. So a
-// gap that looks short counts as what was sent when the span from one of the few
-// bytes before it is at least the pauses of that span; only a pause missing at
-// the sender leaves every such span short. A millisecond is left for the timer.
-// The log's first byte has nothing before it to show that it was stamped late,
-// so a span from it is allowed 5 ms of such lateness.
-constexpr std::size_t kLookBack = 5;
-constexpr std::int64_t kTimerMicros = 1000;
-constexpr std::int64_t kFirstStampMicros = 5000;
-
-// Where the gap after byte i (pause pauses[i] ms) is short beyond any late stamp:
-// "" when it is not.
-std::string shortGap(const std::vector<LoggedByte>& log, const std::vector<int>& pauses,
-                     std::size_t i) {
-  std::int64_t planned = 0;
-  std::string spans;
-  for (std::size_t back = 0; back < kLookBack && back <= i; ++back) {
-    planned += pauses[i - back] * 1000LL;
-    const std::int64_t span = log[i + 1].micros - log[i - back].micros;
-    const std::int64_t allowed = kTimerMicros + (i - back == 0 ? kFirstStampMicros : 0);
-    if (span + allowed >= planned) return {};
-    spans += " " + std::to_string(span) + "/" + std::to_string(planned);
-  }
-  return "after byte " + std::to_string(i) + ", spans (us) against their pauses:" + spans;
-}
+using test::shortGap;
 
 TEST_F(KuctlOnSim, DefaultsSendsTheDefaultTableBetweenTwoReadBacksAndReadShowsIt) {
   Outcome r;

@@ -99,8 +99,10 @@ std::string printable(const std::string& bytes) {
   return s;
 }
 
-// Pauses at a fraction of their length: the unit answers within microseconds and
-// takes a value byte within 30 ms, so a tenth keeps every exchange in time.
+// Pauses at a fraction of their length: the unit takes a value byte within 30
+// ms, so a tenth keeps every exchange in time. The clock runs at its real pace,
+// so the record is awaited for a real second: it ends the wait as soon as it is
+// in, and a unit whose thread answers late on a busy machine is still heard.
 class ScaledSleeper : public Sleeper {
  public:
   explicit ScaledSleeper(int divisor) : divisor_(divisor) {}
@@ -108,6 +110,7 @@ class ScaledSleeper : public Sleeper {
     requestedMs += ms;
     std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / divisor_));
   }
+  MonotonicClock::time_point now() const override { return MonotonicClock::now(); }
   long requestedMs = 0;
 
  private:

@@ -100,6 +100,63 @@ TEST_F(KuctlTest, ReadPrintsEveryRowWithReferenceColumnsAndSendsTheCloseByte) {
   EXPECT_EQ(r.err, "");
 }
 
+// An output that passes its text on only when it is flushed, noting the time
+// on the virtual clock of each flush.
+class FlushedOutput : public std::stringbuf {
+ public:
+  explicit FlushedOutput(const FakeSleeper& clock) : clock_(clock) {}
+  std::string flushed;
+  std::vector<long long> flushedAt;
+
+ protected:
+  int sync() override {
+    if (!str().empty()) {
+      flushed += str();
+      str(std::string());
+      flushedAt.push_back(clock_.elapsedMs);
+    }
+    return 0;
+  }
+
+ private:
+  const FakeSleeper& clock_;
+};
+
+TEST_F(KuctlTest, ResultsAreOutBeforeTheCloseByteWhichWaitsOutTheUnitsSecond) {
+  struct Case {
+    std::vector<std::string> args;
+    long long resultsAt, closeByteAt;  // ms on the virtual clock
+  };
+  // read: "x" at 2000 ms, the record at the first look (2010), "!" at 3000.
+  // update: the upload's first byte waits until 3000, its pauses take 1400 ms,
+  // then " q" and "x" at 6400: results at 6410 where they used to come at 7400.
+  const Case cases[] = {{{"read"}, 2010, 3000}, {{"update", "8=7"}, 6410, 7400}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    port.written.clear();
+    sleeper.elapsedMs = 0;
+    FlushedOutput outBuf(sleeper), errBuf(sleeper);
+    std::ostream out(&outBuf), err(&errBuf);
+    std::string outAtClose = "(no close byte)";
+    long long closeAt = -1;
+    port.onByte = [&](unsigned char ch) {
+      if (ch == 'x') port.replies.push_back(record);
+      if (ch == '!') {
+        outAtClose = outBuf.flushed;
+        closeAt = sleeper.elapsedMs;
+      }
+    };
+    EXPECT_EQ(cli::run(c.args, env, out, err), 0) << errBuf.flushed << errBuf.str();
+    EXPECT_EQ(outBuf.str(), "");  // nothing left unflushed
+    EXPECT_NE(outBuf.flushed.find("Tolvek String"), std::string::npos) << outBuf.flushed;
+    EXPECT_EQ(outAtClose, outBuf.flushed);  // every row was out when "!" went
+    ASSERT_FALSE(outBuf.flushedAt.empty());
+    EXPECT_EQ(outBuf.flushedAt.front(), c.resultsAt);
+    EXPECT_EQ(closeAt, c.closeByteAt);
+    EXPECT_EQ(port.written.back(), '!');
+  }
+}
+
 TEST_F(KuctlTest, JsonCarriesTheSameCells) {
   const Outcome r = run({"--json", "--pulse-width", "1", "read"});
   ASSERT_EQ(r.status, 0) << r.err;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -316,7 +317,7 @@ TEST(UnitLinkReadBack, CompleteRecordTimelineAndPhases) {
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(rig.log.events,
             (Events{out(0x20), "phase", sleep(1000), out(0x71), "phase", sleep(1000), "in",
-                    out(0x78), "phase", sleep(1000), "in", "phase"}));
+                    out(0x78), "phase", sleep(10), "in", "phase"}));
   EXPECT_EQ(phases,
             (std::vector<ReadBackPhase>{ReadBackPhase::FirstRequest, ReadBackPhase::SecondRequest,
                                         ReadBackPhase::RecordRequest, ReadBackPhase::Done}));
@@ -351,25 +352,21 @@ TEST(UnitLinkReadBack, ShortMissingOrUnreadableReplies) {
   const std::string full = makeRecord(distinctValues());
   std::string high5 = full;
   high5[4] = static_cast<char>(128);
-  const Events exchange = exchangeTimeline();
+  // Too little: looked for every 10 ms for the whole second. A failed read ends
+  // the wait at once.
+  const Events wholeSecond = exchangeTimeline(test::kWholeSecondLooks);
   const Case cases[] = {
-      {"37 characters", true, 0, full.substr(0, 37), kInvalidArgument, 31, exchange},
-      {"no answer", true, 0, "", kInvalidArgument, 0, exchange},
-      {"port not open",
-       false,
-       0,
-       full,
-       kInvalidArgument,
-       0,
-       {sleep(1000), sleep(1000), sleep(1000)}},
+      {"37 characters", true, 0, full.substr(0, 37), kInvalidArgument, 31, wholeSecond},
+      {"no answer", true, 0, "", kInvalidArgument, 0, wholeSecond},
+      {"port not open", false, 0, full, kInvalidArgument, 0, {sleep(1000), sleep(1000), sleep(10)}},
       {"reads fail",
        true,
        kDeviceIo,
        full,
        kInvalidArgument,
        0,
-       {out(0x20), sleep(1000), out(0x71), sleep(1000), out(0x78), sleep(1000)}},
-      {"high byte in a complete record", true, 0, high5, kOverflow, 31, exchange},
+       {out(0x20), sleep(1000), out(0x71), sleep(1000), out(0x78), sleep(10)}},
+      {"high byte in a complete record", true, 0, high5, kOverflow, 31, exchangeTimeline()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -381,6 +378,215 @@ TEST(UnitLinkReadBack, ShortMissingOrUnreadableReplies) {
     EXPECT_FALSE(r.text.empty());
     EXPECT_EQ(r.slotsRead(), c.slotsRead);
     EXPECT_EQ(rig.log.events, c.timeline);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The record as soon as it is in, and the unit's second after "x" kept
+
+// A port whose write of one given byte fails.
+class FlakyPort : public FakeSerialPort {
+ public:
+  using FakeSerialPort::FakeSerialPort;
+  int failingByte = -1;
+  void write(const std::string& bytes) override {
+    if (bytes.size() == 1 && static_cast<unsigned char>(bytes[0]) == failingByte)
+      throw KuError(kDeviceIo, "write failed");
+    FakeSerialPort::write(bytes);
+  }
+};
+
+// The unit behind the fake port on the virtual clock: it notes when each byte
+// reached it, and answers "x" in pieces, each arriving at its time after "x".
+struct TimedUnit {
+  Rig& rig;
+  std::deque<std::pair<int, std::string>> answer;  // ms after "x", characters
+  std::deque<std::pair<int, std::string>> pending;
+  long long xAt = -1;
+  std::vector<std::pair<char, long long>> received;  // byte, ms on the clock
+
+  TimedUnit(Rig& r, std::deque<std::pair<int, std::string>> pieces)
+      : rig(r), answer(std::move(pieces)) {
+    rig.port->onByte = [this](unsigned char c) {
+      received.emplace_back(static_cast<char>(c), rig.sleeper.elapsedMs);
+      if (c == 'x') {
+        xAt = rig.sleeper.elapsedMs;
+        pending = answer;
+      }
+    };
+    rig.sleeper.onSleep = [this](int) {
+      while (xAt >= 0 && !pending.empty() && rig.sleeper.elapsedMs - xAt >= pending.front().first) {
+        rig.port->arriving += pending.front().second;
+        pending.pop_front();
+      }
+    };
+  }
+  // The waits after "x" until the read-back returned, in ms.
+  int waitedAfterX() const {
+    int total = 0;
+    bool afterX = false;
+    for (const std::string& e : rig.log.events) {
+      if (e == out(0x78)) afterX = true;
+      if (afterX && e.rfind("sleep:", 0) == 0) total += std::stoi(e.substr(6));
+    }
+    return total;
+  }
+};
+
+TEST(RecordSooner, ReadWhenTheThirtyEighthCharacterArrivesThenTheUploadWaitsOutTheSecond) {
+  Rig rig;
+  const std::string record = makeRecord(distinctValues());
+  // 20 characters 40 ms after "x", the other 18 at 80 ms (4800 baud's pace).
+  TimedUnit unit(rig, {{40, record.substr(0, 20)}, {80, record.substr(20)}});
+
+  const ReadBackOutcome r = rig.link.readBack();
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.slotsRead(), 32);
+  for (int i = 0; i < 32; ++i)
+    EXPECT_EQ(r.values[static_cast<std::size_t>(i)], SlotValue(distinctValues()[i])) << i;
+  Events expected = {out(0x20), sleep(1000), out(0x71), sleep(1000), "in", out(0x78)};
+  for (int look = 0; look < 8; ++look) expected.insert(expected.end(), {sleep(10), "in"});
+  EXPECT_EQ(rig.log.events, expected);
+  EXPECT_EQ(unit.waitedAfterX(), 80);
+  EXPECT_EQ(rig.sleeper.elapsedMs, 2080);
+
+  // An upload at once: its first byte waits until 1 s after "x", then paces as always.
+  rig.log.events.clear();
+  EXPECT_EQ(rig.link.upload(defaultUploadValues(3)).code, 0);
+  Events upload = {sleep(920)};
+  const Events pass = defaultPass(3);
+  upload.insert(upload.end(), pass.begin(), pass.end());
+  EXPECT_EQ(rig.log.events, upload);
+  ASSERT_EQ(unit.received.size(), 3u + 69u);
+  EXPECT_EQ(unit.received[2], std::make_pair('x', 2000LL));
+  EXPECT_EQ(unit.received[3], std::make_pair('\x72', 3000LL));
+  EXPECT_EQ(unit.received[4], std::make_pair('\x03', 3020LL));
+}
+
+TEST(RecordSooner, AShortRecordIsLookedForUntilTheSecondIsOverAndGivesCode5) {
+  Rig rig;
+  const std::string record = makeRecord(distinctValues());
+  TimedUnit unit(rig, {{40, record.substr(0, 37)}});
+  const ReadBackOutcome r = rig.link.readBack();
+  EXPECT_EQ(r.code, kInvalidArgument);
+  EXPECT_EQ(r.slotsRead(), 31);
+  EXPECT_FALSE(r.values[31].has_value());
+  EXPECT_EQ(rig.log.events, exchangeTimeline(test::kWholeSecondLooks));
+  EXPECT_EQ(unit.waitedAfterX(), 1000);
+  // The second is over: the next byte goes at once.
+  rig.log.events.clear();
+  rig.link.sendCloseByteAndClose();
+  EXPECT_EQ(rig.log.events, (Events{out(0x21), "close"}));
+  EXPECT_EQ(unit.received.back(), std::make_pair('!', 3000LL));
+}
+
+TEST(RecordSooner, MoreThan38CharactersDecodeAsTheFirst38) {
+  const std::string record = makeRecord(distinctValues());
+  std::array<int, 32> other{};
+  other.fill(9);
+  const std::string noise = makeRecord(other) + std::string(200, '\xC8');
+  // Whether the noise after the record comes with it or later, at what look,
+  // the slots are those of the first 38 characters.
+  const std::deque<std::pair<int, std::string>> answers[] = {
+      {{10, record + noise}},
+      {{30, record.substr(0, 30)}, {60, record.substr(30) + noise}},
+      {{10, record.substr(0, 37)}, {20, record.substr(37)}, {30, noise}},
+  };
+  for (const auto& answer : answers) {
+    Rig rig;
+    TimedUnit unit(rig, answer);
+    const ReadBackOutcome r = rig.link.readBack();
+    EXPECT_EQ(r.code, 0);
+    for (int i = 0; i < 32; ++i)
+      EXPECT_EQ(r.values[static_cast<std::size_t>(i)], SlotValue(distinctValues()[i])) << i;
+  }
+}
+
+TEST(RecordSooner, EveryByteAfterXWaitsOutItsSecondUnlessItIsOver) {
+  const std::string record = makeRecord(distinctValues());
+  {
+    SCOPED_TRACE("a read-back right after a read-back");
+    Rig rig;
+    TimedUnit unit(rig, {{10, record}});
+    rig.link.readBack();
+    rig.link.readBack();
+    ASSERT_EQ(unit.received.size(), 6u);
+    EXPECT_EQ(unit.received[2], std::make_pair('x', 2000LL));
+    EXPECT_EQ(unit.received[3], std::make_pair(' ', 3000LL));
+    EXPECT_EQ(unit.received[5], std::make_pair('x', 5000LL));
+  }
+  {
+    SCOPED_TRACE("the close byte right after a read-back");
+    Rig rig;
+    TimedUnit unit(rig, {{30, record}});
+    rig.link.readBack();
+    rig.log.events.clear();
+    rig.link.sendCloseByteAndClose();
+    EXPECT_EQ(rig.log.events, (Events{sleep(970), out(0x21), "close"}));
+    EXPECT_EQ(unit.received.back(), std::make_pair('!', 3000LL));
+  }
+  {
+    SCOPED_TRACE("more than a second passed outside the link");
+    Rig rig;
+    TimedUnit unit(rig, {{10, record}});
+    rig.link.readBack();
+    rig.sleeper.advance(1200);
+    rig.log.events.clear();
+    rig.link.upload(defaultUploadValues(3));
+    EXPECT_EQ(rig.log.events, defaultPass(3));
+    rig.log.events.clear();
+    rig.link.sendCloseByteAndClose();  // no "x" since the upload
+    EXPECT_EQ(rig.log.events, (Events{out(0x21), "close"}));
+  }
+  {
+    SCOPED_TRACE("part of the second passed outside the link");
+    Rig rig;
+    TimedUnit unit(rig, {{10, record}});
+    rig.link.readBack();
+    rig.sleeper.advance(600);
+    rig.log.events.clear();
+    rig.link.sendCloseByteAndClose();
+    EXPECT_EQ(rig.log.events, (Events{sleep(390), out(0x21), "close"}));
+  }
+}
+
+TEST(RecordSooner, AFailedReadOrWriteOfX) {
+  const std::string record = makeRecord(distinctValues());
+  {
+    SCOPED_TRACE("the reads fail after part of the record: nothing is decoded, as before");
+    Rig rig;
+    TimedUnit unit(rig, {{10, record.substr(0, 20)}});
+    rig.sleeper.onSleep = [&, inner = rig.sleeper.onSleep](int ms) {
+      inner(ms);
+      if (unit.xAt >= 0 && rig.sleeper.elapsedMs - unit.xAt >= 20)
+        rig.port->failures["Read"] = kDeviceIo;
+    };
+    const ReadBackOutcome r = rig.link.readBack();
+    EXPECT_EQ(r.code, kInvalidArgument);
+    EXPECT_EQ(r.slotsRead(), 0);
+    EXPECT_EQ(unit.waitedAfterX(), 20);
+    // The unit still has its second.
+    rig.port->failures.clear();
+    rig.log.events.clear();
+    rig.link.sendCloseByteAndClose();
+    EXPECT_EQ(rig.log.events, (Events{sleep(980), out(0x21), "close"}));
+  }
+  {
+    SCOPED_TRACE("the write of x fails: it may have left, so the next byte waits as well");
+    EventLog log;
+    auto* port = new FlakyPort(&log);
+    port->portIsOpen = true;
+    port->failingByte = 'x';
+    port->failures["Read"] = kDeviceIo;  // ends the wait for the record at the first look
+    FakeSleeper sleeper(&log);
+    UnitLink link(std::unique_ptr<SerialPort>(port), sleeper);
+    EXPECT_EQ(link.readBack().code, kInvalidArgument);
+    EXPECT_EQ(sleeper.elapsedMs, 2010);
+    port->failures.clear();
+    log.events.clear();
+    link.sendCloseByteAndClose();
+    EXPECT_EQ(log.events, (Events{sleep(990), out(0x21), "close"}));
+    EXPECT_EQ(port->written, " q!");
   }
 }
 
@@ -491,18 +697,6 @@ TEST(UnitLinkUpload, NegativeWideValues) {
     EXPECT_EQ(rig.port->written.substr(9, c.slot4Bytes.size() + 1), c.slot4Bytes + "\x42");
   }
 }
-
-// A port whose write of one given byte fails.
-class FlakyPort : public FakeSerialPort {
- public:
-  using FakeSerialPort::FakeSerialPort;
-  int failingByte = -1;
-  void write(const std::string& bytes) override {
-    if (bytes.size() == 1 && static_cast<unsigned char>(bytes[0]) == failingByte)
-      throw KuError(kDeviceIo, "write failed");
-    FakeSerialPort::write(bytes);
-  }
-};
 
 TEST(UnitLinkUpload, LaterPortFailureReplacesTheValueError) {
   EventLog log;

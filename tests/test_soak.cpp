@@ -170,13 +170,15 @@ class PatientPort : public ForwardingSerialPort {
 };
 
 // Pauses at a 200th: 100 us after a command or value byte of an upload, 250 us
-// after a command-only byte; 1 ms for a read-back's second (the port waits for
-// the record itself).
+// after a command-only byte; 1 ms for a read-back's request second. The clock
+// runs at its real pace: the record is awaited for up to a real second (and the
+// port waits for it itself).
 class QuickSleeper : public Sleeper {
  public:
   void sleepMs(int ms) override {
     std::this_thread::sleep_for(std::chrono::microseconds(ms >= 1000 ? 1000 : ms * 5));
   }
+  MonotonicClock::time_point now() const override { return MonotonicClock::now(); }
 };
 
 using Values = test::UploadValues;

@@ -71,6 +71,41 @@ TEST(WindowWithSimulatedUnit, LoadUpdateAndCloseOverTheLine) {
   unit.stop();
 }
 
+// The load returns once the record is in, but the unit keeps its second after
+// "x": a read-back and the close byte straight after it wait until then.
+TEST(WindowWithSimulatedUnit, BytesRightAfterARecordWaitOutTheUnitsSecond) {
+  sim::Simulator unit;
+  unit.start();
+  ProgramDir dir;
+  dir.writeCommsIni("\"Port\",4\n");
+  dir.copyReferenceDb();
+  unit.makeLink(dir.path() + "/com4");
+
+  AppContext module;
+  initAppContext(module, dir.path());
+  module.locale.decimalPoint = ".";
+  RecordingNotifier notifier;
+  ui::MainWindowDeps deps;
+  deps.notifier = &notifier;
+  ui::MainWindow form(module, std::move(deps));
+  ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
+  form.show();
+  form.readBackUnit();
+  EXPECT_TRUE(notifier.messages.empty());
+  EXPECT_EQ(labelText(&form, "current_31"), "0");
+  form.close();
+  ASSERT_TRUE(unit.waitForLogSize(7, 10000));
+  const std::vector<sim::LoggedByte> log = unit.log();
+  std::string bytes;
+  for (const sim::LoggedByte& b : log) bytes.push_back(static_cast<char>(b.byte));
+  EXPECT_EQ(bytes, " qx qx!");
+  // A second after each byte, the one after "x" included (a byte the unit's
+  // thread stamped late is told apart by the spans before it).
+  const std::vector<int> pauses(6, 1000);
+  for (std::size_t i = 0; i + 1 < log.size(); ++i) EXPECT_EQ(shortGap(log, pauses, i), "");
+  unit.stop();
+}
+
 // Unit > Read back over the line: the three request bytes and nothing else, the
 // status line following it; then "Update" with its progress counted in bytes.
 TEST(WindowWithSimulatedUnit, ReadBackAndUploadProgressInTheStatusBar) {

@@ -260,10 +260,14 @@ TEST_F(StatusBarTest, ReadBackSendsTheRequestOnlyAndFollowsItsThreeSeconds) {
   QTest::keyClick(w, Qt::Key_R, Qt::ControlModifier);
 
   EXPECT_EQ(port->written, " qx");
-  EXPECT_EQ(sleeper.waits, (std::vector<int>{1000, 1000, 1000}));
-  // Read while each pause runs: the seconds passed before it.
-  EXPECT_EQ(seen, (std::vector<int>{0, 1000, 2000}));
-  EXPECT_EQ(texts, QStringList(3, "Reading the unit back"));
+  // " " waits out the load's second after "x" (its record came at the first
+  // look, 10 ms after it); then two seconds, and this record at its first look.
+  EXPECT_EQ(sleeper.waits, (std::vector<int>{990, 1000, 1000, 10}));
+  // Read while each wait runs: the seconds passed before it, counted from " "
+  // (the wait before it is not part of them); the record fills the bar.
+  EXPECT_EQ(seen, (std::vector<int>{0, 0, 1000, 2000}));
+  EXPECT_EQ(texts, QStringList(4, "Reading the unit back"));
+  EXPECT_EQ(progress()->value(), 3000);
   EXPECT_EQ(progress()->maximum(), 3000);
   EXPECT_FALSE(buttonsEnabled);
   EXPECT_FALSE(progress()->isVisible());

@@ -27,6 +27,7 @@ using test::makeRecord;
 using test::msg;
 using test::out;
 using test::RecordingNotifier;
+using test::sleep;
 using test::TempDir;
 
 // The in-memory window, with its buttons, the last row's caption and the last
@@ -184,6 +185,15 @@ TEST(Close, TheCloseByteOnlyWhenThePortWasNotRejected) {
     rig.load({makeRecord(distinctValues())});
     rig.log.events.clear();
     rig.core->closeLink();
+    // The record came 10 ms after "x": "!" waits out the rest of the unit's second.
+    EXPECT_EQ(rig.log.events, (Events{sleep(990), out(0x21), "close"}));
+  }
+  {
+    Rig rig;  // the operator took longer than the second: "!" goes at once
+    rig.load({makeRecord(distinctValues())});
+    rig.log.events.clear();
+    rig.sleeper.advance(1500);
+    rig.core->closeLink();
     EXPECT_EQ(rig.log.events, (Events{out(0x21), "close"}));
   }
   {
@@ -264,7 +274,11 @@ TEST(ReadBack, ShortOrMissingRepliesKeepEarlierValuesAndWarnOnce) {
     rig.log.events.clear();
     rig.answer(c.reply);
     EXPECT_EQ(rig.core->readBack(), c.code);
-    Events expected = exchangeTimeline();
+    // " " waits out the load's second after "x" (its record came in 10 ms); a
+    // short record is looked for until the second is over.
+    Events expected = {sleep(990)};
+    const Events exchange = exchangeTimeline(c.message ? test::kWholeSecondLooks : 1);
+    expected.insert(expected.end(), exchange.begin(), exchange.end());
     expected.push_back("shown");
     if (c.message) expected.push_back(kShortReply);
     expected.insert(expected.end(), {"lookup", "lookup", "cleared"});
@@ -327,8 +341,8 @@ TEST(Commands, UpdateDisablesUploadsReadsBackAndEnablesInThatOrder) {
   rig.core->uploadEntries();
   const Events& e = rig.log.events;
   ASSERT_GE(e.size(), 6u);
-  EXPECT_EQ(Events(e.begin(), e.begin() + 4),
-            (Events{"Update off", "Close off", "Default off", out(0x72)}));
+  EXPECT_EQ(Events(e.begin(), e.begin() + 5),
+            (Events{"Update off", "Close off", "Default off", sleep(990), out(0x72)}));
   EXPECT_EQ(Events(e.end() - 4, e.end()),
             (Events{"cleared", "Update on", "Close on", "Default on"}));
   EXPECT_EQ(rig.port->written.substr(rig.port->written.size() - 3), " qx");

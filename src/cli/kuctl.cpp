@@ -516,6 +516,10 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   if (!core.lastRefreshError().empty()) {
     err << "kuctl: note: reference values incomplete: " << core.lastRefreshError() << "\n";
   }
+  // The results are out before the close byte, which waits for the end of the
+  // unit's second after the last "x".
+  out.flush();
+  err.flush();
   core.closeLink();
 
   if ((status == kExitOk || status == kExitDiffer) && !notifier.messages.empty())

@@ -36,4 +36,10 @@ void pauseHundredths(Sleeper& sleeper, std::int16_t n) {
   if (product > 0) sleeper.sleepMs(product);
 }
 
+int millisecondsUntil(const Sleeper& sleeper, MonotonicClock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - sleeper.now()).count();
+  if (left <= 0) return 0;
+  return static_cast<int>(std::min<std::chrono::milliseconds::rep>(left, 1 << 30));
+}
+
 }  // namespace ku

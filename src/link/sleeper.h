@@ -1,17 +1,24 @@
 // The blocking wait that paces every exchange with the unit (pauseHundredths:
-// n x 10 ms); tests swap in a fake that records the waits instead.
+// n x 10 ms), and the monotonic clock the link measures its waits against; tests
+// swap in a fake that records the waits and keeps virtual time instead.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
 namespace ku {
+
+using MonotonicClock = std::chrono::steady_clock;
 
 class Sleeper {
  public:
   virtual ~Sleeper() = default;
   // Blocks for at least ms milliseconds; never returns early.
   virtual void sleepMs(int ms) = 0;
+  // The time on a clock that never goes back; a wait of ms milliseconds moves it
+  // on by at least ms.
+  virtual MonotonicClock::time_point now() const = 0;
 };
 
 // Deadline-based wait on a monotonic clock. While it waits it may call a hook
@@ -23,6 +30,7 @@ class RealSleeper : public Sleeper {
   explicit RealSleeper(std::function<void()> idleHook) : idle_(std::move(idleHook)) {}
   void setIdleHook(std::function<void()> hook) { idle_ = std::move(hook); }
   void sleepMs(int ms) override;
+  MonotonicClock::time_point now() const override { return MonotonicClock::now(); }
 
  private:
   std::function<void()> idle_;
@@ -31,5 +39,8 @@ class RealSleeper : public Sleeper {
 // Blocks for n x 10 ms, computed in signed 16-bit arithmetic: n over 3276
 // overflows and throws code 6 without waiting.
 void pauseHundredths(Sleeper& sleeper, std::int16_t n);
+
+// Whole milliseconds from now until deadline, rounded up; 0 once it has passed.
+int millisecondsUntil(const Sleeper& sleeper, MonotonicClock::time_point deadline);
 
 }  // namespace ku

@@ -1,5 +1,7 @@
 #include "link/unit_link.h"
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "model/errors.h"
@@ -71,7 +73,44 @@ void UnitLink::sendCloseByteAndClose() {
 }
 
 void UnitLink::write(char byte) {
+  waitOutRecordSecond();
   port_->write(std::string(1, byte));
+}
+
+void UnitLink::waitOutRecordSecond() {
+  if (!recordRequestedAt_) return;
+  const MonotonicClock::time_point until =
+      *recordRequestedAt_ + std::chrono::milliseconds(kRecordSecondMs);
+  recordRequestedAt_.reset();
+  // The sleeper never ends a wait early, so one wait is enough.
+  const int left = millisecondsUntil(sleeper_, until);
+  if (left > 0) sleeper_.sleepMs(left);
+}
+
+void UnitLink::writeRecordRequest() {
+  // The unit's second starts once "x" has left, or might have: a failed write
+  // may still have put it on the line.
+  try {
+    write(kRecordRequestByte);
+  } catch (...) {
+    recordRequestedAt_ = sleeper_.now();
+    throw;
+  }
+  recordRequestedAt_ = sleeper_.now();
+}
+
+std::string UnitLink::readRecord(MonotonicClock::time_point deadline) {
+  std::string reply;
+  for (;;) {
+    const int left = millisecondsUntil(sleeper_, deadline);
+    const int step = std::min(kRecordPollMs, left);
+    if (step > 0) sleeper_.sleepMs(step);
+    reply += port_->readAll();  // a failed read throws: what came before it is dropped too
+    // The last look is the one at the end of the second; what came sooner and
+    // what follows the 38th character decode the same (only the first 38 count).
+    if (reply.size() >= static_cast<std::size_t>(kRecordLength) || step == left) break;
+  }
+  return reply;
 }
 
 ReadBackOutcome UnitLink::readBack() {
@@ -89,10 +128,11 @@ ReadBackOutcome UnitLink::readBack() {
   // Whatever the unit said to " " and "q" is thrown away.
   trail.step([&] { reply = port_->readAll(); });
   reply.clear();
-  trail.step([&] { write(kRecordRequestByte); });
+  trail.step([&] { writeRecordRequest(); });
   phase(ReadBackPhase::RecordRequest);
-  trail.step([&] { pauseHundredths(sleeper_, kRequestPauseHundredths); });
-  trail.step([&] { reply = port_->readAll(); });
+  const MonotonicClock::time_point recordDue =
+      recordRequestedAt_.value_or(sleeper_.now()) + std::chrono::milliseconds(kRecordSecondMs);
+  trail.step([&] { reply = readRecord(recordDue); });
   phase(ReadBackPhase::Done);
 
   ReadBackOutcome out;

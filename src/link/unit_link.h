@@ -70,22 +70,39 @@ class UnitLink {
   // can always close: a byte that cannot go out is dropped.
   void sendCloseByteAndClose();
 
-  // " ", pause, "q", pause, throw away the answer, "x", pause, read the record and
-  // decode it. Every step runs; the outcome holds the last code (5 when the reply
-  // was short, 6 for a high byte of 128 or more, or the port's code).
+  // " ", pause, "q", pause, throw away the answer, "x", then the record: read as
+  // soon as its 38 characters are in, at the latest one second after "x". Decodes
+  // it. Every step runs; the outcome holds the last code (5 when the reply was
+  // short, 6 for a high byte of 128 or more, or the port's code).
   ReadBackOutcome readBack();
   // One upload pass of the given values with its pauses; the outcome holds the
   // last code (5 when the last failure was a value outside 0..255).
   LinkOutcome upload(const UploadValues& values);
 
+  // The unit has its full second after "x" whether or not the record came
+  // sooner: no byte goes to it before then. Every write waits for it first.
+  static constexpr int kRecordSecondMs = kRequestPauseHundredths * 10;
+  // While the record is awaited, the port is looked at this often.
+  static constexpr int kRecordPollMs = 10;
+
  private:
+  // Writes one byte once the second after the last "x" is over.
   void write(char byte);
+  void waitOutRecordSecond();
+  // Writes "x" and notes when it went.
+  void writeRecordRequest();
+  // Everything the unit sends after "x", read as it comes until the record is
+  // complete or its second is over. A failed read throws, and nothing is kept.
+  std::string readRecord(MonotonicClock::time_point deadline);
   // Runs an open; when the user has no rights to the device, notes which it was.
   static void openNoting(std::string& deniedDevice, const std::function<void()>& open);
 
   std::unique_ptr<SerialPort> port_;
   Sleeper& sleeper_;
   ExchangeObserver observer_;
+  // When the last "x" was put on the line (also when its write failed: the byte
+  // may have left all the same); empty once its second is over.
+  std::optional<MonotonicClock::time_point> recordRequestedAt_;
 };
 
 }  // namespace ku

@@ -38,6 +38,7 @@ class WatchedSleeper : public Sleeper {
     inner_.sleepMs(ms);
     if (onEnd_) onEnd_(ms);
   }
+  MonotonicClock::time_point now() const override { return inner_.now(); }
 
  private:
   Sleeper& inner_;

@@ -53,7 +53,7 @@ constexpr int kDescriptionUnitColumn = 9360;
 
 constexpr int kFormWidth = 10140;  // the form's client area, in twips
 constexpr int kFormHeight = 10455;
-constexpr int kReadBackMs = 3000;  // the read-back's three one-second pauses
+constexpr int kReadBackMs = 3000;  // the read-back: two seconds, then at most one for the record
 
 constexpr int rowTop(int row) {
   return kFirstRowTop + kRowPitch * row;
@@ -171,6 +171,9 @@ MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
 
   core_ = std::make_unique<UnitController>(module_, *this, *notifier_, *sleeper_,
                                            std::move(watched), *opener);
+  ExchangeObserver watch;
+  watch.readBackPhase = [this](ReadBackPhase p) { readBackPhase(p); };
+  core_->setProgressObserver(std::move(watch));
   connectHandlers();
   resize(px(kFormWidth),
          menuBar()->sizeHint().height() + px(kFormHeight) + statusBar()->sizeHint().height());
@@ -498,14 +501,25 @@ void MainWindow::bytesSent(std::size_t count) {
   progress_->setValue(static_cast<int>(std::min<std::size_t>(sent_, kUploadLength)));
 }
 
-void MainWindow::pauseStarting(int ms) {
+void MainWindow::readBackPhase(ReadBackPhase p) {
   if (phase_ == Phase::Idle) return;
-  // The read-back's pauses are its seconds; the upload's are a few hundredths.
-  if (phase_ != Phase::Reading && ms >= kReadBackMs / 3) {
+  if (p == ReadBackPhase::FirstRequest) {
+    // " " has gone: the three seconds start (a wait before it was the unit's
+    // second after an earlier "x", not part of them).
     phase_ = Phase::Reading;
     readBackRan_ = true;
+    readMs_ = 0;
+    pauseClock_.invalidate();
     showPhase(kReadingBackText, kReadBackMs, QStringLiteral("%p%"));
+  } else if (p == ReadBackPhase::Done && phase_ == Phase::Reading) {
+    // The record is in, mostly well before the third second is over.
+    pauseClock_.invalidate();
+    readMs_ = kReadBackMs;
+    progress_->setValue(kReadBackMs);
   }
+}
+
+void MainWindow::pauseStarting(int ms) {
   if (phase_ != Phase::Reading) return;
   pauseMs_ = ms;
   pauseClock_.start();

@@ -102,6 +102,7 @@ class MainWindow : public QMainWindow, public UnitView {
   void beginProgress(Exchange kind);
   void showPhase(const char* text, int maximum, const QString& format);
   void bytesSent(std::size_t count);
+  void readBackPhase(ReadBackPhase p);
   void pauseStarting(int ms);
   void pauseEnded(int ms);
   void pauseTick();

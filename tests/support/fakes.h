@@ -3,6 +3,7 @@
 // on one time line.
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -27,15 +28,25 @@ struct EventLog {
   void add(std::string e) { events.push_back(std::move(e)); }
 };
 
+// Waits take no real time: each moves a virtual clock on by its length, which
+// starts at 0 ms.
 class FakeSleeper : public Sleeper {
  public:
   explicit FakeSleeper(EventLog* log = nullptr) : log_(log) {}
   void sleepMs(int ms) override {
     waits.push_back(ms);
+    elapsedMs += ms;
     if (log_) log_->add("sleep:" + std::to_string(ms));
     if (onSleep) onSleep(ms);
   }
+  MonotonicClock::time_point now() const override {
+    return MonotonicClock::time_point{} + std::chrono::milliseconds(elapsedMs);
+  }
+  // Time that passes outside the program's waits (the operator's, say).
+  void advance(int ms) { elapsedMs += ms; }
   std::vector<int> waits;
+  long long elapsedMs = 0;  // the virtual clock
+  // Called at the end of each wait, the clock already moved on.
   std::function<void(int)> onSleep;
 
  private:
@@ -55,7 +66,9 @@ class RecordingNotifier : public Notifier {
   EventLog* log_;
 };
 
-// A port whose writes are recorded and whose reads return scripted replies.
+// A port whose writes are recorded and whose reads return scripted replies: the
+// first read after a write takes the next reply (the unit's answer to what was
+// written), later reads before the next write only what has come in meanwhile.
 // Every operation can be made to fail with a code: "Open", "Close", "Write", "Read".
 class FakeSerialPort : public SerialPort {
  public:
@@ -63,7 +76,8 @@ class FakeSerialPort : public SerialPort {
 
   // Configuration of the fake.
   std::map<std::string, int> failures;  // operation name -> code it throws
-  std::deque<std::string> replies;      // each readAll() pops one ("" when none left)
+  std::deque<std::string> replies;      // the first readAll() after a write pops one
+  std::string arriving;                 // characters come in since the last read
   // Called after each written byte; may queue replies (a scripted unit).
   std::function<void(unsigned char)> onByte;
   int maxPortNumber = 16;  // open() refuses 0 and numbers above this with 8002
@@ -99,6 +113,7 @@ class FakeSerialPort : public SerialPort {
     hit("Write");
     if (!portIsOpen) throw KuError(8018, "port not open");
     for (unsigned char c : bytes) {
+      answerPending_ = true;
       written.push_back(static_cast<char>(c));
       if (log_) log_->add("out:" + hex(c));
       if (onByte) onByte(c);
@@ -109,9 +124,14 @@ class FakeSerialPort : public SerialPort {
     ++readCalls;
     if (!portIsOpen) throw KuError(8018, "port not open");
     if (log_) log_->add("in");
-    if (replies.empty()) return {};
-    std::string r = replies.front();
-    replies.pop_front();
+    std::string r;
+    if (answerPending_ && !replies.empty()) {
+      r = replies.front();
+      replies.pop_front();
+    }
+    answerPending_ = false;
+    r += arriving;
+    arriving.clear();
     return r;
   }
 
@@ -137,6 +157,7 @@ class FakeSerialPort : public SerialPort {
     if (log_) log_->add("open");
   }
   EventLog* log_;
+  bool answerPending_ = true;
 };
 
 // A reference database whose every query finds no row: a refresh runs to its end

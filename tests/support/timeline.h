@@ -29,10 +29,19 @@ inline std::string msg(const std::string& text) {
   return "msg:" + text;
 }
 
-// " ", a second, "q", a second, the answer read and dropped, "x", a second, the record read.
-inline Events exchangeTimeline() {
-  return {out(0x20), sleep(1000), out(0x71), sleep(1000), "in", out(0x78), sleep(1000), "in"};
+// " ", a second, "q", a second, the answer read and dropped, "x", then a look
+// for the record every 10 ms until it is complete: at the first look (10 ms
+// after "x") by default, at the hundredth when the whole second passes without
+// 38 characters.
+inline Events exchangeTimeline(int looks = 1) {
+  Events e = {out(0x20), sleep(1000), out(0x71), sleep(1000), "in", out(0x78)};
+  for (int i = 0; i < looks; ++i) {
+    e.push_back(sleep(10));
+    e.push_back("in");
+  }
+  return e;
 }
+inline constexpr int kWholeSecondLooks = 100;
 
 // Where each slot sits in the 38-byte record (positions from 1), as the unit sends it.
 struct Place {
