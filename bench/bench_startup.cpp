@@ -1,7 +1,11 @@
-// Start-up and memory, each program in a process of its own against the
-// simulated unit (served from this process):
+// Start-up, results and memory, each program in a process of its own against
+// the simulated unit (served from this process):
 //  - process start to the welcome window painted, and "------->" to the main
-//    window painted minus the read-back's 3 s of pauses (offscreen platform);
+//    window painted (the read-back's 2 s of request pauses and the record;
+//    offscreen platform);
+//  - process start to the results of "kuctl read" and "kuctl update" (their
+//    last line on standard output) and to the process's end, which waits for
+//    the close byte held until one second after the last "x";
 //  - the peak resident memory of a whole window session (start, read-back,
 //    typing, "Update", "Close") and of "kuctl read";
 //  - typing through the window's own widgets, key by key.
@@ -26,11 +30,16 @@
 namespace ku::bench {
 namespace {
 
-constexpr double kReadBackPausesMs = 3000.0;
-constexpr double kMiB = 1024.0;  // ru_maxrss is in kilobytes
+constexpr double kRequestPausesMs = 2000.0;  // " " and "q", a second each
+// Before the record was read as soon as it was in, the figures were (README):
+constexpr double kOldFormMs = 3010.9;       // "------->" to main window, median
+constexpr double kOldKuctlReadMs = 3000.0;  // kuctl read, to its results
+constexpr double kMiB = 1024.0;             // ru_maxrss is in kilobytes
 
 struct ChildRun {
-  std::int64_t spawnedAt = 0;  // just before fork
+  std::int64_t spawnedAt = 0;         // just before fork
+  std::vector<std::int64_t> linesAt;  // when each line of standard output was read
+  std::int64_t endedAt = 0;           // when the process had ended
   std::map<std::string, long long> values;
   std::vector<double> keysMs;
   long maxRssKb = 0;
@@ -57,7 +66,11 @@ ChildRun spawn(const std::vector<std::string>& args, int timeoutSeconds, bool ke
     ::close(out[0]);
     ::close(out[1]);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (!runtimeDir().empty()) ::setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
+    if (!runtimeDir().empty()) {
+      ::setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
+      // Backups before an upload stay in the scratch folder.
+      ::setenv("XDG_STATE_HOME", (runtimeDir() + "/state").c_str(), 1);
+    }
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -78,12 +91,17 @@ ChildRun spawn(const std::vector<std::string>& args, int timeoutSeconds, bool ke
     if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
     const ssize_t n = ::read(out[0], buf, sizeof buf);
     if (n <= 0) break;
+    const auto readAt = monotonicNs();
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buf[i] == '\n') run.linesAt.push_back(readAt);
+    }
     if (keepOutput) text.append(buf, static_cast<std::size_t>(n));
   }
   ::close(out[0]);
   rusage usage{};
   int status = 0;
   ::wait4(pid, &status, 0, &usage);
+  run.endedAt = monotonicNs();
   run.maxRssKb = usage.ru_maxrss;
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 
@@ -132,7 +150,7 @@ int run(bool quick) {
     const ChildRun c = spawn({child, dir.path(), "startup"}, 60, true);
     expectClean(c, "the start-up run");
     const double splash = ms(c.spawnedAt, c.values.at("splash"));
-    const double form = ms(c.values.at("click"), c.values.at("form")) - kReadBackPausesMs;
+    const double form = ms(c.values.at("click"), c.values.at("form"));
     if (r == 0) {  // the first start may find the libraries outside the page cache
       info("first start (not counted): process start to welcome window", splash, "ms");
       continue;
@@ -144,9 +162,46 @@ int run(bool quick) {
   goal("process start to welcome window painted: median of " + std::to_string(runs), s.median, "ms",
        "< 150 ms", s.median < 150);
   info("process start to welcome window painted: slowest", s.max, "ms");
-  goal("\"------->\" to main window painted, minus 3 s of pauses: median", f.median, "ms",
-       "< 150 ms", f.median < 150);
-  info("\"------->\" to main window painted, minus 3 s of pauses: slowest", f.max, "ms");
+  goal("\"------->\" to main window painted (was " + fixed(kOldFormMs, 0) + " ms): median",
+       f.median, "ms", "<= 2200 ms", f.median <= 2200);
+  info("\"------->\" to main window painted: slowest", f.max, "ms");
+  goal("\"------->\" to main window painted, minus 2 s of request pauses: median",
+       f.median - kRequestPausesMs, "ms", "< 150 ms", f.median - kRequestPausesMs < 150);
+
+  section("kuctl: process start to its results, and to its end (the close byte waits)");
+  const std::string kuctl = dir.file("kuctl");
+  std::filesystem::copy_file(bin + "/kuctl", kuctl);  // its folder holds comms.ini
+  long kuctlPeak = 0;
+  std::vector<double> readResults, readEnds, updateResults, updateEnds, updateAhead;
+  for (int r = 0; r < (quick ? 2 : 5); ++r) {
+    const ChildRun c = spawn({kuctl, "read"}, 30, false);
+    expectClean(c, "kuctl read");
+    kuctlPeak = std::max(kuctlPeak, c.maxRssKb);
+    if (c.linesAt.empty()) throw std::runtime_error("kuctl read printed nothing");
+    readResults.push_back(ms(c.spawnedAt, c.linesAt.back()));
+    readEnds.push_back(ms(c.spawnedAt, c.endedAt));
+  }
+  for (int r = 0; r < (quick ? 1 : 3); ++r) {
+    const ChildRun c = spawn({kuctl, "update", "4=" + std::to_string(3000 + r)}, 30, false);
+    expectClean(c, "kuctl update");
+    if (c.linesAt.empty()) throw std::runtime_error("kuctl update printed nothing");
+    updateResults.push_back(ms(c.spawnedAt, c.linesAt.back()));
+    updateEnds.push_back(ms(c.spawnedAt, c.endedAt));
+    // Before, the results came with the close byte, just before the end.
+    updateAhead.push_back(ms(c.linesAt.back(), c.endedAt));
+  }
+  const Summary rr = summarise(readResults), re = summarise(readEnds);
+  goal("kuctl read: start to results (was " + fixed(kOldKuctlReadMs, 0) + " ms): median of " +
+           std::to_string(rr.count),
+       rr.median, "ms", "<= 2200 ms", rr.median <= 2200);
+  info("kuctl read: start to results, slowest", rr.max, "ms");
+  info("kuctl read: start to end (close byte 1 s after \"x\"), median", re.median, "ms");
+  const Summary ur = summarise(updateResults), ue = summarise(updateEnds),
+                ua = summarise(updateAhead);
+  info("kuctl update: start to results, median of " + std::to_string(ur.count), ur.median, "ms");
+  info("kuctl update: start to end (close byte 1 s after \"x\"), median", ue.median, "ms");
+  goal("kuctl update: results ahead of the end, where they used to come; least", ua.min, "ms",
+       ">= 900 ms", ua.min >= 900);
 
   section("A whole window session: start, read-back, typing, Update, Close");
   for (const bool engine : {false, true}) {
@@ -169,19 +224,13 @@ int run(bool quick) {
             k.median, "ms", "< 0.5 ms", k.median < 0.5);
     verdict(who + ": one key through the widgets, 99th percentile", k.p99, "ms", "< 2 ms",
             k.p99 < 2.0);
-    info(who + ": Update (upload and read-back) over its 4.4 s of pauses",
-         ms(c.values.at("update_start"), c.values.at("update_end")) - 4400.0, "ms");
+    // Typed within a second of the load's "x": the upload's first byte waits
+    // out the rest of that second, which counts here.
+    info(who + ": Update (upload and read-back) over its 3.4 s of pauses",
+         ms(c.values.at("update_start"), c.values.at("update_end")) - 3400.0, "ms");
   }
 
   section("kuctl read: peak resident memory");
-  const std::string kuctl = dir.file("kuctl");
-  std::filesystem::copy_file(bin + "/kuctl", kuctl);  // its folder holds comms.ini
-  long kuctlPeak = 0;
-  for (int r = 0; r < (quick ? 1 : 3); ++r) {
-    const ChildRun c = spawn({kuctl, "read"}, 30, false);
-    expectClean(c, "kuctl read");
-    kuctlPeak = std::max(kuctlPeak, c.maxRssKb);
-  }
   goal("kuctl read: peak resident memory, highest of the runs",
        static_cast<double>(kuctlPeak) / kMiB, "MiB", "< 20 MiB",
        static_cast<double>(kuctlPeak) / kMiB < 20);

@@ -90,6 +90,13 @@ inline void beside(const std::string& what, double value, const std::string& uni
   std::fflush(stdout);
 }
 
+// A number with the given digits after the point, for report texts.
+inline std::string fixed(double value, int digits) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", digits, value);
+  return buf;
+}
+
 inline void section(const std::string& title) {
   std::printf("\n== %s\n", title.c_str());
   std::fflush(stdout);
