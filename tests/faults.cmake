@@ -10,10 +10,8 @@ add_executable(test_faults test_faults.cpp)
 target_link_libraries(test_faults PRIVATE ku_testsupport GTest::gtest GTest::gtest_main ku_cli ku_sim
                                           Qt6::SerialPort)
 add_dependencies(test_faults kuctl)
-gtest_discover_tests(test_faults TEST_FILTER "-${KU_HEAVY_FAULTS}" DISCOVERY_TIMEOUT 60
-  PROPERTIES LABELS e2e ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${KU_TEST_STATE}")
-gtest_discover_tests(test_faults TEST_FILTER "${KU_HEAVY_FAULTS}" DISCOVERY_TIMEOUT 60
-  PROPERTIES LABELS e2e ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${KU_TEST_STATE}" RESOURCE_LOCK ku_line_timing)
+ku_discover_tests(test_faults FILTER "-${KU_HEAVY_FAULTS}" LABELS e2e)
+ku_discover_tests(test_faults FILTER "${KU_HEAVY_FAULTS}" LABELS e2e LOCK ku_line_timing)
 
 # Soak: part of the normal suite (label soak). The 100,000-refresh run has its
 # own label, soak-long, and runs only with KU_SOAK_LONG=1:
@@ -21,9 +19,6 @@ gtest_discover_tests(test_faults TEST_FILTER "${KU_HEAVY_FAULTS}" DISCOVERY_TIME
 add_executable(test_soak test_soak.cpp)
 target_link_libraries(test_soak PRIVATE ku_testsupport GTest::gtest GTest::gtest_main ku_app ku_sim
                                         Qt6::SerialPort)
-gtest_discover_tests(test_soak TEST_FILTER "Soak.*Commands*" DISCOVERY_TIMEOUT 60
-  PROPERTIES LABELS soak ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${KU_TEST_STATE}" RESOURCE_LOCK ku_line_timing)
-gtest_discover_tests(test_soak TEST_FILTER "Soak.*:-Soak.*Commands*" DISCOVERY_TIMEOUT 60
-  PROPERTIES LABELS soak ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${KU_TEST_STATE}")
-gtest_discover_tests(test_soak TEST_FILTER "SoakLong.*" DISCOVERY_TIMEOUT 60
-  PROPERTIES LABELS soak-long ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${KU_TEST_STATE}")
+ku_discover_tests(test_soak FILTER "Soak.*Commands*" LABELS soak LOCK ku_line_timing)
+ku_discover_tests(test_soak FILTER "Soak.*:-Soak.*Commands*" LABELS soak)
+ku_discover_tests(test_soak FILTER "SoakLong.*" LABELS soak-long)

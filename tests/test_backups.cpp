@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <string>
 
 #include "app/backups.h"
@@ -32,6 +33,21 @@ std::string contentOf(const std::string& path) {
   QFile f(QString::fromStdString(path));
   if (!f.open(QIODevice::ReadOnly)) return "<unreadable>";
   return f.readAll().toStdString();
+}
+
+// Under CTest every test gets its whole environment: its own entries, the
+// offscreen platform and a state folder inside the build, so that backups
+// written by programs under test never reach the home folder of whoever runs
+// them. Run by hand, the test has nothing to check.
+TEST(TestEnvironment, CtestSetsEveryEntry) {
+  if (!std::getenv("KU_TEST_RUNNER")) GTEST_SKIP() << "not run by CTest";
+  EXPECT_STREQ(std::getenv("KU_TEST_RUNNER"), "ctest");
+  EXPECT_STREQ(std::getenv("KU_TEST_SECOND_ENTRY"), "second entry");
+  EXPECT_STREQ(std::getenv("QT_QPA_PLATFORM"), "offscreen");
+  const char* state = std::getenv("XDG_STATE_HOME");
+  ASSERT_NE(state, nullptr);
+  EXPECT_EQ(QDir::cleanPath(QString::fromLocal8Bit(state)),
+            QDir::cleanPath(QStringLiteral(KU_BIN_DIR "/../test-state")));
 }
 
 TEST(BackupName, UtcTimeToTheMillisecond) {
