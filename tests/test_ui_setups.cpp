@@ -134,9 +134,7 @@ TEST_F(FileMenuTest, OpenPutsWhatDiffersIntoTheBoxesAndUpdateSendsIt) {
   expected[8] = "77";
   EXPECT_EQ(boxes(), expected);
   EXPECT_TRUE(notifier.messages.empty());
-  EXPECT_TRUE(
-      status().startsWith("Opened a.json: 2 values differ from the unit's, in the boxes; press "
-                          "Update to send them at "))
+  EXPECT_TRUE(status().startsWith("Opened a.json: 2 values differ, now in the boxes at "))
       << status().toStdString();
   EXPECT_TRUE(status().contains(kClock));
   EXPECT_EQ(unit.received, " qx") << "opening a file sends nothing";
@@ -275,8 +273,7 @@ TEST_F(FileMenuTest, RestoreOffersTheBackupsAndOpensTheChosenOne) {
   expected[4] = "799";
   EXPECT_EQ(boxes(), expected);
   EXPECT_EQ(status().toStdString().rfind("Opened the backup of " + chooser.offered[0].time +
-                                             ": 1 value differs from the unit's, in the boxes; "
-                                             "press Update to send them at ",
+                                             ": 1 value differs, now in the boxes at ",
                                          0),
             0u)
       << status().toStdString();

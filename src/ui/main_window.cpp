@@ -494,13 +494,14 @@ void MainWindow::openSetupFrom(const QString& path, const QString& what) {
     statusText_->setText(QStringLiteral("Opened ") + what +
                          QStringLiteral(": it holds the unit's set-up; nothing to send") + when);
   else
-    statusText_->setText(QStringLiteral("Opened %1: %2 %3 from the unit's, in the boxes; press "
-                                        "Update to send them")
+    statusText_->setText(QStringLiteral("Opened %1: %2 %3, now in the boxes")
                              .arg(what)
                              .arg(differing)
                              .arg(differing == 1 ? QStringLiteral("value differs")
                                                  : QStringLiteral("values differ")) +
                          when);
+  // The whole hint where the status line has room for it only in part.
+  statusText_->setToolTip(QStringLiteral("Press Update to send the values in the boxes."));
 }
 
 void MainWindow::saveSetup() {
