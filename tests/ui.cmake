@@ -14,5 +14,10 @@ ku_add_test(test_ui_short_screen SOURCES test_ui_short_screen.cpp LIBS ku_ui Qt6
 # one test entry that runs the program on a server of its own.
 add_executable(test_ui_x11 test_ui_x11.cpp)
 target_link_libraries(test_ui_x11 PRIVATE ku_testsupport ku_ui Qt6::Test GTest::gtest GTest::gtest_main)
-add_test(NAME UiOnX11 COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run_under_xvfb.sh $<TARGET_FILE:test_ui_x11>)
+add_test(NAME UiOnX11 COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run_under_xvfb.sh $<TARGET_FILE:test_ui_x11>
+         --gtest_filter=-OnX11.Screenshots)
 set_tests_properties(UiOnX11 PROPERTIES LABELS ui SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+# The README's pictures, made only when KU_SCREENSHOT_DIR names a folder (scripts/screenshots).
+add_test(NAME UiScreenshots COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run_under_xvfb.sh
+         $<TARGET_FILE:test_ui_x11> --gtest_filter=OnX11.Screenshots)
+set_tests_properties(UiScreenshots PROPERTIES LABELS ui SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
