@@ -43,30 +43,19 @@ class ScriptedChooser : public ui::SetupFileChooser {
   }
 };
 
-class FileMenuTest : public ::testing::Test {
+class FileMenuTest : public FakeUnitWindowTest<> {
  protected:
   void SetUp() override {
+    FakeUnitWindowTest::SetUp();
     dir.writeCommsIni("\"Port\",1\n");
     dir.copyReferenceDb();
-    initAppContext(module, dir.path());
-    module.locale.decimalPoint = ".";
     module.backupsDir = files.filePath("backups").toStdString();
     module.programName = "kuutil 1.2";
   }
 
   MainWindow* open() {
-    auto fake = std::make_unique<FakeSerialPort>();
-    port = fake.get();
-    unit.attach(*port);
-    ui::MainWindowDeps deps = fakeDeps(std::move(fake), notifier, sleeper);
-    deps.chooser = &chooser;
-    form = std::make_unique<MainWindow>(module, std::move(deps));
-    form->load();
-    form->show();
-    return form.get();
+    return openWindow({}, [this](ui::MainWindowDeps& deps) { deps.chooser = &chooser; });
   }
-  QAction* action(const char* name) { return child<QAction>(form.get(), QString::fromUtf8(name)); }
-  QString status() { return child<QLabel>(form.get(), "statusText")->text(); }
   QString path(const char* name) { return files.filePath(QString::fromUtf8(name)); }
   std::vector<std::string> boxes() {
     std::vector<std::string> texts;
@@ -90,14 +79,7 @@ class FileMenuTest : public ::testing::Test {
   }
 
   QTemporaryDir files;
-  ProgramDir dir;
-  AppContext module;
-  FakeSleeper sleeper;
-  RecordingNotifier notifier;
-  ScriptedUnit unit;
   ScriptedChooser chooser;
-  FakeSerialPort* port = nullptr;
-  std::unique_ptr<MainWindow> form;
 };
 
 const QRegularExpression kClock(QStringLiteral(" at \\d\\d:\\d\\d:\\d\\d$"));
