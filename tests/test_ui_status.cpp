@@ -163,37 +163,15 @@ TEST(WindowPlacement, ShortScreenCutsTheClientAndMakesRoomForTheScrollBar) {
 
 // --- the window ---------------------------------------------------------------
 
-class StatusBarTest : public ::testing::Test {
+class StatusBarTest : public FakeUnitWindowTest<> {
  protected:
   void SetUp() override {
+    FakeUnitWindowTest::SetUp();
     dir.writeCommsIni("\"Port\",1\n");
     dir.copyReferenceDb();
-    initAppContext(module, dir.path());
-    module.locale.decimalPoint = ".";
   }
-
-  MainWindow* open() {
-    auto fake = std::make_unique<FakeSerialPort>();
-    port = fake.get();
-    unit.attach(*port);
-    form = std::make_unique<MainWindow>(module, fakeDeps(std::move(fake), notifier, sleeper));
-    form->load();
-    form->show();
-    form->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
-    return form.get();
-  }
-  QString status() { return child<QLabel>(form.get(), "statusText")->text(); }
+  MainWindow* open() { return openWindow(); }
   QProgressBar* progress() { return child<QProgressBar>(form.get(), "progress"); }
-  QAction* action(const char* name) { return child<QAction>(form.get(), QString::fromUtf8(name)); }
-
-  ProgramDir dir;
-  AppContext module;
-  FakeSleeper sleeper;
-  RecordingNotifier notifier;
-  ScriptedUnit unit;
-  FakeSerialPort* port = nullptr;
-  std::unique_ptr<MainWindow> form;
 };
 
 const QRegularExpression kClock(QStringLiteral(" at \\d\\d:\\d\\d:\\d\\d$"));

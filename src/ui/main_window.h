@@ -12,6 +12,7 @@
 #include "app/unit_controller.h"
 #include "link/sleeper.h"
 #include "ui/main_window_status.h"
+#include "ui/setup_dialogs.h"
 
 class QAction;
 class QLabel;
@@ -31,6 +32,7 @@ struct MainWindowDeps {
   Notifier* notifier = nullptr;
   Sleeper* sleeper = nullptr;
   ReferenceDatabaseOpener* opener = nullptr;
+  SetupFileChooser* chooser = nullptr;  // the file dialogs of the File menu
 };
 using MainWindowDepsFactory = std::function<MainWindowDeps()>;
 
@@ -54,6 +56,11 @@ class MainWindow : public QMainWindow, public UnitView {
 
   // Unit > Read back: reads the unit back without uploading.
   void readBackUnit();
+  // File > Open set-up..., Save set-up... and Restore backup...: a set-up file
+  // or backup opened goes into the boxes where it differs from the unit.
+  void openSetup();
+  void saveSetup();
+  void restoreBackup();
   // Help > About and Help > Operator's guide.
   void showAbout();
   void openOperatorGuide();
@@ -86,6 +93,8 @@ class MainWindow : public QMainWindow, public UnitView {
   void buildMenus();
   void buildStatusBar();
   void connectHandlers();
+  // Puts a set-up file into the boxes and says in the status bar what it changed.
+  void openSetupFrom(const QString& path, const QString& what);
   // Runs one of the core's handlers; a failure it lets through ends only that handler.
   void guarded(const std::function<void()>& handler);
   // Runs an exchange with the unit under the busy cursor, following it in the
@@ -114,6 +123,9 @@ class MainWindow : public QMainWindow, public UnitView {
   std::unique_ptr<RealSleeper> ownSleeper_;
   std::unique_ptr<Sleeper> sleeper_;
   std::unique_ptr<ReferenceDatabaseOpener> ownOpener_;
+  std::unique_ptr<SetupFileChooser> ownChooser_;
+  SetupFileChooser* chooser_ = nullptr;
+  QString setupFolder_;  // where the last set-up file was opened or saved
   std::unique_ptr<UnitController> core_;
 
   QWidget* form_ = nullptr;  // the 676 x 697 form that holds every control below
@@ -133,6 +145,9 @@ class MainWindow : public QMainWindow, public UnitView {
   QPushButton* defaultButton_ = nullptr;  // "Default"
 
   QAction* readBackAction_ = nullptr;
+  QAction* openSetupAction_ = nullptr;
+  QAction* saveSetupAction_ = nullptr;
+  QAction* restoreBackupAction_ = nullptr;
   QAction* quitAction_ = nullptr;
   QAction* guideAction_ = nullptr;
   QAction* aboutAction_ = nullptr;
