@@ -4,6 +4,9 @@
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
+#include <functional>
+#include <memory>
+#include <string>
 
 #include "expected.h"
 #include "simulator.h"
@@ -15,22 +18,34 @@ namespace {
 
 const ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-TEST(WindowWithSimulatedUnit, LoadUpdateAndCloseOverTheLine) {
+// The main window with the real port, pauses and database on port N, and the
+// simulated unit behind comN; setUp runs before the unit starts.
+struct WindowOnTheLine {
   sim::Simulator unit;
-  unit.setSlotValue(0, 1);
-  unit.start();
   ProgramDir dir;
-  dir.writeCommsIni("\"Port\",3\n");
-  dir.copyReferenceDb();
-  unit.makeLink(dir.path() + "/com3");
-
   AppContext module;
-  initAppContext(module, dir.path());
-  module.locale.decimalPoint = ".";
   RecordingNotifier notifier;
-  ui::MainWindowDeps deps;
-  deps.notifier = &notifier;  // the port, the pauses and the database are the real ones
-  ui::MainWindow form(module, std::move(deps));
+  std::unique_ptr<ui::MainWindow> form;
+
+  explicit WindowOnTheLine(int port, const std::function<void(sim::Simulator&)>& setUp = {}) {
+    if (setUp) setUp(unit);
+    unit.start();
+    dir.writeCommsIni(("\"Port\"," + std::to_string(port) + "\n").c_str());
+    dir.copyReferenceDb();
+    unit.makeLink(dir.path() + "/com" + std::to_string(port));
+    initAppContext(module, dir.path());
+    module.locale.decimalPoint = ".";
+    ui::MainWindowDeps deps;
+    deps.notifier = &notifier;  // the port, the pauses and the database are the real ones
+    form = std::make_unique<ui::MainWindow>(module, std::move(deps));
+  }
+};
+
+TEST(WindowWithSimulatedUnit, LoadUpdateAndCloseOverTheLine) {
+  WindowOnTheLine line(3, [](sim::Simulator& u) { u.setSlotValue(0, 1); });
+  sim::Simulator& unit = line.unit;
+  RecordingNotifier& notifier = line.notifier;
+  ui::MainWindow& form = *line.form;
 
   EXPECT_EQ(form.load().outcome, LoadOutcome::Linked);
   EXPECT_TRUE(notifier.messages.empty());
@@ -75,20 +90,10 @@ TEST(WindowWithSimulatedUnit, LoadUpdateAndCloseOverTheLine) {
 // The load returns once the record is in, but the unit keeps its second after
 // "x": a read-back and the close byte straight after it wait until then.
 TEST(WindowWithSimulatedUnit, BytesRightAfterARecordWaitOutTheUnitsSecond) {
-  sim::Simulator unit;
-  unit.start();
-  ProgramDir dir;
-  dir.writeCommsIni("\"Port\",4\n");
-  dir.copyReferenceDb();
-  unit.makeLink(dir.path() + "/com4");
-
-  AppContext module;
-  initAppContext(module, dir.path());
-  module.locale.decimalPoint = ".";
-  RecordingNotifier notifier;
-  ui::MainWindowDeps deps;
-  deps.notifier = &notifier;
-  ui::MainWindow form(module, std::move(deps));
+  WindowOnTheLine line(4);
+  sim::Simulator& unit = line.unit;
+  RecordingNotifier& notifier = line.notifier;
+  ui::MainWindow& form = *line.form;
   ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
   form.show();
   form.readBackUnit();
@@ -110,20 +115,10 @@ TEST(WindowWithSimulatedUnit, BytesRightAfterARecordWaitOutTheUnitsSecond) {
 // Unit > Read back over the line: the three request bytes and nothing else, the
 // status line following it; then "Update" with its progress counted in bytes.
 TEST(WindowWithSimulatedUnit, ReadBackAndUploadProgressInTheStatusBar) {
-  sim::Simulator unit;
-  unit.start();
-  ProgramDir dir;
-  dir.writeCommsIni("\"Port\",2\n");
-  dir.copyReferenceDb();
-  unit.makeLink(dir.path() + "/com2");
-
-  AppContext module;
-  initAppContext(module, dir.path());
-  module.locale.decimalPoint = ".";
-  RecordingNotifier notifier;
-  ui::MainWindowDeps deps;
-  deps.notifier = &notifier;
-  ui::MainWindow form(module, std::move(deps));
+  WindowOnTheLine line(2);
+  sim::Simulator& unit = line.unit;
+  RecordingNotifier& notifier = line.notifier;
+  ui::MainWindow& form = *line.form;
   ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
