@@ -14,3 +14,6 @@ add_executable(test_ui_x11 test_ui_x11.cpp)
 target_link_libraries(test_ui_x11 PRIVATE ku_testsupport ku_ui Qt6::Test GTest::gtest GTest::gtest_main)
 add_test(NAME UiOnX11 COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run_under_xvfb.sh $<TARGET_FILE:test_ui_x11>)
 set_tests_properties(UiOnX11 PROPERTIES LABELS ui SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+# Unit > Port...: the port dialog and the window taking the chosen port (once over
+# the line to the simulated unit).
+ku_add_test(test_ui_port SOURCES test_ui_port.cpp LIBS ku_ui ku_sim Qt6::Test LABELS ui)
