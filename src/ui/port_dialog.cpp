@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -107,6 +108,8 @@ PortDialog::PortDialog(PortLister listPorts, const QString& destination,
   refresh_->setObjectName(QStringLiteral("refreshPorts"));
   refresh_->setAccessibleDescription(
       QStringLiteral("Lists the serial ports again, after an adapter was plugged in."));
+  // Plain buttons, as on the message boxes: some styles put icons on them.
+  for (QAbstractButton* b : buttons_->buttons()) b->setIcon(QIcon());
   connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(refresh_, &QPushButton::clicked, this, [this] { refresh(); });
