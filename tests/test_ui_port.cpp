@@ -148,7 +148,7 @@ TEST(PortDialog, DestinationNamesTheFolderTheProgramReads) {
 
 // --- the window -----------------------------------------------------------------
 
-class PortChoiceTest : public ::testing::Test {
+class PortChoiceTest : public ::testing::Test, protected FakeWindow {
  protected:
   void SetUp() override {
     ASSERT_TRUE(config.isValid());
@@ -174,13 +174,9 @@ class PortChoiceTest : public ::testing::Test {
     initAppContext(module, dir.path());
     module.locale.decimalPoint = ".";
     useFolders(module, resolveFolders(FolderEnvironment::ofProcess(dir.path())));
-    auto fake = std::make_unique<FakeSerialPort>();
-    port = fake.get();
-    unit.attach(*port);
-    ui::MainWindowDeps deps = fakeDeps(std::move(fake), notifier, sleeper);
-    deps.listPorts = [] { return twoPorts(); };
-    form = std::make_unique<MainWindow>(module, std::move(deps));
-    EXPECT_EQ(form->load().outcome, expected);
+    EXPECT_EQ(
+        make([](ui::MainWindowDeps& deps) { deps.listPorts = [] { return twoPorts(); }; }).outcome,
+        expected);
     form->show();
     return form.get();
   }
@@ -189,14 +185,7 @@ class PortChoiceTest : public ::testing::Test {
 
   QTemporaryDir config;
   QByteArray savedConfigHome;
-  std::string userDir;
-  ProgramDir dir;  // no comms.ini beside the program unless a test writes one
-  AppContext module;
-  FakeSleeper sleeper;
-  RecordingNotifier notifier;
-  ScriptedUnit unit;
-  FakeSerialPort* port = nullptr;
-  std::unique_ptr<MainWindow> form;
+  std::string userDir;  // dir, the program's folder, holds no comms.ini unless a test writes one
 };
 
 TEST_F(PortChoiceTest, TheActionFollowsReadBackInTheUnitMenu) {

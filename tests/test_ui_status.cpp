@@ -163,7 +163,7 @@ TEST(WindowPlacement, ShortScreenCutsTheClientAndMakesRoomForTheScrollBar) {
 
 // --- the window ---------------------------------------------------------------
 
-class StatusBarTest : public ::testing::Test {
+class StatusBarTest : public ::testing::Test, protected FakeWindow {
  protected:
   void SetUp() override {
     dir.writeCommsIni("\"Port\",1\n");
@@ -173,11 +173,7 @@ class StatusBarTest : public ::testing::Test {
   }
 
   MainWindow* open() {
-    auto fake = std::make_unique<FakeSerialPort>();
-    port = fake.get();
-    unit.attach(*port);
-    form = std::make_unique<MainWindow>(module, fakeDeps(std::move(fake), notifier, sleeper));
-    form->load();
+    make();
     form->show();
     form->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
@@ -186,14 +182,6 @@ class StatusBarTest : public ::testing::Test {
   QString status() { return child<QLabel>(form.get(), "statusText")->text(); }
   QProgressBar* progress() { return child<QProgressBar>(form.get(), "progress"); }
   QAction* action(const char* name) { return child<QAction>(form.get(), QString::fromUtf8(name)); }
-
-  ProgramDir dir;
-  AppContext module;
-  FakeSleeper sleeper;
-  RecordingNotifier notifier;
-  ScriptedUnit unit;
-  FakeSerialPort* port = nullptr;
-  std::unique_ptr<MainWindow> form;
 };
 
 const QRegularExpression kClock(QStringLiteral(" at \\d\\d:\\d\\d:\\d\\d$"));

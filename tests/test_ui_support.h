@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -127,6 +128,39 @@ inline ui::MainWindowDeps fakeDeps(std::unique_ptr<FakeSerialPort> port, Notifie
   deps.sleeper = &sleeper;
   return deps;
 }
+
+// What a window test builds its window from: a program folder of its own, the
+// shared context, and the scripted unit behind a fake port.
+struct FakeUnitParts {
+  ProgramDir dir;
+  AppContext module;
+  FakeSleeper sleeper;
+  RecordingNotifier notifier;
+  ScriptedUnit unit;
+  FakeSerialPort* port = nullptr;  // the port made last
+
+  // The window's helpers on a new fake port with the unit behind it.
+  ui::MainWindowDeps fakePortDeps() {
+    auto fake = std::make_unique<FakeSerialPort>();
+    port = fake.get();
+    unit.attach(*port);
+    return fakeDeps(std::move(fake), notifier, sleeper);
+  }
+};
+
+// The same with the window made from them.
+struct FakeWindow : FakeUnitParts {
+  std::unique_ptr<ui::MainWindow> form;
+
+  // Makes the window on a new fake port (adjust may change its helpers first)
+  // and runs its load step.
+  LoadResult make(const std::function<void(ui::MainWindowDeps&)>& adjust = {}) {
+    ui::MainWindowDeps deps = fakePortDeps();
+    if (adjust) adjust(deps);
+    form = std::make_unique<ui::MainWindow>(module, std::move(deps));
+    return form->load();
+  }
+};
 
 template <typename W>
 W* child(QWidget* parent, const QString& name) {
