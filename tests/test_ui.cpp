@@ -27,44 +27,21 @@ struct HookedNotifier : RecordingNotifier {
   std::function<void()> hook;
 };
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public FakeUnitWindowTest<HookedNotifier> {
  protected:
-  void SetUp() override {
-    initAppContext(module, dir.path());
-    module.locale.decimalPoint = ".";
-  }
-  void TearDown() override { form.reset(); }
-
   // The linked set-up: a valid comms.ini, the unit answering, the shipped database.
   void linkedFolder() {
     dir.writeCommsIni("\"Port\",1\n");
     dir.copyReferenceDb();
   }
 
-  MainWindow* open(std::function<void(FakeSerialPort&)> configure = {}) {
-    auto fake = std::make_unique<FakeSerialPort>();
-    port = fake.get();
-    unit.attach(*port);
-    if (configure) configure(*port);
-    form = std::make_unique<MainWindow>(module, fakeDeps(std::move(fake), notifier, sleeper));
-    form->load();
-    form->show();
-    form->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
-    return form.get();
+  MainWindow* open(const std::function<void(FakeSerialPort&)>& configure = {}) {
+    return openWindow(configure);
   }
 
   QString cell(const char* column, int row) {
     return labelText(form.get(), QStringLiteral("%1_%2").arg(QString::fromUtf8(column)).arg(row));
   }
-
-  ProgramDir dir;
-  AppContext module;
-  FakeSleeper sleeper;
-  HookedNotifier notifier;
-  ScriptedUnit unit;
-  FakeSerialPort* port = nullptr;
-  std::unique_ptr<MainWindow> form;
 };
 
 void expectFixedTexts(QWidget* w) {

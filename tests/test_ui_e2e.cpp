@@ -5,6 +5,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "expected.h"
 #include "simulator.h"
 #include "test_ui_support.h"
 #include "unit_pace.h"
@@ -145,6 +146,91 @@ TEST(WindowWithSimulatedUnit, ReadBackAndUploadProgressInTheStatusBar) {
 
   form.close();
   unit.stop();
+}
+
+// The two ways a unit lost its set-up to one click on "Update": a comms.ini that
+// an editor ended with an empty line, and a record that arrives short. Against
+// the simulated unit through the real widgets, neither changes the unit.
+class WindowKeepsTheUnitsSetup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    unit.setSlotValue(0, 1);
+    unit.setSlotValue(4, 1234);
+    unit.setSlotValue(8, 99);
+    unit.setSlotValue(20, 150);
+    unit.setSlotValue(29, 4000);
+    unit.start();
+    dir.copyReferenceDb();
+    initAppContext(module, dir.path());
+    module.locale.decimalPoint = ".";
+  }
+  void TearDown() override { unit.stop(); }
+  ui::MainWindow& open() {
+    ui::MainWindowDeps deps;
+    deps.notifier = &notifier;
+    form = std::make_unique<ui::MainWindow>(module, std::move(deps));
+    return *form;
+  }
+
+  sim::Simulator unit;
+  ProgramDir dir;
+  AppContext module;
+  RecordingNotifier notifier;
+  std::unique_ptr<ui::MainWindow> form;
+};
+
+TEST_F(WindowKeepsTheUnitsSetup, CommsIniEndingInAnEmptyLineReadsTheUnit) {
+  dir.writeCommsIni("\"COM\",7\n\n");
+  unit.makeLink(dir.path() + "/com7");
+  const auto before = unit.slotValues();
+  ui::MainWindow& w = open();
+  EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
+  EXPECT_TRUE(notifier.messages.empty());
+  EXPECT_EQ(labelText(&w, "current_4"), "1234");
+  EXPECT_EQ(labelText(&w, "current_29"), "4000");
+  w.show();
+
+  // "Update" with every box empty gives the unit its own values back.
+  unit.clearLog();
+  button(&w, "update")->click();
+  ASSERT_TRUE(unit.waitForLogSize(69 + 3, 10000));
+  EXPECT_TRUE(notifier.messages.empty());
+  EXPECT_EQ(unit.slotValues(), before);
+  EXPECT_EQ(labelText(&w, "current_8"), "99");
+  w.close();
+}
+
+TEST_F(WindowKeepsTheUnitsSetup, ShortRecordThenUpdateSendsNothing) {
+  dir.writeCommsIni("\"Port\",5\n");
+  unit.makeLink(dir.path() + "/com5");
+  sim::Faults cut;
+  cut.shortRecord = 20;  // the record stops inside slot 18
+  unit.setFaults(cut);
+  const auto before = unit.slotValues();
+  ui::MainWindow& w = open();
+  w.load();
+  ASSERT_EQ(notifier.messages, std::vector<std::string>{kShortReplyMessage});
+  EXPECT_EQ(labelText(&w, "current_17"), QString::number(before[17]));
+  EXPECT_EQ(labelText(&w, "current_18"), "");
+  w.show();
+
+  notifier.messages.clear();
+  unit.clearLog();
+  QTest::keyClicks(entryBox(&w, 4), "1000");
+  button(&w, "update")->click();
+  ASSERT_EQ(notifier.messages.size(), 1u);
+  EXPECT_EQ(notifier.messages[0].rfind(
+                "Nothing was sent to the unit. The last read-back did not get these slots from the "
+                "unit: slot 18 (",
+                0),
+            0u)
+      << notifier.messages[0];
+  // "Update" is as it was: the window goes on, the buttons are usable again.
+  EXPECT_TRUE(button(&w, "update")->isEnabled());
+  QTest::qWait(300);  // the unit's thread would have logged a byte by now
+  EXPECT_TRUE(unit.log().empty());
+  EXPECT_EQ(unit.slotValues(), before);
+  w.close();
 }
 
 }  // namespace

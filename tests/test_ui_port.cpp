@@ -148,9 +148,10 @@ TEST(PortDialog, DestinationNamesTheFolderTheProgramReads) {
 
 // --- the window -----------------------------------------------------------------
 
-class PortChoiceTest : public ::testing::Test, protected FakeWindow {
+class PortChoiceTest : public FakeUnitWindowTest<> {
  protected:
   void SetUp() override {
+    FakeUnitWindowTest::SetUp();
     ASSERT_TRUE(config.isValid());
     savedConfigHome = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
@@ -158,7 +159,7 @@ class PortChoiceTest : public ::testing::Test, protected FakeWindow {
     dir.copyReferenceDb();
   }
   void TearDown() override {
-    form.reset();
+    FakeUnitWindowTest::TearDown();
     qputenv("XDG_CONFIG_HOME", savedConfigHome);
   }
 
@@ -171,17 +172,16 @@ class PortChoiceTest : public ::testing::Test, protected FakeWindow {
 
   // The window as the program opens it: folders resolved, then the load step.
   MainWindow* open(LoadOutcome expected) {
-    initAppContext(module, dir.path());
-    module.locale.decimalPoint = ".";
     useFolders(module, resolveFolders(FolderEnvironment::ofProcess(dir.path())));
-    EXPECT_EQ(
-        make([](ui::MainWindowDeps& deps) { deps.listPorts = [] { return twoPorts(); }; }).outcome,
-        expected);
-    form->show();
-    return form.get();
+    MainWindow* w = openWindow(
+        {}, [](ui::MainWindowDeps& deps) { deps.listPorts = [] { return twoPorts(); }; });
+    // Rejected greys "Update"; linked reads all 32 slots.
+    const bool linked = w->core().slotsReadAtLastReadBack() == 32;
+    const bool rejected = !button(w, "update")->isEnabled();
+    EXPECT_EQ(expected == LoadOutcome::Linked, linked);
+    EXPECT_EQ(expected == LoadOutcome::Rejected, rejected);
+    return w;
   }
-
-  QString status() { return labelText(form.get(), "statusText"); }
 
   QTemporaryDir config;
   QByteArray savedConfigHome;
@@ -389,8 +389,6 @@ TEST_F(PortChoiceTest, TheChosenDeviceIsReadBackOverTheLine) {
   sim::Simulator simulated;
   simulated.setSlotValue(8, 123);
   simulated.start();
-  initAppContext(module, dir.path());
-  module.locale.decimalPoint = ".";
   useFolders(module, resolveFolders(FolderEnvironment::ofProcess(dir.path())));
   ui::MainWindowDeps deps;  // the real port and pauses
   deps.notifier = &notifier;

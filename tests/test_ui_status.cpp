@@ -163,25 +163,15 @@ TEST(WindowPlacement, ShortScreenCutsTheClientAndMakesRoomForTheScrollBar) {
 
 // --- the window ---------------------------------------------------------------
 
-class StatusBarTest : public ::testing::Test, protected FakeWindow {
+class StatusBarTest : public FakeUnitWindowTest<> {
  protected:
   void SetUp() override {
+    FakeUnitWindowTest::SetUp();
     dir.writeCommsIni("\"Port\",1\n");
     dir.copyReferenceDb();
-    initAppContext(module, dir.path());
-    module.locale.decimalPoint = ".";
   }
-
-  MainWindow* open() {
-    make();
-    form->show();
-    form->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
-    return form.get();
-  }
-  QString status() { return child<QLabel>(form.get(), "statusText")->text(); }
+  MainWindow* open() { return openWindow(); }
   QProgressBar* progress() { return child<QProgressBar>(form.get(), "progress"); }
-  QAction* action(const char* name) { return child<QAction>(form.get(), QString::fromUtf8(name)); }
 };
 
 const QRegularExpression kClock(QStringLiteral(" at \\d\\d:\\d\\d:\\d\\d$"));

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <array>
 #include <functional>
 #include <memory>
@@ -129,45 +131,52 @@ inline ui::MainWindowDeps fakeDeps(std::unique_ptr<FakeSerialPort> port, Notifie
   return deps;
 }
 
-// What a window test builds its window from: a program folder of its own, the
-// shared context, and the scripted unit behind a fake port.
-struct FakeUnitParts {
-  ProgramDir dir;
-  AppContext module;
-  FakeSleeper sleeper;
-  RecordingNotifier notifier;
-  ScriptedUnit unit;
-  FakeSerialPort* port = nullptr;  // the port made last
-
-  // The window's helpers on a new fake port with the unit behind it.
-  ui::MainWindowDeps fakePortDeps() {
-    auto fake = std::make_unique<FakeSerialPort>();
-    port = fake.get();
-    unit.attach(*port);
-    return fakeDeps(std::move(fake), notifier, sleeper);
-  }
-};
-
-// The same with the window made from them.
-struct FakeWindow : FakeUnitParts {
-  std::unique_ptr<ui::MainWindow> form;
-
-  // Makes the window on a new fake port (adjust may change its helpers first)
-  // and runs its load step.
-  LoadResult make(const std::function<void(ui::MainWindowDeps&)>& adjust = {}) {
-    ui::MainWindowDeps deps = fakePortDeps();
-    if (adjust) adjust(deps);
-    form = std::make_unique<ui::MainWindow>(module, std::move(deps));
-    return form->load();
-  }
-};
-
 template <typename W>
 W* child(QWidget* parent, const QString& name) {
   W* w = parent->findChild<W*>(name);
   EXPECT_NE(w, nullptr) << name.toStdString();
   return w;
 }
+
+// The window tests' fixture: a program folder, the main window on the fake port
+// with a ScriptedUnit behind it, the fake pauses and a recording notifier.
+template <typename TestNotifier = RecordingNotifier>
+class FakeUnitWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    initAppContext(module, dir.path());
+    module.locale.decimalPoint = ".";
+  }
+  void TearDown() override { form.reset(); }
+
+  // Runs the load step and shows the window, active. configure sets the fake
+  // port up before the load; adjust completes the window's dependencies.
+  ui::MainWindow* openWindow(const std::function<void(FakeSerialPort&)>& configure = {},
+                             const std::function<void(ui::MainWindowDeps&)>& adjust = {}) {
+    auto fake = std::make_unique<FakeSerialPort>();
+    port = fake.get();
+    unit.attach(*port);
+    if (configure) configure(*port);
+    ui::MainWindowDeps deps = fakeDeps(std::move(fake), notifier, sleeper);
+    if (adjust) adjust(deps);
+    form = std::make_unique<ui::MainWindow>(module, std::move(deps));
+    form->load();
+    form->show();
+    form->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    return form.get();
+  }
+  QString status() { return child<QLabel>(form.get(), "statusText")->text(); }
+  QAction* action(const char* name) { return child<QAction>(form.get(), QString::fromUtf8(name)); }
+
+  ProgramDir dir;
+  AppContext module;
+  FakeSleeper sleeper;
+  TestNotifier notifier;
+  ScriptedUnit unit;
+  FakeSerialPort* port = nullptr;
+  std::unique_ptr<ui::MainWindow> form;
+};
 inline QString labelText(QWidget* form, const QString& name) {
   QLabel* l = child<QLabel>(form, name);
   return l ? l->text() : QStringLiteral("<missing>");

@@ -19,7 +19,7 @@ using ui::WelcomeWindow;
 
 // Runs the start-up procedure with fake helpers and counts when the main
 // window's port is made.
-class StartUpTest : public ::testing::Test, protected FakeUnitParts {
+class StartUpTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir.writeCommsIni("\"Port\",1\n");
@@ -33,12 +33,21 @@ class StartUpTest : public ::testing::Test, protected FakeUnitParts {
   WelcomeWindow* start() {
     splash = ui::Main(module, dir.dir.path(), [this] {
       ++portsMade;
-      return fakePortDeps();
+      auto fake = std::make_unique<FakeSerialPort>();
+      port = fake.get();
+      unit.attach(*port);
+      return fakeDeps(std::move(fake), notifier, sleeper);
     });
     QObject::connect(splash, &WelcomeWindow::mainWindowShown, [this](MainWindow* f) { form = f; });
     return splash.data();
   }
 
+  ProgramDir dir;
+  AppContext module;
+  FakeSleeper sleeper;
+  RecordingNotifier notifier;
+  ScriptedUnit unit;
+  FakeSerialPort* port = nullptr;
   int portsMade = 0;
   QPointer<WelcomeWindow> splash;
   QPointer<MainWindow> form;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDate>
 #include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
@@ -165,6 +166,12 @@ MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
     ownOpener_ = makeCachingMdbOpener();
     opener = ownOpener_.get();
   }
+  chooser_ = deps.chooser;
+  if (!chooser_) {
+    ownChooser_ = std::make_unique<DialogSetupFileChooser>();
+    chooser_ = ownChooser_.get();
+  }
+  setupFolder_ = QDir::homePath();
   std::unique_ptr<SerialPort> port = std::move(deps.port);
   if (!port) {
     auto own = std::make_unique<QtSerialPort>(module_.linkFolder);
@@ -316,7 +323,22 @@ void MainWindow::buildMenus() {
     return m;
   };
 
-  QMenu* file = menu("fileMenu", QStringLiteral("&File"), "Leaving the program.");
+  QMenu* file =
+      menu("fileMenu", QStringLiteral("&File"), "Set-up files, backups and leaving the program.");
+  openSetupAction_ =
+      action(file, "openSetup", QStringLiteral("&Open set-up..."),
+             "Puts a saved set-up into the boxes where it differs from the unit; Update sends it.",
+             QKeySequence(Qt::CTRL | Qt::Key_O));
+  connect(openSetupAction_, &QAction::triggered, this, [this] { openSetup(); });
+  saveSetupAction_ = action(file, "saveSetup", QStringLiteral("&Save set-up..."),
+                            "Saves the set-up read back from the unit last to a file.",
+                            QKeySequence(Qt::CTRL | Qt::Key_S));
+  connect(saveSetupAction_, &QAction::triggered, this, [this] { saveSetup(); });
+  restoreBackupAction_ =
+      action(file, "restoreBackup", QStringLiteral("&Restore backup..."),
+             "Lists the backups kept before every upload and opens the one you choose.");
+  connect(restoreBackupAction_, &QAction::triggered, this, [this] { restoreBackup(); });
+  file->addSeparator();
   quitAction_ = action(file, "quit", QStringLiteral("&Quit"),
                        "Closes the window as Close does: the unit gets its close byte.",
                        QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -463,6 +485,76 @@ bool MainWindow::usePort(const SerialPortEntry& port) {
       QStringLiteral("Port 1 is now %1 (set in %2). ").arg(qs(target), qs(folder)) +
       statusText_->text());
   return true;
+}
+
+// --- File ------------------------------------------------------------------
+
+void MainWindow::openSetup() {
+  if (busy_ > 0) return;
+  const QString path = chooser_->fileToOpen(this, setupFolder_);
+  if (path.isEmpty()) return;
+  setupFolder_ = QFileInfo(path).absolutePath();
+  openSetupFrom(path, QFileInfo(path).fileName());
+}
+
+void MainWindow::restoreBackup() {
+  if (busy_ > 0) return;
+  std::vector<BackupEntry> list;
+  guarded([this, &list] { list = core_->backups(); });
+  if (list.empty()) {
+    const std::string folder =
+        module_.backupsDir.empty() ? std::string("the backups folder") : module_.backupsDir;
+    notifier_->show("There is no backup yet. One is written to " + folder +
+                    " before every upload.");
+    return;
+  }
+  const QString path = chooser_->backupToRestore(this, list);
+  if (path.isEmpty()) return;
+  QString time = QFileInfo(path).fileName();
+  for (const BackupEntry& b : list) {
+    if (QString::fromStdString(b.path) == path) time = QString::fromStdString(b.time);
+  }
+  openSetupFrom(path, QStringLiteral("the backup of ") + time);
+}
+
+void MainWindow::openSetupFrom(const QString& path, const QString& what) {
+  bool opened = false;
+  guarded([&] { opened = core_->openSetupFile(path.toStdString()); });
+  const QString when =
+      QStringLiteral(" at ") + QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+  if (!opened) {
+    statusText_->setText(QStringLiteral("Did not open ") + what + when);
+    return;
+  }
+  int differing = 0;
+  for (QLineEdit* box : entryBoxes_) differing += box->text().isEmpty() ? 0 : 1;
+  if (differing == 0)
+    statusText_->setText(QStringLiteral("Opened ") + what +
+                         QStringLiteral(": it holds the unit's set-up; nothing to send") + when);
+  else
+    statusText_->setText(QStringLiteral("Opened %1: %2 %3, now in the boxes")
+                             .arg(what)
+                             .arg(differing)
+                             .arg(differing == 1 ? QStringLiteral("value differs")
+                                                 : QStringLiteral("values differ")) +
+                         when);
+  // The whole hint where the status line has room for it only in part.
+  statusText_->setToolTip(QStringLiteral("Press Update to send the values in the boxes."));
+}
+
+void MainWindow::saveSetup() {
+  if (busy_ > 0) return;
+  const QString path =
+      chooser_->fileToSave(this, suggestedSetupFile(setupFolder_, QDate::currentDate()));
+  if (path.isEmpty()) return;
+  setupFolder_ = QFileInfo(path).absolutePath();
+  bool saved = false;
+  guarded([&] { saved = core_->saveSetupFile(path.toStdString()); });
+  const QString when =
+      QStringLiteral(" at ") + QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+  statusText_->setText((saved ? QStringLiteral("Saved the unit's set-up to ")
+                              : QStringLiteral("Did not save the set-up to ")) +
+                       QFileInfo(path).fileName() + when);
 }
 
 void MainWindow::placeOnScreen() {

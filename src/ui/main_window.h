@@ -13,6 +13,7 @@
 #include "app/unit_controller.h"
 #include "link/sleeper.h"
 #include "ui/main_window_status.h"
+#include "ui/setup_dialogs.h"
 
 class QAction;
 class QLabel;
@@ -37,6 +38,7 @@ struct MainWindowDeps {
   Sleeper* sleeper = nullptr;
   ReferenceDatabaseOpener* opener = nullptr;
   std::function<std::vector<SerialPortEntry>()> listPorts;  // what Unit > Port... lists
+  SetupFileChooser* chooser = nullptr;  // the file dialogs of the File menu
 };
 using MainWindowDepsFactory = std::function<MainWindowDeps()>;
 
@@ -67,6 +69,11 @@ class MainWindow : public QMainWindow, public UnitView {
   // back. When they cannot be written the operator is told and nothing changes
   // (false).
   bool usePort(const SerialPortEntry& port);
+  // File > Open set-up..., Save set-up... and Restore backup...: a set-up file
+  // or backup opened goes into the boxes where it differs from the unit.
+  void openSetup();
+  void saveSetup();
+  void restoreBackup();
   // Help > About and Help > Operator's guide.
   void showAbout();
   void openOperatorGuide();
@@ -99,6 +106,8 @@ class MainWindow : public QMainWindow, public UnitView {
   void buildMenus();
   void buildStatusBar();
   void connectHandlers();
+  // Puts a set-up file into the boxes and says in the status bar what it changed.
+  void openSetupFrom(const QString& path, const QString& what);
   // Runs one of the core's handlers; a failure it lets through ends only that handler.
   void guarded(const std::function<void()>& handler);
   // Runs an exchange with the unit under the busy cursor, following it in the
@@ -126,6 +135,9 @@ class MainWindow : public QMainWindow, public UnitView {
   std::unique_ptr<RealSleeper> ownSleeper_;
   std::unique_ptr<Sleeper> sleeper_;
   std::unique_ptr<ReferenceDatabaseOpener> ownOpener_;
+  std::unique_ptr<SetupFileChooser> ownChooser_;
+  SetupFileChooser* chooser_ = nullptr;
+  QString setupFolder_;  // where the last set-up file was opened or saved
   std::unique_ptr<UnitController> core_;
   QtSerialPort* ownPort_ = nullptr;  // the window's own port, when no other was given
   std::function<std::vector<SerialPortEntry>()> listPorts_;
@@ -148,6 +160,9 @@ class MainWindow : public QMainWindow, public UnitView {
 
   QAction* readBackAction_ = nullptr;
   QAction* portAction_ = nullptr;
+  QAction* openSetupAction_ = nullptr;
+  QAction* saveSetupAction_ = nullptr;
+  QAction* restoreBackupAction_ = nullptr;
   QAction* quitAction_ = nullptr;
   QAction* guideAction_ = nullptr;
   QAction* aboutAction_ = nullptr;

@@ -1,0 +1,112 @@
+#include "ui/setup_dialogs.h"
+
+#include <QDate>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace ku::ui {
+
+namespace {
+
+const QString kSetupFilter = QStringLiteral("Set-up files (*.json);;All files (*)");
+
+}  // namespace
+
+QString DialogSetupFileChooser::fileToOpen(QWidget* parent, const QString& folder) {
+  return QFileDialog::getOpenFileName(parent, QStringLiteral("Open set-up"), folder, kSetupFilter);
+}
+
+QString DialogSetupFileChooser::fileToSave(QWidget* parent, const QString& suggestedPath) {
+  QFileDialog dialog(parent, QStringLiteral("Save set-up"), suggestedPath, kSetupFilter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(QStringLiteral("json"));
+  dialog.selectFile(suggestedPath);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  return dialog.selectedFiles().constFirst();
+}
+
+QString DialogSetupFileChooser::backupToRestore(QWidget* parent,
+                                                const std::vector<BackupEntry>& backups) {
+  BackupDialog dialog(backups, parent);
+  if (dialog.exec() != QDialog::Accepted) return QString();
+  return dialog.chosenPath();
+}
+
+BackupDialog::BackupDialog(const std::vector<BackupEntry>& backups, QWidget* parent)
+    : QDialog(parent), backups_(backups) {
+  setObjectName(QStringLiteral("backupDialog"));
+  setWindowTitle(QStringLiteral("Restore backup"));
+  auto* layout = new QVBoxLayout(this);
+  auto* intro = new QLabel(
+      QStringLiteral("A backup of the unit's set-up is kept before every upload, newest first. "
+                     "The one you open goes into the boxes where it differs from the unit; "
+                     "press Update to send it."),
+      this);
+  intro->setWordWrap(true);
+  layout->addWidget(intro);
+
+  list_ = new QTreeWidget(this);
+  list_->setObjectName(QStringLiteral("backups"));
+  list_->setAccessibleName(QStringLiteral("Backups"));
+  list_->setAccessibleDescription(QStringLiteral("The automatic backups, newest first."));
+  list_->setRootIsDecorated(false);
+  list_->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Device"), QStringLiteral("")});
+  for (const BackupEntry& b : backups_) {
+    auto* item = new QTreeWidgetItem(list_);
+    item->setText(0, QString::fromStdString(b.time));
+    item->setText(1, QString::fromStdString(b.device));
+    item->setText(2, QString::fromStdString(b.problem));
+    item->setToolTip(0, QString::fromStdString(b.path));
+    if (!b.problem.empty()) item->setFlags(item->flags() & ~Qt::ItemIsSelectable);
+  }
+  list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  layout->addWidget(list_);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Open | QDialogButtonBox::Cancel, this);
+  open_ = buttons->button(QDialogButtonBox::Open);
+  open_->setObjectName(QStringLiteral("open"));
+  open_->setEnabled(false);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+  connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
+  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] {
+    if (!chosenPath().isEmpty()) accept();
+  });
+
+  // The newest usable backup is chosen to begin with.
+  for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+    if (backups_[static_cast<std::size_t>(i)].problem.empty()) {
+      list_->setCurrentItem(list_->topLevelItem(i));
+      break;
+    }
+  }
+  resize(720, 360);
+}
+
+QString BackupDialog::chosenPath() const {
+  const QList<QTreeWidgetItem*> chosen = list_->selectedItems();
+  if (chosen.isEmpty()) return QString();
+  const int row = list_->indexOfTopLevelItem(chosen.constFirst());
+  if (row < 0 || static_cast<std::size_t>(row) >= backups_.size()) return QString();
+  const BackupEntry& b = backups_[static_cast<std::size_t>(row)];
+  return b.problem.empty() ? QString::fromStdString(b.path) : QString();
+}
+
+void BackupDialog::selectionChanged() {
+  open_->setEnabled(!chosenPath().isEmpty());
+}
+
+QString suggestedSetupFile(const QString& folder, const QDate& today) {
+  return QDir(folder).filePath(
+      QStringLiteral("ku-setup-%1.json").arg(today.toString(QStringLiteral("yyyy-MM-dd"))));
+}
+
+}  // namespace ku::ui

@@ -1,0 +1,308 @@
+// The main window's File menu: Open set-up..., Save set-up... and Restore
+// backup..., driven through their actions with the file dialogs answered by the
+// test, against a scripted unit behind the fake port.
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "app/backups.h"
+#include "app/setup_file.h"
+#include "test_ui_support.h"
+#include "ui/setup_dialogs.h"
+
+namespace ku::test {
+namespace {
+
+const ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+using ui::MainWindow;
+
+// Answers the window's file dialogs with set paths, and keeps what it was asked.
+class ScriptedChooser : public ui::SetupFileChooser {
+ public:
+  QString openAnswer, saveAnswer, backupAnswer;
+  QString openFolder, suggested;
+  std::vector<BackupEntry> offered;
+  int backupAsked = 0;
+
+  QString fileToOpen(QWidget*, const QString& folder) override {
+    openFolder = folder;
+    return openAnswer;
+  }
+  QString fileToSave(QWidget*, const QString& suggestedPath) override {
+    suggested = suggestedPath;
+    return saveAnswer;
+  }
+  QString backupToRestore(QWidget*, const std::vector<BackupEntry>& backups) override {
+    ++backupAsked;
+    offered = backups;
+    return backupAnswer;
+  }
+};
+
+class FileMenuTest : public FakeUnitWindowTest<> {
+ protected:
+  void SetUp() override {
+    FakeUnitWindowTest::SetUp();
+    dir.writeCommsIni("\"Port\",1\n");
+    dir.copyReferenceDb();
+    module.backupsDir = files.filePath("backups").toStdString();
+    module.programName = "kuutil 1.2";
+  }
+
+  MainWindow* open() {
+    return openWindow({}, [this](ui::MainWindowDeps& deps) { deps.chooser = &chooser; });
+  }
+  QString path(const char* name) { return files.filePath(QString::fromUtf8(name)); }
+  std::vector<std::string> boxes() {
+    std::vector<std::string> texts;
+    for (int k = 0; k < 32; ++k) texts.push_back(entryBox(form.get(), k)->text().toStdString());
+    return texts;
+  }
+  // A set-up file holding the unit's values, with some slots changed.
+  void writeFile(const QString& file, const std::map<int, int>& changes) {
+    UnitSetup s;
+    s.saved = "2026-12-07T09:00:00.000Z";
+    s.program = "kuctl 1.2";
+    s.device = "/dev/ttyUSB0";
+    for (int k = 0; k < 32; ++k) s.values[static_cast<std::size_t>(k)] = unit.values[k];
+    for (const auto& c : changes) s.values[static_cast<std::size_t>(c.first)] = c.second;
+    writeSetupFile(file.toStdString(), s);
+  }
+  void writeText(const QString& file, const QByteArray& text) {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+  }
+
+  QTemporaryDir files;
+  ScriptedChooser chooser;
+};
+
+const QRegularExpression kClock(QStringLiteral(" at \\d\\d:\\d\\d:\\d\\d$"));
+
+TEST_F(FileMenuTest, FileMenuHoldsTheSetupCommandsAboveQuit) {
+  MainWindow* w = open();
+  QMenu* file = child<QMenu>(w, "fileMenu");
+  QStringList texts;
+  for (QAction* a : file->actions()) texts << a->text();
+  EXPECT_EQ(texts,
+            (QStringList{"&Open set-up...", "&Save set-up...", "&Restore backup...", "", "&Quit"}));
+  EXPECT_EQ(action("openSetup")->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+  EXPECT_EQ(action("saveSetup")->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+  for (const char* name : {"openSetup", "saveSetup", "restoreBackup"})
+    EXPECT_FALSE(action(name)->statusTip().isEmpty()) << name;
+  // The form below the menu bar keeps its size.
+  EXPECT_EQ(child<QWidget>(w, "form")->size(), QSize(676, 697));
+}
+
+TEST_F(FileMenuTest, OpenPutsWhatDiffersIntoTheBoxesAndUpdateSendsIt) {
+  unit.values[4] = 799;
+  unit.values[8] = 40;
+  unit.values[20] = 100;
+  open();
+  ASSERT_EQ(unit.received, " qx");
+  writeFile(path("a.json"), {{4, 1000}, {8, 77}, {0, 3}, {31, 1}});  // 0 and 31 are never sent
+  QTest::keyClicks(entryBox(form.get(), 20), "55");  // a box the file agrees with is emptied
+
+  chooser.openAnswer = path("a.json");
+  action("openSetup")->trigger();
+  EXPECT_EQ(chooser.openFolder, QDir::homePath());
+  std::vector<std::string> expected(32);
+  expected[4] = "1000";
+  expected[8] = "77";
+  EXPECT_EQ(boxes(), expected);
+  EXPECT_TRUE(notifier.messages.empty());
+  EXPECT_TRUE(status().startsWith("Opened a.json: 2 values differ, now in the boxes at "))
+      << status().toStdString();
+  EXPECT_TRUE(status().contains(kClock));
+  EXPECT_EQ(unit.received, " qx") << "opening a file sends nothing";
+
+  button(form.get(), "update")->click();
+  EXPECT_EQ(unit.values[4], 1000);
+  EXPECT_EQ(unit.values[8], 77);
+  EXPECT_EQ(unit.values[20], 100);
+  EXPECT_EQ(unit.values[0], 2);
+  EXPECT_EQ(labelText(form.get(), "current_4"), "1000");
+
+  // The same file again: the unit holds it now, nothing goes into the boxes.
+  chooser.openAnswer = path("a.json");
+  action("openSetup")->trigger();
+  EXPECT_EQ(boxes(), std::vector<std::string>(32));
+  EXPECT_TRUE(status().startsWith("Opened a.json: it holds the unit's set-up; nothing to send at "))
+      << status().toStdString();
+  EXPECT_EQ(chooser.openFolder, files.path()) << "the next dialog starts where the last file was";
+
+  // Cancelling the dialog changes nothing.
+  QTest::keyClicks(entryBox(form.get(), 5), "12");
+  chooser.openAnswer.clear();
+  const QString before = status();
+  action("openSetup")->trigger();
+  EXPECT_EQ(entryBox(form.get(), 5)->text(), "12");
+  EXPECT_EQ(status(), before);
+}
+
+TEST_F(FileMenuTest, ABadFileIsRefusedWholeNamingFileAndSlot) {
+  open();
+  QTest::keyClicks(entryBox(form.get(), 6), "9");
+  writeFile(path("limit.json"), {{1, 2}, {4, 32001}});  // one value beyond its box's limit
+  writeFile(path("fraction.json"), {{8, 7}});
+  QFile fraction(path("fraction.json"));
+  ASSERT_TRUE(fraction.open(QIODevice::ReadOnly));
+  QByteArray text = fraction.readAll();
+  fraction.close();
+  writeText(path("fraction.json"), text.replace("\"value\": 7}", "\"value\": 7.5}"));
+  writeText(path("notjson.json"), "{\"format\": \"ku-setup\", ");
+  writeText(path("other.json"), R"({"format":"something-else","version":1,"slots":[]})");
+  struct Case {
+    const char* name;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"limit.json", "slot 4 (Test Frequency)"},
+      {"fraction.json", "slot 8 (Ramp Start)"},
+      {"notjson.json", "it is not JSON"},
+      {"other.json", "something-else"},
+  };
+  for (const Case& c : cases) {
+    notifier.messages.clear();
+    chooser.openAnswer = path(c.name);
+    action("openSetup")->trigger();
+    ASSERT_EQ(notifier.messages.size(), 1u) << c.name;
+    const std::string& m = notifier.messages[0];
+    EXPECT_EQ(m.rfind("Cannot use the set-up file \"" + path(c.name).toStdString() + "\": ", 0), 0u)
+        << m;
+    EXPECT_NE(m.find(c.says), std::string::npos) << m;
+    std::vector<std::string> expected(32);
+    expected[6] = "9";
+    EXPECT_EQ(boxes(), expected) << c.name;
+    EXPECT_TRUE(status().startsWith(QStringLiteral("Did not open ") + c.name + " at "))
+        << status().toStdString();
+  }
+  EXPECT_EQ(unit.received, " qx");
+}
+
+TEST_F(FileMenuTest, SaveWritesTheSetupReadBackLast) {
+  unit.values[4] = 1234;
+  unit.values[30] = 300;
+  open();
+  chooser.saveAnswer = path("unit.json");
+  action("saveSetup")->trigger();
+  EXPECT_EQ(
+      chooser.suggested,
+      QDir::home().filePath("ku-setup-" +
+                            QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + ".json"));
+  EXPECT_TRUE(notifier.messages.empty());
+  EXPECT_TRUE(status().startsWith("Saved the unit's set-up to unit.json at "))
+      << status().toStdString();
+  const UnitSetup saved = readSetupFile(path("unit.json").toStdString());
+  for (int k = 0; k < 32; ++k) EXPECT_EQ(saved.values[k], unit.values[k]) << "slot " << k;
+  EXPECT_EQ(saved.values[4], 1234);
+  EXPECT_EQ(saved.program, "kuutil 1.2");
+  EXPECT_EQ(unit.received, " qx") << "saving reads nothing more from the unit";
+}
+
+TEST_F(FileMenuTest, SaveAfterAShortRecordWritesNothing) {
+  open();
+  // The unit's record stops after 20 characters from now on.
+  port->onByte = nullptr;
+  port->replies.clear();
+  port->replies.push_back("");
+  port->replies.push_back(unit.record().substr(0, 20));
+  notifier.messages.clear();
+  form->readBackUnit();
+  ASSERT_EQ(notifier.messages.size(), 1u);
+  notifier.messages.clear();
+
+  chooser.saveAnswer = path("short.json");
+  action("saveSetup")->trigger();
+  ASSERT_EQ(notifier.messages.size(), 1u);
+  EXPECT_EQ(notifier.messages[0].rfind(
+                "The unit's set-up was not saved: the last read-back did not get slot 18 (", 0),
+            0u)
+      << notifier.messages[0];
+  EXPECT_FALSE(QFile::exists(path("short.json")));
+  EXPECT_TRUE(status().startsWith("Did not save the set-up to short.json at "));
+}
+
+TEST_F(FileMenuTest, RestoreOffersTheBackupsAndOpensTheChosenOne) {
+  unit.values[4] = 799;
+  open();
+  // Nothing uploaded yet: no backup, and the operator is told where they will be.
+  action("restoreBackup")->trigger();
+  ASSERT_EQ(notifier.messages.size(), 1u);
+  EXPECT_EQ(notifier.messages[0], "There is no backup yet. One is written to " + module.backupsDir +
+                                      " before every upload.");
+  EXPECT_EQ(chooser.backupAsked, 0);
+  notifier.messages.clear();
+
+  QTest::keyClicks(entryBox(form.get(), 4), "1000");
+  button(form.get(), "update")->click();
+  ASSERT_EQ(unit.values[4], 1000);
+
+  chooser.backupAnswer.clear();
+  action("restoreBackup")->trigger();  // cancelled: nothing changes
+  ASSERT_EQ(chooser.offered.size(), 1u);
+  EXPECT_TRUE(chooser.offered[0].problem.empty()) << chooser.offered[0].problem;
+  EXPECT_EQ(boxes(), std::vector<std::string>(32));
+
+  chooser.backupAnswer = QString::fromStdString(chooser.offered[0].path);
+  action("restoreBackup")->trigger();
+  std::vector<std::string> expected(32);
+  expected[4] = "799";
+  EXPECT_EQ(boxes(), expected);
+  EXPECT_EQ(status().toStdString().rfind("Opened the backup of " + chooser.offered[0].time +
+                                             ": 1 value differs, now in the boxes at ",
+                                         0),
+            0u)
+      << status().toStdString();
+  button(form.get(), "update")->click();
+  EXPECT_EQ(unit.values[4], 799);
+  EXPECT_TRUE(notifier.messages.empty());
+  EXPECT_EQ(listBackups(module.backupsDir).size(), 2u) << "the restore's upload was backed up too";
+}
+
+TEST(BackupDialog, ListsTimeAndDeviceAndOnlyUsableBackupsCanBeChosen) {
+  const std::vector<BackupEntry> list = {
+      {"/b/2026-12-07T10-00-00.000Z.json", "2026-12-07 10:00:00.000 UTC", "/dev/ttyUSB0",
+       "Cannot use the set-up file: slot 9 is missing."},
+      {"/b/2026-12-06T09-15-02.481Z.json", "2026-12-06 09:15:02.481 UTC", "/dev/ttyS0", ""},
+      {"/b/2026-12-05T08-00-00.000Z.json", "2026-12-05 08:00:00.000 UTC", "", ""},
+  };
+  ui::BackupDialog dialog(list);
+  auto* tree = dialog.findChild<QTreeWidget*>(QStringLiteral("backups"));
+  ASSERT_NE(tree, nullptr);
+  ASSERT_EQ(tree->topLevelItemCount(), 3);
+  EXPECT_EQ(tree->topLevelItem(1)->text(0), "2026-12-06 09:15:02.481 UTC");
+  EXPECT_EQ(tree->topLevelItem(1)->text(1), "/dev/ttyS0");
+  EXPECT_EQ(tree->topLevelItem(0)->text(2), "Cannot use the set-up file: slot 9 is missing.");
+  // The newest usable one is chosen to begin with.
+  EXPECT_EQ(dialog.chosenPath(), "/b/2026-12-06T09-15-02.481Z.json");
+  auto* openButton = dialog.findChild<QPushButton*>(QStringLiteral("open"));
+  ASSERT_NE(openButton, nullptr);
+  EXPECT_TRUE(openButton->isEnabled());
+  // A click on the unusable one does not choose it; a click on another does.
+  dialog.show();
+  auto click = [tree](int row) {
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      tree->visualItemRect(tree->topLevelItem(row)).center());
+  };
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  click(0);
+  EXPECT_EQ(dialog.chosenPath(), "");
+  EXPECT_FALSE(openButton->isEnabled());
+  click(2);
+  EXPECT_EQ(dialog.chosenPath(), "/b/2026-12-05T08-00-00.000Z.json");
+  EXPECT_TRUE(openButton->isEnabled());
+}
+
+TEST(SetupFileName, OfferedNameCarriesTheDate) {
+  EXPECT_EQ(ui::suggestedSetupFile("/home/op", QDate(2026, 12, 7)),
+            "/home/op/ku-setup-2026-12-07.json");
+}
+
+}  // namespace
+}  // namespace ku::test
