@@ -17,6 +17,9 @@ target_link_libraries(test_ui_x11 PRIVATE ku_testsupport ku_ui Qt6::Test GTest::
 add_test(NAME UiOnX11 COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run_under_xvfb.sh $<TARGET_FILE:test_ui_x11>
          --gtest_filter=-OnX11.Screenshots)
 set_tests_properties(UiOnX11 PROPERTIES LABELS ui SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+# Unit > Port...: the port dialog and the window taking the chosen port (once over
+# the line to the simulated unit).
+ku_add_test(test_ui_port SOURCES test_ui_port.cpp LIBS ku_ui ku_sim Qt6::Test LABELS ui)
 # The README's pictures, made only when KU_SCREENSHOT_DIR names a folder (scripts/screenshots).
 add_test(NAME UiScreenshots COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run_under_xvfb.sh
          $<TARGET_FILE:test_ui_x11> --gtest_filter=OnX11.Screenshots)

@@ -142,6 +142,10 @@ std::string Folders::linkFolderFor(int portNumber) const {
   return programDir;
 }
 
+std::string Folders::settingsFolder() const {
+  return settingsFile.exists ? linkFolderFor(0) : userSettingsDir;
+}
+
 ChosenPath portDevice(const std::string& folder, int portNumber) {
   const std::string device = QtSerialPort(folder).devicePathFor(portNumber);
   const QFileInfo info(QString::fromStdString(device));

@@ -48,6 +48,9 @@ struct Folders {
   // folder when it holds comN, else the user's settings folder when that does,
   // else the program's folder.
   std::string linkFolderFor(int portNumber) const;
+  // Where a new choice of port belongs: the folder whose comms.ini the program
+  // reads (a portable copy's own folder), else the user's settings folder.
+  std::string settingsFolder() const;
 };
 
 Folders resolveFolders(const FolderEnvironment& env);

@@ -71,6 +71,38 @@ void UnitController::closeLink() {
   if (m_.port.ready) link_.sendCloseByteAndClose();
 }
 
+LoadResult UnitController::reopenLink() {
+  disableCommands();
+  if (link_.port().isOpen()) link_.sendCloseByteAndClose();
+  forgetUnit();
+  const LoadResult loaded = openLink();
+  view_.setButtonEnabled(Button::Close, true);
+  // A rejected port number keeps "Update" and "Default" disabled, as at load.
+  if (loaded.outcome != LoadOutcome::Rejected) {
+    view_.setButtonEnabled(Button::Update, true);
+    view_.setButtonEnabled(Button::Default, true);
+  }
+  return loaded;
+}
+
+void UnitController::forgetUnit() {
+  // Values from the port before must neither show nor be uploaded to this one.
+  slotValues_ = {};
+  readBackValues_ = {};
+  readAtLastReadBack_ = {};
+  slotsRead_ = 0;
+  readBackRan_ = false;
+  for (int row = 0; row <= kRowSlots; ++row) {
+    const FixedTexts& fixed = fixedTexts(row);
+    if (row < kRowSlots) {
+      view_.setCurrentValue(row, std::string());
+      view_.setDescriptionValue(row, std::string());
+    }
+    view_.setReferenceValue(row, fixed.reference);
+    view_.setReferenceUnit(row, fixed.referenceUnit);
+  }
+}
+
 int UnitController::readBack() {
   const ReadBackOutcome got = link_.readBack();
   readBackRan_ = true;

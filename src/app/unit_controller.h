@@ -83,6 +83,11 @@ class UnitController {
   LoadResult openLinkToDevice(const std::string& devicePath);
   // The unload step: the close byte and the port closed, when the port was not rejected.
   void closeLink();
+  // The port set-up again in the open window, after the port was changed: the
+  // close byte and the port closed when it was open, the window back as it was
+  // before its first load (no values, all three commands enabled), then the
+  // load step with its messages and read-back.
+  LoadResult reopenLink();
 
   // The exchanges. Each returns its last error code.
   int readBack();
@@ -139,6 +144,8 @@ class UnitController {
   int finishUpload(const LinkOutcome& uploaded);
   UploadOutcome guardUpload(UploadKind kind);
   EntryContext entryContext();
+  // Forgets what the last read-back got, and clears the columns it filled.
+  void forgetUnit();
 
   AppContext& m_;
   UnitView& view_;

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "link/serial_port.h"
 
@@ -24,6 +25,8 @@ class QtSerialPort : public SerialPort {
   void write(const std::string& bytes) override;
   std::string readAll() override;
 
+  // The folder of the comN links, for the next open (the settings were moved).
+  void setFolder(std::string folder) { folder_ = std::move(folder); }
   // The device path that port number n maps to.
   std::string devicePathFor(int n) const;
   // The device last opened or tried (for messages); empty before any open.

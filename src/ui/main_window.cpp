@@ -32,6 +32,7 @@
 #include "reference/reference_database.h"
 #include "ui/exchange_watch.h"
 #include "ui/message_box_notifier.h"
+#include "ui/port_dialog.h"
 #include "ui/twips.h"
 
 namespace ku::ui {
@@ -172,7 +173,12 @@ MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
   }
   setupFolder_ = QDir::homePath();
   std::unique_ptr<SerialPort> port = std::move(deps.port);
-  if (!port) port = std::make_unique<QtSerialPort>(module_.linkFolder);
+  if (!port) {
+    auto own = std::make_unique<QtSerialPort>(module_.linkFolder);
+    ownPort_ = own.get();
+    port = std::move(own);
+  }
+  listPorts_ = deps.listPorts ? std::move(deps.listPorts) : [] { return listSerialPorts(); };
   auto watched =
       std::make_unique<WatchedPort>(std::move(port), [this](std::size_t n) { bytesSent(n); });
 
@@ -346,6 +352,10 @@ void MainWindow::buildMenus() {
                            "Reads the unit's set-up back without sending it anything else.",
                            QKeySequence(Qt::CTRL | Qt::Key_R));
   connect(readBackAction_, &QAction::triggered, this, [this] { readBackUnit(); });
+  portAction_ = action(unit, "port", QStringLiteral("&Port..."),
+                       "Chooses the serial port the unit is wired to, makes it port 1, then "
+                       "sets it up and reads the unit back.");
+  connect(portAction_, &QAction::triggered, this, [this] { choosePort(); });
 
   QMenu* help = menu("helpMenu", QStringLiteral("&Help"), "The guide and the program's facts.");
   guideAction_ =
@@ -450,6 +460,34 @@ void MainWindow::readBackUnit() {
     core_->readBack();
     core_->enableCommands();
   });
+}
+
+void MainWindow::choosePort() {
+  if (busy_ > 0) return;
+  const Folders folders = resolveFolders(FolderEnvironment::ofProcess(module_.programDir));
+  PortDialog dialog(listPorts_, portDestinationText(folders), aboutFacts().device, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (const std::optional<SerialPortEntry> chosen = dialog.chosenPort()) usePort(*chosen);
+}
+
+bool MainWindow::usePort(const SerialPortEntry& port) {
+  if (busy_ > 0) return false;
+  const FolderEnvironment env = FolderEnvironment::ofProcess(module_.programDir);
+  // Written where the program reads its settings, so that the choice takes effect.
+  const std::string folder = resolveFolders(env).settingsFolder();
+  const std::string target = port.preferredPath();
+  const std::string failure = writePortSettings(folder, target);
+  if (!failure.empty()) {
+    notifier_->show("The port was not changed: " + failure + ".");
+    return false;
+  }
+  useFolders(module_, resolveFolders(env));
+  if (ownPort_) ownPort_->setFolder(module_.linkFolder);
+  exchange(Exchange::Load, [this] { lastLoad_ = core_->reopenLink(); });
+  statusText_->setText(
+      QStringLiteral("Port 1 is now %1 (set in %2). ").arg(qs(target), qs(folder)) +
+      statusText_->text());
+  return true;
 }
 
 // --- File ------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/serial_ports.h"
 #include "app/unit_controller.h"
 #include "link/sleeper.h"
 #include "ui/main_window_status.h"
@@ -21,17 +22,22 @@ class QProgressBar;
 class QPushButton;
 class QScrollArea;
 
+namespace ku {
+class QtSerialPort;
+}
+
 namespace ku::ui {
 
 // What the window's core works with. Anything left empty gets the production
 // default: the QtSerialPort of the program's folder, the modal message box, the
-// real pauses (repainting while they wait) and the reference database on mdbtools
-// behind its cache.
+// real pauses (repainting while they wait), the reference database on mdbtools
+// behind its cache and the serial ports Qt finds.
 struct MainWindowDeps {
   std::unique_ptr<SerialPort> port;
   Notifier* notifier = nullptr;
   Sleeper* sleeper = nullptr;
   ReferenceDatabaseOpener* opener = nullptr;
+  std::function<std::vector<SerialPortEntry>()> listPorts;  // what Unit > Port... lists
   SetupFileChooser* chooser = nullptr;  // the file dialogs of the File menu
 };
 using MainWindowDepsFactory = std::function<MainWindowDeps()>;
@@ -56,6 +62,13 @@ class MainWindow : public QMainWindow, public UnitView {
 
   // Unit > Read back: reads the unit back without uploading.
   void readBackUnit();
+  // Unit > Port...: the port dialog, then usePort with the chosen port.
+  void choosePort();
+  // Makes port the window's port 1: writes comms.ini and the com1 link where the
+  // program reads its settings, then sets the port up again and reads the unit
+  // back. When they cannot be written the operator is told and nothing changes
+  // (false).
+  bool usePort(const SerialPortEntry& port);
   // File > Open set-up..., Save set-up... and Restore backup...: a set-up file
   // or backup opened goes into the boxes where it differs from the unit.
   void openSetup();
@@ -127,6 +140,8 @@ class MainWindow : public QMainWindow, public UnitView {
   SetupFileChooser* chooser_ = nullptr;
   QString setupFolder_;  // where the last set-up file was opened or saved
   std::unique_ptr<UnitController> core_;
+  QtSerialPort* ownPort_ = nullptr;  // the window's own port, when no other was given
+  std::function<std::vector<SerialPortEntry>()> listPorts_;
 
   QWidget* form_ = nullptr;  // the 676 x 697 form that holds every control below
   QScrollArea* scroll_ = nullptr;
@@ -145,6 +160,7 @@ class MainWindow : public QMainWindow, public UnitView {
   QPushButton* defaultButton_ = nullptr;  // "Default"
 
   QAction* readBackAction_ = nullptr;
+  QAction* portAction_ = nullptr;
   QAction* openSetupAction_ = nullptr;
   QAction* saveSetupAction_ = nullptr;
   QAction* restoreBackupAction_ = nullptr;

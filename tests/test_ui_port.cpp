@@ -1,0 +1,415 @@
+// Unit > Port...: the dialog that lists the serial ports, and the window making
+// the chosen one port 1 (comms.ini and a com1 link where the program reads its
+// settings) before it sets the port up and reads the unit back again.
+#include <unistd.h>
+
+#include <QAction>
+#include <QDialogButtonBox>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "app/folders.h"
+#include "expected.h"
+#include "simulator.h"
+#include "test_ui_support.h"
+#include "ui/port_dialog.h"
+
+namespace ku::test {
+namespace {
+
+const ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+using ui::MainWindow;
+using ui::PortDialog;
+
+const char kAdapterById[] = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+
+std::vector<SerialPortEntry> twoPorts() {
+  return {{"/dev/ttyS0", "", "", "", ""},
+          {"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A1B2C3", kAdapterById}};
+}
+
+QString readText(const std::string& path) {
+  QFile f(QString::fromStdString(path));
+  if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("<unreadable>");
+  return QString::fromUtf8(f.readAll());
+}
+
+std::string linkTarget(const std::string& path) {
+  std::error_code ec;
+  const auto target = std::filesystem::read_symlink(path, ec);
+  return ec ? "<not a link>" : target.string();
+}
+
+QTreeWidget* portTable(QWidget* dialog) {
+  return child<QTreeWidget>(dialog, QStringLiteral("ports"));
+}
+QPushButton* dialogButton(QWidget* dialog, QDialogButtonBox::StandardButton which) {
+  auto* box = child<QDialogButtonBox>(dialog, QStringLiteral("portButtons"));
+  return box ? box->button(which) : nullptr;
+}
+
+// --- the dialog alone -----------------------------------------------------------
+
+TEST(PortDialog, ListsTheGivenPortsAndChoosesTheRowOfTheCurrentDevice) {
+  PortDialog dialog([] { return twoPorts(); }, QStringLiteral("written somewhere"),
+                    QStringLiteral("/dev/ttyUSB0"));
+  QTreeWidget* table = portTable(&dialog);
+  ASSERT_NE(table, nullptr);
+  ASSERT_EQ(table->topLevelItemCount(), 2);
+  const QStringList headings{"Device", "Description", "Manufacturer", "Serial number",
+                             "Stable name"};
+  for (int c = 0; c < headings.size(); ++c) EXPECT_EQ(table->headerItem()->text(c), headings[c]);
+  const QStringList adapter{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A1B2C3", kAdapterById};
+  const QStringList onBoard{"/dev/ttyS0", "", "", "", ""};
+  for (int c = 0; c < 5; ++c) {
+    EXPECT_EQ(table->topLevelItem(0)->text(c), onBoard[c]) << c;
+    EXPECT_EQ(table->topLevelItem(1)->text(c), adapter[c]) << c;
+  }
+  EXPECT_EQ(table->accessibleName(), "Serial ports");
+  EXPECT_FALSE(table->accessibleDescription().isEmpty());
+  EXPECT_EQ(dialog.windowTitle(), "Port");
+  EXPECT_EQ(labelText(&dialog, "portDestination"), "written somewhere");
+  EXPECT_FALSE(child<QLabel>(&dialog, "noPorts")->isVisibleTo(&dialog));
+
+  // The port in use is chosen at first; OK takes the chosen row.
+  ASSERT_TRUE(dialog.chosenPort().has_value());
+  EXPECT_EQ(dialog.chosenPort()->device, "/dev/ttyUSB0");
+  EXPECT_EQ(dialog.chosenPort()->preferredPath(), kAdapterById);
+  EXPECT_TRUE(dialogButton(&dialog, QDialogButtonBox::Ok)->isEnabled());
+  table->setCurrentItem(table->topLevelItem(0));
+  EXPECT_EQ(dialog.chosenPort()->device, "/dev/ttyS0");
+  EXPECT_EQ(dialog.chosenPort()->preferredPath(), "/dev/ttyS0");
+}
+
+TEST(PortDialog, TheCurrentDeviceMatchesThroughLinks) {
+  QTemporaryDir dir;
+  const std::string device = dir.filePath("ttyUSB7").toStdString();
+  QFile(QString::fromStdString(device)).open(QIODevice::WriteOnly);
+  const std::string link = dir.filePath("com1").toStdString();
+  ASSERT_EQ(::symlink(device.c_str(), link.c_str()), 0);
+  PortDialog dialog(
+      [&] {
+        return std::vector<SerialPortEntry>{{"/dev/ttyS0", "", "", "", ""},
+                                            {device, "", "", "", ""}};
+      },
+      QString(), QString::fromStdString(link));
+  ASSERT_TRUE(dialog.chosenPort().has_value());
+  EXPECT_EQ(dialog.chosenPort()->device, device);
+
+  // With no current device the first row is chosen.
+  PortDialog fresh([&] { return twoPorts(); }, QString(), QString());
+  EXPECT_EQ(fresh.chosenPort()->device, "/dev/ttyS0");
+}
+
+TEST(PortDialog, NoPortSaysSoAndRefreshFindsTheAdapterPluggedInLater) {
+  std::vector<SerialPortEntry> present;
+  PortDialog dialog([&] { return present; }, QString(), QString());
+  auto* none = child<QLabel>(&dialog, "noPorts");
+  EXPECT_TRUE(none->isVisibleTo(&dialog));
+  EXPECT_EQ(none->text(),
+            "No serial port was found. Plug the USB serial adapter in and press Refresh.");
+  EXPECT_FALSE(portTable(&dialog)->isVisibleTo(&dialog));
+  EXPECT_FALSE(dialogButton(&dialog, QDialogButtonBox::Ok)->isEnabled());
+  EXPECT_FALSE(dialog.chosenPort().has_value());
+
+  present = twoPorts();
+  child<QPushButton>(&dialog, "refreshPorts")->click();
+  EXPECT_FALSE(none->isVisibleTo(&dialog));
+  EXPECT_EQ(portTable(&dialog)->topLevelItemCount(), 2);
+  EXPECT_TRUE(dialogButton(&dialog, QDialogButtonBox::Ok)->isEnabled());
+
+  // A refresh keeps the chosen port where it is still there, wherever its row went.
+  portTable(&dialog)->setCurrentItem(portTable(&dialog)->topLevelItem(1));
+  present = {{"/dev/ttyACM0", "", "", "", ""}, twoPorts()[1], twoPorts()[0]};
+  dialog.refresh();
+  EXPECT_EQ(dialog.chosenPort()->device, "/dev/ttyUSB0");
+}
+
+TEST(PortDialog, DestinationNamesTheFolderTheProgramReads) {
+  Folders user;
+  user.programDir = "/opt/ku";
+  user.userSettingsDir = "/home/op/.config/ku-utility";
+  user.settingsFile = {"/home/op/.config/ku-utility/comms.ini", "", false};
+  EXPECT_EQ(ui::portDestinationText(user),
+            "comms.ini (port 1) and the link com1 to the chosen port are written to your "
+            "settings folder, /home/op/.config/ku-utility.");
+  Folders portable = user;
+  portable.settingsFile = {"/opt/ku/comms.ini", "beside the program", true};
+  EXPECT_EQ(ui::portDestinationText(portable),
+            "comms.ini (port 1) and the link com1 to the chosen port are written to /opt/ku, "
+            "the program's own folder: its comms.ini is the one in use, and wins over your "
+            "settings folder.");
+}
+
+// --- the window -----------------------------------------------------------------
+
+class PortChoiceTest : public FakeUnitWindowTest<> {
+ protected:
+  void SetUp() override {
+    FakeUnitWindowTest::SetUp();
+    ASSERT_TRUE(config.isValid());
+    savedConfigHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    userDir = config.path().toStdString() + "/ku-utility";
+    dir.copyReferenceDb();
+  }
+  void TearDown() override {
+    FakeUnitWindowTest::TearDown();
+    qputenv("XDG_CONFIG_HOME", savedConfigHome);
+  }
+
+  void writeUserFile(const char* name, const char* text) {
+    QDir().mkpath(QString::fromStdString(userDir));
+    QFile f(QString::fromStdString(userDir + "/" + name));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+  }
+
+  // The window as the program opens it: folders resolved, then the load step.
+  MainWindow* open(LoadOutcome expected) {
+    useFolders(module, resolveFolders(FolderEnvironment::ofProcess(dir.path())));
+    MainWindow* w = openWindow(
+        {}, [](ui::MainWindowDeps& deps) { deps.listPorts = [] { return twoPorts(); }; });
+    // Rejected greys "Update"; linked reads all 32 slots.
+    const bool linked = w->core().slotsReadAtLastReadBack() == 32;
+    const bool rejected = !button(w, "update")->isEnabled();
+    EXPECT_EQ(expected == LoadOutcome::Linked, linked);
+    EXPECT_EQ(expected == LoadOutcome::Rejected, rejected);
+    return w;
+  }
+
+  QTemporaryDir config;
+  QByteArray savedConfigHome;
+  std::string userDir;  // dir, the program's folder, holds no comms.ini unless a test writes one
+};
+
+TEST_F(PortChoiceTest, TheActionFollowsReadBackInTheUnitMenu) {
+  MainWindow* w = open(LoadOutcome::Rejected);
+  auto* menu = child<QMenu>(w, "unitMenu");
+  ASSERT_NE(menu, nullptr);
+  QStringList names;
+  for (QAction* a : menu->actions()) names << a->objectName();
+  const auto at = names.indexOf("readBack");
+  ASSERT_GE(at, 0);
+  ASSERT_LT(at + 1, names.size());
+  QAction* portAction = menu->actions()[at + 1];
+  EXPECT_EQ(portAction->objectName(), "port");
+  EXPECT_EQ(portAction->text(), "&Port...");
+  EXPECT_FALSE(portAction->statusTip().isEmpty());
+  // The way out of a rejected port stays open.
+  EXPECT_TRUE(portAction->isEnabled());
+}
+
+TEST_F(PortChoiceTest, ChoosingAPortAfterAnInvalidOneWritesTheUserSettingsAndReadsTheUnit) {
+  MainWindow* w = open(LoadOutcome::Rejected);  // no comms.ini anywhere
+  ASSERT_EQ(notifier.messages, std::vector<std::string>{kInvalidPortMessage});
+  ASSERT_FALSE(button(w, "update")->isEnabled());
+  unit.values[8] = 77;
+
+  ASSERT_TRUE(w->usePort(twoPorts()[1]));
+  EXPECT_EQ(readText(userDir + "/comms.ini"), "Port,1\n");
+  EXPECT_EQ(linkTarget(userDir + "/com1"), kAdapterById);
+  EXPECT_EQ(module.settingsFile, userDir + "/comms.ini");
+  EXPECT_EQ(module.linkFolder, userDir);
+  EXPECT_FALSE(QFileInfo::exists(dir.dir.filePath("comms.ini")));
+
+  // No port was open, so no close byte: the read-back alone, on port 1.
+  EXPECT_EQ(port->written, " qx");
+  EXPECT_EQ(port->closeCalls, 0);
+  EXPECT_EQ(port->calls.front(), "Open");
+  EXPECT_EQ(port->portNumber, 1);
+  EXPECT_EQ(notifier.messages.size(), 1u);
+  EXPECT_EQ(labelText(w, "current_8"), "77");
+  EXPECT_EQ(labelText(w, "current_0"), "3");
+  for (const char* b : {"update", "close", "default"}) EXPECT_TRUE(button(w, b)->isEnabled()) << b;
+  EXPECT_TRUE(child<QAction>(w, "readBack")->isEnabled());
+  EXPECT_TRUE(status().startsWith(QStringLiteral("Port 1 is now %1 (set in %2). Read back 32 of "
+                                                 "32 slots at ")
+                                      .arg(kAdapterById, QString::fromStdString(userDir))))
+      << status().toStdString();
+}
+
+TEST_F(PortChoiceTest, AnOpenPortGetsItsCloseByteBeforeTheNewPortIsSetUp) {
+  writeUserFile("comms.ini", "\"Port\",2\n");
+  MainWindow* w = open(LoadOutcome::Linked);
+  ASSERT_TRUE(notifier.messages.empty());
+  ASSERT_EQ(port->portNumber, 2);
+  ASSERT_EQ(port->written, " qx");
+  unit.values[8] = 99;
+
+  ASSERT_TRUE(w->usePort(twoPorts()[1]));
+  EXPECT_EQ(port->written, " qx! qx");
+  EXPECT_EQ(port->closeCalls, 1);
+  EXPECT_EQ(port->portNumber, 1);
+  EXPECT_EQ(readText(userDir + "/comms.ini"), "Port,1\n");
+  EXPECT_EQ(linkTarget(userDir + "/com1"), kAdapterById);
+  EXPECT_EQ(labelText(w, "current_8"), "99");
+  EXPECT_TRUE(notifier.messages.empty());
+}
+
+TEST_F(PortChoiceTest, ANewPortThatIsInvalidForgetsTheOldUnitsValues) {
+  writeUserFile("comms.ini", "Port,2\n");
+  MainWindow* w = open(LoadOutcome::Linked);
+  ASSERT_EQ(labelText(w, "current_4"), "799");
+  ASSERT_FALSE(labelText(w, "reference_4").isEmpty());
+  port->maxPortNumber = 0;  // port 1 is no port at all now
+
+  ASSERT_TRUE(w->usePort(twoPorts()[0]));
+  EXPECT_EQ(linkTarget(userDir + "/com1"), "/dev/ttyS0");
+  EXPECT_EQ(port->written, " qx!");
+  EXPECT_EQ(notifier.messages, std::vector<std::string>{kInvalidPortMessage});
+  EXPECT_FALSE(button(w, "update")->isEnabled());
+  EXPECT_FALSE(button(w, "default")->isEnabled());
+  EXPECT_TRUE(button(w, "close")->isEnabled());
+  // Nothing of the unit on the old port stays on show.
+  for (int k = 0; k < 32; ++k)
+    EXPECT_EQ(labelText(w, QStringLiteral("current_%1").arg(k)), "") << k;
+  EXPECT_EQ(labelText(w, "reference_4"), "");
+  EXPECT_EQ(labelText(w, "reference_0"), "N/A");
+  EXPECT_EQ(labelText(w, "description_5"), "");
+
+  // Close sends nothing more: the port number was rejected.
+  w->close();
+  EXPECT_EQ(port->written, " qx!");
+}
+
+TEST_F(PortChoiceTest, AHeldNewPortLeavesNoReadBackToUploadFrom) {
+  writeUserFile("comms.ini", "Port,2\n");
+  MainWindow* w = open(LoadOutcome::Linked);
+  port->failures["Open"] = kPortAlreadyOpen;
+  ASSERT_TRUE(w->usePort(twoPorts()[1]));
+  EXPECT_EQ(port->written, " qx!");
+  EXPECT_TRUE(button(w, "update")->isEnabled());
+  EXPECT_TRUE(notifier.messages.empty());
+  // "Update" now refuses: the old unit's values are not this port's.
+  button(w, "update")->click();
+  ASSERT_EQ(notifier.messages.size(), 1u);
+  EXPECT_EQ(notifier.messages[0].rfind("Nothing was sent to the unit. Its set-up has not been read "
+                                       "back",
+                                       0),
+            0u)
+      << notifier.messages[0];
+  EXPECT_EQ(port->written, " qx!");
+}
+
+TEST_F(PortChoiceTest, ARefusedChoiceChangesNothingAndSaysWhy) {
+  writeUserFile("comms.ini", "Port,2\n");
+  writeUserFile("com1", "not a link");
+  MainWindow* w = open(LoadOutcome::Linked);
+  const std::string settingsBefore = module.settingsFile;
+  const std::string linksBefore = module.linkFolder;
+
+  EXPECT_FALSE(w->usePort(twoPorts()[1]));
+  EXPECT_EQ(notifier.messages,
+            std::vector<std::string>{"The port was not changed: " + userDir +
+                                     "/com1 is not a symbolic link; it was left as it is."});
+  EXPECT_EQ(readText(userDir + "/comms.ini"), "Port,2\n");
+  EXPECT_EQ(readText(userDir + "/com1"), "not a link");
+  EXPECT_EQ(port->written, " qx");
+  EXPECT_EQ(port->closeCalls, 0);
+  EXPECT_EQ(module.settingsFile, settingsBefore);
+  EXPECT_EQ(module.linkFolder, linksBefore);
+}
+
+TEST_F(PortChoiceTest, AFolderThatCannotBeMadeIsRefused) {
+  // The settings folder's place is taken by a file.
+  QFile blocker(QString::fromStdString(userDir));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  MainWindow* w = open(LoadOutcome::Rejected);
+  notifier.messages.clear();
+  EXPECT_FALSE(w->usePort(twoPorts()[1]));
+  EXPECT_EQ(notifier.messages, std::vector<std::string>{"The port was not changed: cannot make "
+                                                        "the folder " +
+                                                        userDir + "."});
+  EXPECT_TRUE(port->written.empty());
+  EXPECT_EQ(port->openCalls, 0);
+}
+
+TEST_F(PortChoiceTest, APortableCopyGetsTheChoiceInItsOwnFolder) {
+  dir.writeCommsIni("Port,3\n");
+  MainWindow* w = open(LoadOutcome::Linked);
+  ASSERT_EQ(port->portNumber, 3);
+  ASSERT_TRUE(w->usePort(twoPorts()[1]));
+  // Beside the program, where it reads: the user's folder would be passed over.
+  EXPECT_EQ(readText(dir.path() + "/comms.ini"), "Port,1\n");
+  EXPECT_EQ(linkTarget(dir.path() + "/com1"), kAdapterById);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(userDir)));
+  EXPECT_EQ(port->portNumber, 1);
+  EXPECT_EQ(port->written, " qx! qx");
+}
+
+// The menu, the dialog and its buttons as the operator uses them.
+TEST_F(PortChoiceTest, ThroughTheMenuOkTakesTheChosenRowAndCancelNothing) {
+  MainWindow* w = open(LoadOutcome::Rejected);
+  notifier.messages.clear();
+  auto answer = [](std::function<void(QWidget*)> act) {
+    QTimer::singleShot(0, [act] {
+      QWidget* dialog = nullptr;
+      ASSERT_TRUE(QTest::qWaitFor([&] {
+        dialog = QApplication::activeModalWidget();
+        return dialog && dialog->objectName() == "portDialog";
+      }));
+      act(dialog);
+    });
+  };
+
+  QString destination;
+  answer([&](QWidget* dialog) {
+    destination = labelText(dialog, "portDestination");
+    dialogButton(dialog, QDialogButtonBox::Cancel)->click();
+  });
+  child<QAction>(w, "port")->trigger();
+  EXPECT_EQ(destination,
+            "comms.ini (port 1) and the link com1 to the chosen port are written to "
+            "your settings folder, " +
+                QString::fromStdString(userDir) + ".");
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(userDir)));
+  EXPECT_EQ(port->openCalls, 0);
+
+  answer([](QWidget* dialog) {
+    QTreeWidget* table = portTable(dialog);
+    table->setCurrentItem(table->topLevelItem(1));
+    dialogButton(dialog, QDialogButtonBox::Ok)->click();
+  });
+  child<QAction>(w, "port")->trigger();
+  EXPECT_EQ(linkTarget(userDir + "/com1"), kAdapterById);
+  EXPECT_EQ(port->written, " qx");
+  EXPECT_TRUE(notifier.messages.empty());
+}
+
+// Over the line: the simulated unit's pseudo-terminal stands as the chosen
+// port's device, reached through the com1 link in the user's settings folder.
+TEST_F(PortChoiceTest, TheChosenDeviceIsReadBackOverTheLine) {
+  sim::Simulator simulated;
+  simulated.setSlotValue(8, 123);
+  simulated.start();
+  useFolders(module, resolveFolders(FolderEnvironment::ofProcess(dir.path())));
+  ui::MainWindowDeps deps;  // the real port and pauses
+  deps.notifier = &notifier;
+  const std::string pty = simulated.devicePath();
+  deps.listPorts = [pty] { return std::vector<SerialPortEntry>{{pty, "", "", "", ""}}; };
+  form = std::make_unique<MainWindow>(module, std::move(deps));
+  ASSERT_EQ(form->load().outcome, LoadOutcome::Rejected);
+  form->show();
+
+  ASSERT_TRUE(form->usePort(SerialPortEntry{pty, "", "", "", ""}));
+  EXPECT_EQ(linkTarget(userDir + "/com1"), pty);
+  ASSERT_TRUE(simulated.waitForLogSize(3, 5000));
+  std::string bytes;
+  for (const sim::LoggedByte& b : simulated.log()) bytes.push_back(static_cast<char>(b.byte));
+  EXPECT_EQ(bytes, " qx");
+  EXPECT_EQ(labelText(form.get(), "current_8"), "123");
+  EXPECT_EQ(notifier.messages, std::vector<std::string>{kInvalidPortMessage});
+  form->close();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return simulated.closeCount() != 0; }, 10000));
+  simulated.stop();
+}
+
+}  // namespace
+}  // namespace ku::test
