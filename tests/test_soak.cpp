@@ -215,6 +215,7 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
   auto command = [&](int i) {
     unit.clearLog();
     port.writes.clear();
+    const long long stolenBefore = test::stolenMicros();
     Values wanted = defaults;
     wanted[0] = valueOf(core.slotValues()[0]);  // the unit keeps its channel
     if (i % 2 == 0) {
@@ -270,9 +271,22 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
     longestWrite = std::max(longestWrite, port.longestWriteMicros());
     longestTakenMicros = std::max(longestTakenMicros, taken);
     if (sent >= 30000) {
-      ADD_FAILURE() << "command " << i << ": the program sent a value byte " << sent
-                    << " us after the byte before it";
-      return false;
+      // Time the host of a virtual machine took from its processors looks like
+      // the program's own: a gap that much time makes up is the machine's.
+      const long long stolenAfter = test::stolenMicros();
+      const long long stolen =
+          stolenBefore >= 0 && stolenAfter >= 0 ? stolenAfter - stolenBefore : 0;
+      if (sent - stolen >= 30000) {
+        ADD_FAILURE() << "command " << i << ": the program sent a value byte " << sent
+                      << " us after the byte before it (" << stolen
+                      << " us taken by the host meanwhile)";
+        return false;
+      }
+      ++stalledCommands;
+      std::cout << "command " << i << ": sent after " << sent << " us, of which the host took up "
+                << "to " << stolen << " us\n";
+      notifier.messages.clear();
+      return true;
     }
     if (taken > 30000) {
       ++stalledCommands;
@@ -308,7 +322,8 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
   const Usage after = usage();
   report("commands", before, after, seconds, kCommands);
   std::cout << "longest gap before a value byte: sent " << longestSentMicros << " us, taken in "
-            << longestTakenMicros << " us; commands the unit took in late: " << stalledCommands
+            << longestTakenMicros
+            << " us; commands not compared (the unit or the host late): " << stalledCommands
             << "\n";
   RecordProperty("longest_value_gap_sent_us", std::to_string(longestSentMicros));
   RecordProperty("longest_value_gap_taken_us", std::to_string(longestTakenMicros));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -54,6 +55,21 @@ inline long long runQueueWaitMicros() {
   long long running = 0, waiting = -1;
   if (!(f >> running >> waiting)) return -1;
   return waiting / 1000;
+}
+
+// Microseconds that the machine under this one (the host of a virtual machine)
+// has taken from all of its processors so far ("steal" in /proc/stat), or -1
+// where it is not known. A thread loses such time without waiting for a
+// processor of its own system: it looks like time the thread itself took.
+inline long long stolenMicros() {
+  std::ifstream f("/proc/stat");
+  std::string cpu;
+  long long user, nice, system, idle, iowait, irq, softirq, steal = -1;
+  if (!(f >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal) ||
+      cpu != "cpu" || steal < 0)
+    return -1;
+  const long ticks = ::sysconf(_SC_CLK_TCK);
+  return ticks > 0 ? steal * 1000000 / ticks : -1;
 }
 
 }  // namespace ku::test
