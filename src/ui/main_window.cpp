@@ -541,8 +541,6 @@ void MainWindow::openSetupFrom(const QString& path, const QString& what) {
                              .arg(differing == 1 ? QStringLiteral("value differs")
                                                  : QStringLiteral("values differ")) +
                          when);
-  // The whole hint where the status line has room for it only in part.
-  statusText_->setToolTip(QStringLiteral("Press Update to send the values in the boxes."));
 }
 
 void MainWindow::saveSetup() {
