@@ -21,8 +21,10 @@
 #include "app/unit_controller.h"
 #include "fakes.h"
 #include "model/slot_table.h"
+#include "ui/classic_look.h"
 #include "ui/main_window.h"
 #include "ui/twips.h"
+#include "ui/window_placement.h"
 
 namespace ku::test {
 

@@ -30,10 +30,12 @@
 #include "link/qt_serial_port.h"
 #include "reference/db_cache.h"
 #include "reference/reference_database.h"
+#include "ui/classic_look.h"
 #include "ui/exchange_watch.h"
 #include "ui/message_box_notifier.h"
 #include "ui/port_dialog.h"
 #include "ui/twips.h"
+#include "ui/window_placement.h"
 
 namespace ku::ui {
 

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/folders.h"
+#include "ui/classic_look.h"
 #include "ui/twips.h"
 
 namespace ku::ui {

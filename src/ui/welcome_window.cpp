@@ -5,9 +5,11 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "ui/classic_look.h"
 #include "ui/native_title.h"
 #include "ui/pictures.h"
 #include "ui/twips.h"
+#include "ui/window_placement.h"
 
 namespace ku::ui {
 
