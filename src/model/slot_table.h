@@ -109,7 +109,9 @@ inline constexpr std::array<SlotInfo, kSlotCount> kSlotTable = {{
 // The row below the slots: the echo sounder's minimum pulse width, typed in ms.
 inline constexpr const char* kPulseWidthLabel = "E/S Min Pulse width";
 inline constexpr FixedTexts kPulseWidthTexts{"", "milli sec", "", ""};
-constexpr int kPulseWidthRow = 32;
+constexpr int kPulseWidthRow = kRowSlots;
+// The window's rows: one per slot 0..31, then the pulse-width row.
+constexpr int kWindowRows = kPulseWidthRow + 1;
 
 // The table's row of a slot 0..33; throws std::out_of_range outside.
 const SlotInfo& slotInfo(int slot);

@@ -4,13 +4,14 @@
 #include "app/folders.h"
 #include "app/unit_controller.h"
 #include "app/version.h"
+#include "link/notifier.h"
 #include "ui/start_up.h"
 
 int main(int argc, char* argv[]) {
   ku::AppContext module;  // outlives every window
   module.programName = std::string("kuutil ") + ku::kVersion;
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("TolvekKU"));
+  QApplication::setApplicationName(QString::fromLatin1(ku::kAppTitle));
   QApplication::setApplicationVersion(QString::fromLatin1(ku::kVersion));
   const QString programDir = QCoreApplication::applicationDirPath();
   ku::ui::Main(module, programDir);

@@ -44,7 +44,6 @@ namespace {
 constexpr int kHeadingTop = 240;
 constexpr int kFirstRowTop = 600;
 constexpr int kRowPitch = 285;
-constexpr int kPulseRow = 32;
 
 constexpr int kLabelColumn = 480;
 constexpr int kCurrentColumn = 2280;
@@ -231,7 +230,7 @@ void MainWindow::buildRows() {
     return QStringLiteral("%1_%2").arg(qs(array)).arg(index);
   };
 
-  for (int k = 0; k < 32; ++k) {
+  for (int k = 0; k < kRowSlots; ++k) {
     const int top = rowTop(k);
     const FixedTexts& fixed = fixedTexts(k);
     rowLabels_[k] =
@@ -267,24 +266,25 @@ void MainWindow::buildRows() {
   }
 
   // The pulse-width row.
-  const int top = rowTop(kPulseRow);
-  const FixedTexts& fixed = fixedTexts(kPulseRow);
+  const int top = rowTop(kPulseWidthRow);
+  const FixedTexts& fixed = fixedTexts(kPulseWidthRow);
   pulseWidthLabel_ = makeLabel(QStringLiteral("pulseWidthName"),
-                               QStringLiteral("E/S Min Pulse width"), kLabelColumn, top);
-  currentLabels_[kPulseRow] =
-      makeLabel(indexed("current", kPulseRow), QStringLiteral("N/A"), kCurrentColumn, top);
+                               QString::fromLatin1(kPulseWidthLabel), kLabelColumn, top);
+  currentLabels_[kPulseWidthRow] =
+      makeLabel(indexed("current", kPulseWidthRow), QStringLiteral("N/A"), kCurrentColumn, top);
   pulseWidthBox_ = new QLineEdit(QStringLiteral("0"), form_);
   pulseWidthBox_->setObjectName(QStringLiteral("pulseWidth"));
   pulseWidthBox_->setGeometry(twipRect(kBoxColumn, top, 1095, 285));
-  pulseWidthBox_->setToolTip(QStringLiteral("E/S Min Pulse width"));
-  pulseWidthBox_->setAccessibleName(QStringLiteral("New value: E/S Min Pulse width"));
+  pulseWidthBox_->setToolTip(QString::fromLatin1(kPulseWidthLabel));
+  pulseWidthBox_->setAccessibleName(QStringLiteral("New value: ") +
+                                    QString::fromLatin1(kPulseWidthLabel));
   pulseWidthBox_->setAccessibleDescription(
       QStringLiteral("The echo sounder's minimum pulse width in milliseconds, for the Min Depth "
                      "figure; never sent to the unit."));
-  referenceLabels_[kPulseRow] =
-      makeLabel(indexed("reference", kPulseRow), qs(fixed.reference), kReferenceColumn, top);
-  referenceUnitLabels_[kPulseRow] =
-      makeLabel(indexed("referenceUnit", kPulseRow), qs(fixed.referenceUnit), kUnitColumn, top);
+  referenceLabels_[kPulseWidthRow] =
+      makeLabel(indexed("reference", kPulseWidthRow), qs(fixed.reference), kReferenceColumn, top);
+  referenceUnitLabels_[kPulseWidthRow] = makeLabel(indexed("referenceUnit", kPulseWidthRow),
+                                                   qs(fixed.referenceUnit), kUnitColumn, top);
 }
 
 void MainWindow::buildButtons() {
@@ -390,7 +390,7 @@ void MainWindow::buildTabOrder() {
     QWidget::setTabOrder(previous, next);
     previous = next;
   };
-  for (int k = 1; k < 32; ++k) chain(entryBoxes_[k]);
+  for (int k = 1; k < kRowSlots; ++k) chain(entryBoxes_[k]);
   chain(updateButton_);
   chain(closeButton_);
   chain(pulseWidthBox_);
@@ -398,7 +398,7 @@ void MainWindow::buildTabOrder() {
 }
 
 void MainWindow::connectHandlers() {
-  for (int k = 0; k < 32; ++k) {
+  for (int k = 0; k < kRowSlots; ++k) {
     connect(entryBoxes_[k], &QLineEdit::textChanged, this, [this, k] {
       const int outer = editingSlot_;
       editingSlot_ = k;
@@ -763,19 +763,19 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 // --- UnitView ---------------------------------------------------------------
 
 std::string MainWindow::entryText(int slot) const {
-  if (slot < 0 || slot >= 32) return {};
+  if (slot < 0 || slot >= kRowSlots) return {};
   return entryBoxes_[slot]->text().toStdString();
 }
 
 void MainWindow::setEntryText(int slot, const std::string& text) {
-  if (slot < 0 || slot >= 32) return;
+  if (slot < 0 || slot >= kRowSlots) return;
   const QString q = qs(text);
   if (entryBoxes_[slot]->text() == q) return;  // an unchanged text raises nothing
   entryBoxes_[slot]->setText(q);
 }
 
 void MainWindow::focusEntry(int slot) {
-  if (slot < 0 || slot >= 32) return;
+  if (slot < 0 || slot >= kRowSlots) return;
   QLineEdit* box = entryBoxes_[slot];
   if (box->isEnabled()) box->setFocus(Qt::OtherFocusReason);
 }
@@ -791,19 +791,19 @@ void MainWindow::setPulseWidthText(const std::string& text) {
 }
 
 void MainWindow::setReferenceValue(int row, const std::string& text) {
-  if (row >= 0 && row <= kPulseRow) setAutoSizeText(referenceLabels_[row], qs(text));
+  if (row >= 0 && row <= kPulseWidthRow) setAutoSizeText(referenceLabels_[row], qs(text));
 }
 
 void MainWindow::setReferenceUnit(int row, const std::string& text) {
-  if (row >= 0 && row <= kPulseRow) setAutoSizeText(referenceUnitLabels_[row], qs(text));
+  if (row >= 0 && row <= kPulseWidthRow) setAutoSizeText(referenceUnitLabels_[row], qs(text));
 }
 
 void MainWindow::setDescriptionValue(int row, const std::string& text) {
-  if (row >= 0 && row < 32) setAutoSizeText(descriptionLabels_[row], qs(text));
+  if (row >= 0 && row < kRowSlots) setAutoSizeText(descriptionLabels_[row], qs(text));
 }
 
 void MainWindow::setCurrentValue(int row, const std::string& text) {
-  if (row >= 0 && row <= kPulseRow) setAutoSizeText(currentLabels_[row], qs(text));
+  if (row >= 0 && row <= kPulseWidthRow) setAutoSizeText(currentLabels_[row], qs(text));
 }
 
 bool MainWindow::confirm(const std::string& question) {

@@ -145,14 +145,14 @@ class MainWindow : public QMainWindow, public UnitView {
 
   QWidget* form_ = nullptr;  // the 676 x 697 form that holds every control below
   QScrollArea* scroll_ = nullptr;
-  std::array<QLabel*, 32> rowLabels_{};  // the parameter names
-  std::array<QLabel*, 33> currentLabels_{};
-  std::array<QLineEdit*, 32> entryBoxes_{};
-  std::array<QLabel*, 33> referenceLabels_{};
-  std::array<QLabel*, 33> referenceUnitLabels_{};
-  std::array<QLabel*, 32> descriptionNameLabels_{};
-  std::array<QLabel*, 32> descriptionLabels_{};
-  std::array<QLabel*, 32> descriptionUnitLabels_{};
+  std::array<QLabel*, kRowSlots> rowLabels_{};  // the parameter names
+  std::array<QLabel*, kWindowRows> currentLabels_{};
+  std::array<QLineEdit*, kRowSlots> entryBoxes_{};
+  std::array<QLabel*, kWindowRows> referenceLabels_{};
+  std::array<QLabel*, kWindowRows> referenceUnitLabels_{};
+  std::array<QLabel*, kRowSlots> descriptionNameLabels_{};
+  std::array<QLabel*, kRowSlots> descriptionLabels_{};
+  std::array<QLabel*, kRowSlots> descriptionUnitLabels_{};
   QLabel* pulseWidthLabel_ = nullptr;
   QLineEdit* pulseWidthBox_ = nullptr;
   QPushButton* updateButton_ = nullptr;   // "Update"

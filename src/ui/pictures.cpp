@@ -6,6 +6,8 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include "link/notifier.h"
+
 namespace ku::ui {
 
 namespace {
@@ -39,7 +41,7 @@ void paintBanner(QPainter& p) {
   p.fillPath(wave, QColor(0x5F, 0xA8, 0xD8));
   p.setPen(kFoam);
   p.setFont(pictureFont(22, true));
-  p.drawText(QRect(0, 0, 320, 30), Qt::AlignCenter, QStringLiteral("TolvekKU"));
+  p.drawText(QRect(0, 0, 320, 30), Qt::AlignCenter, QString::fromLatin1(kAppTitle));
 }
 
 void paintTransducer(QPainter& p) {

@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/version.h"
+#include "link/notifier.h"
 #include "ui/classic_look.h"
 #include "ui/native_title.h"
 #include "ui/pictures.h"
@@ -55,7 +57,7 @@ WelcomeWindow::WelcomeWindow(AppContext& module, MainWindowDepsFactory depsFacto
   welcome->setFont(namedFont(QStringLiteral("Verdana"), 14.25));
   welcome->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
-  picture("banner", Picture::Banner, "TolvekKU", 1200, 600);
+  picture("banner", Picture::Banner, kAppTitle, 1200, 600);
   picture("transducer", Picture::Transducer, "A transducer sending its beam", 360, 1560);
   picture("mark", Picture::Mark, "Tolvek", 3360, 1560);
 
@@ -64,7 +66,8 @@ WelcomeWindow::WelcomeWindow(AppContext& module, MainWindowDepsFactory depsFacto
   utilities->setFont(namedFont(QStringLiteral("Verdana"), 9));
   fitWidth(utilities);
 
-  fitWidth(label("version", QStringLiteral("Version 1.2"), twipRect(360, 2880, 795, 195)));
+  fitWidth(label("version", QStringLiteral("Version ") + QString::fromLatin1(kVersion),
+                 twipRect(360, 2880, 795, 195)));
   fitWidth(label("platform", platformText(), twipRect(360, 3120, 1500, 195)));
 
   const QFont arial = namedFont(QStringLiteral("Arial"), 8.25);
