@@ -178,8 +178,7 @@ struct Shown {
 };
 
 Shown snapshot(const LookupValues& v) {
-  return {shown(v.TestSignalValue), shown(v.BandValue), shown(v.NblValue), shown(v.NbfValue),
-          v.Cfg3Text};
+  return {shown(v.testSignal), shown(v.band), shown(v.nbl), shown(v.nbf), v.cfg3Text};
 }
 
 // Both lookups for one key; the outcome's error code (0 when none).
@@ -556,8 +555,8 @@ TEST(DbCache, ResultsThatCannotBeReadWholeAreServedByTheEngineStepByStep) {
           codePlain = e.code();
         }
         EXPECT_EQ(codeCache, codePlain);
-        EXPECT_EQ(describe(a.TestSignalValue), describe(b.TestSignalValue));
-        EXPECT_EQ(describe(a.BandValue), describe(b.BandValue));
+        EXPECT_EQ(describe(a.testSignal), describe(b.testSignal));
+        EXPECT_EQ(describe(a.band), describe(b.band));
       }
       // Only a whole, listed result is kept.
       EXPECT_EQ(cached.cachedQueries() > 0, failAtRow < 0 && listColumns);

@@ -93,11 +93,11 @@ TEST_F(FixtureLookups, ShippedDatabaseGivesTheDefaultsMeanings) {
   auto lookups = on("TKUUtil.mdb");
   lookups.lookUpRfControl(2);
   lookups.lookUpConfig(10);
-  EXPECT_EQ(text(values_.BandValue), "HF");
-  EXPECT_EQ(text(values_.TestSignalValue), "OFF");
-  EXPECT_EQ(text(values_.NblValue), "4");
-  EXPECT_EQ(text(values_.NbfValue), "Enab");
-  EXPECT_EQ(values_.Cfg3Text, "2");
+  EXPECT_EQ(text(values_.band), "HF");
+  EXPECT_EQ(text(values_.testSignal), "OFF");
+  EXPECT_EQ(text(values_.nbl), "4");
+  EXPECT_EQ(text(values_.nbf), "Enab");
+  EXPECT_EQ(values_.cfg3Text, "2");
   EXPECT_TRUE(values_.cfg3Set);
 }
 
@@ -108,11 +108,11 @@ TEST_F(FixtureLookups, EveryKeyFollowsTheTableFormulas) {
   for (int v : {0, 1, 3, 4, 7, 8, 12, 127, 255}) {
     lookups.lookUpRfControl(static_cast<std::int16_t>(v));
     lookups.lookUpConfig(static_cast<std::int16_t>(v));
-    EXPECT_EQ(text(values_.BandValue), bands[v & 3]) << v;
-    EXPECT_EQ(text(values_.TestSignalValue), (v & 4) ? "ON" : "OFF") << v;
-    EXPECT_EQ(text(values_.NblValue), nbl[v & 3]) << v;
-    EXPECT_EQ(text(values_.NbfValue), (v & 8) ? "Enab" : "Disb") << v;
-    EXPECT_EQ(values_.Cfg3Text, (v & 4) ? "4" : "2") << v;
+    EXPECT_EQ(text(values_.band), bands[v & 3]) << v;
+    EXPECT_EQ(text(values_.testSignal), (v & 4) ? "ON" : "OFF") << v;
+    EXPECT_EQ(text(values_.nbl), nbl[v & 3]) << v;
+    EXPECT_EQ(text(values_.nbf), (v & 8) ? "Enab" : "Disb") << v;
+    EXPECT_EQ(values_.cfg3Text, (v & 4) ? "4" : "2") << v;
   }
 }
 
@@ -120,74 +120,74 @@ TEST_F(FixtureLookups, NoMatchingRowChangesNothing) {
   auto lookups = on("TKUUtil.mdb");
   lookups.lookUpRfControl(300);
   lookups.lookUpConfig(-1);
-  EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.BandValue));
-  EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.NblValue));
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.band));
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.nbl));
   EXPECT_FALSE(values_.cfg3Set);
   lookups.lookUpRfControl(1);
   lookups.lookUpRfControl(256);
-  EXPECT_EQ(text(values_.BandValue), "MF");
+  EXPECT_EQ(text(values_.band), "MF");
 }
 
 TEST_F(FixtureLookups, DuplicateKeysLeaveTheSecondRow) {
   auto lookups = on("duplicates.mdb");
   lookups.lookUpRfControl(2);
   lookups.lookUpConfig(10);
-  EXPECT_EQ(text(values_.TestSignalValue), "ON");
-  EXPECT_EQ(text(values_.BandValue), "SECOND");
-  EXPECT_EQ(text(values_.NblValue), "8");
-  EXPECT_EQ(text(values_.NbfValue), "Enab");
-  EXPECT_EQ(values_.Cfg3Text, "16");
+  EXPECT_EQ(text(values_.testSignal), "ON");
+  EXPECT_EQ(text(values_.band), "SECOND");
+  EXPECT_EQ(text(values_.nbl), "8");
+  EXPECT_EQ(text(values_.nbf), "Enab");
+  EXPECT_EQ(values_.cfg3Text, "16");
 }
 
 TEST_F(FixtureLookups, SparseAndExtremeKeys) {
   auto lookups = on("sparse.mdb");
   lookups.lookUpRfControl(-5);
-  EXPECT_EQ(text(values_.TestSignalValue), "NEG");
-  EXPECT_EQ(text(values_.BandValue), "MINUS5");
+  EXPECT_EQ(text(values_.testSignal), "NEG");
+  EXPECT_EQ(text(values_.band), "MINUS5");
   lookups.lookUpRfControl(32767);
-  EXPECT_EQ(text(values_.BandValue), "HIGHEST");
+  EXPECT_EQ(text(values_.band), "HIGHEST");
   lookups.lookUpRfControl(3);  // odd keys are missing
-  EXPECT_EQ(text(values_.BandValue), "HIGHEST");
+  EXPECT_EQ(text(values_.band), "HIGHEST");
   lookups.lookUpConfig(-5);
-  EXPECT_EQ(text(values_.NblValue), "N5");
-  EXPECT_EQ(values_.Cfg3Text, "55");
+  EXPECT_EQ(text(values_.nbl), "N5");
+  EXPECT_EQ(values_.cfg3Text, "55");
   lookups.lookUpConfig(-32768);
-  EXPECT_EQ(text(values_.NblValue), "MIN");
-  EXPECT_EQ(text(values_.NbfValue), "LOWEST");
-  EXPECT_EQ(values_.Cfg3Text, "99");
+  EXPECT_EQ(text(values_.nbl), "MIN");
+  EXPECT_EQ(text(values_.nbf), "LOWEST");
+  EXPECT_EQ(values_.cfg3Text, "99");
   lookups.lookUpConfig(5);
-  EXPECT_EQ(values_.Cfg3Text, "99");
+  EXPECT_EQ(values_.cfg3Text, "99");
 }
 
 TEST_F(FixtureLookups, NullsAreKeptAsNullAndFailWhenShown) {
   auto lookups = on("nulls.mdb");
   lookups.lookUpRfControl(5);
-  EXPECT_TRUE(std::holds_alternative<DbNull>(values_.BandValue));
-  EXPECT_EQ(text(values_.TestSignalValue), "ON");
-  EXPECT_EQ(errorCode([&] { text(values_.BandValue); }), kInvalidUseOfNull);
+  EXPECT_TRUE(std::holds_alternative<DbNull>(values_.band));
+  EXPECT_EQ(text(values_.testSignal), "ON");
+  EXPECT_EQ(errorCode([&] { text(values_.band); }), kInvalidUseOfNull);
   lookups.lookUpRfControl(6);
-  EXPECT_TRUE(std::holds_alternative<DbNull>(values_.TestSignalValue));
-  EXPECT_EQ(text(values_.BandValue), "HF");
+  EXPECT_TRUE(std::holds_alternative<DbNull>(values_.testSignal));
+  EXPECT_EQ(text(values_.band), "HF");
 
   lookups.lookUpConfig(13);
-  EXPECT_TRUE(std::holds_alternative<DbNull>(values_.NblValue));
-  EXPECT_EQ(values_.Cfg3Text, "4");
+  EXPECT_TRUE(std::holds_alternative<DbNull>(values_.nbl));
+  EXPECT_EQ(values_.cfg3Text, "4");
 
   // CFG3 Null cannot become text: the lookup fails after NBL and NBF were taken.
-  values_.Cfg3Text = "before";
+  values_.cfg3Text = "before";
   EXPECT_EQ(errorCode([&] { lookups.lookUpConfig(12); }), kInvalidUseOfNull);
-  EXPECT_EQ(text(values_.NblValue), "1");
-  EXPECT_EQ(text(values_.NbfValue), "Enab");
-  EXPECT_EQ(values_.Cfg3Text, "before");
+  EXPECT_EQ(text(values_.nbl), "1");
+  EXPECT_EQ(text(values_.nbf), "Enab");
+  EXPECT_EQ(values_.cfg3Text, "before");
 }
 
 TEST_F(FixtureLookups, NumericBandIsANumber) {
   auto lookups = on("numeric-band.mdb");
   lookups.lookUpRfControl(2);
-  ASSERT_TRUE(std::holds_alternative<double>(values_.BandValue));
-  EXPECT_EQ(std::get<double>(values_.BandValue), 2.5);
-  EXPECT_EQ(dbValueText(values_.BandValue, NumberLocale{"."}), "2.5");
-  EXPECT_EQ(dbValueText(values_.BandValue, NumberLocale{","}), "2,5");
+  ASSERT_TRUE(std::holds_alternative<double>(values_.band));
+  EXPECT_EQ(std::get<double>(values_.band), 2.5);
+  EXPECT_EQ(dbValueText(values_.band, NumberLocale{"."}), "2.5");
+  EXPECT_EQ(dbValueText(values_.band, NumberLocale{","}), "2,5");
 }
 
 TEST_F(FixtureLookups, EngineFailures) {
@@ -211,16 +211,16 @@ TEST_F(FixtureLookups, EngineFailures) {
     EXPECT_EQ(errorCode([&] { c.rf ? lookups.lookUpRfControl(2) : lookups.lookUpConfig(10); }),
               c.code)
         << c.file;
-    EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.BandValue)) << c.file;
-    EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.NblValue)) << c.file;
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.band)) << c.file;
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(values_.nbl)) << c.file;
   }
   // The tables that do exist still answer.
   auto lookups = on("no-config-table.mdb");
   lookups.lookUpRfControl(2);
-  EXPECT_EQ(text(values_.BandValue), "HF");
+  EXPECT_EQ(text(values_.band), "HF");
   auto textKeys = on("text-keys.mdb");
   textKeys.lookUpConfig(10);
-  EXPECT_EQ(text(values_.NbfValue), "Enab");
+  EXPECT_EQ(text(values_.nbf), "Enab");
 }
 
 TEST_F(FixtureLookups, PasswordsAsTheEngineChecksThem) {
@@ -236,7 +236,7 @@ TEST_F(FixtureLookups, PasswordsAsTheEngineChecksThem) {
             kDbNotValidPassword);
   auto lookups = on("no-password.mdb");
   lookups.lookUpConfig(10);
-  EXPECT_EQ(values_.Cfg3Text, "2");
+  EXPECT_EQ(values_.cfg3Text, "2");
 }
 
 TEST_F(FixtureLookups, QueryFailuresOfTheEngine) {
@@ -290,10 +290,10 @@ class DamagedFiles : public FixtureLookups {
       if (!rfFirst) rf = errorCode([&] { lookups.lookUpRfControl(2); });
       EXPECT_EQ(rf, kDbUnrecognised);
       EXPECT_EQ(config, kDbUnrecognised);
-      EXPECT_TRUE(std::holds_alternative<std::monostate>(values.TestSignalValue));
-      EXPECT_TRUE(std::holds_alternative<std::monostate>(values.BandValue));
-      EXPECT_TRUE(std::holds_alternative<std::monostate>(values.NblValue));
-      EXPECT_TRUE(std::holds_alternative<std::monostate>(values.NbfValue));
+      EXPECT_TRUE(std::holds_alternative<std::monostate>(values.testSignal));
+      EXPECT_TRUE(std::holds_alternative<std::monostate>(values.band));
+      EXPECT_TRUE(std::holds_alternative<std::monostate>(values.nbl));
+      EXPECT_TRUE(std::holds_alternative<std::monostate>(values.nbf));
       EXPECT_FALSE(values.cfg3Set);
     }
   }
@@ -342,10 +342,10 @@ TEST_F(DamagedFiles, ARowWithoutColumnsIsSkipped) {
   EXPECT_EQ(errorCode([&] { lookups.lookUpConfig(0); }), 0);  // the damaged row's key
   EXPECT_FALSE(values.cfg3Set);
   EXPECT_EQ(errorCode([&] { lookups.lookUpConfig(10); }), 0);
-  EXPECT_EQ(text(values.NbfValue), "Enab");
-  EXPECT_EQ(values.Cfg3Text, "2");
+  EXPECT_EQ(text(values.nbf), "Enab");
+  EXPECT_EQ(values.cfg3Text, "2");
   EXPECT_EQ(errorCode([&] { lookups.lookUpRfControl(2); }), 0);
-  EXPECT_EQ(text(values.BandValue), "HF");
+  EXPECT_EQ(text(values.band), "HF");
 }
 
 // Bytes changed in place, each refused as damaged with the values untouched.
@@ -440,7 +440,7 @@ TEST_F(DamagedFiles, AFileThatCannotBeReadIsRefused) {
   const int code =
       ::geteuid() == 0 ? (::chmod(dir_.c_str(), 0755), codeAsNobody(lookUp)) : errorCode(lookUp);
   EXPECT_EQ(code, 3051);
-  EXPECT_TRUE(std::holds_alternative<std::monostate>(values.BandValue));
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(values.band));
 }
 
 TEST_F(DamagedFiles, NoFileOfItsOwnInItsPlace) {
@@ -552,15 +552,15 @@ class RowWithoutBandOpener : public ReferenceDatabaseOpener {
 TEST(LookupFailures, MissingColumnKeepsEarlierFieldsAndClosesTheDatabase) {
   RowWithoutBandOpener opener;
   LookupValues values;
-  values.BandValue = std::string("old");
-  values.NbfValue = std::string("old");
+  values.band = std::string("old");
+  values.nbf = std::string("old");
   ReferenceLookups lookups(opener, "any", values);
   EXPECT_EQ(errorCode([&] { lookups.lookUpRfControl(1); }), kDbItemNotFound);
-  EXPECT_EQ(text(values.TestSignalValue), "ON");
-  EXPECT_EQ(text(values.BandValue), "old");
+  EXPECT_EQ(text(values.testSignal), "ON");
+  EXPECT_EQ(text(values.band), "old");
   EXPECT_EQ(errorCode([&] { lookups.lookUpConfig(1); }), kDbItemNotFound);
-  EXPECT_EQ(text(values.NblValue), "8");
-  EXPECT_EQ(text(values.NbfValue), "old");
+  EXPECT_EQ(text(values.nbl), "8");
+  EXPECT_EQ(text(values.nbf), "old");
   EXPECT_EQ(opener.closes, 2);
 }
 

@@ -60,8 +60,8 @@ void ReferenceLookups::lookUpRfControl(std::int16_t key) {
   OpenDatabase db(opener_, path_);
   db->query(rfControlQuery(key));
   while (!db->atEnd()) {
-    values_.TestSignalValue = db->field("TESTSIGNAL");
-    values_.BandValue = db->field("BAND");
+    values_.testSignal = db->field("TESTSIGNAL");
+    values_.band = db->field("BAND");
     db->moveNext();
   }
   db.close();
@@ -71,9 +71,9 @@ void ReferenceLookups::lookUpConfig(std::int16_t key) {
   OpenDatabase db(opener_, path_);
   db->query(configQuery(key));
   while (!db->atEnd()) {
-    values_.NblValue = db->field("NBL");
-    values_.NbfValue = db->field("NBF");
-    values_.Cfg3Text = valueText(db->field("CFG3"));
+    values_.nbl = db->field("NBL");
+    values_.nbf = db->field("NBF");
+    values_.cfg3Text = valueText(db->field("CFG3"));
     values_.cfg3Set = true;
     db->moveNext();
   }

@@ -14,12 +14,12 @@ inline constexpr const char* kReferenceConnect = "MS Access;PWD=MOREL";
 
 // Shared values of the start-up module, empty at start.
 struct LookupValues {
-  DbValue TestSignalValue;
-  DbValue BandValue;
-  DbValue NblValue;
-  DbValue NbfValue;
-  std::string Cfg3Text;
-  bool cfg3Set = false;  // Cfg3Text was assigned (it starts as empty text)
+  DbValue testSignal;
+  DbValue band;
+  DbValue nbl;
+  DbValue nbf;
+  std::string cfg3Text;
+  bool cfg3Set = false;  // cfg3Text was assigned (it starts as empty text)
 };
 
 std::string rfControlQuery(std::int16_t key);  // "SELECT * FROM RFcontrol WHERE DECVAL =  <key>"

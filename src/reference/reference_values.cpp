@@ -34,85 +34,89 @@ class Refresh {
       : in_(in), lookups_(lookups), values_(values), cells_(cells) {}
 
   void run() {
-    const double fb = kFrequencyBaseKHz;
-    const double td = kTimeBaseKHz;
-    const double rb = kResistanceBaseOhms;
+    const double frequencyBase = kFrequencyBaseKHz;
+    const double timeBase = kTimeBaseKHz;
+    const double resistanceBase = kResistanceBaseOhms;
 
     // Row 1: the raw flag, empty while never set.
     const SlotValue& flag = in_.slotValues[1];
     cells_.setReferenceValue(1, flag ? std::to_string(*flag) : std::string());
     // Row 2.
-    cells_.setReferenceValue(2, S(2) == 0 ? "UNCAL" : "CAL");
+    cells_.setReferenceValue(2, slot(2) == 0 ? "UNCAL" : "CAL");
 
     // Row 3: the RF control byte's meaning.
-    lookups_.lookUpRfControl(key(S(3)));
-    cells_.setReferenceValue(3, dbValueText(values_.BandValue, in_.locale));
-    cells_.setReferenceUnit(3, dbValueText(values_.TestSignalValue, in_.locale));
+    lookups_.lookUpRfControl(key(slot(3)));
+    cells_.setReferenceValue(3, dbValueText(values_.band, in_.locale));
+    cells_.setReferenceUnit(3, dbValueText(values_.testSignal, in_.locale));
 
     // Rows 4 and 5, and the IF beside row 5.
-    const double v4 = shown(4, divide(divide(fb, S(4) + 1), 2));
-    const double v5 = shown(5, divide(divide(fb, S(5) + 1), 2));
-    const double ifFrequency = v4 > 100 ? v4 - v5 : v5 - v4;
+    const double testFrequency = shown(4, divide(divide(frequencyBase, slot(4) + 1), 2));
+    const double localOscFrequency = shown(5, divide(divide(frequencyBase, slot(5) + 1), 2));
+    const double ifFrequency =
+        testFrequency > 100 ? testFrequency - localOscFrequency : localOscFrequency - testFrequency;
     cells_.setDescriptionValue(5, text(ifFrequency));
 
     // Row 6 and the descriptions of rows 6 and 7: the CONFIG byte's meaning.
-    lookups_.lookUpConfig(key(S(6)));
-    cells_.setReferenceValue(6, dbValueText(values_.NblValue, in_.locale));
-    cells_.setDescriptionValue(6, values_.Cfg3Text);
-    cells_.setDescriptionValue(7, dbValueText(values_.NbfValue, in_.locale));
+    lookups_.lookUpConfig(key(slot(6)));
+    cells_.setReferenceValue(6, dbValueText(values_.nbl, in_.locale));
+    cells_.setDescriptionValue(6, values_.cfg3Text);
+    cells_.setDescriptionValue(7, dbValueText(values_.nbf, in_.locale));
 
-    const double v7 = shown(7, divide(finite((S(7) + 1) * 80 * 4096), td));
-    shown(8, divide(finite(S(8) * 2 * 2.5 * 16), 4096));
+    const double tvgClock = shown(7, divide(finite((slot(7) + 1) * 80 * 4096), timeBase));
+    shown(8, divide(finite(slot(8) * 2 * 2.5 * 16), 4096));
     {
-      const double n = finite(finite((S(9) + 1) * 320 * S(8) * 16) - finite(td * v7));
-      const double d = finite((S(9) + 1) * 320 / 2 * 4096 / 2.5);
+      const double n =
+          finite(finite((slot(9) + 1) * 320 * slot(8) * 16) - finite(timeBase * tvgClock));
+      const double d = finite((slot(9) + 1) * 320 / 2 * 4096 / 2.5);
       shown(9, divide(n, d));
     }
-    shown(10, divide(divide(divide(td, 40), 2), S(10) + 1));
+    shown(10, divide(divide(divide(timeBase, 40), 2), slot(10) + 1));
 
     // The reference clock first: rows 11 and 13..16 use it.
-    const double perPrescale = divide(fb, S(12) + 1);
-    const double v17 = shown(17, divide(divide(perPrescale, S(17) + 1), 4));
-    shown(11, divide(S(11) + 1, v17));
-    const double v13 = shown(13, divide(perPrescale, S(13) + 1));
+    const double perPrescale = divide(frequencyBase, slot(12) + 1);
+    const double refClock = shown(17, divide(divide(perPrescale, slot(17) + 1), 4));
+    shown(11, divide(slot(11) + 1, refClock));
+    const double phi1Clock = shown(13, divide(perPrescale, slot(13) + 1));
     {
-      const double a = divide(1, v17);
-      const double x1 = divide(a, finite(a + divide(1, v13)));
-      cells_.setDescriptionValue(13, text(round(arcCosDegrees(x1))));
+      const double a = divide(1, refClock);
+      const double phi2Cosine = divide(a, finite(a + divide(1, phi1Clock)));
+      cells_.setDescriptionValue(13, text(round(arcCosDegrees(phi2Cosine))));
     }
-    const double v14 = shown(14, divide(perPrescale, S(14) + 1));
+    const double phi2Clock = shown(14, divide(perPrescale, slot(14) + 1));
     {
-      const double a = divide(1, v17);
-      const double x2 = divide(a, finite(finite(a + divide(1, v13)) + divide(1, v14)));
-      cells_.setDescriptionValue(14, text(round(arcCosDegrees(x2))));
+      const double a = divide(1, refClock);
+      const double phi1Cosine =
+          divide(a, finite(finite(a + divide(1, phi1Clock)) + divide(1, phi2Clock)));
+      cells_.setDescriptionValue(14, text(round(arcCosDegrees(phi1Cosine))));
     }
-    shown(15, divide(divide(perPrescale, S(15) + 1), 4));
+    shown(15, divide(divide(perPrescale, slot(15) + 1), 4));
 
     // Depths from the pulse width and the clocks.
     const double pulse = parseNumber(in_.pulseWidthText, in_.locale);
-    const double minDepth = round(divide(finite(pulse * v13), v17) * 1.5 / 2);
+    const double minDepth = round(divide(finite(pulse * phi1Clock), refClock) * 1.5 / 2);
     cells_.setDescriptionValue(15, text(minDepth));
-    shown(16, divide(perPrescale, S(16) + 1));
-    const double maxDepth = round(divide(4096, v17) * 1.5 / 2);
+    shown(16, divide(perPrescale, slot(16) + 1));
+    const double maxDepth = round(divide(4096, refClock) * 1.5 / 2);
     cells_.setDescriptionValue(16, text(maxDepth));
 
     // Gains in percent, and the VR1 resistor from the RF gain.
-    shown(18, divide(S(18), 255) * 100);
-    shown(19, divide(S(19), 255) * 100);
-    const double v20 = shown(20, divide(S(20), 255) * 100);
-    cells_.setDescriptionValue(20, text(round(v20 * 40 / 100)));
+    shown(18, divide(slot(18), 255) * 100);
+    shown(19, divide(slot(19), 255) * 100);
+    const double rfGain = shown(20, divide(slot(20), 255) * 100);
+    cells_.setDescriptionValue(20, text(round(rfGain * 40 / 100)));
 
     // Integration constants in kohm.
-    shown(27, divide(divide(rb, S(27)), 1000));
-    shown(28, divide(divide(rb, S(28)), 1000));
+    shown(27, divide(divide(resistanceBase, slot(27)), 1000));
+    shown(28, divide(divide(resistanceBase, slot(28)), 1000));
 
     const std::int16_t pulseIntegral = valueOf(in_.slotValues[30]);
     cells_.setReferenceValue(30, pulseIntegral < 206 ? "Disabled" : std::to_string(pulseIntegral));
-    cells_.setReferenceValue(31, S(31) == 0 ? "ON" : "OFF");
+    cells_.setReferenceValue(31, slot(31) == 0 ? "ON" : "OFF");
   }
 
  private:
-  double S(int k) const { return valueOf(in_.slotValues[static_cast<std::size_t>(k)]); }
+  // A slot's working value as a number (0 while unset).
+  double slot(int k) const { return valueOf(in_.slotValues[static_cast<std::size_t>(k)]); }
 
   static double round(double x) { return round3(finite(x)); }
 
