@@ -112,7 +112,7 @@ int main(int argc, char* argv[]) {
       return d;
     };
   }
-  ku::ui::WelcomeWindow* splash = ku::ui::Main(module, programDir, deps);
+  ku::ui::WelcomeWindow* splash = ku::ui::startUp(module, programDir, deps);
 
   milestone("main", atMain);
   PaintProbe splashPainted(splash);

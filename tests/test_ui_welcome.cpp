@@ -31,7 +31,7 @@ class StartUpTest : public ::testing::Test {
   }
 
   WelcomeWindow* start() {
-    splash = ui::Main(module, dir.dir.path(), [this] {
+    splash = ui::startUp(module, dir.dir.path(), [this] {
       ++portsMade;
       auto fake = std::make_unique<FakeSerialPort>();
       port = fake.get();

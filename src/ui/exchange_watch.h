@@ -17,8 +17,6 @@ class WatchedPort : public ForwardingSerialPort {
   WatchedPort(std::unique_ptr<SerialPort> inner, std::function<void(std::size_t)> onSent)
       : ForwardingSerialPort(*inner), inner_(std::move(inner)), onSent_(std::move(onSent)) {}
 
-  SerialPort& inner() { return *inner_; }
-
   void write(const std::string& bytes) override {
     inner_->write(bytes);  // counted only once sent
     if (onSent_) onSent_(bytes.size());

@@ -14,7 +14,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QString::fromLatin1(ku::kAppTitle));
   QApplication::setApplicationVersion(QString::fromLatin1(ku::kVersion));
   const QString programDir = QCoreApplication::applicationDirPath();
-  ku::ui::Main(module, programDir);
+  ku::ui::startUp(module, programDir);
   // comms.ini, the comN links and TKUUtil.mdb: the program's folder or the standard ones.
   ku::useFolders(module,
                  ku::resolveFolders(ku::FolderEnvironment::ofProcess(programDir.toStdString())));

@@ -4,8 +4,8 @@
 
 namespace ku::ui {
 
-WelcomeWindow* Main(AppContext& module, const QString& programDir,
-                    MainWindowDepsFactory depsFactory) {
+WelcomeWindow* startUp(AppContext& module, const QString& programDir,
+                       MainWindowDepsFactory depsFactory) {
   initAppContext(module, programDir.toStdString());
   auto* splash = new WelcomeWindow(module, std::move(depsFactory));
   splash->show();

@@ -13,7 +13,7 @@ class WelcomeWindow;
 // Fills the module's tables and shows the welcome window, non-modal and without
 // owner. The window deletes itself when it closes. programDir is the folder of
 // comms.ini and the reference database.
-WelcomeWindow* Main(AppContext& module, const QString& programDir,
-                    MainWindowDepsFactory depsFactory = {});
+WelcomeWindow* startUp(AppContext& module, const QString& programDir,
+                       MainWindowDepsFactory depsFactory = {});
 
 }  // namespace ku::ui
