@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/support/scratch_dir.h"
 #include "link/notifier.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
@@ -102,26 +103,7 @@ inline void section(const std::string& title) {
   std::fflush(stdout);
 }
 
-// A scratch folder that is removed again.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/ku-bench-XXXXXX";
-    if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = test::ScratchDir;
 
 // A program folder: the reference database (a link, so that the file keeps its
 // age and the cache's settling rule does not hold it back) and comms.ini.

@@ -11,35 +11,14 @@
 
 #include "link/comms_ini.h"
 #include "model/errors.h"
+#include "scratch_dir.h"
 
 namespace ku {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "ku-commsini-XXXXXX").string();
-    char* p = ::mkdtemp(tmpl.data());
-    if (!p) throw std::runtime_error("mkdtemp failed");
-    path_ = p;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  std::string write(const std::string& content, const std::string& name = "comms.ini") const {
-    std::ofstream out(file(name), std::ios::binary);
-    out << content;
-    return file(name);
-  }
-
- private:
-  std::string path_;
-};
+using TempDir = test::ScratchDir;
 
 // What one reading gave: the code (0 none) and both values.
 struct ReadOutcome {

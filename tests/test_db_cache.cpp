@@ -24,6 +24,7 @@
 #include "reference/db_cache.h"
 #include "reference/lookups.h"
 #include "reference/number_text.h"
+#include "scratch_dir.h"
 
 namespace ku {
 namespace {
@@ -134,19 +135,7 @@ std::vector<std::string> queriesToTry() {
   return q;
 }
 
-// A temporary folder, removed at the end.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/ku-db-cache-XXXXXX";
-    path_ = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = test::ScratchDir;
 
 // A copy the test may write to (the fixtures are read-only).
 void copyWritable(const std::string& from, const std::string& to) {

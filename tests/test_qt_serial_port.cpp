@@ -28,6 +28,7 @@
 #include "link/qt_serial_port.h"
 #include "model/errors.h"
 #include "qt_app.h"
+#include "scratch_dir.h"
 
 namespace ku {
 namespace {
@@ -78,27 +79,7 @@ class Pty {
   std::string slavePath_;
 };
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "ku-port-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string link(int n, const std::string& target) const {
-    const std::string l = path_ + "/com" + std::to_string(n);
-    fs::create_symlink(target, l);
-    return l;
-  }
-
- private:
-  std::string path_;
-};
+using TempDir = test::ScratchDir;
 
 int codeOf(const std::function<void()>& f) {
   try {

@@ -341,7 +341,7 @@ class UrlCatcher : public QObject {
   Q_OBJECT
  public:
   QList<QUrl> urls;
- public slots:
+ public Q_SLOTS:
   void open(const QUrl& url) { urls << url; }
 };
 

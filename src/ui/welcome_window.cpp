@@ -127,7 +127,7 @@ void WelcomeWindow::openMainWindow() {
   form->show();
 
   QGuiApplication::setQuitOnLastWindowClosed(quitOnLast);
-  emit mainWindowShown(form);
+  Q_EMIT mainWindowShown(form);
   deleteLater();
 }
 

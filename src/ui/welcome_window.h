@@ -27,7 +27,7 @@ class WelcomeWindow : public QWidget {
  protected:
   void showEvent(QShowEvent* event) override;
 
- signals:
+ Q_SIGNALS:
   // The main window has been loaded and shown.
   void mainWindowShown(ku::ui::MainWindow* form);
 

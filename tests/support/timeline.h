@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fakes.h"
+#include "scratch_dir.h"
 
 namespace ku::test {
 
@@ -152,26 +153,6 @@ inline Events defaultPass(int c) {
   return e;
 }
 
-// A scratch folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "ku-link-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string commsIni() const { return path_ + "/comms.ini"; }
-  void writeCommsIni(const std::string& content) const {
-    std::ofstream(commsIni(), std::ios::binary) << content;
-  }
-
- private:
-  std::string path_;
-};
+using TempDir = test::ScratchDir;
 
 }  // namespace ku::test
