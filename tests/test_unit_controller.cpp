@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -134,47 +133,36 @@ TEST(Load, OutcomesWhatTheOperatorSeesAndTheButtons) {
   }
 }
 
-// A port whose device cannot be had: no rights to it, or another program holds it.
-class RefusingPort : public FakeSerialPort {
+// A port whose device the user has no rights to.
+class DeniedPort : public FakeSerialPort {
  public:
-  RefusingPort(EventLog* log, std::function<void()> refuse)
-      : FakeSerialPort(log), refuse_(std::move(refuse)) {}
-  void open(std::int16_t, const LineSettings&) override { refuse_(); }
-
- private:
-  std::function<void()> refuse_;
+  using FakeSerialPort::FakeSerialPort;
+  void open(std::int16_t, const LineSettings&) override {
+    throw PortAccessDenied("/dev/ttyUSB0", "Permission denied");
+  }
 };
 
-TEST(Load, ADeviceThatCannotBeHadSaysWhichAndWhatToDo) {
-  const std::pair<std::function<void()>, std::string> cases[] = {
-      {[] { throw PortAccessDenied("/dev/ttyUSB0", "Permission denied"); },
-       "msg:No permission to open the serial port /dev/ttyUSB0. Add your user to the dialout "
-       "group (sudo adduser $USER dialout), then log out and in again."},
-      {[] { throw PortHeld("/dev/pts/7"); },
-       "msg:The serial port /dev/pts/7 is held by another program (another KU utility window "
-       "or kuctl, or a terminal program). Nothing was sent to it. Close that program, then try "
-       "again."},
-  };
-  for (const auto& [refuse, message] : cases) {
-    TempDir dir;
-    dir.writeCommsIni("COM,1\n");
-    EventLog log;
-    FakeSleeper sleeper(&log);
-    RecordingNotifier notifier(&log);
-    EmptyDatabaseOpener opener;
-    AppContext m;
-    initAppContext(m, dir.path());
-    RecordingUnitView view;
-    auto* port = new RefusingPort(&log, refuse);
-    UnitController core(m, view, notifier, sleeper, std::unique_ptr<SerialPort>(port), opener);
-    view.attach(&core);
-    const LoadResult r = core.openLink();
-    EXPECT_EQ(r.outcome, LoadOutcome::Unlinked);
-    EXPECT_EQ(r.lastCode, kPortAlreadyOpen);
-    EXPECT_EQ(log.events, Events{message});
-    EXPECT_TRUE(view.updateEnabled && view.defaultEnabled && view.closeEnabled);
-    EXPECT_TRUE(m.port.ready);
-  }
+TEST(Load, NoRightsToTheDeviceSaysWhichAndWhatToDo) {
+  TempDir dir;
+  dir.writeCommsIni("COM,1\n");
+  EventLog log;
+  FakeSleeper sleeper(&log);
+  RecordingNotifier notifier(&log);
+  EmptyDatabaseOpener opener;
+  AppContext m;
+  initAppContext(m, dir.path());
+  RecordingUnitView view;
+  auto* port = new DeniedPort(&log);
+  UnitController core(m, view, notifier, sleeper, std::unique_ptr<SerialPort>(port), opener);
+  view.attach(&core);
+  const LoadResult r = core.openLink();
+  EXPECT_EQ(r.outcome, LoadOutcome::Unlinked);
+  EXPECT_EQ(r.lastCode, kPortAlreadyOpen);
+  EXPECT_EQ(log.events,
+            Events{"msg:No permission to open the serial port /dev/ttyUSB0. Add your user to the "
+                   "dialout group (sudo adduser $USER dialout), then log out and in again."});
+  EXPECT_TRUE(view.updateEnabled && view.defaultEnabled && view.closeEnabled);
+  EXPECT_TRUE(m.port.ready);
 }
 
 TEST(Load, APortNumberThePortDidNotTakeLetsNoByteOut) {
