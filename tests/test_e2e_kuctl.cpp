@@ -7,6 +7,7 @@
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <regex>
 #include <thread>
@@ -271,6 +272,85 @@ TEST(Programs, VersionAndUsageTexts) {
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: ku-sim [options]\n", 0), 0u) << help.out;
 }
+
+// --- One program on a port; signals ----------------------------------------
+
+// kuctl left running, with its backups in the test's folder.
+class KuctlRunning : public KuctlOnSim {
+ protected:
+  void start(const QStringList& args) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.filePath("no-settings"));
+    env.insert("XDG_STATE_HOME", dir.filePath("state"));
+    running.setProcessEnvironment(env);
+    running.start(dir.filePath("kuctl"), args);
+  }
+  Outcome finish() {
+    EXPECT_TRUE(running.waitForFinished(60000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return {running.exitCode(), {}, running.readAllStandardError().toStdString()};
+  }
+  // The unit's slots 0..29 with slot 8 set to v.
+  test::UploadValues withSlot8(int v) const {
+    test::UploadValues values{};
+    for (int s = 0; s < 30; ++s) values[static_cast<std::size_t>(s)] = unit.slotValues()[s];
+    values[8] = v;
+    return values;
+  }
+  QProcess running;
+};
+
+TEST_F(KuctlRunning, ASecondProgramOnThePortThroughAnotherNameSendsNothingAndExits4) {
+  const std::string pass = test::uploadOf(withSlot8(33));
+  start({"update", "8=33"});
+  ASSERT_TRUE(unit.waitForLogSize(1, 10000));  // the first is reading the unit back
+  const std::string device = unit.devicePath();
+  const Outcome second = kuctl({"--device", QString::fromStdString(device), "update", "9=44"});
+  EXPECT_EQ(second.status, 4);
+  EXPECT_NE(second.err.find(device + " is held by another program"), std::string::npos)
+      << second.err;
+  EXPECT_EQ(finish().status, 0);
+  EXPECT_EQ(bytes(), test::kReadBackRequest + pass + test::kReadBackRequest + "!");
+}
+
+struct SignalCase {
+  int signal;
+  const char* name;
+  bool duringUpload;  // else during the first read-back
+};
+
+class KuctlSignalled : public KuctlRunning, public ::testing::WithParamInterface<SignalCase> {};
+
+// During the upload the pass finishes, then "!" without a read-back, and the
+// message names the backup; during a read-back "!" follows at once.
+TEST_P(KuctlSignalled, EndsWithTheCloseByteAndNoHalfWrittenFrame) {
+  const SignalCase& c = GetParam();
+  const test::UploadValues want = withSlot8(50);
+  start({"update", "8=50"});
+  ASSERT_TRUE(unit.waitForLogSize(c.duringUpload ? 4 : 1, 10000));
+  ASSERT_EQ(::kill(static_cast<pid_t>(running.processId()), c.signal), 0);
+  const Outcome r = finish();
+  EXPECT_EQ(r.status, 128 + c.signal);
+  EXPECT_NE(r.err.find(std::string("stopped by ") + c.name), std::string::npos) << r.err;
+  if (!c.duringUpload) {  // the pause after " " gives way at once
+    EXPECT_EQ(bytes(), " !");
+    EXPECT_LT(unit.log().back().micros - unit.log().front().micros, 900000);
+    return;
+  }
+  EXPECT_EQ(bytes(), test::kReadBackRequest + test::uploadOf(want) + "!");
+  std::smatch backup;
+  ASSERT_TRUE(std::regex_search(r.err, backup, std::regex("kuctl restore (\\S+)"))) << r.err;
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(backup[1].str())));
+  if (test::longestValueWait(unit.log(), 3) > test::kUnitValueWaitMicros)
+    GTEST_SKIP() << kFellBehind;
+  for (int s = 0; s < 30; ++s) EXPECT_EQ(unit.slotValues()[s], want[s]) << "slot " << s;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, KuctlSignalled,
+                         ::testing::Values(SignalCase{SIGINT, "SIGINT", true},
+                                           SignalCase{SIGTERM, "SIGTERM", true},
+                                           SignalCase{SIGHUP, "SIGHUP", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ku

@@ -319,6 +319,16 @@ TEST(QtSerialPort, HeldByAnotherPortIs8005) {
   }
   EXPECT_FALSE(second.isOpen());
   EXPECT_EQ(codeOf([&] { setUpAndOpen(first, 1); }), kPortAlreadyOpen);  // already open
+  // The device under its own name is the same port, root or not, and the
+  // refused open puts nothing on the line.
+  try {
+    second.openDevice(pty.slavePath(), kUnitLine);
+    FAIL() << "the device opened a second time under its own name";
+  } catch (const PortHeld& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Port already open: " + pty.slavePath() + " is held by another program");
+  }
+  EXPECT_EQ(pty.read(1, 200), "");
 
   first.close();
   EXPECT_EQ(codeOf([&] { setUpAndOpen(second, 1); }), 0);  // free again

@@ -5,10 +5,13 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
 
 #include "expected.h"
+#include "link/stop_request.h"
 #include "test_ui_support.h"
 #include "ui/message_box_notifier.h"
+#include "ui/stop_signals.h"
 
 namespace ku::test {
 namespace {
@@ -278,6 +281,33 @@ TEST_F(MainWindowTest, CloseSendsTheCloseByteOnceAndWaitsForAnExchange) {
   w->close();  // a second close sends nothing more
   EXPECT_EQ(port->written.back(), '!');
   EXPECT_EQ(std::count(port->written.begin(), port->written.end(), '!'), 1);
+}
+
+// SIGTERM during an upload, and Close during one: the pass goes out whole and
+// the close byte follows it; the signal skips the read-back, Close waits for it.
+TEST_F(MainWindowTest, ASignalOrCloseDuringAnUploadLetsThePassFinishThenTheCloseByte) {
+  linkedFolder();
+  ui::StopSignals stopSignals;
+  ui::closeAllWindowsOnStop(stopSignals);
+  for (const bool bySignal : {true, false}) {
+    SCOPED_TRACE(bySignal ? "SIGTERM" : "Close");
+    processStopRequest().clear();
+    MainWindow* w = openWindow({}, [](MainWindowDeps& d) { d.stop = &processStopRequest(); });
+    port->written.clear();
+    unit.beforeByte = [&](unsigned char) {
+      if (port->written.size() != 9) return;  // slot 4's command byte is going out
+      if (bySignal)
+        ::raise(SIGTERM);
+      else
+        w->close();
+    };
+    button(w, "update")->click();
+    QTRY_VERIFY(!w->isVisible());
+    const std::string pass = defaultUpload(2);  // the unit's values, no entries
+    EXPECT_EQ(port->written, pass + (bySignal ? "!" : " qx!"));
+    EXPECT_FALSE(port->isOpen());
+  }
+  processStopRequest().clear();
 }
 
 TEST_F(MainWindowTest, EveryRowHasItsLabelAndItsBoxItsTooltip) {

@@ -63,6 +63,8 @@ LoadResult UnitController::finishLoad(const LinkOutcome& opened) {
   // on this one: say which device and what to do.
   if (opened.code == kPortAlreadyOpen && !opened.accessDeniedDevice.empty())
     notifier_.show(noAccessText(opened.accessDeniedDevice));
+  if (opened.code == kPortAlreadyOpen && !opened.heldDevice.empty())
+    notifier_.show(heldPortText(opened.heldDevice));
   return LoadResult{outcome, opened.code, opened.text};
 }
 

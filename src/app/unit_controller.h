@@ -124,6 +124,9 @@ class UnitController {
 
   // Progress of the exchanges as they run (for a status bar); optional.
   void setProgressObserver(ExchangeObserver observer);
+  // The stop request the exchanges give way to (UnitLink::setStopRequest); with
+  // one set, an exchange may end in StopRequested.
+  void setStopRequest(const StopRequest* stop) { link_.setStopRequest(stop); }
 
   const SlotValueArray& slotValues() const { return slotValues_; }
   const ReadBackArray& readBackValues() const { return readBackValues_; }

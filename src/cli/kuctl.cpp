@@ -285,6 +285,30 @@ int diffCommand(const UnitController& core, const UnitSetup& file, std::ostream&
   return kExitDiffer;
 }
 
+// What a stop left behind: whether an upload went out (whole, or up to a slot
+// boundary), that the unit was not read back after it, and the backup that
+// restores the set-up it replaced.
+void tellStopped(const StopRequested& stop, bool closeByteSent, const std::string& backup,
+                 std::ostream& err) {
+  err << "kuctl: stopped by " << signalName(stop.signal());
+  if (stop.uploadBytesSent() == 0) {
+    err << "; nothing was uploaded";
+  } else {
+    err << "; the upload "
+        << (stop.uploadBytesSent() < stop.uploadBytesTotal() ? "ended between two slots"
+                                                             : "went out whole")
+        << " (" << stop.uploadBytesSent() << " of " << stop.uploadBytesTotal()
+        << " bytes) and the unit was not read back";
+  }
+  err << (closeByteSent ? "; the close byte was sent.\n" : ".\n");
+  if (stop.uploadBytesSent() == 0) return;
+  if (backup.empty())
+    err << "kuctl: no backup was written before this upload (--no-backup).\n";
+  else
+    err << "kuctl: the unit's set-up before the upload is in " << backup
+        << "; to put it back: kuctl restore " << backup << "\n";
+}
+
 }  // namespace
 
 std::string helpText() {
@@ -360,7 +384,8 @@ would show them. Exit status:
      read or written (nothing was uploaded)
   3  "Invalid Com Port..." (missing comms.ini, wrong port number, or no such
      device)
-  4  the port could not be opened (held by another program, no rights)
+  4  the port could not be opened (held by another program through any of
+     its names, no rights); nothing was sent
   5  "Couldnot get Any or Full string from KU..." (silent unit or short record),
      or the first read-back left slots unread, so that "update" or "defaults"
      uploaded nothing (it would have sent values the unit never reported)
@@ -368,6 +393,13 @@ would show them. Exit status:
   7  any other message
   8  the backup before an upload could not be written (nothing was uploaded;
      --no-backup uploads anyway)
+  129, 130, 143
+     stopped by SIGHUP, SIGINT or SIGTERM. Outside an upload kuctl stops at
+     once; once an upload's first byte is out, the pass goes on to its end
+     (about 1.4 s), the read-back after it is skipped, and the message names
+     the backup to restore from. A second SIGINT ends the pass after the
+     current slot's command and value bytes. The close byte "!" is sent
+     whenever the port is open.
 A failed reference refresh (for instance a missing TKUUtil.mdb) is reported on
 standard error as a note and leaves the exit status alone.
 )";
@@ -458,9 +490,27 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   view.attach(&core);
   if (view.pulseWidth.empty()) core.pulseWidthEdited();
 
-  const LoadResult load = o.device ? core.openLinkToDevice(*o.device) : core.openLink(o.port);
+  core.setStopRequest(env.stop);
+  if (env.stop && env.stop->pending()) {
+    err << "kuctl: stopped by " << signalName(env.stop->signal())
+        << " before the port was opened; nothing was sent\n";
+    return kExitSignalBase + env.stop->signal();
+  }
   int status = kExitOk;
   bool printRows = o.command != "diff";
+  // A stop ends the run at once: the close byte, what was left behind, 128 + signal.
+  const auto stopped = [&](const StopRequested& stop) {
+    const bool portOpen = core.port().isOpen();
+    core.closeLink();
+    tellStopped(stop, portOpen, core.lastBackupPath(), err);
+    return kExitSignalBase + stop.signal();
+  };
+  LoadResult load{LoadOutcome::Unlinked, kNoError, {}};
+  try {
+    load = o.device ? core.openLinkToDevice(*o.device) : core.openLink(o.port);
+  } catch (const StopRequested& stop) {
+    return stopped(stop);
+  }
   if (load.outcome == LoadOutcome::Unlinked) {
     err << "kuctl: the port could not be opened (error " << load.lastCode << ": " << load.lastText
         << "); nothing was sent\n";
@@ -494,8 +544,12 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
       status = kExitShortReply;
     } else {
       for (const auto& [slot, text] : accepted) view.setEntryText(slot, text);
-      const UploadOutcome sent =
-          kind == UploadKind::Defaults ? core.uploadDefaults() : core.uploadEntries();
+      UploadOutcome sent = UploadOutcome::Sent;
+      try {
+        sent = kind == UploadKind::Defaults ? core.uploadDefaults() : core.uploadEntries();
+      } catch (const StopRequested& stop) {
+        return stopped(stop);
+      }
       if (sent == UploadOutcome::NoBackup) {
         err << "kuctl: " << core.lastBackupError()
             << " Nothing was uploaded (--no-backup uploads without a backup).\n";

@@ -13,6 +13,7 @@
 #include "app/serial_ports.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
+#include "link/stop_request.h"
 #include "reference/reference_database.h"
 
 namespace ku::cli {
@@ -28,6 +29,8 @@ enum ExitStatus : int {
   kExitValueLimit = 6,       // the value-limit message
   kExitOtherMessage = 7,     // any other message of the system
   kExitNoBackup = 8,         // the backup before an upload could not be written; nothing sent
+  // Stopped by a signal: 128 + its number (130 SIGINT, 143 SIGTERM, 129 SIGHUP).
+  kExitSignalBase = 128,
 };
 
 // What kuctl runs on; tests swap in fakes.
@@ -41,6 +44,8 @@ struct Environment {
   std::function<std::vector<SerialPortEntry>()> listPorts;
   Sleeper* sleeper = nullptr;
   ReferenceDatabaseOpener* opener = nullptr;
+  // Set by SIGINT, SIGTERM and SIGHUP; the exchanges give way to it. None: no stop.
+  const StopRequest* stop = nullptr;
 };
 
 // Runs one command line (args without the program name). Output to out, the

@@ -8,6 +8,7 @@
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  ku::installStopHandlers();
   std::vector<std::string> args(argv + 1, argv + argc);
 
   ku::RealSleeper sleeper;
@@ -19,5 +20,6 @@ int main(int argc, char** argv) {
   env.listPorts = [] { return ku::listSerialPorts(); };
   env.sleeper = &sleeper;
   env.opener = opener.get();
+  env.stop = &ku::processStopRequest();
   return ku::cli::run(args, env, std::cout, std::cerr);
 }

@@ -21,6 +21,13 @@ inline std::string noAccessText(const std::string& device) {
          "in again.";
 }
 
+// The port's device is open and locked by another program: which device, and the remedy.
+inline std::string heldPortText(const std::string& device) {
+  return "The serial port " + device +
+         " is held by another program (another KU utility window or kuctl, or a terminal "
+         "program). Nothing was sent to it. Close that program, then try again.";
+}
+
 class Notifier {
  public:
   virtual ~Notifier() = default;

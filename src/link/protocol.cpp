@@ -51,7 +51,7 @@ std::string refusalOf(int value) {
 // The value step of one slot: its byte (or bytes), stopping at the first byte
 // outside 0..255, which fails the step with code 5.
 FrameStep valueStep(ValueForm form, std::int16_t v) {
-  FrameStep step{FrameStep::Kind::Send, {}, kNoError, {}, 0};
+  FrameStep step{FrameStep::Kind::Send, {}, kNoError, {}, 0, false};
   std::vector<int> bytes;
   if (form == ValueForm::HighFirst) {
     const WideBytes w = splitWideValue(v);
@@ -70,12 +70,13 @@ FrameStep valueStep(ValueForm form, std::int16_t v) {
   return step;
 }
 
-FrameStep send(std::uint8_t byte) {
-  return FrameStep{FrameStep::Kind::Send, std::string(1, static_cast<char>(byte)), kNoError, {}, 0};
+FrameStep commandStep(std::uint8_t byte) {
+  return FrameStep{
+      FrameStep::Kind::Send, std::string(1, static_cast<char>(byte)), kNoError, {}, 0, true};
 }
 
 FrameStep pause(std::int16_t hundredths) {
-  return FrameStep{FrameStep::Kind::Pause, {}, kNoError, {}, hundredths};
+  return FrameStep{FrameStep::Kind::Pause, {}, kNoError, {}, hundredths, false};
 }
 
 }  // namespace
@@ -112,7 +113,7 @@ UploadFrame buildUploadFrame(const UploadValues& values) {
   frame.reserve(4 * kSlotCount);
   for (int s = 0; s < kSlotCount; ++s) {
     const SlotInfo& row = slotInfo(s);
-    frame.push_back(send(row.commandByte));
+    frame.push_back(commandStep(row.commandByte));
     if (row.upload == ValueForm::None) {
       frame.push_back(pause(kCommandOnlyPauseHundredths));
       continue;

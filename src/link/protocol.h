@@ -53,6 +53,9 @@ struct FrameStep {
   std::string refusal;
   // Pause: n x 10 ms.
   std::int16_t hundredths = 0;
+  // Send: the slot's command byte, where the slot begins. A pass may end only
+  // here, so that no command byte goes without its value.
+  bool startsSlot = false;
 };
 using UploadFrame = std::vector<FrameStep>;
 

@@ -1,6 +1,7 @@
 #include "link/qt_serial_port.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -69,7 +70,10 @@ std::string reasonOf(const QSerialPort& port) {
 [[noreturn]] void throwOpenFailure(const std::string& path, QSerialPort::SerialPortError err,
                                    const std::string& reason) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  const int cause = fd < 0 ? errno : 0;
+  int cause = fd < 0 ? errno : 0;
+  // Qt's own lock file is per name; the device's lock says whether a program
+  // holds it through any name.
+  if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) cause = EBUSY;
   if (fd >= 0) ::close(fd);
   switch (cause) {
     case ENOENT:
@@ -83,7 +87,7 @@ std::string reasonOf(const QSerialPort& port) {
     case EPERM:
       throw PortAccessDenied(path, std::strerror(cause));
     case EBUSY:
-      throw KuError(kPortAlreadyOpen, "Port already open: " + path + ": " + std::strerror(cause));
+      throw PortHeld(path);
     default:
       break;
   }
@@ -142,6 +146,18 @@ void QtSerialPort::openDevice(const std::string& path, const LineSettings& setti
     const std::string reason = reasonOf(*port_);
     port_->clearError();
     throwOpenFailure(path, err, reason);
+  }
+  // The device itself is locked, not its name: every path to it (a comN link,
+  // /dev/serial/by-id/..., the device node) and every user, root included, meets
+  // the same lock, and it goes with the descriptor however the program ends.
+  // Opening the port has written nothing, so a port held elsewhere is left
+  // without a byte from us.
+  if (::flock(static_cast<int>(port_->handle()), LOCK_EX | LOCK_NB) != 0) {
+    const int cause = errno;
+    port_->close();
+    port_->clearError();
+    if (cause == EWOULDBLOCK) throw PortHeld(path);
+    throw KuError(kPortAlreadyOpen, "Port already open: " + path + ": " + std::strerror(cause));
   }
   if (settings.requestToSend)
     port_->setRequestToSend(true);  // fails harmlessly on a pseudo-terminal

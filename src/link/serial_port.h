@@ -26,6 +26,19 @@ class PortAccessDenied : public KuError {
   std::string device_;
 };
 
+// Another program has the device open and locked: code 8005, with the device
+// named so the operator knows which port is taken.
+class PortHeld : public KuError {
+ public:
+  explicit PortHeld(const std::string& device)
+      : KuError(kPortAlreadyOpen, "Port already open: " + device + " is held by another program"),
+        device_(device) {}
+  const std::string& device() const { return device_; }
+
+ private:
+  std::string device_;
+};
+
 // How the line runs.
 struct LineSettings {
   enum class Parity { None, Even, Odd };

@@ -2,38 +2,52 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
+#include <ctime>
 
 #include "model/errors.h"
 
 namespace ku {
 
 void RealSleeper::sleepMs(int ms) {
+  sleepMsUnless(ms, {});
+}
+
+bool RealSleeper::sleepMsUnless(int ms, const std::function<bool()>& stopDue) {
   using Clock = std::chrono::steady_clock;
-  if (ms <= 0) return;
+  const auto due = [&] { return stopDue && stopDue(); };
+  if (ms <= 0) return !due();
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
   // While a hook is set, call it between short slices so the window can repaint;
-  // the slices never reach past the deadline.
+  // the slices never reach past the deadline. A signal ends a slice early
+  // (EINTR): the loop then looks at the stop and sleeps on to the deadline.
   constexpr auto kSlice = std::chrono::milliseconds(5);
   for (;;) {
-    const Clock::time_point now = Clock::now();
-    if (now >= deadline) return;
+    if (due()) return false;
+    Clock::time_point now = Clock::now();
+    if (now >= deadline) return true;
+    Clock::duration wait = deadline - now;
     if (idle_) {
       idle_();
-      const Clock::time_point afterHook = Clock::now();
-      if (afterHook >= deadline) return;
-      std::this_thread::sleep_for(std::min<Clock::duration>(kSlice, deadline - afterHook));
-    } else {
-      std::this_thread::sleep_until(deadline);
+      now = Clock::now();
+      if (now >= deadline) return !due();
+      wait = std::min<Clock::duration>(kSlice, deadline - now);
     }
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+    timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    ::nanosleep(&ts, nullptr);
   }
 }
 
-void pauseHundredths(Sleeper& sleeper, std::int16_t n) {
+int hundredthsToMs(std::int16_t n) {
   // n x 10 in 16-bit arithmetic: outside -32768..32767 it overflows before any wait.
   const int product = static_cast<int>(n) * 10;
   if (product > 32767 || product < -32768) throw KuError(kOverflow, "Overflow");
-  if (product > 0) sleeper.sleepMs(product);
+  return product;
+}
+
+void pauseHundredths(Sleeper& sleeper, std::int16_t n) {
+  const int ms = hundredthsToMs(n);
+  if (ms > 0) sleeper.sleepMs(ms);
 }
 
 int millisecondsUntil(const Sleeper& sleeper, MonotonicClock::time_point deadline) {

@@ -16,6 +16,14 @@ class Sleeper {
   virtual ~Sleeper() = default;
   // Blocks for at least ms milliseconds; never returns early.
   virtual void sleepMs(int ms) = 0;
+  // The same wait, given up once stopDue() says so: it is looked at when the
+  // wait starts, when a signal interrupts it and when it ends. Returns false
+  // when a stop was due; otherwise the whole wait has passed.
+  virtual bool sleepMsUnless(int ms, const std::function<bool()>& stopDue) {
+    if (stopDue()) return false;
+    sleepMs(ms);
+    return !stopDue();
+  }
   // The time on a clock that never goes back; a wait of ms milliseconds moves it
   // on by at least ms.
   virtual MonotonicClock::time_point now() const = 0;
@@ -30,11 +38,16 @@ class RealSleeper : public Sleeper {
   explicit RealSleeper(std::function<void()> idleHook) : idle_(std::move(idleHook)) {}
   void setIdleHook(std::function<void()> hook) { idle_ = std::move(hook); }
   void sleepMs(int ms) override;
+  bool sleepMsUnless(int ms, const std::function<bool()>& stopDue) override;
   MonotonicClock::time_point now() const override { return MonotonicClock::now(); }
 
  private:
   std::function<void()> idle_;
 };
+
+// n x 10 ms, computed in signed 16-bit arithmetic: n over 3276 overflows and
+// throws code 6.
+int hundredthsToMs(std::int16_t n);
 
 // Blocks for n x 10 ms, computed in signed 16-bit arithmetic: n over 3276
 // overflows and throws code 6 without waiting.

@@ -19,6 +19,7 @@ UnitLink::UnitLink(std::unique_ptr<SerialPort> port, Sleeper& sleeper)
 
 LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state,
                                std::optional<std::int16_t> portNumberOverride) {
+  passSent_ = 0;
   ErrorTrail trail;
   if (portNumberOverride) {
     state.portNumber = static_cast<double>(*portNumberOverride);
@@ -30,31 +31,39 @@ LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state
   // Only the port that comms.ini named is ever opened: a number that is no
   // number, or no port, opens nothing, so neither "Update" nor the close byte can
   // reach a device that nobody chose.
-  std::string denied;
+  LinkOutcome out;
   if (number) {
     trail.step([&] {
       if (*number < 1)
         throw KuError(kInvalidPortNumber, "Invalid port number " + std::to_string(*number));
-      if (!port_->isOpen()) openNoting(denied, [&] { port_->open(*number, kUnitLine); });
+      if (!port_->isOpen()) openNoting(out, [&] { port_->open(*number, kUnitLine); });
     });
   }
-  return {trail.last(), trail.lastText(), denied};
+  out.code = trail.last();
+  out.text = trail.lastText();
+  return out;
 }
 
 LinkOutcome UnitLink::openDevice(const std::string& path) {
+  passSent_ = 0;
   ErrorTrail trail;
-  std::string denied;
+  LinkOutcome out;
   trail.step([&] {
-    if (!port_->isOpen()) openNoting(denied, [&] { port_->openDevice(path, kUnitLine); });
+    if (!port_->isOpen()) openNoting(out, [&] { port_->openDevice(path, kUnitLine); });
   });
-  return {trail.last(), trail.lastText(), denied};
+  out.code = trail.last();
+  out.text = trail.lastText();
+  return out;
 }
 
-void UnitLink::openNoting(std::string& deniedDevice, const std::function<void()>& open) {
+void UnitLink::openNoting(LinkOutcome& outcome, const std::function<void()>& open) {
   try {
     open();
   } catch (const PortAccessDenied& e) {
-    deniedDevice = e.device();
+    outcome.accessDeniedDevice = e.device();
+    throw;
+  } catch (const PortHeld& e) {
+    outcome.heldDevice = e.device();
     throw;
   }
 }
@@ -63,7 +72,7 @@ void UnitLink::sendCloseByteAndClose() {
   // A failed close byte (the port never opened, or the unit went away) is
   // dropped and the port still closed.
   try {
-    write(kCloseByte);
+    write(kCloseByte, false);
   } catch (...) {
   }
   try {
@@ -72,19 +81,39 @@ void UnitLink::sendCloseByteAndClose() {
   }
 }
 
-void UnitLink::write(char byte) {
-  waitOutRecordSecond();
+void UnitLink::write(char byte, bool stoppable) {
+  waitOutRecordSecond(stoppable);
+  if (stoppable) throwIfStopDue();
   port_->write(std::string(1, byte));
 }
 
-void UnitLink::waitOutRecordSecond() {
+void UnitLink::waitOutRecordSecond(bool stoppable) {
   if (!recordRequestedAt_) return;
   const MonotonicClock::time_point until =
       *recordRequestedAt_ + std::chrono::milliseconds(kRecordSecondMs);
-  recordRequestedAt_.reset();
-  // The sleeper never ends a wait early, so one wait is enough.
+  // The sleeper never ends a wait early, so one wait is enough. A stop keeps
+  // the mark: the close byte after it still waits the second out.
   const int left = millisecondsUntil(sleeper_, until);
-  if (left > 0) sleeper_.sleepMs(left);
+  if (left > 0) {
+    if (stoppable)
+      pause(left);
+    else
+      sleeper_.sleepMs(left);
+  }
+  recordRequestedAt_.reset();
+}
+
+bool UnitLink::stopDue() const {
+  return stop_ && stop_->pending() && !passRunning_;
+}
+
+void UnitLink::throwIfStopDue() const {
+  if (stopDue()) throw StopRequested(stop_->signal(), passSent_, passTotal_);
+}
+
+void UnitLink::pause(int ms) {
+  if (ms <= 0) return;
+  if (!sleeper_.sleepMsUnless(ms, [this] { return stopDue(); })) throwIfStopDue();
 }
 
 void UnitLink::writeRecordRequest() {
@@ -104,7 +133,7 @@ std::string UnitLink::readRecord(MonotonicClock::time_point deadline) {
   for (;;) {
     const int left = millisecondsUntil(sleeper_, deadline);
     const int step = std::min(kRecordPollMs, left);
-    if (step > 0) sleeper_.sleepMs(step);
+    pause(step);
     reply += port_->readAll();  // a failed read throws: what came before it is dropped too
     // The last look is the one at the end of the second; what came sooner and
     // what follows the 38th character decode the same (only the first 38 count).
@@ -121,10 +150,10 @@ ReadBackOutcome UnitLink::readBack() {
   std::string reply;
   trail.step([&] { write(kFirstRequestByte); });
   phase(ReadBackPhase::FirstRequest);
-  trail.step([&] { pauseHundredths(sleeper_, kRequestPauseHundredths); });
+  trail.step([&] { pause(hundredthsToMs(kRequestPauseHundredths)); });
   trail.step([&] { write(kSecondRequestByte); });
   phase(ReadBackPhase::SecondRequest);
-  trail.step([&] { pauseHundredths(sleeper_, kRequestPauseHundredths); });
+  trail.step([&] { pause(hundredthsToMs(kRequestPauseHundredths)); });
   // Whatever the unit said to " " and "q" is thrown away.
   trail.step([&] { reply = port_->readAll(); });
   reply.clear();
@@ -144,24 +173,36 @@ ReadBackOutcome UnitLink::readBack() {
 
 LinkOutcome UnitLink::upload(const UploadValues& values) {
   const UploadFrame frame = buildUploadFrame(values);
-  const int total = static_cast<int>(frameBytes(frame).size());
-  int sent = 0;
+  passTotal_ = static_cast<int>(frameBytes(frame).size());
+  passSent_ = 0;
   ErrorTrail trail;
+  // However the pass ends, a stop is no longer held back by it.
+  struct PassEnd {
+    bool& running;
+    ~PassEnd() { running = false; }
+  } passEnd{passRunning_};
   for (const FrameStep& step : frame) {
+    // A second SIGINT ends the pass here, between two slots.
+    if (step.startsSlot && passRunning_ && stop_->passMustEnd()) break;
     if (step.kind == FrameStep::Kind::Pause) {
-      trail.step([&] { pauseHundredths(sleeper_, step.hundredths); });
+      trail.step([&] { pause(hundredthsToMs(step.hundredths)); });
       continue;
     }
     trail.step([&] {
       for (char b : step.bytes) {
         write(b);
-        ++sent;
-        if (observer_.uploadProgress) observer_.uploadProgress(sent, total);
+        ++passSent_;
+        // From the first byte on, the unit is being written: the pass goes on.
+        passRunning_ = stop_ != nullptr;
+        if (observer_.uploadProgress) observer_.uploadProgress(passSent_, passTotal_);
       }
       if (step.refusedCode != kNoError) throw KuError(step.refusedCode, step.refusal);
     });
   }
-  return {trail.last(), trail.lastText(), {}};
+  passRunning_ = false;
+  // A stop asked for during the pass: the read-back after it is not run.
+  throwIfStopDue();
+  return {trail.last(), trail.lastText(), {}, {}};
 }
 
 }  // namespace ku

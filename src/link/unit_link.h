@@ -15,6 +15,7 @@
 #include "link/protocol.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
+#include "link/stop_request.h"
 #include "model/slot_table.h"
 
 namespace ku {
@@ -32,6 +33,8 @@ struct LinkOutcome {
   std::string text;
   // The device the user has no rights to, when that is why the port did not open.
   std::string accessDeniedDevice;
+  // The device another program holds, when that is why the port did not open.
+  std::string heldDevice;
 };
 
 // A read-back's outcome, with the value of every slot the record gave.
@@ -57,6 +60,12 @@ class UnitLink {
   SerialPort& port() { return *port_; }
   const SerialPort& port() const { return *port_; }
   void setObserver(ExchangeObserver observer) { observer_ = std::move(observer); }
+  // The stop request the exchanges look at (none by default). Outside an upload
+  // pass a pending stop ends the exchange at the next byte or wait with
+  // StopRequested; a pass whose first byte is out goes on (to a slot boundary
+  // after a second SIGINT), then StopRequested skips the read-back after it.
+  // The close byte is never held back by a stop.
+  void setStopRequest(const StopRequest* stop) { stop_ = stop; }
 
   // The port set-up: reads comms.ini (a port-number override stands in for the
   // file, which is then not read), converts the port number and opens that port
@@ -86,20 +95,31 @@ class UnitLink {
   static constexpr int kRecordPollMs = 10;
 
  private:
-  // Writes one byte once the second after the last "x" is over.
-  void write(char byte);
-  void waitOutRecordSecond();
+  // Writes one byte once the second after the last "x" is over; a stoppable
+  // write first gives way to a stop that is due.
+  void write(char byte, bool stoppable = true);
+  void waitOutRecordSecond(bool stoppable);
+  // A pause that a due stop ends (StopRequested).
+  void pause(int ms);
+  bool stopDue() const;
+  void throwIfStopDue() const;
   // Writes "x" and notes when it went.
   void writeRecordRequest();
   // Everything the unit sends after "x", read as it comes until the record is
   // complete or its second is over. A failed read throws, and nothing is kept.
   std::string readRecord(MonotonicClock::time_point deadline);
   // Runs an open; when the user has no rights to the device, notes which it was.
-  static void openNoting(std::string& deniedDevice, const std::function<void()>& open);
+  static void openNoting(LinkOutcome& outcome, const std::function<void()>& open);
 
   std::unique_ptr<SerialPort> port_;
   Sleeper& sleeper_;
   ExchangeObserver observer_;
+  const StopRequest* stop_ = nullptr;
+  // An upload's first byte is out and its pass is not over: a stop waits for it.
+  bool passRunning_ = false;
+  // The bytes of the last upload pass that went out, of how many.
+  int passSent_ = 0;
+  int passTotal_ = 0;
   // When the last "x" was put on the line (also when its write failed: the byte
   // may have left all the same); empty once its second is over.
   std::optional<MonotonicClock::time_point> recordRequestedAt_;

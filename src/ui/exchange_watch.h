@@ -36,6 +36,12 @@ class WatchedSleeper : public Sleeper {
     inner_.sleepMs(ms);
     if (onEnd_) onEnd_(ms);
   }
+  bool sleepMsUnless(int ms, const std::function<bool()>& stopDue) override {
+    if (onStart_) onStart_(ms);
+    const bool slept = inner_.sleepMsUnless(ms, stopDue);
+    if (onEnd_) onEnd_(ms);
+    return slept;
+  }
   MonotonicClock::time_point now() const override { return inner_.now(); }
 
  private:

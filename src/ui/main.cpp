@@ -1,11 +1,14 @@
 // kuutil: the KU engineering utility's windows.
 #include <QApplication>
+#include <iostream>
 
 #include "app/folders.h"
 #include "app/unit_controller.h"
 #include "app/version.h"
 #include "link/notifier.h"
+#include "link/stop_request.h"
 #include "ui/start_up.h"
+#include "ui/stop_signals.h"
 
 int main(int argc, char* argv[]) {
   ku::AppContext module;  // outlives every window
@@ -14,9 +17,20 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QString::fromLatin1(ku::kAppTitle));
   QApplication::setApplicationVersion(QString::fromLatin1(ku::kVersion));
   const QString programDir = QCoreApplication::applicationDirPath();
-  ku::ui::startUp(module, programDir);
+  // SIGINT, SIGTERM, SIGHUP and the log-out close the windows as Close does.
+  ku::ui::StopSignals stopSignals;
+  ku::ui::closeAllWindowsOnStop(stopSignals);
+  ku::ui::startUp(module, programDir, [] {
+    ku::ui::MainWindowDeps deps;
+    deps.stop = &ku::processStopRequest();
+    return deps;
+  });
   // comms.ini, the comN links and TKUUtil.mdb: the program's folder or the standard ones.
   ku::useFolders(module,
                  ku::resolveFolders(ku::FolderEnvironment::ofProcess(programDir.toStdString())));
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  const int stoppedBy = ku::processStopRequest().signal();
+  if (stoppedBy == 0) return status;
+  std::cerr << "kuutil: closed on " << ku::signalName(stoppedBy) << "\n";
+  return 128 + stoppedBy;
 }

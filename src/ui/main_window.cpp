@@ -188,6 +188,7 @@ MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
   ExchangeObserver watch;
   watch.readBackPhase = [this](ReadBackPhase p) { readBackPhase(p); };
   core_->setProgressObserver(std::move(watch));
+  core_->setStopRequest(deps.stop);
   connectHandlers();
   resize(px(kFormWidth),
          menuBar()->sizeHint().height() + px(kFormHeight) + statusBar()->sizeHint().height());

@@ -38,7 +38,9 @@ struct MainWindowDeps {
   Sleeper* sleeper = nullptr;
   ReferenceDatabaseOpener* opener = nullptr;
   std::function<std::vector<SerialPortEntry>()> listPorts;  // what Unit > Port... lists
-  SetupFileChooser* chooser = nullptr;  // the file dialogs of the File menu
+  SetupFileChooser* chooser = nullptr;                      // the file dialogs of the File menu
+  // The stop request of the process's signal handlers; none: exchanges are not stopped.
+  const StopRequest* stop = nullptr;
 };
 using MainWindowDepsFactory = std::function<MainWindowDeps()>;
 
