@@ -155,11 +155,5 @@ int run(bool quick) {
 }  // namespace ku::bench
 
 int main(int argc, char** argv) {
-  const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
-  try {
-    return ku::bench::run(quick);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_talkers: %s\n", e.what());
-    return 1;
-  }
+  return ku::bench::benchMain(argc, argv, "bench_talkers", ku::bench::run);
 }
