@@ -84,6 +84,11 @@ TEST(ReplyProblemText, TheOperatorsWords) {
             "The unit's reply held 134 characters where its record has 38: it looks like NMEA "
             "0183 sentences (\"$GPGGA,123519,4807.038,N...\"), a GPS or a sounder wired to this "
             "port?");
+  const std::string recordThenTalk = unitRecord() + "$SDDPT,23.4,0.5,*5A\r\n";
+  EXPECT_EQ(replyProblemText(checkReply(recordThenTalk, recordThenTalk.size())),
+            "The unit's reply held 59 characters where its record has 38: it looks like NMEA "
+            "0183 sentences (\"$SDDPT,23.4,0.5,*5A\\r\\n\"), a GPS or a sounder wired to this "
+            "port?");
   EXPECT_EQ(replyProblemText(checkReply(unitRecord(), 38)), "");
   EXPECT_EQ(printableBytes(std::string("A\r\n\x01\\", 5)), "A\\r\\n\\x01\\x5C");
 }

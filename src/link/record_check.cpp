@@ -102,9 +102,15 @@ std::string replyProblemText(const ReplyCheck& check) {
   if (check.verdict == ReplyVerdict::Record) return {};
   const std::string held = "The unit's reply held " + std::to_string(check.length) +
                            " characters where its record has " + std::to_string(kRecord);
-  const std::string start = check.firstBytes.substr(0, kShownReplyBytes);
+  // NMEA text is shown from its first sentence on, whatever came before it.
+  std::size_t from = 0;
+  if (check.verdict == ReplyVerdict::Nmea) {
+    const std::size_t sentence = check.firstBytes.find_first_of("$!");
+    if (sentence != std::string::npos) from = sentence;
+  }
+  const std::string start = check.firstBytes.substr(from, kShownReplyBytes);
   const std::string shown =
-      "\"" + printableBytes(start) + (check.length > start.size() ? "...\"" : "\"");
+      "\"" + printableBytes(start) + (check.length > from + start.size() ? "...\"" : "\"");
   if (check.verdict == ReplyVerdict::Nmea)
     return held + ": it looks like NMEA 0183 sentences (" + shown +
            "), a GPS or a sounder wired to this port?";
