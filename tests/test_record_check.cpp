@@ -13,6 +13,7 @@ namespace {
 std::string unitRecord() {
   std::string r(38, '\0');
   for (int i = 0; i < 38; ++i) r[static_cast<std::size_t>(i)] = static_cast<char>(i * 7);
+  r[19] = '$';  // a value of 36, as the unit's defaults hold: no sentence
   return r;
 }
 

@@ -15,18 +15,18 @@ bool isLineEnd(unsigned char c) {
   return c == '\r' || c == '\n';
 }
 
-// A sentence: "$" or "!", at least five printable characters (its address and
-// more), then CR LF.
-bool holdsSentence(std::string_view b) {
+// Where the first sentence begins: "$" or "!", at least five printable
+// characters (its address and more), then CR LF. npos when there is none.
+std::size_t firstSentence(std::string_view b) {
   for (std::size_t start = 0; start < b.size(); ++start) {
     if (b[start] != '$' && b[start] != '!') continue;
     std::size_t i = start + 1;
     while (i < b.size() && isPrintable(static_cast<unsigned char>(b[i])) && b[i] != '$' &&
            b[i] != '!')
       ++i;
-    if (i - start > 5 && b.substr(i, 2) == "\r\n") return true;
+    if (i - start > 5 && b.substr(i, 2) == "\r\n") return start;
   }
-  return false;
+  return std::string_view::npos;
 }
 
 bool isTextWithLineEnds(std::string_view b) {
@@ -43,7 +43,7 @@ constexpr std::size_t kRecord = static_cast<std::size_t>(kRecordLength);
 }  // namespace
 
 bool looksLikeNmea(std::string_view bytes) {
-  return holdsSentence(bytes) || isTextWithLineEnds(bytes);
+  return firstSentence(bytes) != std::string_view::npos || isTextWithLineEnds(bytes);
 }
 
 ReplyCheck checkReply(std::string_view kept, std::size_t length) {
@@ -105,8 +105,8 @@ std::string replyProblemText(const ReplyCheck& check) {
   // NMEA text is shown from its first sentence on, whatever came before it.
   std::size_t from = 0;
   if (check.verdict == ReplyVerdict::Nmea) {
-    const std::size_t sentence = check.firstBytes.find_first_of("$!");
-    if (sentence != std::string::npos) from = sentence;
+    const std::size_t sentence = firstSentence(check.firstBytes);
+    if (sentence != std::string_view::npos) from = sentence;
   }
   const std::string start = check.firstBytes.substr(from, kShownReplyBytes);
   const std::string shown =
