@@ -317,7 +317,8 @@ Commands:
                        take no entry. A rejected entry stops kuctl before any
                        byte is sent.
   save FILE            read the set-up back and write it to FILE as a set-up
-                       file (JSON); an incomplete read-back writes nothing
+                       file (JSON); an incomplete read-back, or a reply
+                       that is not the unit's record, writes nothing
   apply FILE           read the set-up back, lay slots 1..29 of the set-up file
                        over it as entries (checked as typing is), upload the
                        whole set-up, then read it back and show it; slots 0, 30
