@@ -10,7 +10,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -170,6 +172,18 @@ inline std::string executableDir() {
 inline std::string envOr(const char* name, const std::string& fallback) {
   const char* v = std::getenv(name);
   return v && *v ? std::string(v) : fallback;
+}
+
+// A benchmark program's main: "--quick" as its only argument asks for the
+// short run; a failure is reported under the program's name with status 1.
+inline int benchMain(int argc, char** argv, const char* name, int (*run)(bool quick)) {
+  const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  try {
+    return run(quick);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", name, e.what());
+    return 1;
+  }
 }
 
 }  // namespace ku::bench

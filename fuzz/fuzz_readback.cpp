@@ -3,7 +3,10 @@
 // rest (the record). Whatever arrives, the read-back sends exactly " ", "q", "x", decodes
 // only what the record layout allows, keeps the earlier value of every other
 // slot (and lists it as unread), shows every row and empties every box, and
-// tells the operator exactly when the record is short.
+// tells the operator exactly when the record is short. The reply is judged as
+// the unit's record only when it holds exactly 38 characters (or a longer
+// reply that the next read-back repeats) and no NMEA 0183 text; nothing else
+// is uploaded.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -155,6 +158,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     KU_FUZZ_CHECK(notifier.messages.empty());
     KU_FUZZ_CHECK(last == (anyOverflow ? ku::kOverflow : ku::kNoError));
+  }
+
+  // The reply in full, its second waited out.
+  const ku::ReplyCheck reply = core.lastReply();
+  KU_FUZZ_CHECK(reply.length == record.size());
+  const bool textLike = record.find('$') != std::string::npos ||
+                        record.find('!') != std::string::npos ||
+                        record.find("\r\n") != std::string::npos;
+  if (record.size() == 38 && !textLike) KU_FUZZ_CHECK(reply.verdict == ku::ReplyVerdict::Record);
+  if (record.size() != 38) KU_FUZZ_CHECK(reply.verdict != ku::ReplyVerdict::Record);
+
+  // "Default": the next read-back repeats the reply, as a unit would.
+  port.replies = {"", record};
+  port.written.clear();
+  notifier.messages.clear();
+  const ku::UploadOutcome sent = core.uploadDefaults();
+  const std::string& w = port.written;
+  if (sent == ku::UploadOutcome::Sent) {
+    KU_FUZZ_CHECK(record.size() >= 38);
+    KU_FUZZ_CHECK(reply.verdict == ku::ReplyVerdict::Record ||
+                  reply.verdict == ku::ReplyVerdict::LongReply);
+    // The channel byte of the pass is the reply's first character.
+    const std::size_t pass = reply.verdict == ku::ReplyVerdict::Record ? 0 : 3;
+    KU_FUZZ_CHECK(w.size() > pass + 1 && w[pass] == 'r' && w[pass + 1] == record[0]);
+  } else {
+    KU_FUZZ_CHECK(w.empty() || w == " qx");
+    KU_FUZZ_CHECK(notifier.messages.size() == 1);
+    const std::string held = "The unit's reply held " + std::to_string(record.size()) +
+                             " characters where its record has 38";
+    KU_FUZZ_CHECK(sent == ku::UploadOutcome::UnreadSlots ||
+                  notifier.messages[0].rfind(held, 0) == 0);
   }
   return 0;
 }

@@ -49,6 +49,12 @@ const char kUsage[] =
     "  --noise-after N        send N bytes of noise after the record\n"
     "  --hang-up-after N      close the line after N received bytes\n"
     "  --flood N              answer \"x\" with N bytes of noise instead of the record\n"
+    "  --nmea                 another talker on the line: NMEA 0183 sentences of a GPS\n"
+    "                         and a sounder ($GPGGA, $GPRMC, $SDDPT, with checksums,\n"
+    "                         CR LF) at 480 characters a second, alongside the unit's\n"
+    "                         answers (with --silent: instead of them)\n"
+    "  --noise-from N         once N bytes were received, noise without end at 480\n"
+    "                         characters a second, alongside the unit's answers\n"
     "  --log FILE             on exit, write every received byte to FILE\n"
     "  --help                 show this text and exit\n"
     "  --version              print ku-sim's version and exit\n"
@@ -134,6 +140,8 @@ const std::vector<NumberOption>& numberOptions() {
        [](Settings& s, long n) { s.faults.hangUpAfter = n; }},
       {"flood", 1, LONG_MAX, "--flood needs a positive number of bytes",
        [](Settings& s, long n) { s.faults.floodBytes = n; }},
+      {"noise-from", 0, LONG_MAX, "--noise-from needs a number of bytes",
+       [](Settings& s, long n) { s.faults.noiseFrom = n; }},
   };
   return options;
 }
@@ -148,7 +156,8 @@ std::string parse(const QStringList& args, Settings& s) {
   const QCommandLineOption log(QStringLiteral("log"), {}, QStringLiteral("FILE"));
   const QCommandLineOption silent(QStringLiteral("silent"), {});
   const QCommandLineOption noiseRequest(QStringLiteral("noise-request"), {});
-  parser.addOptions({help, version, link, log, silent, noiseRequest});
+  const QCommandLineOption nmea(QStringLiteral("nmea"), {});
+  parser.addOptions({help, version, link, log, silent, noiseRequest, nmea});
   for (const NumberOption& o : numberOptions())
     parser.addOption(QCommandLineOption(QString::fromLatin1(o.name), {}, QStringLiteral("N")));
 
@@ -181,6 +190,7 @@ std::string parse(const QStringList& args, Settings& s) {
   s.logPath = parser.value(log).toStdString();
   s.faults.silent = parser.isSet(silent);
   s.faults.noiseOnRequest = parser.isSet(noiseRequest);
+  s.faults.nmeaTalker = parser.isSet(nmea);
 
   for (const NumberOption& o : numberOptions()) {
     const QString name = QString::fromLatin1(o.name);

@@ -82,7 +82,39 @@ std::string buildRecord(const std::array<std::int32_t, 32>& v, int highBytePair)
   return r;
 }
 
+// The sentences the talker repeats, the time and depth changing: a GPS fix, a
+// course over ground and a sounder's depth.
+std::string talkerSentence(long n) {
+  char body[96];
+  const long second = n / 3;
+  const int hh = static_cast<int>((second / 3600) % 24), mm = static_cast<int>((second / 60) % 60),
+            ss = static_cast<int>(second % 60);
+  switch (n % 3) {
+    case 0:
+      std::snprintf(body, sizeof body,
+                    "GPGGA,%02d%02d%02d,6325.%03ld,N,01024.%03ld,E,1,08,0.9,12.4,M,39.1,M,,", hh,
+                    mm, ss, 100 + second % 800, 200 + second % 700);
+      break;
+    case 1:
+      std::snprintf(body, sizeof body,
+                    "GPRMC,%02d%02d%02d,A,6325.%03ld,N,01024.%03ld,E,005.2,087.4,081226,,,A", hh,
+                    mm, ss, 100 + second % 800, 200 + second % 700);
+      break;
+    default:
+      std::snprintf(body, sizeof body, "SDDPT,%ld.%ld,0.5,", 20 + second % 60, second % 10);
+      break;
+  }
+  return nmeaSentence(body);
+}
+
 }  // namespace
+
+std::string nmeaSentence(const std::string& body) {
+  unsigned sum = 0;
+  for (unsigned char c : body) sum ^= c;
+  static const char* hex = "0123456789ABCDEF";
+  return "$" + body + "*" + hex[(sum >> 4) & 15] + hex[sum & 15] + "\r\n";
+}
 
 std::array<std::int32_t, 32> defaultUnitValues() {
   std::array<std::int32_t, 32> v{};
@@ -121,6 +153,44 @@ struct Simulator::Impl {
   std::string out;  // answer bytes not yet written
   long floodLeft = 0;
   std::uint32_t noiseState = 0x2545F491u;
+  // The other talker: when it started, how many characters it has put out, and
+  // the rest of its current sentence.
+  std::int64_t talkStartMicros = -1;
+  long talkSent = 0;
+  long sentences = 0;
+  std::string sentenceLeft;
+
+  // Queues what the talker (NMEA or noise) has due by now at the line's pace.
+  void talk() {
+    bool nmea = false, noise = false;
+    {
+      std::lock_guard<std::mutex> lock(m);
+      nmea = faults.nmeaTalker;
+      noise = faults.noiseFrom >= 0 && receivedForHangUp >= faults.noiseFrom;
+    }
+    if (!nmea && !noise) {
+      talkStartMicros = -1;
+      return;
+    }
+    const std::int64_t now = nowMicros();
+    if (talkStartMicros < 0) {
+      talkStartMicros = now;
+      talkSent = 0;
+    }
+    const long due = static_cast<long>((now - talkStartMicros) * kLineCharsPerSecond / 1000000);
+    // A line that nobody reads takes no more: the talker's characters are lost.
+    const bool lineFull = out.size() >= kFloodChunk;
+    for (; talkSent < due; ++talkSent) {
+      if (lineFull) continue;
+      if (noise) {
+        out.push_back(static_cast<char>(noiseByte()));
+        continue;
+      }
+      if (sentenceLeft.empty()) sentenceLeft = talkerSentence(sentences++);
+      out.push_back(sentenceLeft.front());
+      sentenceLeft.erase(0, 1);
+    }
+  }
 
   std::uint8_t noiseByte() {
     noiseState ^= noiseState << 13;
@@ -216,6 +286,7 @@ struct Simulator::Impl {
           return;
         }
       }
+      talk();
       if (out.size() < kFloodChunk && floodLeft > 0) {
         long n = std::min<long>(floodLeft, static_cast<long>(kFloodChunk));
         queueNoise(n);

@@ -25,7 +25,19 @@ struct Faults {
   long hangUpAfter = -1;        // >= 0: close the line after N received bytes (counted
                                 // from the setFaults call that set it)
   long floodBytes = 0;          // > 0: answer "x" with this many bytes of noise instead of a record
+  // Another talker on the line, at its pace of about 480 characters a second
+  // (4800 baud 8N1), whatever the unit says alongside it:
+  bool nmeaTalker = false;  // NMEA 0183 sentences of a GPS and a sounder
+  long noiseFrom = -1;      // >= 0: noise without end once N bytes were received
+                            // (counted from the setFaults call that set it)
 };
+
+// The characters a talker at 4800 baud 8N1 puts on the line each second.
+inline constexpr int kLineCharsPerSecond = 480;
+
+// One NMEA 0183 sentence: "$", the body, "*", the checksum of the body (its
+// characters XORed, two upper-case hex digits), CR LF.
+std::string nmeaSentence(const std::string& body);
 
 struct LoggedByte {
   std::uint8_t byte;

@@ -422,6 +422,51 @@ TEST_F(SimTest, NoiseAfterRecordFollowsTheFullRecord) {
   EXPECT_EQ(line->readQuiet(100), "");
 }
 
+TEST(SimNmea, SentencesCarryTheirChecksum) {
+  // The textbook GPS fix, whose checksum is 47.
+  EXPECT_EQ(ku::sim::nmeaSentence("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"),
+            "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n");
+  EXPECT_EQ(ku::sim::nmeaSentence("SDDPT,0.0,0.5,"), "$SDDPT,0.0,0.5,*7E\r\n");
+}
+
+TEST_F(SimTest, NmeaTalkerSendsSentencesAtTheLinesPaceAlongsideTheUnit) {
+  Faults f;
+  f.nmeaTalker = true;
+  sim.setFaults(f);
+  const auto t0 = Clock::now();
+  const std::string heard = line->readUpTo(1 << 20, 1000);
+  const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  // 480 characters a second; generous bounds for a busy machine.
+  EXPECT_GT(heard.size(), 200u);
+  EXPECT_LT(static_cast<double>(heard.size()), 480 * seconds + 100);
+  for (const char* address : {"\r\n$GPGGA,", "\r\n$GPRMC,", "\r\n$SDDPT,"})
+    EXPECT_NE(heard.find(address), std::string::npos) << address;
+  // The unit still answers: its record arrives among the sentences.
+  line->send("x");
+  const std::string more = line->readUpTo(1 << 20, 600);
+  EXPECT_NE(more.find(sim.record()), std::string::npos);
+
+  f.silent = true;  // a GPS instead of the unit
+  sim.setFaults(f);
+  line->readQuiet(50);
+  line->send("x");
+  const std::string alone = line->readUpTo(1 << 20, 600);
+  EXPECT_EQ(alone.find(sim.record()), std::string::npos);
+  EXPECT_NE(alone.find("\r\n$"), std::string::npos);
+}
+
+TEST_F(SimTest, NoiseFromStartsAfterNReceivedBytesAndGoesOn) {
+  Faults f;
+  f.noiseFrom = 3;
+  sim.setFaults(f);
+  sendAndWait("  ");
+  EXPECT_EQ(line->readQuiet(200), "");
+  sendAndWait("q");
+  const std::string first = line->readUpTo(1 << 20, 500);
+  EXPECT_GT(first.size(), 50u);
+  EXPECT_GT(line->readUpTo(1 << 20, 500).size(), 50u);  // and on
+}
+
 TEST_F(SimTest, HangUpClosesTheLineAfterNBytesAndKeepsTheLog) {
   sendAndWait("q");  // counted from setFaults, not from start
   Faults f;
@@ -584,7 +629,9 @@ TEST(SimProgram, HelpAndBadOptions) {
                                                                             {"--channel"},
                                                                             {"--channel", "x1"},
                                                                             {"--high-byte", "6"},
-                                                                            {"--short", "-1"}}) {
+                                                                            {"--short", "-1"},
+                                                                            {"--noise-from", "-1"},
+                                                                            {"--nmea", "1"}}) {
     Child c = spawn(bad);
     ASSERT_GT(c.pid, 0);
     EXPECT_EQ(waitExit(c.pid, 5000), 2) << bad[0];

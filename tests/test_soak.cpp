@@ -126,7 +126,10 @@ class PatientPort : public ForwardingSerialPort {
   }
   std::string readAll() override {
     std::string got = port_.readAll();
+    // Only the first look after "x" waits for the record; a look at the rest
+    // of its second takes what is there.
     if (last_ != 'x') return got;
+    last_ = '\0';
     const auto deadline = Clock::now() + std::chrono::seconds(2);
     while (got.size() < static_cast<std::size_t>(kRecordLength) && Clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -94,6 +94,7 @@ void UnitController::forgetUnit() {
   readAtLastReadBack_ = {};
   slotsRead_ = 0;
   readBackRan_ = false;
+  shownReplyJudged_ = false;
   for (int row = 0; row <= kRowSlots; ++row) {
     const FixedTexts& fixed = fixedTexts(row);
     if (row < kRowSlots) {
@@ -108,6 +109,7 @@ void UnitController::forgetUnit() {
 int UnitController::readBack() {
   const ReadBackOutcome got = link_.readBack();
   readBackRan_ = true;
+  shownReplyJudged_ = false;
   // The exchange's and the decoding's last code goes on in the display steps.
   ErrorTrail trail;
   if (got.code != kNoError) trail.record(got.code, got.text);

@@ -55,9 +55,10 @@ class UnitView : public EntryBoxes, public ReferenceCells {
 
 // How "Update" or "Default" ended.
 enum class UploadOutcome {
-  Sent,         // uploaded and read back
-  UnreadSlots,  // refused: the last read-back left a slot unread that it would send
-  NoBackup,     // refused: no backup could be written and the operator said no
+  Sent,          // uploaded and read back
+  UnreadSlots,   // refused: the last read-back left a slot unread that it would send
+  NoBackup,      // refused: no backup could be written and the operator said no
+  NotTheRecord,  // refused: the unit's reply to "x" was not its 38-character record
 };
 
 // How the load step ended: read back (Linked), the invalid-port message
@@ -118,6 +119,13 @@ class UnitController {
   UnitSetup readBackSetup() const;
   // Per slot 0..31, whether the last read-back left it unread.
   UnreadSlots unreadAtLastReadBack() const;
+  // The last read-back's reply in full (its second waited out), as judged
+  // before anything is written; a long reply is not yet confirmed here.
+  const ReplyCheck& lastReply();
+  // Whether the values shown came from the unit's own record: the last reply
+  // was exactly the record, or a long reply that one more read-back repeated.
+  // Otherwise the operator is told why, followed by consequence.
+  bool recordIsTheUnits(const std::string& consequence);
   // The backup written before the last upload, or why none was.
   const std::string& lastBackupPath() const { return lastBackupPath_; }
   const std::string& lastBackupError() const { return lastBackupError_; }
@@ -164,6 +172,9 @@ class UnitController {
   int lastUploadCode_ = 0;
   std::string lastRefreshError_;
   bool readBackRan_ = false;
+  // The reply whose values are shown, judged once its second is over.
+  ReplyCheck shownReply_;
+  bool shownReplyJudged_ = false;
   std::string lastBackupPath_;
   std::string lastBackupError_;
 };

@@ -18,6 +18,28 @@ UnitSetup UnitController::readBackSetup() const {
                          QDateTime::currentDateTimeUtc());
 }
 
+const ReplyCheck& UnitController::lastReply() {
+  if (!shownReplyJudged_) {
+    shownReply_ = link_.settleRecord();
+    shownReplyJudged_ = true;
+  }
+  return shownReply_;
+}
+
+bool UnitController::recordIsTheUnits(const std::string& consequence) {
+  ReplyCheck check = lastReply();
+  if (check.verdict == ReplyVerdict::LongReply) {
+    // A unit that ends its record with a line end repeats itself; a talker or
+    // noise does not. The values shown stay those of the first reply.
+    link_.readBack();
+    check = confirmLongReply(shownReply_, link_.settleRecord());
+    if (check.verdict == ReplyVerdict::Record) shownReply_ = check;
+  }
+  if (check.verdict == ReplyVerdict::Record) return true;
+  notifier_.show(replyProblemText(check) + " " + consequence);
+  return false;
+}
+
 UploadOutcome UnitController::guardUpload(UploadKind kind) {
   lastBackupPath_.clear();
   lastBackupError_.clear();
@@ -28,6 +50,8 @@ UploadOutcome UnitController::guardUpload(UploadKind kind) {
     notifier_.show(unreadSlotsMessage(kind, unread, readBackRan_));
     return UploadOutcome::UnreadSlots;
   }
+  // Checked before the backup: a backup of noise could never bring the unit back.
+  if (!recordIsTheUnits("Nothing was sent.")) return UploadOutcome::NotTheRecord;
   if (m_.backupsDir.empty()) return UploadOutcome::Sent;
   try {
     lastBackupPath_ = writeBackup(m_.backupsDir, readBackSetup());
@@ -78,6 +102,7 @@ bool UnitController::saveSetupFile(const std::string& path) {
                    "back and save again.");
     return false;
   }
+  if (!recordIsTheUnits("Nothing was saved.")) return false;
   try {
     writeSetupFile(path, readBackSetup());
   } catch (const SetupFileError& e) {

@@ -309,6 +309,18 @@ void tellStopped(const StopRequested& stop, bool closeByteSent, const std::strin
         << "; to put it back: kuctl restore " << backup << "\n";
 }
 
+// After a read-back that only read: the rows are out as soon as 38 characters
+// are in; the rest of the unit's second, which the close byte waits out anyway,
+// tells whether more came. A short reply already has its message.
+void noteReplyNotTheRecord(UnitController& core, const LoadResult& load, std::ostream& err) {
+  if (load.outcome != LoadOutcome::Linked) return;
+  const ReplyCheck& reply = core.lastReply();
+  if (reply.verdict == ReplyVerdict::LongReply || reply.verdict == ReplyVerdict::Nmea ||
+      reply.verdict == ReplyVerdict::Noise)
+    err << "kuctl: note: " << replyProblemText(reply)
+        << " The values shown may not be the unit's.\n";
+}
+
 }  // namespace
 
 std::string helpText() {
@@ -329,7 +341,8 @@ Commands:
                        take no entry. A rejected entry stops kuctl before any
                        byte is sent.
   save FILE            read the set-up back and write it to FILE as a set-up
-                       file (JSON); an incomplete read-back writes nothing
+                       file (JSON); an incomplete read-back, or a reply
+                       that is not the unit's record, writes nothing
   apply FILE           read the set-up back, lay slots 1..29 of the set-up file
                        over it as entries (checked as typing is), upload the
                        whole set-up, then read it back and show it; slots 0, 30
@@ -388,7 +401,10 @@ would show them. Exit status:
      its names, no rights); nothing was sent
   5  "Couldnot get Any or Full string from KU..." (silent unit or short record),
      or the first read-back left slots unread, so that "update" or "defaults"
-     uploaded nothing (it would have sent values the unit never reported)
+     uploaded nothing (it would have sent values the unit never reported),
+     or the unit's reply to "x" was not its 38-character record (another
+     device, an NMEA 0183 talker or noise on the line), so that nothing was
+     uploaded or saved. "read" only notes such a reply on standard error.
   6  "There is error in values limit ..." (a value out of range was not sent)
   7  any other message
   8  the backup before an upload could not be written (nothing was uploaded;
@@ -523,7 +539,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
       tellIncomplete(err, unread, "nothing was saved");
       status = kExitShortReply;
     } else if (!core.saveSetupFile(o.file)) {
-      status = kExitUsage;
+      status = core.lastReply().verdict == ReplyVerdict::Record ? kExitUsage : kExitShortReply;
     }
   } else if (o.command == "diff") {
     const std::vector<int> unread = unreadAmong(core, 1, kValueSlots - 1);
@@ -554,7 +570,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
         err << "kuctl: " << core.lastBackupError()
             << " Nothing was uploaded (--no-backup uploads without a backup).\n";
         status = kExitNoBackup;
-      } else if (sent == UploadOutcome::UnreadSlots) {
+      } else if (sent == UploadOutcome::UnreadSlots || sent == UploadOutcome::NotTheRecord) {
         status = kExitShortReply;
       }
     }
@@ -574,6 +590,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   // unit's second after the last "x".
   out.flush();
   err.flush();
+  if (status != kExitShortReply) noteReplyNotTheRecord(core, load, err);
   core.closeLink();
 
   if ((status == kExitOk || status == kExitDiffer) && !notifier.messages.empty())

@@ -161,7 +161,11 @@ ReadBackOutcome UnitLink::readBack() {
   phase(ReadBackPhase::RecordRequest);
   const MonotonicClock::time_point recordDue =
       recordRequestedAt_.value_or(sleeper_.now()) + std::chrono::milliseconds(kRecordSecondMs);
+  replyKept_.clear();
+  replyLength_ = 0;
+  replySettled_ = false;
   trail.step([&] { reply = readRecord(recordDue); });
+  keepReply(reply);
   phase(ReadBackPhase::Done);
 
   ReadBackOutcome out;
@@ -169,6 +173,25 @@ ReadBackOutcome UnitLink::readBack() {
   out.code = trail.last();
   out.text = trail.lastText();
   return out;
+}
+
+void UnitLink::keepReply(const std::string& more) {
+  replyLength_ += more.size();
+  if (replyKept_.size() < kKeptReplyBytes)
+    replyKept_.append(more, 0, kKeptReplyBytes - replyKept_.size());
+}
+
+ReplyCheck UnitLink::settleRecord() {
+  if (!replySettled_) {
+    replySettled_ = true;
+    try {
+      waitOutRecordSecond();
+      if (port_->isOpen()) keepReply(port_->readAll());
+    } catch (...) {
+      // The port went away: what came before is all there is.
+    }
+  }
+  return checkReply(replyKept_, replyLength_);
 }
 
 LinkOutcome UnitLink::upload(const UploadValues& values) {

@@ -13,6 +13,7 @@
 
 #include "link/comms_ini.h"
 #include "link/protocol.h"
+#include "link/record_check.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
 #include "link/stop_request.h"
@@ -88,6 +89,13 @@ class UnitLink {
   // last code (5 when the last failure was a value outside 0..255).
   LinkOutcome upload(const UploadValues& values);
 
+  // The last read-back's reply to "x" in full: waits out the rest of the unit's
+  // second after "x" (no byte may go to it sooner anyway) and adds what else came,
+  // so that a talker or noise that goes on past the 38th character is heard.
+  // Later calls return the same judgement until the next read-back. A read that
+  // fails leaves the reply as it was.
+  ReplyCheck settleRecord();
+
   // The unit has its full second after "x" whether or not the record came
   // sooner: no byte goes to it before then. Every write waits for it first.
   static constexpr int kRecordSecondMs = kRequestPauseHundredths * 10;
@@ -123,6 +131,11 @@ class UnitLink {
   // When the last "x" was put on the line (also when its write failed: the byte
   // may have left all the same); empty once its second is over.
   std::optional<MonotonicClock::time_point> recordRequestedAt_;
+  // The last reply to "x": its first characters and how many came in all.
+  std::string replyKept_;
+  std::size_t replyLength_ = 0;
+  bool replySettled_ = true;
+  void keepReply(const std::string& more);
 };
 
 }  // namespace ku
