@@ -521,76 +521,73 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     tellStopped(stop, portOpen, core.lastBackupPath(), err);
     return kExitSignalBase + stop.signal();
   };
-  LoadResult load{LoadOutcome::Unlinked, kNoError, {}};
+  // A stop anywhere from the open to the last wait of the unit's second ends the run.
   try {
-    load = o.device ? core.openLinkToDevice(*o.device) : core.openLink(o.port);
+    const LoadResult load = o.device ? core.openLinkToDevice(*o.device) : core.openLink(o.port);
+    if (load.outcome == LoadOutcome::Unlinked) {
+      err << "kuctl: the port could not be opened (error " << load.lastCode << ": " << load.lastText
+          << "); nothing was sent\n";
+      status = kExitPortUnavailable;
+    } else if (load.outcome != LoadOutcome::Linked || o.command == "read") {
+      // The invalid-port message, or nothing more to do.
+    } else if (o.command == "save") {
+      const std::vector<int> unread = unreadAmong(core, 0, kRowSlots - 1);
+      if (!unread.empty()) {
+        tellIncomplete(err, unread, "nothing was saved");
+        status = kExitShortReply;
+      } else if (!core.saveSetupFile(o.file)) {
+        status = core.lastReply().verdict == ReplyVerdict::Record ? kExitUsage : kExitShortReply;
+      }
+    } else if (o.command == "diff") {
+      const std::vector<int> unread = unreadAmong(core, 1, kValueSlots - 1);
+      if (!unread.empty()) {
+        tellIncomplete(err, unread, "nothing was compared");
+        status = kExitShortReply;
+      } else {
+        status = diffCommand(core, *file, out);
+      }
+    } else {
+      const UploadKind kind = o.command == "defaults" ? UploadKind::Defaults : UploadKind::Entries;
+      if (file && !entriesFromFile(*file, filePath, core, m.locale, accepted, err)) {
+        status = kExitUsage;
+      } else if (const std::vector<int> unread = unreadSlots(core, kind, accepted);
+                 !unread.empty()) {
+        // Nobody reads the message here: an upload over slots that the unit did not
+        // report would send 0 (or nothing it ever held) in their place.
+        tellIncomplete(err, unread, "nothing was uploaded");
+        status = kExitShortReply;
+      } else {
+        for (const auto& [slot, text] : accepted) view.setEntryText(slot, text);
+        const UploadOutcome sent =
+            kind == UploadKind::Defaults ? core.uploadDefaults() : core.uploadEntries();
+        if (sent == UploadOutcome::NoBackup) {
+          err << "kuctl: " << core.lastBackupError()
+              << " Nothing was uploaded (--no-backup uploads without a backup).\n";
+          status = kExitNoBackup;
+        } else if (sent == UploadOutcome::UnreadSlots || sent == UploadOutcome::NotTheRecord) {
+          status = kExitShortReply;
+        }
+      }
+    }
+
+    if (!printRows) {
+      // diff printed its own table.
+    } else if (o.json) {
+      printJson(view, core, notifier, view.pulseWidth, out);
+    } else {
+      printTable(view, out);
+    }
+    if (!core.lastRefreshError().empty()) {
+      err << "kuctl: note: reference values incomplete: " << core.lastRefreshError() << "\n";
+    }
+    // The results are out before the close byte, which waits for the end of the
+    // unit's second after the last "x".
+    out.flush();
+    err.flush();
+    if (status != kExitShortReply) noteReplyNotTheRecord(core, load, err);
   } catch (const StopRequested& stop) {
     return stopped(stop);
   }
-  if (load.outcome == LoadOutcome::Unlinked) {
-    err << "kuctl: the port could not be opened (error " << load.lastCode << ": " << load.lastText
-        << "); nothing was sent\n";
-    status = kExitPortUnavailable;
-  } else if (load.outcome != LoadOutcome::Linked || o.command == "read") {
-    // The invalid-port message, or nothing more to do.
-  } else if (o.command == "save") {
-    const std::vector<int> unread = unreadAmong(core, 0, kRowSlots - 1);
-    if (!unread.empty()) {
-      tellIncomplete(err, unread, "nothing was saved");
-      status = kExitShortReply;
-    } else if (!core.saveSetupFile(o.file)) {
-      status = core.lastReply().verdict == ReplyVerdict::Record ? kExitUsage : kExitShortReply;
-    }
-  } else if (o.command == "diff") {
-    const std::vector<int> unread = unreadAmong(core, 1, kValueSlots - 1);
-    if (!unread.empty()) {
-      tellIncomplete(err, unread, "nothing was compared");
-      status = kExitShortReply;
-    } else {
-      status = diffCommand(core, *file, out);
-    }
-  } else {
-    const UploadKind kind = o.command == "defaults" ? UploadKind::Defaults : UploadKind::Entries;
-    if (file && !entriesFromFile(*file, filePath, core, m.locale, accepted, err)) {
-      status = kExitUsage;
-    } else if (const std::vector<int> unread = unreadSlots(core, kind, accepted); !unread.empty()) {
-      // Nobody reads the message here: an upload over slots that the unit did not
-      // report would send 0 (or nothing it ever held) in their place.
-      tellIncomplete(err, unread, "nothing was uploaded");
-      status = kExitShortReply;
-    } else {
-      for (const auto& [slot, text] : accepted) view.setEntryText(slot, text);
-      UploadOutcome sent = UploadOutcome::Sent;
-      try {
-        sent = kind == UploadKind::Defaults ? core.uploadDefaults() : core.uploadEntries();
-      } catch (const StopRequested& stop) {
-        return stopped(stop);
-      }
-      if (sent == UploadOutcome::NoBackup) {
-        err << "kuctl: " << core.lastBackupError()
-            << " Nothing was uploaded (--no-backup uploads without a backup).\n";
-        status = kExitNoBackup;
-      } else if (sent == UploadOutcome::UnreadSlots || sent == UploadOutcome::NotTheRecord) {
-        status = kExitShortReply;
-      }
-    }
-  }
-
-  if (!printRows) {
-    // diff printed its own table.
-  } else if (o.json) {
-    printJson(view, core, notifier, view.pulseWidth, out);
-  } else {
-    printTable(view, out);
-  }
-  if (!core.lastRefreshError().empty()) {
-    err << "kuctl: note: reference values incomplete: " << core.lastRefreshError() << "\n";
-  }
-  // The results are out before the close byte, which waits for the end of the
-  // unit's second after the last "x".
-  out.flush();
-  err.flush();
-  if (status != kExitShortReply) noteReplyNotTheRecord(core, load, err);
   core.closeLink();
 
   if ((status == kExitOk || status == kExitDiffer) && !notifier.messages.empty())

@@ -185,8 +185,11 @@ ReplyCheck UnitLink::settleRecord() {
   if (!replySettled_) {
     replySettled_ = true;
     try {
-      waitOutRecordSecond();
+      waitOutRecordSecond(true);
       if (port_->isOpen()) keepReply(port_->readAll());
+    } catch (const StopRequested&) {
+      replySettled_ = false;  // a stop ends the wait, not the judgement
+      throw;
     } catch (...) {
       // The port went away: what came before is all there is.
     }
