@@ -149,6 +149,8 @@ TEST_F(Backups, OrderedByTheTimeEachRecordsAndAFutureOneIsMarked) {
     EXPECT_EQ(list[i].time, expected[i].first);
     EXPECT_EQ(list[i].inFuture, expected[i].second);
   }
+  // A restore takes the newest with a believable time.
+  EXPECT_EQ(newestBackupToRestore(list, {}, true), &list[1]);
 }
 
 TEST_F(Backups, AFolderThatCannotBeWrittenGivesTheReason) {

@@ -152,11 +152,19 @@ std::vector<BackupEntry> listBackups(const std::string& folder, const QDateTime&
   return list;
 }
 
+bool restorable(const BackupEntry& b, const UnitIdentity& unit, bool anyUnit) {
+  return b.problem.empty() && b.reason != kBackupBeforeRestore &&
+         (anyUnit || unitDifferences(b.unit, unit).empty());
+}
+
 const BackupEntry* newestBackupToRestore(const std::vector<BackupEntry>& list,
                                          const UnitIdentity& unit, bool anyUnit) {
-  for (const BackupEntry& b : list) {
-    if (!b.problem.empty() || b.reason == kBackupBeforeRestore) continue;
-    if (anyUnit || unitDifferences(b.unit, unit).empty()) return &b;
+  // A time in the future (a wrong clock, a copied file) does not make a backup
+  // the newest while one with a believable time is there.
+  for (const bool takeFuture : {false, true}) {
+    for (const BackupEntry& b : list) {
+      if (b.inFuture == takeFuture && restorable(b, unit, anyUnit)) return &b;
+    }
   }
   return nullptr;
 }

@@ -56,9 +56,14 @@ struct BackupEntry {
 std::vector<BackupEntry> listBackups(const std::string& folder);
 std::vector<BackupEntry> listBackups(const std::string& folder, const QDateTime& now);
 
+// Whether b is usable, was not written by a restore (a restore's own backup
+// holds what the restore replaced) and is of unit, or of any unit when anyUnit.
+bool restorable(const BackupEntry& b, const UnitIdentity& unit, bool anyUnit);
+
 // The newest usable backup of unit that no restore wrote (a restore's own
-// backup holds what the restore replaced), or of any unit when anyUnit;
-// nullptr when there is none.
+// backup holds what the restore replaced), or of any unit when anyUnit; one
+// whose time lies in the future only when no other is left; nullptr when
+// there is none.
 const BackupEntry* newestBackupToRestore(const std::vector<BackupEntry>& list,
                                          const UnitIdentity& unit, bool anyUnit);
 

@@ -356,6 +356,11 @@ RestoreStep chooseRestore(const UnitController& core, const std::vector<BackupEn
       err << "; nothing was sent\n";
       return RestoreStep::Refused;
     }
+    for (const BackupEntry& b : list) {
+      if (b.inFuture && &b != chosen && restorable(b, here, force))
+        err << "kuctl: note: passed over " << b.path << ": its time (" << b.time
+            << ") lies in the future; name it to restore it\n";
+    }
     path = chosen->path;
     try {
       file = readSetupFile(path);
@@ -437,7 +442,8 @@ Commands:
                        (--json too); an unreadable backups folder exits 2
   restore [FILE]       read the set-up back, then apply the newest backup of
                        this port and channel that no restore wrote (it says
-                       which), or the backup FILE. A backup of another port or
+                       which; one dated in the future only when no other is
+                       left), or the backup FILE. A backup of another port or
                        channel is refused unless --force; when the unit already
                        holds the backup's slots 1..29, nothing is sent (exit 0)
   info                 print the version and every path kuctl would use (the
