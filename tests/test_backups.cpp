@@ -94,11 +94,11 @@ TEST_F(Backups, NeverReplacesAFileOfTheSameName) {
   stray.close();
   const std::vector<BackupEntry> list = listBackups(folder());
   ASSERT_EQ(list.size(), 5u);
-  EXPECT_EQ(list[0].device, "/dev/new");
-  EXPECT_EQ(list[1].device, "/dev/c");
-  EXPECT_EQ(list[2].device, "/dev/b");
-  EXPECT_EQ(list[3].device, "/dev/a");
-  EXPECT_EQ(list[4].device, "/dev/old");
+  EXPECT_EQ(list[0].unit.device, "/dev/new");
+  EXPECT_EQ(list[1].unit.device, "/dev/c");
+  EXPECT_EQ(list[2].unit.device, "/dev/b");
+  EXPECT_EQ(list[3].unit.device, "/dev/a");
+  EXPECT_EQ(list[4].unit.device, "/dev/old");
   EXPECT_EQ(list[0].time, "2026-03-01 09:15:02.482 UTC");
   EXPECT_EQ(list[4].time, "2025-12-31 23:59:59.999 UTC");
   for (const BackupEntry& e : list) EXPECT_EQ(e.problem, "") << e.path;
@@ -113,7 +113,7 @@ TEST_F(Backups, ADamagedBackupIsListedWithItsProblem) {
   f.close();
   const std::vector<BackupEntry> list = listBackups(folder());
   ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].device, "");
+  EXPECT_EQ(list[0].unit.device, "");
   EXPECT_EQ(list[0].problem.rfind("Cannot use the set-up file \"" + p + "\": it is not JSON", 0),
             0u)
       << list[0].problem;
@@ -121,6 +121,36 @@ TEST_F(Backups, ADamagedBackupIsListedWithItsProblem) {
 
 TEST_F(Backups, NoFolderMeansNoBackups) {
   EXPECT_TRUE(listBackups(folder()).empty());
+}
+
+// A backup's own record of its time orders the list, not its name (the time of
+// an older file without one is in its name); one dated after the moment of
+// listing is marked.
+TEST_F(Backups, OrderedByTheTimeEachRecordsAndAFutureOneIsMarked) {
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder())));
+  for (const auto& [name, saved] :
+       {std::pair{"2099-01-01T00-00-00.000Z", "2026-01-01T10:00:00.000Z"},
+        {"2026-02-01T10-00-00.000Z", "2026-02-01T10:00:00.000Z"},
+        {"2026-01-15T10-00-00.000Z", "2031-05-05T05:05:05.005Z"},
+        {"2026-01-20T10-00-00.000Z", ""}}) {
+    UnitSetup s = setupFrom(name, 1);
+    s.saved = saved;
+    QFile f(QString::fromStdString(folder() + "/" + name + ".json"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(setupToJson(s));
+  }
+  const std::vector<BackupEntry> list = listBackups(folder(), at("2026-03-01T00:00:00.000Z"));
+  ASSERT_EQ(list.size(), 4u);
+  const std::pair<std::string, bool> expected[] = {{"2031-05-05 05:05:05.005 UTC", true},
+                                                   {"2026-02-01 10:00:00.000 UTC", false},
+                                                   {"2026-01-20 10:00:00.000 UTC", false},
+                                                   {"2026-01-01 10:00:00.000 UTC", false}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(list[i].time, expected[i].first);
+    EXPECT_EQ(list[i].inFuture, expected[i].second);
+  }
+  // A restore takes the newest with a believable time.
+  EXPECT_EQ(newestBackupToRestore(list, {}, true), &list[1]);
 }
 
 TEST_F(Backups, AFolderThatCannotBeWrittenGivesTheReason) {

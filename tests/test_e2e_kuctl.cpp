@@ -44,11 +44,18 @@ class KuctlOnSim : public ::testing::Test {
   }
   void TearDown() override { unit.stop(); }
 
-  Outcome kuctl(const QStringList& args) {
+  // language: the LANG kuctl runs under (LC_ALL and LC_NUMERIC unset); empty
+  // leaves the environment's.
+  Outcome kuctl(const QStringList& args, const QString& language = {}) {
     QProcess p;
     // Nothing of the user's own settings folder: only the program's folder counts.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", dir.filePath("no-settings"));
+    if (!language.isEmpty()) {
+      env.remove("LC_ALL");
+      env.remove("LC_NUMERIC");
+      env.insert("LANG", language);
+    }
     p.setProcessEnvironment(env);
     p.start(dir.filePath("kuctl"), args);
     EXPECT_TRUE(p.waitForFinished(60000));
@@ -194,6 +201,48 @@ TEST_F(KuctlOnSim, InvalidPortAndHeldPortSendNothing) {
   EXPECT_EQ(r.status, 4) << r.err;
   EXPECT_NE(r.err.find("could not be opened"), std::string::npos) << r.err;
   EXPECT_EQ(bytes(), "");
+}
+
+// Whatever stands where a port belongs, when it names no port the outcome is
+// the invalid-port one (3), not "could not be opened" (4).
+TEST_F(KuctlOnSim, WhatNamesNoPortIsTheInvalidPortOutcome) {
+  QFile ini(dir.filePath("comms.ini"));
+  for (const QByteArray& text :
+       {QByteArray(), QByteArray("Port,\x01\xfe\x00\x00\x1b[2J\n", 15), QByteArray("Port,")}) {
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ini.write(text);
+    // The empty text stands for a folder as the device; "Port," is followed by
+    // one item of 200 MB of NULs (sparse).
+    if (text == "Port,") {
+      ASSERT_TRUE(ini.resize(200LL * 1024 * 1024));
+    }
+    ini.close();
+    const Outcome r = kuctl(text.isEmpty() ? QStringList{"--device", dir.path(), "read"}
+                                           : QStringList{"update", "8=1"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find(test::kInvalidPortMessage), std::string::npos) << r.err;
+    EXPECT_EQ(bytes(), "");
+  }
+}
+
+// The values are the unit's own: the same digits and point under a language
+// that writes numbers with a comma, and entries are read with the point.
+TEST_F(KuctlOnSim, NumbersAreTheSameInEveryLanguage) {
+  const QString german = QStringLiteral("de_DE.UTF-8");
+  Outcome r = kuctl({"read"}, german);
+  EXPECT_NE(r.out.find("614      65.041      kHz       IF Frequency  15.041    kHz\n"),
+            std::string::npos)
+      << r.out;
+  r = kuctl({"--json", "read"}, german);
+  EXPECT_NE(r.out.find("\"reference\": \"65.041\""), std::string::npos) << r.out;
+  unit.clearLog();
+  EXPECT_EQ(kuctl({"update", "8=1,5"}, german).status, 2);
+  EXPECT_EQ(bytes(), "");
+  r = kuctl({"update", "8=1.5"}, german);
+  EXPECT_EQ(r.status, 0) << r.err;
+  if (test::longestValueWait(unit.log(), 3) <= test::kUnitValueWaitMicros) {
+    EXPECT_EQ(unit.slotValues()[8], 2);  // 1.5 goes to the even neighbour
+  }
 }
 
 TEST_F(KuctlOnSim, DeviceOptionNeedsNoCommsIniAnywhere) {

@@ -1,9 +1,13 @@
 // kuctl's set-up files and backups against the simulated unit: save, diff,
 // apply, restore, and the two ways a unit used to lose its set-up.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <chrono>
@@ -189,7 +193,7 @@ TEST_F(SetupsOnSim, ARecordCutShortLeavesTheUnitIntact) {
   unit.clearLog();
   r = kuctl({"restore"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("there is no backup in"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("there is no backup to restore in "), std::string::npos) << r.err;
   EXPECT_EQ(bytes(), "");
 }
 
@@ -212,7 +216,84 @@ TEST_F(SetupsOnSim, NoBackupNoUploadUnlessAsked) {
   if (keptUp()) {
     EXPECT_EQ(unit.slotValues()[4], 1000);
   }
-  EXPECT_TRUE(listBackups(backupsDir()).empty());
+  EXPECT_FALSE(QFileInfo(QString::fromStdString(backupsDir())).exists());
+}
+
+// The backup of another unit (another channel, another port) is not restored
+// without --force; a second restore does not undo the first; a unit that
+// holds the backup already is sent nothing.
+TEST_F(SetupsOnSim, RestoreTakesOnlyThisUnitsBackup) {
+  unit.setSlotValue(4, 2345);
+  const auto before = unit.slotValues();  // channel 1
+  ASSERT_EQ(kuctl({"update", "4=1000"}).status, 0);
+  const std::string first = listBackups(backupsDir()).at(0).path;
+  Outcome r = kuctl({"restore"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  if (!keptUp()) GTEST_SKIP() << "the unit fell behind the upload";
+  EXPECT_EQ(unit.slotValues(), before);
+  const std::string said = " (" + path("com1") + ", channel 1, written before update): " + first;
+  EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+  // The restore's own backup is passed over: the same one again, already held.
+  unit.clearLog();
+  r = kuctl({"restore"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(said + "\nkuctl: the unit already holds this set-up (slots 1 to 29); "
+                              "nothing was sent\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(bytes(), " qx!");
+
+  unit.setSlotValue(0, 2);  // channel 3
+  unit.setSlotValue(8, 17);
+  unit.clearLog();
+  r = kuctl({"restore"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("(" + path("com1") +
+                       ", channel 1): restore it with --force; nothing was "
+                       "sent\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(bytes(), " qx!");
+  r = kuctl({"restore", "--force"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  if (keptUp()) {
+    EXPECT_EQ(unit.slotValues()[8], before[8]);
+  }
+
+  // Another port (com7 reaches the same unit under another name): refused.
+  writeCommsIni("Port,7\n");
+  r = kuctl({"restore", QString::fromStdString(first)});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("this unit is on " + path("com7")), std::string::npos) << r.err;
+}
+
+// On a full disk save refuses with the reason and the file saved before stays
+// whole (a 16 KiB tmpfs; mounting it needs root).
+TEST_F(SetupsOnSim, SaveOnAFullDiskLeavesTheFileWhole) {
+  const std::string small = path("small");
+  ASSERT_EQ(::mkdir(small.c_str(), 0700), 0);
+  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  const QString saved = QString::fromStdString(small + "/tuned.json");
+  EXPECT_EQ(kuctl({"save", saved}).status, 0);
+  QFile fill(QString::fromStdString(small + "/fill"));
+  if (fill.open(QIODevice::WriteOnly)) {
+    while (fill.write(QByteArray(1024, 'x')) == 1024 && fill.flush()) {
+    }
+    fill.close();
+  }
+  unit.setSlotValue(8, 17);
+  const Outcome r = kuctl({"save", saved});
+  std::string kept = "unreadable";
+  try {
+    kept = std::to_string(readSetupFile(saved.toStdString()).values[8].value_or(-1));
+  } catch (const SetupFileError&) {
+  }
+  ::umount(small.c_str());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("No space left on device; the file was left as it was."), std::string::npos)
+      << r.err;
+  EXPECT_EQ(kept, "205");  // as saved before the disk was full
 }
 
 TEST_F(SetupsOnSim, AFileThatCannotBeUsedSendsNoByte) {

@@ -775,12 +775,13 @@ TEST_F(Faulty, OddCommsIniFilesEndTheLoadAsTheirCodesSay) {
   const IniCase cases[] = {
       {"no line end", "Port,1", L, true},
       {"binary first item", "\x00\xFF\x7F\x01,1\r\n"s, L, true},
-      {"binary port number", "Port,\x00\xFF\x80\r\n"s, U, false},
+      // A port number that is no number names no port: the invalid-port outcome.
+      {"binary port number", "Port,\x00\xFF\x80\r\n"s, R, false},
       {"binary, no separator", "\x01\x02\xFE\xFF\x00\x00"s, R, false},
       {"unterminated quote around the pair", "\"Port,1\r\n", R, false},
       {"unterminated quote around the number", "Port,\"1", L, true},
-      {"unterminated quote, line end inside", "Port,\"1\r\n", U, false},
-      {"port number out of range", "Port,99999\r\n", U, false},
+      {"unterminated quote, line end inside", "Port,\"1\r\n", R, false},
+      {"port number out of range", "Port,99999\r\n", R, false},
       {"empty file", "", R, false},
       // A complete pair, then a stray item: the port opens, but the load ends on
       // the stray item's code, so there is no read-back.

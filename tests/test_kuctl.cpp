@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <regex>
 #include <sstream>
 
+#include "app/backups.h"
 #include "cli/kuctl.h"
 #include "fakes.h"
 #include "model/slot_table.h"
@@ -236,6 +240,9 @@ TEST_F(KuctlTest, UsageErrorsNameTheFaultExactly) {
       {{"--bogus", "read"}, "unknown option --bogus"},
       {{"read", "-x"}, "unknown option -x"},
       {{"read", "--bogus=1"}, "unknown option --bogus=1"},
+      {{"update", "8=1", "4=2", "8=2"},
+       "slot 8 (Ramp Start) is given twice (8=1 and 8=2); nothing was sent"},
+      {{"--force", "apply", "a.json"}, "--force belongs to restore"},
   };
   for (const auto& [args, text] : cases) {
     const Outcome r = run(args);
@@ -439,6 +446,50 @@ TEST_F(KuctlTest, DeviceStandsInForCommsIniAndThePortNumber) {
     EXPECT_EQ(r.status, status) << code << r.err;
     EXPECT_EQ(port.written, "") << code;
   }
+}
+
+// The backups table sizes each column to its longest text; --json gives the
+// same as a document; an unreadable folder is an error, not "No backups".
+TEST_F(KuctlTest, BackupsListsPortChannelAndReasonInColumnsOrAsJson) {
+  const std::string folder = home.filePath(".local/state/ku-utility/backups").toStdString();
+  UnitSetup s;
+  s.values.fill(std::int16_t{1});  // slot 0 holds 1: channel 2
+  s.device = "/dev/ttyUSB0";
+  s.deviceById = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";  // 60 characters
+  s.reason = "defaults";
+  writeBackup(folder, s, QDateTime::fromString("2026-03-01T09:15:02.481Z", Qt::ISODateWithMs));
+  s.values[0].reset();
+  s.deviceById.clear();
+  s.reason.clear();  // an older backup: neither channel nor reason known
+  writeBackup(folder, s, QDateTime::fromString("2026-02-01T08:00:00.000Z", Qt::ISODateWithMs));
+  Outcome r = run({"backups"});
+  EXPECT_EQ(r.out, "time                         port" + std::string(58, ' ') +
+                       "channel  reason    file\n2026-03-01 09:15:02.481 UTC  "
+                       "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0  2        "
+                       "defaults  " +
+                       folder + "/2026-03-01T09-15-02.481Z.json\n2026-02-01 08:00:00.000 UTC  " +
+                       "/dev/ttyUSB0" + std::string(50, ' ') + "?        ?         " + folder +
+                       "/2026-02-01T08-00-00.000Z.json\n");
+  r = run({"--json", "backups"});
+  const QJsonObject first =
+      QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object()["backups"][0].toObject();
+  EXPECT_EQ(first["channel"].toInt(), 2);
+  EXPECT_EQ(first["reason"].toString(), "defaults");
+
+  QDir(QString::fromStdString(folder)).removeRecursively();
+  QFile blocker(QString::fromStdString(folder));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  for (const char* command : {"backups", "restore"}) {
+    r = run({command});
+    EXPECT_EQ(r.status, cli::kExitUsage) << command;
+    EXPECT_EQ(r.err.rfind("kuctl: The backups folder \"" + folder +
+                              "\" cannot be read: Not a "
+                              "directory.",
+                          0),
+              0u)
+        << r.err;
+  }
+  EXPECT_EQ(port.written, "");
 }
 
 TEST_F(KuctlTest, DefaultsKeepTheUnitsChannel) {

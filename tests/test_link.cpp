@@ -126,8 +126,11 @@ TEST(UnitLinkOpen, CodesAndWhatIsOpened) {
       {"no such port", true, "p,17\n", 0, kInvalidPortNumber, true, 0},
       {"open finds no device", true, "p,3\n", kNoDevice, kInvalidPortNumber, true, 0},
       {"port held elsewhere", true, "p,3\n", kPortAlreadyOpen, kPortAlreadyOpen, true, 0},
-      {"text port", true, "p,abc\n", 0, kTypeMismatch, false, 0},
-      {"port over 32767", true, "p,40000\n", 0, kOverflow, false, 0},
+      // A port number that does not read as one names no port.
+      {"text port", true, "p,abc\n", 0, kInvalidPortNumber, false, 0},
+      {"port over 32767", true, "p,40000\n", 0, kInvalidPortNumber, false, 0},
+      {"binary bytes and NULs", true, std::string("Port,\x01\xff\x00\x00" "7\n", 12), 0, kInvalidPortNumber, false, 0},
+      {"one item of 100 kB", true, "Port," + std::string(100000, '7') + "x\n", 0, kInvalidPortNumber, false, 0},
       {"odd count after a good pair: the port opens, 62 stays", true, "p,3\nq\n", 0, kInputPastEnd, true, 3},
       {"half rounds to even", true, "p,2.5\n", 0, 0, true, 2},
   };

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <string>
@@ -193,6 +194,14 @@ TEST(SetupFile, EveryRefusalNamesTheFileAndWhereItApplies) {
        head + "slot 8 (Ramp Start) has no value.", 8},
       {"huge number", minimalText(R"({"slot": 8, "value": 1e300})"),
        head + "slot 8 (Ramp Start) holds 1e+300, outside its limit of 0 to 255.", 8},
+      // A key twice in one object: the reader would keep one of them silently.
+      {"value twice", minimalText(R"({"slot": 8, "value":300,"value":77})"),
+       head + "the key \"value\" appears twice in one object (line 1).", -1},
+      {"escaped key is the same key", minimalText(R"({"slot": 8, "value": 8, "\u0076alue": 9})"),
+       head + "the key \"value\" appears twice in one object (line 1).", -1},
+      {"format twice, on line 3",
+       "{\"format\": \"ku-setup\",\n \"version\": 1,\n \"format\": \"ku-setup\", \"slots\": []}",
+       head + "the key \"format\" appears twice in one object (line 3).", -1},
   };
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.name);
@@ -205,6 +214,34 @@ TEST(SetupFile, EveryRefusalNamesTheFileAndWhereItApplies) {
       EXPECT_EQ(e.file(), "f.json");
     }
   }
+}
+
+TEST(SetupFile, TheSameKeyInDifferentObjectsOrInsideTextIsNoRepeat) {
+  // Every entry has its own "slot" and "value"; a name may quote a key, braces
+  // and escaped quotes included; and a nested object starts its own keys.
+  std::string text = minimalText(
+      R"({"slot": 8, "name": "\"value\": {\"value\": 1}", "value": 8, "x": {"value": 1}})");
+  text.insert(1, R"("program": "a \"slots\": [", )");
+  const UnitSetup s = setupFromJson(QByteArray::fromStdString(text), "f.json");
+  EXPECT_EQ(s.values[8], 8);
+  EXPECT_EQ(s.program, "a \"slots\": [");
+}
+
+TEST(UnitDifferences, SamePortByStableNameElseDeviceAndSameChannel) {
+  const SlotValue ch1 = std::int16_t{0}, ch3 = std::int16_t{2};
+  const std::string a = "/dev/serial/by-id/usb-A", b = "/dev/serial/by-id/usb-B";
+  using Texts = std::vector<std::string>;
+  // An adapter in another socket is the same port: its stable name decides.
+  EXPECT_EQ(unitDifferences({"/dev/ttyUSB0", a, ch1}, {"/dev/ttyUSB1", a, ch1}), Texts{});
+  EXPECT_EQ(unitDifferences({"/dev/ttyUSB0", a, ch3}, {"/dev/ttyUSB0", b, ch1}),
+            (Texts{"it was read from " + a + ", this unit is on " + b,
+                   "it was read from channel 3, this unit is on channel 1"}));
+  // What a backup does not record, or the unit did not report, is no match.
+  EXPECT_EQ(unitDifferences({"", "", std::nullopt}, {"/dev/ttyUSB0", "", ch1}),
+            (Texts{"it does not record the port it was read from",
+                   "it does not record the unit's channel"}));
+  EXPECT_EQ(unitDifferences({"/dev/ttyUSB0", "", ch3}, {"/dev/ttyUSB0", "", std::nullopt}),
+            Texts{"it was read from channel 3, and this unit's channel was not read back"});
 }
 
 TEST(SetupFile, Slots0And30And31AreCheckedButMayBeEmpty) {
@@ -225,6 +262,12 @@ TEST(SetupFile, Slots0And30And31AreCheckedButMayBeEmpty) {
                  "Cannot use the set-up file \"f.json\": slot 0 (Channel No.(1-4)) holds 1.5, "
                  "not a whole number.");
   }
+}
+
+std::string contentOf(const std::string& path) {
+  QFile f(QString::fromStdString(path));
+  if (!f.open(QIODevice::ReadOnly)) return "<unreadable>";
+  return f.readAll().toStdString();
 }
 
 class SetupFileOnDisk : public ::testing::Test {
@@ -278,6 +321,42 @@ TEST_F(SetupFileOnDisk, RefusesWhatIsNoReadableSetUpFile) {
     EXPECT_EQ(refusal(locked), "Cannot use the set-up file \"" + locked +
                                    "\": it cannot be read (Permission denied).");
   }
+}
+
+TEST_F(SetupFileOnDisk, OnlyANewNameOrAWritableRegularFileIsWritten) {
+  const std::string fifo = path("fifo"), readOnly = path("read-only.json"),
+                    kept = path("kept.json");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_EQ(::symlink(path("nowhere.json").c_str(), path("dangling").c_str()), 0);
+  for (const std::string& p : {readOnly, kept}) writeSetupFile(p, UnitSetup{});
+  ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);  // refused by its mode bits, for root too
+  const std::string readOnlyText = contentOf(readOnly);
+  const std::pair<std::string, std::string> refused[] = {
+      {"/dev/null", "it is a device, not a regular file; it was left unchanged"},
+      {fifo, "it is a FIFO, not a regular file; it was left unchanged"},
+      {path("dangling"), "it is a symbolic link to nothing; it was left unchanged"},
+      {readOnly, "it is read-only; remove it first to write a new one in its place"},
+  };
+  for (const auto& [target, reason] : refused) {
+    try {
+      writeSetupFile(target, exampleSetup());
+      ADD_FAILURE() << "written: " << target;
+    } catch (const SetupFileError& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "Cannot write the set-up file \"" + target + "\": " + reason + ".");
+    }
+  }
+  EXPECT_EQ(contentOf(readOnly), readOnlyText);
+  // A link to a regular file stays a link; its target takes the text, keeping its mode.
+  ASSERT_EQ(::chmod(kept.c_str(), 0640), 0);
+  ASSERT_EQ(::symlink(kept.c_str(), path("link").c_str()), 0);
+  writeSetupFile(path("link"), exampleSetup());
+  struct stat st {};
+  ASSERT_EQ(::lstat(path("link").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::stat(kept.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(contentOf(kept), kExampleText);
 }
 
 TEST_F(SetupFileOnDisk, WritingIntoAMissingFolderFailsWithTheReason) {

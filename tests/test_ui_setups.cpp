@@ -2,10 +2,13 @@
 // backup..., driven through their actions with the file dialogs answered by the
 // test, against a scripted unit behind the fake port.
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "app/backups.h"
@@ -42,6 +45,16 @@ class ScriptedChooser : public ui::SetupFileChooser {
     return backupAnswer;
   }
 };
+
+// Answers the next modal question with answer and keeps its text.
+void answerNextQuestion(QMessageBox::StandardButton answer, std::string* text) {
+  QTimer::singleShot(0, [answer, text] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    *text = box->text().toStdString();
+    box->button(answer)->click();
+  });
+}
 
 class FileMenuTest : public FakeUnitWindowTest<> {
  protected:
@@ -249,8 +262,16 @@ TEST_F(FileMenuTest, RestoreOffersTheBackupsAndOpensTheChosenOne) {
   EXPECT_TRUE(chooser.offered[0].problem.empty()) << chooser.offered[0].problem;
   EXPECT_EQ(boxes(), std::vector<std::string>(32));
 
+  // The fake port names no device, so the backup does not say which port it is
+  // of: the window asks first, listing that.
   chooser.backupAnswer = QString::fromStdString(chooser.offered[0].path);
+  std::string question;
+  answerNextQuestion(QMessageBox::Yes, &question);
   action("restoreBackup")->trigger();
+  EXPECT_EQ(question,
+            "This backup is not of the unit read back last:\n- it does not record the port it "
+            "was read from\n\nOpen it anyway? Its values go into the boxes; \"Update\" sends "
+            "them.");
   std::vector<std::string> expected(32);
   expected[4] = "799";
   EXPECT_EQ(boxes(), expected);
@@ -262,15 +283,30 @@ TEST_F(FileMenuTest, RestoreOffersTheBackupsAndOpensTheChosenOne) {
   button(form.get(), "update")->click();
   EXPECT_EQ(unit.values[4], 799);
   EXPECT_TRUE(notifier.messages.empty());
-  EXPECT_EQ(listBackups(module.backupsDir).size(), 2u) << "the restore's upload was backed up too";
+  const std::vector<BackupEntry> after = listBackups(module.backupsDir);
+  ASSERT_EQ(after.size(), 2u) << "the restore's upload was backed up too";
+  EXPECT_EQ(after[0].reason, "restore");
+  EXPECT_EQ(after[1].reason, "update");
 }
 
-TEST(BackupDialog, ListsTimeAndDeviceAndOnlyUsableBackupsCanBeChosen) {
+TEST(BackupDialog, ListsTimePortChannelReasonAndOnlyUsableBackupsCanBeChosen) {
+  const auto entry = [](const char* path, const char* time, UnitIdentity unit, const char* reason,
+                        const char* problem) {
+    BackupEntry b;
+    b.path = path;
+    b.time = time;
+    b.unit = std::move(unit);
+    b.reason = reason;
+    b.problem = problem;
+    return b;
+  };
   const std::vector<BackupEntry> list = {
-      {"/b/2026-12-07T10-00-00.000Z.json", "2026-12-07 10:00:00.000 UTC", "/dev/ttyUSB0",
-       "Cannot use the set-up file: slot 9 is missing."},
-      {"/b/2026-12-06T09-15-02.481Z.json", "2026-12-06 09:15:02.481 UTC", "/dev/ttyS0", ""},
-      {"/b/2026-12-05T08-00-00.000Z.json", "2026-12-05 08:00:00.000 UTC", "", ""},
+      entry("/b/2026-12-07T10-00-00.000Z.json", "2026-12-07 10:00:00.000 UTC",
+            {"/dev/ttyUSB0", "", std::nullopt}, "",
+            "Cannot use the set-up file: slot 9 is missing."),
+      entry("/b/2026-12-06T09-15-02.481Z.json", "2026-12-06 09:15:02.481 UTC",
+            {"/dev/ttyS0", "", std::int16_t{2}}, "defaults", ""),
+      entry("/b/2026-12-05T08-00-00.000Z.json", "2026-12-05 08:00:00.000 UTC", {}, "", ""),
   };
   ui::BackupDialog dialog(list);
   auto* tree = dialog.findChild<QTreeWidget*>(QStringLiteral("backups"));
@@ -278,7 +314,10 @@ TEST(BackupDialog, ListsTimeAndDeviceAndOnlyUsableBackupsCanBeChosen) {
   ASSERT_EQ(tree->topLevelItemCount(), 3);
   EXPECT_EQ(tree->topLevelItem(1)->text(0), "2026-12-06 09:15:02.481 UTC");
   EXPECT_EQ(tree->topLevelItem(1)->text(1), "/dev/ttyS0");
-  EXPECT_EQ(tree->topLevelItem(0)->text(2), "Cannot use the set-up file: slot 9 is missing.");
+  EXPECT_EQ(tree->topLevelItem(1)->text(2), "3");  // the unit's channel 2 is channel 3
+  EXPECT_EQ(tree->topLevelItem(1)->text(3), "defaults");
+  EXPECT_EQ(tree->topLevelItem(2)->text(2), "");  // unknown
+  EXPECT_EQ(tree->topLevelItem(0)->text(4), "Cannot use the set-up file: slot 9 is missing.");
   // The newest usable one is chosen to begin with.
   EXPECT_EQ(dialog.chosenPath(), "/b/2026-12-06T09-15-02.481Z.json");
   auto* openButton = dialog.findChild<QPushButton*>(QStringLiteral("open"));

@@ -113,7 +113,7 @@ TEST(Load, OutcomesWhatTheOperatorSeesAndTheButtons) {
       {"port 0", "p,0\n", 0, R, kInvalidPortNumber, false, rejected, ""},
       {"no device", "p,3\n", kInvalidPortNumber, R, kInvalidPortNumber, false, rejected, ""},
       {"port held elsewhere: nothing shown", "p,3\n", kPortAlreadyOpen, U, kPortAlreadyOpen, true, {}, ""},
-      {"text port", "p,abc\n", 0, U, kTypeMismatch, true, {}, ""},
+      {"text port", "p,abc\n", 0, R, kInvalidPortNumber, false, rejected, ""},
   };
   // clang-format on
   for (const Case& c : cases) {

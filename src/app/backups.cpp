@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QDateTime>
-#include <QDir>
 #include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#include "app/file_writing.h"
 
 namespace ku {
 
@@ -27,32 +28,6 @@ const char* const kTimeFormat = "yyyy-MM-ddTHH-mm-ss.zzz";
 
 std::string errnoText(int err) {
   return std::strerror(err);
-}
-
-// Writes the whole text to a new temporary file in folder and flushes it to disk.
-std::string writeTemporary(const std::string& folder, const QByteArray& text) {
-  std::string tmpl = folder + "/.backup-XXXXXX";
-  const int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) fail(folder, errnoText(errno));
-  const char* p = text.constData();
-  std::size_t left = static_cast<std::size_t>(text.size());
-  int err = 0;
-  while (left > 0 && err == 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno != EINTR) err = errno;
-    } else {
-      p += n;
-      left -= static_cast<std::size_t>(n);
-    }
-  }
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err != 0) {
-    ::unlink(tmpl.c_str());
-    fail(folder, errnoText(err));
-  }
-  return tmpl;
 }
 
 // Gives the temporary file its name unless a file of that name exists. Returns
@@ -76,13 +51,6 @@ bool placeWithoutReplacing(const std::string& folder, const std::string& from,
   fail(folder, errnoText(err));
 }
 
-void syncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 }  // namespace
 
 std::string backupFileName(const QDateTime& utc, int attempt) {
@@ -99,7 +67,14 @@ std::string writeBackup(const std::string& folder, const UnitSetup& setup, const
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (ec) fail(folder, ec.message());
-  const std::string tmp = writeTemporary(folder, setupToJson(setup));
+  UnitSetup stamped = setup;
+  stamped.saved = utc.toUTC().toString(Qt::ISODateWithMs).toStdString();
+  std::string tmp;
+  try {
+    tmp = writeTemporaryFile(folder, ".backup-", setupToJson(stamped), 0600);
+  } catch (const std::system_error& e) {
+    fail(folder, e.code().message());
+  }
   for (int attempt = 0; attempt < 1000; ++attempt) {
     const std::string path = folder + "/" + backupFileName(utc, attempt);
     if (placeWithoutReplacing(folder, tmp, path)) {
@@ -116,38 +91,82 @@ std::string writeBackup(const std::string& folder, const UnitSetup& setup) {
 }
 
 std::vector<BackupEntry> listBackups(const std::string& folder) {
+  return listBackups(folder, QDateTime::currentDateTimeUtc());
+}
+
+std::vector<BackupEntry> listBackups(const std::string& folder, const QDateTime& now) {
   static const QRegularExpression kName(QStringLiteral(
       "^(\\d{4}-\\d\\d-\\d\\dT\\d\\d-\\d\\d-\\d\\d\\.\\d{3})Z(?:-(\\d{1,3}))?\\.json$"));
+  // A missing folder has no backups; one that is there but cannot be read is
+  // not the same as an empty one.
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  if (ec && ec != std::errc::no_such_file_or_directory)
+    throw BackupError("The backups folder \"" + folder + "\" cannot be read: " + ec.message() +
+                      ".");
+  std::vector<std::string> names;
+  for (std::filesystem::directory_iterator end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeError;
+    if (it->is_regular_file(typeError)) names.push_back(it->path().filename().string());
+  }
+  if (ec && ec != std::errc::no_such_file_or_directory)
+    throw BackupError("The backups folder \"" + folder + "\" cannot be read: " + ec.message() +
+                      ".");
+
   struct Found {
     BackupEntry entry;
     QDateTime time;
+    QDateTime nameTime;
     int attempt;
   };
   std::vector<Found> found;
-  const QDir dir(QString::fromStdString(folder));
-  for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden, QDir::Name)) {
-    const QRegularExpressionMatch m = kName.match(name);
+  for (const std::string& name : names) {
+    const QRegularExpressionMatch m = kName.match(QString::fromStdString(name));
     if (!m.hasMatch()) continue;
     const QDateTime read = QDateTime::fromString(m.captured(1), QLatin1String(kTimeFormat));
     if (!read.isValid()) continue;
-    const QDateTime time(read.date(), read.time(), Qt::UTC);
-    Found f{{dir.filePath(name).toStdString(), backupTimeText(time), {}, {}},
-            time,
-            m.captured(2).toInt()};
+    Found f{{}, {}, QDateTime(read.date(), read.time(), Qt::UTC), m.captured(2).toInt()};
+    f.entry.path = folder + "/" + name;
+    f.time = f.nameTime;
     try {
-      f.entry.device = readSetupFile(f.entry.path).device;
+      const UnitSetup setup = readSetupFile(f.entry.path);
+      f.entry.unit = identityOf(setup);
+      f.entry.reason = setup.reason;
+      const QDateTime saved =
+          QDateTime::fromString(QString::fromStdString(setup.saved), Qt::ISODateWithMs);
+      if (saved.isValid()) f.time = saved.toUTC();
     } catch (const SetupFileError& e) {
       f.entry.problem = e.what();
     }
+    f.entry.time = backupTimeText(f.time);
+    f.entry.inFuture = f.time > now;
     found.push_back(std::move(f));
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
     if (a.time != b.time) return a.time > b.time;
+    if (a.nameTime != b.nameTime) return a.nameTime > b.nameTime;
     return a.attempt > b.attempt;
   });
   std::vector<BackupEntry> list;
   for (Found& f : found) list.push_back(std::move(f.entry));
   return list;
+}
+
+bool restorable(const BackupEntry& b, const UnitIdentity& unit, bool anyUnit) {
+  return b.problem.empty() && b.reason != kBackupBeforeRestore &&
+         (anyUnit || unitDifferences(b.unit, unit).empty());
+}
+
+const BackupEntry* newestBackupToRestore(const std::vector<BackupEntry>& list,
+                                         const UnitIdentity& unit, bool anyUnit) {
+  // A time in the future (a wrong clock, a copied file) does not make a backup
+  // the newest while one with a believable time is there.
+  for (const bool takeFuture : {false, true}) {
+    for (const BackupEntry& b : list) {
+      if (b.inFuture == takeFuture && restorable(b, unit, anyUnit)) return &b;
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace ku

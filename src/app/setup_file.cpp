@@ -1,5 +1,8 @@
 #include "app/setup_file.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
@@ -7,8 +10,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
-#include <QSaveFile>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <system_error>
+#include <vector>
+
+#include "app/file_writing.h"
 
 namespace ku {
 
@@ -76,6 +86,47 @@ SlotValue slotValueOf(const QJsonObject& entry, int slot, const std::string& fil
   return static_cast<std::int16_t>(d);
 }
 
+// The first key that one object of a well-formed JSON text holds twice, and the
+// line it is on. Qt's reader keeps only the last of such keys without a word,
+// so "value": 300, "value": 77 would read as 77.
+struct RepeatedKey {
+  std::string key;
+  int line = 0;
+};
+std::optional<RepeatedKey> findRepeatedKey(const QByteArray& text) {
+  // One set of keys per open object or list (a list's set stays empty).
+  std::vector<std::set<QByteArray>> open;
+  int line = 1;
+  const qsizetype n = text.size();
+  for (qsizetype i = 0; i < n; ++i) {
+    const char c = text[i];
+    if (c == '\n') {
+      ++line;
+    } else if (c == '{' || c == '[') {
+      open.emplace_back();
+    } else if ((c == '}' || c == ']') && !open.empty()) {
+      open.pop_back();
+    } else if (c == '"') {
+      const qsizetype start = i;
+      for (++i; i < n && text[i] != '"'; ++i) {
+        if (text[i] == '\\') ++i;  // the escaped character cannot end the string
+      }
+      const QByteArray literal = text.mid(start, i - start + 1);
+      qsizetype next = i + 1;
+      while (next < n &&
+             (text[next] == ' ' || text[next] == '\t' || text[next] == '\r' || text[next] == '\n'))
+        ++next;
+      // In well-formed JSON a string followed by a colon is a key.
+      if (next >= n || text[next] != ':' || open.empty()) continue;
+      // Compared as read, so "value" and "\u0076alue" are the same key.
+      const QJsonArray decoded = QJsonDocument::fromJson("[" + literal + "]").array();
+      const QByteArray key = decoded.isEmpty() ? literal : decoded.at(0).toString().toUtf8();
+      if (!open.back().insert(key).second) return RepeatedKey{key.toStdString(), line};
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 SetupFileError::SetupFileError(const std::string& file, const std::string& reason, int slot,
@@ -85,6 +136,32 @@ SetupFileError::SetupFileError(const std::string& file, const std::string& reaso
       file_(file),
       reason_(reason),
       slot_(slot) {}
+
+std::vector<std::string> unitDifferences(const UnitIdentity& setupUnit, const UnitIdentity& unit) {
+  std::vector<std::string> differences;
+  const auto portName = [](const UnitIdentity& u) {
+    return u.deviceById.empty() ? u.device : u.deviceById;
+  };
+  const bool bothStable = !setupUnit.deviceById.empty() && !unit.deviceById.empty();
+  if (setupUnit.device.empty() && setupUnit.deviceById.empty()) {
+    differences.push_back("it does not record the port it was read from");
+  } else if (bothStable ? setupUnit.deviceById != unit.deviceById
+                        : setupUnit.device != unit.device) {
+    differences.push_back("it was read from " + portName(setupUnit) + ", this unit is on " +
+                          portName(unit));
+  }
+  const auto channelName = [](const SlotValue& c) { return "channel " + std::to_string(*c + 1); };
+  if (!setupUnit.channel) {
+    differences.push_back("it does not record the unit's channel");
+  } else if (!unit.channel) {
+    differences.push_back("it was read from " + channelName(setupUnit.channel) +
+                          ", and this unit's channel was not read back");
+  } else if (*setupUnit.channel != *unit.channel) {
+    differences.push_back("it was read from " + channelName(setupUnit.channel) +
+                          ", this unit is on " + channelName(unit.channel));
+  }
+  return differences;
+}
 
 std::string slotCaption(int slot) {
   const SlotInfo& info = slotInfo(slot);
@@ -99,6 +176,8 @@ QByteArray setupToJson(const UnitSetup& setup) {
   out += "  \"saved\": " + jsonString(setup.saved) + ",\n";
   out += "  \"program\": " + jsonString(setup.program) + ",\n";
   out += "  \"device\": " + jsonString(setup.device) + ",\n";
+  if (!setup.deviceById.empty()) out += "  \"deviceById\": " + jsonString(setup.deviceById) + ",\n";
+  if (!setup.reason.empty()) out += "  \"reason\": " + jsonString(setup.reason) + ",\n";
   out += "  \"slots\": [\n";
   for (int s = 0; s < kRowSlots; ++s) {
     const SlotValue& v = setup.values[static_cast<std::size_t>(s)];
@@ -120,6 +199,9 @@ UnitSetup setupFromJson(const QByteArray& text, const std::string& file) {
     throw SetupFileError(file, "it is not JSON (" + err.errorString().toStdString() +
                                    " at character " + std::to_string(err.offset) + ")");
   if (!doc.isObject()) throw SetupFileError(file, "it is JSON but not a set-up (no object)");
+  if (const std::optional<RepeatedKey> twice = findRepeatedKey(text))
+    throw SetupFileError(file, "the key \"" + twice->key + "\" appears twice in one object (line " +
+                                   std::to_string(twice->line) + ")");
   const QJsonObject root = doc.object();
 
   const QJsonValue format = root.value(QStringLiteral("format"));
@@ -139,6 +221,8 @@ UnitSetup setupFromJson(const QByteArray& text, const std::string& file) {
   setup.saved = root.value(QStringLiteral("saved")).toString().toStdString();
   setup.program = root.value(QStringLiteral("program")).toString().toStdString();
   setup.device = root.value(QStringLiteral("device")).toString().toStdString();
+  setup.deviceById = root.value(QStringLiteral("deviceById")).toString().toStdString();
+  setup.reason = root.value(QStringLiteral("reason")).toString().toStdString();
 
   const QJsonValue slotList = root.value(QStringLiteral("slots"));
   if (!slotList.isArray()) throw SetupFileError(file, "it has no list of slots");
@@ -188,13 +272,81 @@ UnitSetup readSetupFile(const std::string& path) {
   return setupFromJson(text, path);
 }
 
+namespace {
+
+// The mode bits a new file gets: 0666 less the process's umask.
+mode_t newFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
 void writeSetupFile(const std::string& path, const UnitSetup& setup) {
-  QSaveFile f(q(path));
-  if (!f.open(QIODevice::WriteOnly))
-    throw SetupFileError(path, f.errorString().toStdString(), -1, "write");
-  const QByteArray text = setupToJson(setup);
-  if (f.write(text) != text.size() || !f.commit())
-    throw SetupFileError(path, f.errorString().toStdString(), -1, "write");
+  const auto refuse = [&path](const std::string& reason) {
+    throw SetupFileError(path, reason, -1, "write");
+  };
+  // Only a new name or an existing regular file is written, through a symbolic
+  // link too (then the link stays and its target is replaced). The mode bits
+  // decide on read-only, not access(2): root passes that for any file, and the
+  // operator marked the file read-only to keep it.
+  std::string target = path;
+  struct stat st {};
+  bool exists = true;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) refuse(std::strerror(errno));
+    exists = false;
+  } else if (S_ISLNK(st.st_mode)) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved || ::stat(resolved, &st) != 0) {
+      const int err = errno;
+      std::free(resolved);
+      refuse("it is a symbolic link to " +
+             std::string(err == ENOENT ? "nothing" : std::strerror(err)) +
+             "; it was left unchanged");
+    }
+    target = resolved;
+    std::free(resolved);
+  }
+  if (exists) {
+    if (S_ISDIR(st.st_mode)) refuse("it is a folder; it was left unchanged");
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+      refuse("it is a device, not a regular file; it was left unchanged");
+    if (S_ISFIFO(st.st_mode)) refuse("it is a FIFO, not a regular file; it was left unchanged");
+    if (!S_ISREG(st.st_mode)) refuse("it is not a regular file; it was left unchanged");
+    const mode_t writeBit = st.st_uid == ::geteuid()   ? S_IWUSR
+                            : st.st_gid == ::getegid() ? S_IWGRP
+                                                       : S_IWOTH;
+    if ((st.st_mode & writeBit) == 0 || (::geteuid() != 0 && ::access(target.c_str(), W_OK) != 0))
+      refuse("it is read-only; remove it first to write a new one in its place");
+  }
+
+  // Written aside in the same folder and renamed over the old file only when
+  // whole and on disk: a full disk or any failed write leaves it as it was.
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : target.substr(0, slash);
+  std::string temporary;
+  try {
+    temporary = writeTemporaryFile(folder, ".ku-setup-", setupToJson(setup),
+                                   exists ? (st.st_mode & 07777) : newFileMode());
+  } catch (const std::system_error& e) {
+    refuse(e.code().message() + (exists ? "; the file was left as it was" : ""));
+  }
+  // The replaced file's owner keeps it when root writes over another's file.
+  if (exists && ::geteuid() == 0) {
+    if (::chown(temporary.c_str(), st.st_uid, st.st_gid) != 0) {
+      // Best effort: the file is still the operator's to read.
+    }
+  }
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temporary.c_str());
+    refuse(std::string(std::strerror(err)) + (exists ? "; the file was left as it was" : ""));
+  }
+  syncFolder(folder);
 }
 
 }  // namespace ku

@@ -9,7 +9,10 @@ void initAppContext(AppContext& m, std::string programDir) {
   m.settingsFile = m.programDir + "/comms.ini";
   m.linkFolder = m.programDir;
   m.referenceDatabase = m.programDir + "/" + kReferenceDbName;
-  m.locale = NumberLocale::system();
+  // The values are the unit's own: the table, the window, JSON and set-up files
+  // show them with "." and entries are read with "." whatever the desktop's
+  // language, so that "1.5" never means one thing here and another there.
+  m.locale = NumberLocale{"."};
 }
 
 UnitController::UnitController(AppContext& module, UnitView& view, Notifier& notifier,
@@ -203,8 +206,8 @@ void UnitController::pulseWidthEdited() {
   ku::pulseWidthEdited(ctx);
 }
 
-UploadOutcome UnitController::uploadEntries() {
-  const UploadOutcome guard = guardUpload(UploadKind::Entries);
+UploadOutcome UnitController::uploadEntries(const char* backupReason) {
+  const UploadOutcome guard = guardUpload(UploadKind::Entries, backupReason);
   if (guard != UploadOutcome::Sent) return guard;
   disableCommands();
   uploadSetup();
@@ -214,7 +217,7 @@ UploadOutcome UnitController::uploadEntries() {
 }
 
 UploadOutcome UnitController::uploadDefaults() {
-  const UploadOutcome guard = guardUpload(UploadKind::Defaults);
+  const UploadOutcome guard = guardUpload(UploadKind::Defaults, kBackupBeforeDefaults);
   if (guard != UploadOutcome::Sent) return guard;
   disableCommands();
   uploadDefaultSetup();

@@ -104,16 +104,24 @@ class UnitController {
   void pulseWidthEdited();
   // "Update" and "Default": disableCommands, upload, readBack, enableCommands;
   // first the unread-slot check and the backup of the set-up read back last.
-  UploadOutcome uploadEntries();
+  // The backup records backupReason; without one, "apply" or "restore" when the
+  // boxes still hold exactly what the last openSetupFile put there, else "update".
+  UploadOutcome uploadEntries(const char* backupReason = nullptr);
   UploadOutcome uploadDefaults();
 
   // Set-up files. Opening puts into each box 1..29 the file's value where it
   // differs from the unit's (empties it where they agree); a refused file
   // changes nothing and the operator is told why. Each returns false when it
   // did nothing.
-  bool openSetupFile(const std::string& path);
+  // backupReason is what the backup before the upload of these boxes records.
+  bool openSetupFile(const std::string& path, const char* backupReason = kBackupBeforeApply);
   bool saveSetupFile(const std::string& path);
-  // The automatic backups, newest first.
+  // A backup opened as openSetupFile does, for "Update" to restore. A backup
+  // of another port or channel than the unit read back last is opened only
+  // when the operator, asked with the differences listed, says yes.
+  bool openBackup(const std::string& path);
+  // The automatic backups, newest first; throws BackupError when the folder
+  // is there but cannot be read.
   std::vector<BackupEntry> backups() const;
   // The set-up read back last (unread slots empty), as a backup records it.
   UnitSetup readBackSetup() const;
@@ -153,7 +161,11 @@ class UnitController {
  private:
   LoadResult finishLoad(const LinkOutcome& opened);
   int finishUpload(const LinkOutcome& uploaded);
-  UploadOutcome guardUpload(UploadKind kind);
+  UploadOutcome guardUpload(UploadKind kind, const char* backupReason);
+  // The file, or nothing after its refusal was shown to the operator.
+  std::optional<UnitSetup> readSetupFileOrTell(const std::string& path);
+  // Puts the file's differing values into the boxes, all or none.
+  bool layOverEntries(const UnitSetup& file, const std::string& path, const char* backupReason);
   EntryContext entryContext();
   // Forgets what the last read-back got, and clears the columns it filled.
   void forgetUnit();
@@ -177,6 +189,9 @@ class UnitController {
   bool shownReplyJudged_ = false;
   std::string lastBackupPath_;
   std::string lastBackupError_;
+  // The box texts the last set-up file put there, and why it was opened.
+  std::array<std::string, kRowSlots> openedEntries_{};
+  std::string openedReason_;
 };
 
 // The texts of one row of the main window, left to right.

@@ -1,6 +1,7 @@
 // The controller's guards around an upload and its set-up files.
 #include <QDateTime>
 
+#include "app/serial_ports.h"
 #include "app/unit_controller.h"
 
 namespace ku {
@@ -14,8 +15,10 @@ UnreadSlots UnitController::unreadAtLastReadBack() const {
 UnitSetup UnitController::readBackSetup() const {
   SlotValueArray values{};
   for (int s = 0; s < kRowSlots; ++s) values[s] = readBackValues_[s];
-  return setupOfReadBack(values, unreadAtLastReadBack(), link_.port().devicePath(), m_.programName,
-                         QDateTime::currentDateTimeUtc());
+  UnitSetup setup = setupOfReadBack(values, unreadAtLastReadBack(), link_.port().devicePath(),
+                                    m_.programName, QDateTime::currentDateTimeUtc());
+  if (!setup.device.empty()) setup.deviceById = stablePathFor(setup.device, kStableSerialFolder);
+  return setup;
 }
 
 const ReplyCheck& UnitController::lastReply() {
@@ -40,7 +43,7 @@ bool UnitController::recordIsTheUnits(const std::string& consequence) {
   return false;
 }
 
-UploadOutcome UnitController::guardUpload(UploadKind kind) {
+UploadOutcome UnitController::guardUpload(UploadKind kind, const char* backupReason) {
   lastBackupPath_.clear();
   lastBackupError_.clear();
   EnteredSlots entered{};
@@ -53,8 +56,18 @@ UploadOutcome UnitController::guardUpload(UploadKind kind) {
   // Checked before the backup: a backup of noise could never bring the unit back.
   if (!recordIsTheUnits("Nothing was sent.")) return UploadOutcome::NotTheRecord;
   if (m_.backupsDir.empty()) return UploadOutcome::Sent;
+  UnitSetup backup = readBackSetup();
+  if (backupReason) {
+    backup.reason = backupReason;
+  } else {
+    bool asOpened = !openedReason_.empty();
+    for (int s = 0; s < kRowSlots && asOpened; ++s)
+      asOpened = !isEnterable(s) || view_.entryText(s) == openedEntries_[s];
+    backup.reason = asOpened ? openedReason_ : kBackupBeforeUpdate;
+  }
+  openedReason_.clear();
   try {
-    lastBackupPath_ = writeBackup(m_.backupsDir, readBackSetup());
+    lastBackupPath_ = writeBackup(m_.backupsDir, backup);
   } catch (const BackupError& e) {
     lastBackupError_ = e.what();
     if (!view_.confirm(uploadWithoutBackupQuestion(e.what()))) return UploadOutcome::NoBackup;
@@ -62,14 +75,22 @@ UploadOutcome UnitController::guardUpload(UploadKind kind) {
   return UploadOutcome::Sent;
 }
 
-bool UnitController::openSetupFile(const std::string& path) {
-  UnitSetup file;
+std::optional<UnitSetup> UnitController::readSetupFileOrTell(const std::string& path) {
   try {
-    file = readSetupFile(path);
+    return readSetupFile(path);
   } catch (const SetupFileError& e) {
     notifier_.show(e.what());
-    return false;
+    return std::nullopt;
   }
+}
+
+bool UnitController::openSetupFile(const std::string& path, const char* backupReason) {
+  const std::optional<UnitSetup> file = readSetupFileOrTell(path);
+  return file && layOverEntries(*file, path, backupReason);
+}
+
+bool UnitController::layOverEntries(const UnitSetup& file, const std::string& path,
+                                    const char* backupReason) {
   SlotValueArray unit{};
   for (int s = 0; s < kRowSlots; ++s) unit[s] = readBackValues_[s];
   const auto texts = entriesForSetup(file, unit, unreadAtLastReadBack());
@@ -86,6 +107,9 @@ bool UnitController::openSetupFile(const std::string& path) {
   for (int s = 0; s < kRowSlots; ++s) {
     if (isEnterable(s)) view_.setEntryText(s, texts[s]);
   }
+  // What the boxes hold now (a box may have rewritten its text).
+  for (int s = 0; s < kRowSlots; ++s) openedEntries_[s] = isEnterable(s) ? view_.entryText(s) : "";
+  openedReason_ = backupReason ? backupReason : "";
   return true;
 }
 
@@ -110,6 +134,20 @@ bool UnitController::saveSetupFile(const std::string& path) {
     return false;
   }
   return true;
+}
+
+bool UnitController::openBackup(const std::string& path) {
+  const std::optional<UnitSetup> file = readSetupFileOrTell(path);
+  if (!file) return false;
+  const std::vector<std::string> differences =
+      unitDifferences(identityOf(*file), identityOf(readBackSetup()));
+  if (!differences.empty()) {
+    std::string question = "This backup is not of the unit read back last:";
+    for (const std::string& d : differences) question += "\n- " + d;
+    question += "\n\nOpen it anyway? Its values go into the boxes; \"Update\" sends them.";
+    if (!view_.confirm(question)) return false;
+  }
+  return layOverEntries(*file, path, kBackupBeforeRestore);
 }
 
 std::vector<BackupEntry> UnitController::backups() const {

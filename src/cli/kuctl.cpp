@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -56,6 +58,7 @@ struct Options {
   std::string pulseWidth = "0";
   bool json = false;
   bool noBackup = false;
+  bool force = false;  // restore a backup of another port or channel
   bool help = false;
   bool version = false;
 };
@@ -85,10 +88,11 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
   const QCommandLineOption version(QStringLiteral("version"), {});
   const QCommandLineOption json(QStringLiteral("json"), {});
   const QCommandLineOption noBackup(QStringLiteral("no-backup"), {});
+  const QCommandLineOption force(QStringLiteral("force"), {});
   const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
   const QCommandLineOption pulseWidth(QStringLiteral("pulse-width"), {}, QStringLiteral("T"));
   const QCommandLineOption device(QStringLiteral("device"), {}, QStringLiteral("PATH"));
-  parser.addOptions({help, version, json, noBackup, port, pulseWidth, device});
+  parser.addOptions({help, version, json, noBackup, force, port, pulseWidth, device});
   const bool parsed = parser.parse(list);
   // Help and version win over any other fault of the command line.
   o.help = parser.isSet(help);
@@ -106,6 +110,7 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
   }
   o.json = parser.isSet(json);
   o.noBackup = parser.isSet(noBackup);
+  o.force = parser.isSet(force);
   if (parser.isSet(port)) {
     long n = 0;
     if (!parseWholeNumber(parser.value(port).toStdString(), n) || n < 1 || n > 32767)
@@ -138,6 +143,11 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
       long slot = -1;
       if (eq == std::string::npos || !parseWholeNumber(a.substr(0, eq), slot) || slot > 31)
         return "an entry is SLOT=VALUE with a slot from 0 to 31: " + a;
+      for (const auto& [earlier, text] : o.entries) {
+        if (earlier == slot)
+          return slotCaption(earlier) + " is given twice (" + std::to_string(earlier) + "=" + text +
+                 " and " + a + "); nothing was sent";
+      }
       o.entries.emplace_back(static_cast<int>(slot), a.substr(eq + 1));
     } else {
       return "'" + o.command + "' takes no entries: " + a;
@@ -147,6 +157,7 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
     return "no command given (read, defaults, update, save, apply, diff, backups, restore, info "
            "or ports)";
   if (o.command == "update" && o.entries.empty()) return "update needs at least one SLOT=VALUE";
+  if (o.force && o.command != "restore") return "--force belongs to restore";
   if ((o.command == "save" || o.command == "apply" || o.command == "diff") && o.file.empty())
     return o.command + " needs a FILE";
   return {};
@@ -254,19 +265,133 @@ bool entriesFromFile(const UnitSetup& file, const std::string& path, const UnitC
   return true;
 }
 
-int listBackupsCommand(const std::string& folder, std::ostream& out, std::ostream& err) {
-  const std::vector<BackupEntry> list = listBackups(folder);
+// A backup's channel as the window shows it (channel + 1), "?" when unknown.
+std::string channelText(const SlotValue& channel) {
+  return channel ? std::to_string(*channel + 1) : "?";
+}
+
+std::string backupPort(const BackupEntry& b) {
+  if (!b.problem.empty()) return "(damaged)";
+  const std::string& name = b.unit.deviceById.empty() ? b.unit.device : b.unit.deviceById;
+  return name.empty() ? "?" : name;
+}
+
+int listBackupsCommand(const std::string& folder, bool json, std::ostream& out, std::ostream& err) {
+  std::vector<BackupEntry> list;
+  try {
+    list = listBackups(folder);
+  } catch (const BackupError& e) {
+    err << "kuctl: " << e.what() << "\n";
+    return kExitUsage;
+  }
+  if (json) {
+    QJsonArray rows;
+    for (const BackupEntry& b : list) {
+      QJsonObject row;
+      row["time"] = q(b.time);
+      row["timeInFuture"] = b.inFuture;
+      row["device"] = q(b.unit.device);
+      row["deviceById"] =
+          b.unit.deviceById.empty() ? QJsonValue() : QJsonValue(q(b.unit.deviceById));
+      row["channel"] = b.unit.channel ? QJsonValue(*b.unit.channel + 1) : QJsonValue();
+      row["reason"] = b.reason.empty() ? QJsonValue() : QJsonValue(q(b.reason));
+      row["file"] = q(b.path);
+      row["problem"] = b.problem.empty() ? QJsonValue() : QJsonValue(q(b.problem));
+      rows.append(row);
+    }
+    QJsonObject doc;
+    doc["folder"] = q(folder);
+    doc["backups"] = rows;
+    out << QJsonDocument(doc).toJson(QJsonDocument::Indented).toStdString();
+    return kExitOk;
+  }
   if (list.empty()) {
     out << "No backups in " << folder << "\n";
     return kExitOk;
   }
-  out << padRight("time", 29) << padRight("device", 24) << "file\n";
+  // Each column as wide as its longest text and two blanks, so none runs into the next.
+  std::vector<std::array<std::string, 5>> rows{{"time", "port", "channel", "reason", "file"}};
   for (const BackupEntry& b : list) {
-    out << padRight(b.time, 29) << padRight(b.problem.empty() ? b.device : "(damaged)", 24)
-        << b.path << "\n";
+    rows.push_back({b.time + (b.inFuture ? " (future)" : ""), backupPort(b),
+                    b.problem.empty() ? channelText(b.unit.channel) : "",
+                    b.problem.empty() ? (b.reason.empty() ? "?" : b.reason) : "", b.path});
+  }
+  std::array<std::size_t, 5> width{};
+  for (const auto& row : rows)
+    for (std::size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size() + 2);
+  for (const auto& row : rows) {
+    for (std::size_t c = 0; c + 1 < row.size(); ++c) out << padRight(row[c], width[c]);
+    out << row.back() << "\n";
+  }
+  for (const BackupEntry& b : list) {
     if (!b.problem.empty()) err << "kuctl: note: " << b.problem << "\n";
+    if (b.inFuture) err << "kuctl: note: the time of " << b.path << " lies in the future\n";
   }
   return kExitOk;
+}
+
+std::string unitText(const UnitIdentity& u) {
+  const std::string& port = u.deviceById.empty() ? u.device : u.deviceById;
+  return (port.empty() ? std::string("port unknown") : port) + ", channel " +
+         channelText(u.channel);
+}
+
+enum class RestoreStep { Upload, AlreadyHeld, Refused };
+
+// Picks the backup to restore (when none was named) and checks that it is of
+// this unit: the same port and channel, unless force. Says which backup it
+// restores, and when the unit already holds it.
+RestoreStep chooseRestore(const UnitController& core, const std::vector<BackupEntry>& list,
+                          bool force, std::string& path, std::optional<UnitSetup>& file,
+                          std::ostream& err) {
+  const UnitIdentity here = identityOf(core.readBackSetup());
+  if (!file) {
+    const BackupEntry* chosen = newestBackupToRestore(list, here, force);
+    if (!chosen) {
+      err << "kuctl: there is no backup of this unit (" << unitText(here)
+          << ") that a restore did not write";
+      if (const BackupEntry* other = newestBackupToRestore(list, here, true))
+        err << "; the newest of another unit is " << other->path << " (" << unitText(other->unit)
+            << "): restore it with --force";
+      err << "; nothing was sent\n";
+      return RestoreStep::Refused;
+    }
+    for (const BackupEntry& b : list) {
+      if (b.inFuture && &b != chosen && restorable(b, here, force))
+        err << "kuctl: note: passed over " << b.path << ": its time (" << b.time
+            << ") lies in the future; name it to restore it\n";
+    }
+    path = chosen->path;
+    try {
+      file = readSetupFile(path);
+    } catch (const SetupFileError& e) {
+      err << "kuctl: " << e.what() << " Nothing was sent.\n";
+      return RestoreStep::Refused;
+    }
+    err << "kuctl: restoring the backup of " << chosen->time << " (" << unitText(chosen->unit)
+        << ", written before "
+        << (chosen->reason.empty() ? std::string("an upload") : chosen->reason) << "): " << path
+        << "\n";
+    if (chosen->inFuture)
+      err << "kuctl: note: the time recorded in this backup lies in the future; check the "
+             "computer's clock\n";
+  }
+  const std::vector<std::string> differences = unitDifferences(identityOf(*file), here);
+  if (!differences.empty()) {
+    std::string list;
+    for (const std::string& d : differences) list += (list.empty() ? "" : "; ") + d;
+    if (!force) {
+      err << "kuctl: " << path << " is not a backup of this unit: " << list
+          << ". Nothing was sent (--force restores it anyway).\n";
+      return RestoreStep::Refused;
+    }
+    err << "kuctl: restoring " << path << " although " << list << " (--force)\n";
+  }
+  if (differingSlots(*file, core.slotValues(), core.unreadAtLastReadBack()).empty()) {
+    err << "kuctl: the unit already holds this set-up (slots 1 to 29); nothing was sent\n";
+    return RestoreStep::AlreadyHeld;
+  }
+  return RestoreStep::Upload;
 }
 
 int diffCommand(const UnitController& core, const UnitSetup& file, std::ostream& out) {
@@ -349,8 +474,15 @@ Commands:
                        and 31 of a file are never uploaded
   diff FILE            read the set-up back and list each of slots 1..29 whose
                        value differs from the file's: slot, name, unit, file
-  backups              list the automatic backups, newest first
-  restore [FILE]       apply the newest backup, or the backup FILE
+  backups              list the automatic backups, newest first by the time each
+                       records: time, port, channel, why it was written, file
+                       (--json too); an unreadable backups folder exits 2
+  restore [FILE]       read the set-up back, then apply the newest backup of
+                       this port and channel that no restore wrote (it says
+                       which; one dated in the future only when no other is
+                       left), or the backup FILE. A backup of another port or
+                       channel is refused unless --force; when the unit already
+                       holds the backup's slots 1..29, nothing is sent (exit 0)
   info                 print the version and every path kuctl would use (the
                        settings file, the device, the reference database, the
                        backups folder) and why; touches no port (--json too)
@@ -363,7 +495,8 @@ Commands:
   byte is sent.
 
 Before every upload (defaults, update, apply, restore) the set-up read back
-first is written as a set-up file to the backups folder,
+first is written as a set-up file to the backups folder, with the device, its
+stable /dev/serial/by-id/ name, the channel and why it was written,
 $XDG_STATE_HOME/ku-utility/backups/ (by default ~/.local/state/...), one file
 per upload, named by the UTC time; backups are never overwritten or removed.
 When the backup cannot be written, nothing is uploaded.
@@ -376,6 +509,7 @@ Options:
   --pulse-width T      the text of the pulse-width box, in ms (default "0")
   --json               print the rows as JSON instead of a table
   --no-backup          upload without writing a backup first
+  --force              restore: take a backup of another port or channel
   --help               show this text
   --version            print kuctl's version
 
@@ -393,8 +527,10 @@ Messages of the unit link go to standard error, as the window's message boxes
 would show them. Exit status:
   0  success, no message (diff: the unit holds the file's slots 1..29)
   1  diff: the unit's values differ from the file's
-  2  bad command line, a rejected entry, or a set-up file that cannot be
-     read or written (nothing was uploaded)
+  2  bad command line, a rejected entry (a slot given twice too), a set-up
+     file that cannot be read or written, an unreadable backups folder, or
+     a restore refused for its backup (none of this unit, or one of another
+     port or channel without --force); nothing was uploaded
   3  "Invalid Com Port..." (missing comms.ini, wrong port number, or no such
      device)
   4  the port could not be opened (held by another program through any of
@@ -448,7 +584,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     return kExitOk;
   }
 
-  if (o.command == "backups") return listBackupsCommand(folders.backupsDir.path, out, err);
+  if (o.command == "backups") return listBackupsCommand(folders.backupsDir.path, o.json, out, err);
 
   AppContext m;
   initAppContext(m, env.folders.programDir);
@@ -456,19 +592,28 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   m.programName = std::string("kuctl ") + kVersion;
   if (o.noBackup) m.backupsDir.clear();
 
-  // A set-up file is read, and refused, before the port is touched.
+  // A set-up file is read, and refused, before the port is touched. Restore
+  // without a file lists the backups now and picks one once the read-back has
+  // told which channel the unit is on.
   std::optional<UnitSetup> file;
   std::string filePath = o.file;
-  if (o.command == "apply" || o.command == "diff" || o.command == "restore") {
-    if (filePath.empty()) {  // restore: the newest backup
-      const std::vector<BackupEntry> list = listBackups(folders.backupsDir.path);
-      if (list.empty()) {
-        err << "kuctl: there is no backup in " << folders.backupsDir.path << "; nothing was sent\n";
-        return kExitUsage;
-      }
-      filePath = list.front().path;
-      err << "kuctl: restoring the backup of " << list.front().time << ": " << filePath << "\n";
+  std::vector<BackupEntry> backupList;
+  const bool newestBackup = o.command == "restore" && filePath.empty();
+  if (newestBackup) {
+    try {
+      backupList = listBackups(folders.backupsDir.path);
+    } catch (const BackupError& e) {
+      err << "kuctl: " << e.what() << " Nothing was sent.\n";
+      return kExitUsage;
     }
+    if (!newestBackupToRestore(backupList, {}, true)) {
+      for (const BackupEntry& b : backupList)
+        if (!b.problem.empty()) err << "kuctl: note: " << b.problem << "\n";
+      err << "kuctl: there is no backup to restore in " << folders.backupsDir.path
+          << "; nothing was sent\n";
+      return kExitUsage;
+    }
+  } else if (o.command == "apply" || o.command == "diff" || o.command == "restore") {
     try {
       file = readSetupFile(filePath);
     } catch (const SetupFileError& e) {
@@ -548,7 +693,14 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
       }
     } else {
       const UploadKind kind = o.command == "defaults" ? UploadKind::Defaults : UploadKind::Entries;
-      if (file && !entriesFromFile(*file, filePath, core, m.locale, accepted, err)) {
+      const RestoreStep restore =
+          o.command == "restore" ? chooseRestore(core, backupList, o.force, filePath, file, err)
+                                 : RestoreStep::Upload;
+      if (restore == RestoreStep::Refused) {
+        status = kExitUsage;
+      } else if (restore == RestoreStep::AlreadyHeld) {
+        // Nothing to send.
+      } else if (file && !entriesFromFile(*file, filePath, core, m.locale, accepted, err)) {
         status = kExitUsage;
       } else if (const std::vector<int> unread = unreadSlots(core, kind, accepted);
                  !unread.empty()) {
@@ -558,8 +710,11 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
         status = kExitShortReply;
       } else {
         for (const auto& [slot, text] : accepted) view.setEntryText(slot, text);
+        const char* reason = o.command == "restore" ? kBackupBeforeRestore
+                             : o.command == "apply" ? kBackupBeforeApply
+                                                    : kBackupBeforeUpdate;
         const UploadOutcome sent =
-            kind == UploadKind::Defaults ? core.uploadDefaults() : core.uploadEntries();
+            kind == UploadKind::Defaults ? core.uploadDefaults() : core.uploadEntries(reason);
         if (sent == UploadOutcome::NoBackup) {
           err << "kuctl: " << core.lastBackupError()
               << " Nothing was uploaded (--no-backup uploads without a backup).\n";

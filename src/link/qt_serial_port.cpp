@@ -131,8 +131,12 @@ void QtSerialPort::openDevice(const std::string& path, const LineSettings& setti
   if (port_->isOpen()) throw KuError(kPortAlreadyOpen, "Port already open");
   device_ = path;
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec))
+  const std::filesystem::file_status st = std::filesystem::status(path, ec);
+  if (!std::filesystem::exists(st))
     throw KuError(kInvalidPortNumber, "Invalid port number: " + path + " does not exist");
+  // A folder is no port at all, never one that another program holds.
+  if (std::filesystem::is_directory(st))
+    throw KuError(kInvalidPortNumber, "Invalid port number: " + path + " is a folder");
 
   port_->setPortName(QString::fromStdString(path));
   port_->setBaudRate(settings.baudRate);

@@ -27,7 +27,10 @@ LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state
     trail.step([&] { readCommsIni(commsIniPath, state.portNumber, state.firstItem); });
   }
   std::optional<std::int16_t> number;
-  trail.step([&] { number = portNumberToInt16(state.portNumber); });
+  // A port number that does not read as one (binary bytes, NULs, an item of
+  // megabytes, any text) names no port: the invalid-port outcome, as port 0.
+  if (!trail.step([&] { number = portNumberToInt16(state.portNumber); }))
+    trail.record(kInvalidPortNumber, "Invalid port number: " + trail.lastText());
   // Only the port that comms.ini named is ever opened: a number that is no
   // number, or no port, opens nothing, so neither "Update" nor the close byte can
   // reach a device that nobody chose.

@@ -506,7 +506,12 @@ void MainWindow::openSetup() {
 void MainWindow::restoreBackup() {
   if (busy_ > 0) return;
   std::vector<BackupEntry> list;
-  guarded([this, &list] { list = core_->backups(); });
+  try {
+    list = core_->backups();
+  } catch (const BackupError& e) {
+    notifier_->show(e.what());
+    return;
+  }
   if (list.empty()) {
     const std::string folder =
         module_.backupsDir.empty() ? std::string("the backups folder") : module_.backupsDir;
@@ -520,12 +525,15 @@ void MainWindow::restoreBackup() {
   for (const BackupEntry& b : list) {
     if (QString::fromStdString(b.path) == path) time = QString::fromStdString(b.time);
   }
-  openSetupFrom(path, QStringLiteral("the backup of ") + time);
+  openSetupFrom(path, QStringLiteral("the backup of ") + time, true);
 }
 
-void MainWindow::openSetupFrom(const QString& path, const QString& what) {
+void MainWindow::openSetupFrom(const QString& path, const QString& what, bool backup) {
   bool opened = false;
-  guarded([&] { opened = core_->openSetupFile(path.toStdString()); });
+  guarded([&] {
+    opened =
+        backup ? core_->openBackup(path.toStdString()) : core_->openSetupFile(path.toStdString());
+  });
   const QString when =
       QStringLiteral(" at ") + QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
   if (!opened) {

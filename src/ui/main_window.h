@@ -109,7 +109,8 @@ class MainWindow : public QMainWindow, public UnitView {
   void buildStatusBar();
   void connectHandlers();
   // Puts a set-up file into the boxes and says in the status bar what it changed.
-  void openSetupFrom(const QString& path, const QString& what);
+  // backup: ask first when it is of another port or channel.
+  void openSetupFrom(const QString& path, const QString& what, bool backup = false);
   // Runs one of the core's handlers; a failure it lets through ends only that handler.
   void guarded(const std::function<void()>& handler);
   // Runs an exchange with the unit under the busy cursor, following it in the

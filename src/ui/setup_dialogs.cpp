@@ -57,12 +57,17 @@ BackupDialog::BackupDialog(const std::vector<BackupEntry>& backups, QWidget* par
   list_->setAccessibleName(QStringLiteral("Backups"));
   list_->setAccessibleDescription(QStringLiteral("The automatic backups, newest first."));
   list_->setRootIsDecorated(false);
-  list_->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Device"), QStringLiteral("")});
+  list_->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Port"), QStringLiteral("Channel"),
+                          QStringLiteral("Written before"), QStringLiteral("")});
   for (const BackupEntry& b : backups_) {
     auto* item = new QTreeWidgetItem(list_);
-    item->setText(0, QString::fromStdString(b.time));
-    item->setText(1, QString::fromStdString(b.device));
-    item->setText(2, QString::fromStdString(b.problem));
+    item->setText(0, QString::fromStdString(b.time) +
+                         (b.inFuture ? QStringLiteral(" (in the future)") : QString()));
+    const std::string& port = b.unit.deviceById.empty() ? b.unit.device : b.unit.deviceById;
+    item->setText(1, QString::fromStdString(port));
+    if (b.unit.channel) item->setText(2, QString::number(*b.unit.channel + 1));
+    item->setText(3, QString::fromStdString(b.reason));
+    item->setText(4, QString::fromStdString(b.problem));
     item->setToolTip(0, QString::fromStdString(b.path));
     if (!b.problem.empty()) item->setFlags(item->flags() & ~Qt::ItemIsSelectable);
   }

@@ -32,7 +32,7 @@ class DialogSetupFileChooser : public SetupFileChooser {
   QString backupToRestore(QWidget* parent, const std::vector<BackupEntry>& backups) override;
 };
 
-// The automatic backups, newest first, with their time and device. A backup
+// The automatic backups, newest first, with time, port, channel and reason. A backup
 // that cannot be used is listed with the reason and cannot be chosen.
 class BackupDialog : public QDialog {
   Q_OBJECT
