@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "app/operator_texts.h"
 #include "app/unit_controller.h"
 #include "fakes.h"
 #include "fuzz_support.h"
-#include "link/notifier.h"
 #include "model/slot_table.h"
 
 namespace {

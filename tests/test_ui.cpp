@@ -23,9 +23,9 @@ using ui::MainWindowDeps;
 
 // Records the messages, and runs a hook as each one is shown.
 struct HookedNotifier : RecordingNotifier {
-  void show(const std::string& text) override {
+  void show(const Message& message) override {
     if (hook) hook();
-    RecordingNotifier::show(text);
+    RecordingNotifier::show(message);
   }
   std::function<void()> hook;
 };
@@ -394,7 +394,7 @@ TEST(MessageBox, ModalOkOnlyNoIconCaptionedTolvekKU) {
     seen.modality = box->windowModality();
     box->button(QMessageBox::Ok)->click();
   });
-  notifier.show(kValueLimitMessage);
+  notifier.show({MessageKind::ValueLimit, {}});
   ASSERT_TRUE(seen.found);
   EXPECT_EQ(seen.title.toStdString(), kMessageCaption);
   EXPECT_EQ(seen.text.toStdString(), kValueLimitMessage);

@@ -72,11 +72,11 @@ class ReturnCounter : public QObject {
 class LoopingNotifier : public Notifier {
  public:
   explicit LoopingNotifier(ReturnCounter& counter) : counter_(counter) {}
-  void show(const std::string& text) override {
+  void show(const Message& message) override {
     const int before = counter_.count;
     QTest::qWait(500);
     returnsWhileShown.push_back(counter_.count - before);
-    messages.push_back(text);
+    messages.push_back(operatorText(message));
   }
   std::vector<std::string> messages;
   std::vector<int> returnsWhileShown;

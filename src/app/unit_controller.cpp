@@ -52,7 +52,7 @@ LoadResult UnitController::finishLoad(const LinkOutcome& opened) {
   // The decision rests on the last code only.
   LoadOutcome outcome = LoadOutcome::Unlinked;
   if (opened.code == kInvalidPortNumber) {
-    notifier_.show(kInvalidPortText);
+    notifier_.show({MessageKind::InvalidPort, {}});
     m_.port.ready = false;
     view_.setButtonEnabled(Button::Update, false);
     view_.setButtonEnabled(Button::Default, false);
@@ -65,9 +65,9 @@ LoadResult UnitController::finishLoad(const LinkOutcome& opened) {
   // Still "port already open" for the decisions above, but the operator can act
   // on this one: say which device and what to do.
   if (opened.code == kPortAlreadyOpen && !opened.accessDeniedDevice.empty())
-    notifier_.show(noAccessText(opened.accessDeniedDevice));
+    notifier_.show({MessageKind::NoAccess, opened.accessDeniedDevice});
   if (opened.code == kPortAlreadyOpen && !opened.heldDevice.empty())
-    notifier_.show(heldPortText(opened.heldDevice));
+    notifier_.show({MessageKind::HeldPort, opened.heldDevice});
   return LoadResult{outcome, opened.code, opened.text};
 }
 
@@ -129,7 +129,7 @@ int UnitController::readBack() {
   for (int row = 0; row < kRowSlots; ++row)
     trail.step([&] { view_.setCurrentValue(row, currentValueCaption(row, slotValues_[row])); });
 
-  if (trail.last() == kInvalidArgument) notifier_.show(kShortReplyText);
+  if (trail.last() == kInvalidArgument) notifier_.show({MessageKind::ShortReply, {}});
 
   trail.step([&] { refreshReferenceValues(); });
 
@@ -162,7 +162,7 @@ int UnitController::uploadDefaultSetup() {
 
 int UnitController::finishUpload(const LinkOutcome& uploaded) {
   // One message after the pass, when its last failure was a value outside 0..255.
-  if (uploaded.code == kInvalidArgument) notifier_.show(kValueLimitText);
+  if (uploaded.code == kInvalidArgument) notifier_.show({MessageKind::ValueLimit, {}});
   lastUploadCode_ = uploaded.code;
   return lastUploadCode_;
 }

@@ -14,9 +14,9 @@
 #include "app/backups.h"
 #include "app/safeguards.h"
 #include "entry/entry.h"
-#include "link/notifier.h"
 #include "link/unit_link.h"
 #include "model/errors.h"
+#include "model/notifier.h"
 #include "reference/lookups.h"
 #include "reference/reference_values.h"
 

@@ -39,7 +39,7 @@ bool UnitController::recordIsTheUnits(const std::string& consequence) {
     if (check.verdict == ReplyVerdict::Record) shownReply_ = check;
   }
   if (check.verdict == ReplyVerdict::Record) return true;
-  notifier_.show(replyProblemText(check) + " " + consequence);
+  notifier_.show({MessageKind::Other, replyProblemText(check) + " " + consequence});
   return false;
 }
 
@@ -50,7 +50,7 @@ UploadOutcome UnitController::guardUpload(UploadKind kind, const char* backupRea
   for (int s = 0; s < kRowSlots; ++s) entered[s] = !view_.entryText(s).empty();
   const std::vector<int> unread = unreadSlotsToSend(kind, unreadAtLastReadBack(), entered);
   if (!unread.empty()) {
-    notifier_.show(unreadSlotsMessage(kind, unread, readBackRan_));
+    notifier_.show({MessageKind::Other, unreadSlotsMessage(kind, unread, readBackRan_)});
     return UploadOutcome::UnreadSlots;
   }
   // Checked before the backup: a backup of noise could never bring the unit back.
@@ -79,7 +79,7 @@ std::optional<UnitSetup> UnitController::readSetupFileOrTell(const std::string& 
   try {
     return readSetupFile(path);
   } catch (const SetupFileError& e) {
-    notifier_.show(e.what());
+    notifier_.show({MessageKind::Other, e.what()});
     return std::nullopt;
   }
 }
@@ -98,9 +98,10 @@ bool UnitController::layOverEntries(const UnitSetup& file, const std::string& pa
   for (int s = 0; s < kRowSlots; ++s) {
     if (!texts[s].empty() && !acceptedEntry(s, texts[s], m_.locale)) {
       notifier_.show(
-          SetupFileError(
-              path, slotCaption(s) + " holds " + texts[s] + ", which its box does not accept", s)
-              .what());
+          {MessageKind::Other,
+           SetupFileError(
+               path, slotCaption(s) + " holds " + texts[s] + ", which its box does not accept", s)
+               .what()});
       return false;
     }
   }
@@ -121,16 +122,17 @@ bool UnitController::saveSetupFile(const std::string& path) {
     missing += (missing.empty() ? "" : ", ") + slotCaption(s);
   }
   if (!missing.empty()) {
-    notifier_.show("The unit's set-up was not saved: the last read-back did not get " + missing +
-                   " from the unit. Check the cable and the unit's power, then read the unit "
-                   "back and save again.");
+    notifier_.show({MessageKind::Other,
+                    "The unit's set-up was not saved: the last read-back did not get " + missing +
+                        " from the unit. Check the cable and the unit's power, then read the unit "
+                        "back and save again."});
     return false;
   }
   if (!recordIsTheUnits("Nothing was saved.")) return false;
   try {
     writeSetupFile(path, readBackSetup());
   } catch (const SetupFileError& e) {
-    notifier_.show(e.what());
+    notifier_.show({MessageKind::Other, e.what()});
     return false;
   }
   return true;

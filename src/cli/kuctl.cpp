@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "app/backups.h"
+#include "app/operator_texts.h"
 #include "app/safeguards.h"
 #include "app/setup_file.h"
 #include "app/unit_controller.h"
@@ -31,22 +32,31 @@ namespace {
 class StderrNotifier : public Notifier {
  public:
   explicit StderrNotifier(std::ostream& err) : err_(err) {}
-  void show(const std::string& text) override {
+  void show(const Message& message) override {
+    const std::string text = operatorText(message);
     err_ << "kuctl: " << text << "\n";
     err_.flush();
     messages.push_back(text);
+    kinds.push_back(message.kind);
   }
   std::vector<std::string> messages;
+  std::vector<MessageKind> kinds;
 
  private:
   std::ostream& err_;
 };
 
-int statusForMessage(const std::string& text) {
-  if (text == kInvalidPortText) return kExitInvalidPort;
-  if (text == kShortReplyText) return kExitShortReply;
-  if (text == kValueLimitText) return kExitValueLimit;
-  return kExitOtherMessage;
+int statusForMessage(MessageKind kind) {
+  switch (kind) {
+    case MessageKind::InvalidPort:
+      return kExitInvalidPort;
+    case MessageKind::ShortReply:
+      return kExitShortReply;
+    case MessageKind::ValueLimit:
+      return kExitValueLimit;
+    default:
+      return kExitOtherMessage;
+  }
 }
 
 struct Options {
@@ -745,8 +755,8 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   }
   core.closeLink();
 
-  if ((status == kExitOk || status == kExitDiffer) && !notifier.messages.empty())
-    status = statusForMessage(notifier.messages.front());
+  if ((status == kExitOk || status == kExitDiffer) && !notifier.kinds.empty())
+    status = statusForMessage(notifier.kinds.front());
   return status;
 }
 

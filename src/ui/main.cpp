@@ -3,9 +3,9 @@
 #include <iostream>
 
 #include "app/folders.h"
+#include "app/operator_texts.h"
 #include "app/unit_controller.h"
 #include "app/version.h"
-#include "link/notifier.h"
 #include "link/stop_request.h"
 #include "ui/start_up.h"
 #include "ui/stop_signals.h"

@@ -105,9 +105,9 @@ class InputSwallower : public QObject {
 class MainWindow::ExchangeNotifier : public Notifier {
  public:
   ExchangeNotifier(MainWindow& window, Notifier& inner) : window_(window), inner_(inner) {}
-  void show(const std::string& text) override {
-    window_.beforeMessage(text);
-    inner_.show(text);
+  void show(const Message& message) override {
+    window_.beforeMessage(message.kind);
+    inner_.show(message);
     window_.afterMessage();
   }
 
@@ -481,7 +481,7 @@ bool MainWindow::usePort(const SerialPortEntry& port) {
   const std::string target = port.preferredPath();
   const std::string failure = writePortSettings(folder, target);
   if (!failure.empty()) {
-    notifier_->show("The port was not changed: " + failure + ".");
+    notifier_->show({MessageKind::Other, "The port was not changed: " + failure + "."});
     return false;
   }
   useFolders(module_, resolveFolders(env));
@@ -509,14 +509,14 @@ void MainWindow::restoreBackup() {
   try {
     list = core_->backups();
   } catch (const BackupError& e) {
-    notifier_->show(e.what());
+    notifier_->show({MessageKind::Other, e.what()});
     return;
   }
   if (list.empty()) {
     const std::string folder =
         module_.backupsDir.empty() ? std::string("the backups folder") : module_.backupsDir;
-    notifier_->show("There is no backup yet. One is written to " + folder +
-                    " before every upload.");
+    notifier_->show({MessageKind::Other, "There is no backup yet. One is written to " + folder +
+                                             " before every upload."});
     return;
   }
   const QString path = chooser_->backupToRestore(this, list);
@@ -575,8 +575,8 @@ void MainWindow::placeOnScreen() {
   centreOnScreen(this, wanted, style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 }
 
-void MainWindow::beforeMessage(const std::string& text) {
-  if (text == kEnterValidNumberText && editingSlot_ >= 0)
+void MainWindow::beforeMessage(MessageKind kind) {
+  if (kind == MessageKind::EnterValidNumber && editingSlot_ >= 0)
     statusText_->setText(allowedRangeText(editingSlot_));
   // Keys and clicks from while the unit was busy must not answer the box; the
   // box itself takes input.

@@ -118,7 +118,7 @@ class MainWindow : public QMainWindow, public UnitView {
   void exchange(Exchange kind, const std::function<void()>& work);
   // Before any message box: the slot's range for "Enter Valid number", and the
   // input held during an exchange dropped so that it cannot answer the box.
-  void beforeMessage(const std::string& text);
+  void beforeMessage(MessageKind kind);
   void afterMessage();
   // Drops the operator's keys and clicks (while on) instead of leaving them queued.
   void dropInput(bool on);

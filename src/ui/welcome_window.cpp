@@ -5,8 +5,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/operator_texts.h"
 #include "app/version.h"
-#include "link/notifier.h"
 #include "ui/classic_look.h"
 #include "ui/native_title.h"
 #include "ui/pictures.h"
