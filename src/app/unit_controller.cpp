@@ -229,7 +229,7 @@ UploadOutcome UnitController::uploadDefaults() {
 // ---------------------------------------------------------------------------
 
 RecordingUnitView::RecordingUnitView() {
-  for (int r = 0; r < 33; ++r) {
+  for (int r = 0; r < kWindowRows; ++r) {
     const FixedTexts& fixed = fixedTexts(r);
     rows[r].reference = fixed.reference;
     rows[r].referenceUnit = fixed.referenceUnit;
@@ -238,7 +238,7 @@ RecordingUnitView::RecordingUnitView() {
       rows[r].descriptionUnit = fixed.descriptionUnit;
     }
   }
-  rows[32].current = "N/A";
+  rows[kPulseWidthRow].current = "N/A";
 }
 
 std::string RecordingUnitView::entryText(int slot) const {

@@ -150,7 +150,7 @@ class UnitController {
   // Slots 0..31 that the last read-back did not get from the unit (all of them
   // before the first read-back), in slot order.
   std::vector<int> unreadSlots() const;
-  // How many of the 32 slots the last read-back got (0 before the first).
+  // How many of the kRowSlots slots the last read-back got (0 before the first).
   int slotsReadAtLastReadBack() const { return slotsRead_; }
   // Last codes of the most recent read-back and upload, for kuctl's exit status.
   int lastReadBackCode() const { return lastReadBackCode_; }
@@ -224,8 +224,8 @@ class RecordingUnitView : public UnitView {
   bool confirm(const std::string& question) override;
 
   // The window's texts, starting as its fixed layout texts: rows 0..31 are the
-  // slots, row 32 the pulse-width row (its current value reads "N/A").
-  std::array<RowTexts, 33> rows{};
+  // slots, row kPulseWidthRow the pulse-width row (its current value reads "N/A").
+  std::array<RowTexts, kWindowRows> rows{};
   std::string pulseWidth = "0";
   bool updateEnabled = true, closeEnabled = true, defaultEnabled = true;
   int focused = -1;

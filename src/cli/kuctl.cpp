@@ -181,10 +181,10 @@ void printTable(const RecordingUnitView& v, std::ostream& out) {
   out << padRight("slot", 5) << padRight("name", 22) << padRight("current", 9)
       << padRight("reference", 12) << padRight("unit", 10) << padRight("description", 14)
       << padRight("value", 10) << "unit\n";
-  for (int r = 0; r <= 32; ++r) {
-    const bool slotRow = r < 32;
+  for (int r = 0; r < kWindowRows; ++r) {
+    const bool slotRow = r < kRowSlots;
     out << padRight(slotRow ? std::to_string(r) : "-", 5)
-        << padRight(slotRow ? slotInfo(r).rowLabel : "E/S Min Pulse width", 22)
+        << padRight(slotRow ? slotInfo(r).rowLabel : kPulseWidthLabel, 22)
         << padRight(v.rows[r].current, 9) << padRight(v.rows[r].reference, 12)
         << padRight(v.rows[r].referenceUnit, 10)
         << padRight(slotRow ? v.rows[r].descriptionName : "", 14)
@@ -200,9 +200,9 @@ QString q(const std::string& s) {
 void printJson(const RecordingUnitView& v, const UnitController& core, const StderrNotifier& n,
                const std::string& pulseWidth, std::ostream& out) {
   QJsonArray rows;
-  for (int r = 0; r <= 32; ++r) {
+  for (int r = 0; r < kWindowRows; ++r) {
     QJsonObject row;
-    const bool slotRow = r < 32;
+    const bool slotRow = r < kRowSlots;
     if (slotRow) {
       row["slot"] = r;
       row["name"] = q(slotInfo(r).rowLabel);
@@ -210,7 +210,7 @@ void printJson(const RecordingUnitView& v, const UnitController& core, const Std
       row["value"] = sv ? QJsonValue(*sv) : QJsonValue();
     } else {
       row["slot"] = QJsonValue();
-      row["name"] = "E/S Min Pulse width";
+      row["name"] = kPulseWidthLabel;
       row["value"] = q(pulseWidth);
     }
     row["current"] = q(v.rows[r].current);

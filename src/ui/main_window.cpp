@@ -27,6 +27,7 @@
 
 #include "app/folders.h"
 #include "app/version.h"
+#include "link/protocol.h"
 #include "link/qt_serial_port.h"
 #include "reference/db_cache.h"
 #include "reference/reference_database.h"
@@ -56,7 +57,6 @@ constexpr int kDescriptionUnitColumn = 9360;
 
 constexpr int kFormWidth = 10140;  // the form's client area, in twips
 constexpr int kFormHeight = 10455;
-constexpr int kReadBackMs = 3000;  // the read-back: two seconds, then at most one for the record
 
 constexpr int rowTop(int row) {
   return kFirstRowTop + kRowPitch * row;
