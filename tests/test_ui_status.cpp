@@ -84,6 +84,13 @@ TEST(StatusTexts, SayWhatHappenedAndWhen) {
   for (const Case& c : cases) EXPECT_EQ(ui::exchangeSummary(c.r), c.text) << c.name;
 }
 
+TEST(StatusTexts, WhatEscapesAHandlerIsNamedInWords) {
+  EXPECT_EQ(ui::escapedFailureText(KuError(kDeviceIo, "Device I/O error: /dev/ttyS0")),
+            "Stopped early: a read or write on the port failed (Device I/O error: /dev/ttyS0)");
+  EXPECT_EQ(ui::escapedFailureText(std::runtime_error("out of memory")),
+            "Stopped early: out of memory");
+}
+
 TEST(StatusTexts, AllowedRangeNamesTheRowAndItsLimit) {
   EXPECT_EQ(ui::allowedRangeText(4), "Test Frequency takes a whole number from 0 to 32000.");
   EXPECT_EQ(ui::allowedRangeText(8), "Ramp Start takes a whole number from 0 to 255.");
@@ -438,7 +445,7 @@ TEST_F(StatusBarTest, DarkDesktopSchemeKeepsTextReadableOnTheGrey) {
             QColor(Qt::black));
   EXPECT_EQ(button(w, "update")->palette().color(QPalette::Button), ui::backgroundColour());
 
-  ui::WelcomeWindow welcome(module);
+  ui::WelcomeWindow welcome(context);
   EXPECT_GT(check(&welcome), 10);
   QApplication::setPalette(saved);
 }

@@ -16,7 +16,7 @@ UnitSetup UnitController::readBackSetup() const {
   SlotValueArray values{};
   for (int s = 0; s < kRowSlots; ++s) values[s] = readBackValues_[s];
   UnitSetup setup = setupOfReadBack(values, unreadAtLastReadBack(), link_.port().devicePath(),
-                                    m_.programName, QDateTime::currentDateTimeUtc());
+                                    context_.programName, QDateTime::currentDateTimeUtc());
   if (!setup.device.empty()) setup.deviceById = stablePathFor(setup.device, kStableSerialFolder);
   return setup;
 }
@@ -55,7 +55,7 @@ UploadOutcome UnitController::guardUpload(UploadKind kind, const char* backupRea
   }
   // Checked before the backup: a backup of noise could never bring the unit back.
   if (!recordIsTheUnits("Nothing was sent.")) return UploadOutcome::NotTheRecord;
-  if (m_.backupsDir.empty()) return UploadOutcome::Sent;
+  if (context_.backupsDir.empty()) return UploadOutcome::Sent;
   UnitSetup backup = readBackSetup();
   if (backupReason) {
     backup.reason = backupReason;
@@ -67,7 +67,7 @@ UploadOutcome UnitController::guardUpload(UploadKind kind, const char* backupRea
   }
   openedReason_.clear();
   try {
-    lastBackupPath_ = writeBackup(m_.backupsDir, backup);
+    lastBackupPath_ = writeBackup(context_.backupsDir, backup);
   } catch (const BackupError& e) {
     lastBackupError_ = e.what();
     if (!view_.confirm(uploadWithoutBackupQuestion(e.what()))) return UploadOutcome::NoBackup;
@@ -96,7 +96,7 @@ bool UnitController::layOverEntries(const UnitSetup& file, const std::string& pa
   const auto texts = entriesForSetup(file, unit, unreadAtLastReadBack());
   // The file is taken whole or not at all: every box must accept its text first.
   for (int s = 0; s < kRowSlots; ++s) {
-    if (!texts[s].empty() && !acceptedEntry(s, texts[s], m_.locale)) {
+    if (!texts[s].empty() && !acceptedEntry(s, texts[s], context_.locale)) {
       notifier_.show(
           {MessageKind::Other,
            SetupFileError(
@@ -153,8 +153,8 @@ bool UnitController::openBackup(const std::string& path) {
 }
 
 std::vector<BackupEntry> UnitController::backups() const {
-  if (m_.backupsDir.empty()) return {};
-  return listBackups(m_.backupsDir);
+  if (context_.backupsDir.empty()) return {};
+  return listBackups(context_.backupsDir);
 }
 
 }  // namespace ku

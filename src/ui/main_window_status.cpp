@@ -60,6 +60,13 @@ QString exchangeSummary(const ExchangeResult& r) {
   return QString();
 }
 
+QString escapedFailureText(const std::exception& e) {
+  const QString what = QString::fromStdString(e.what());
+  if (const auto* failure = dynamic_cast<const KuError*>(&e))
+    return QStringLiteral("Stopped early: %1 (%2)").arg(words(failure->code()), what);
+  return QStringLiteral("Stopped early: ") + what;
+}
+
 QString allowedRangeText(int slot) {
   if (slot < 0 || slot >= kRowSlots || !slotInfo(slot).rowLabel) return QString();
   return QStringLiteral("%1 takes a whole number from 0 to %2.")
