@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   bool anyOverflow = false;
   int read = 0;
-  const std::vector<int> unread = controller.unreadSlots();
+  const std::vector<int> unread = controller.unreadSlotsToSave();
   for (int s = 0; s < ku::kRowSlots; ++s) {
     const auto i = static_cast<std::size_t>(s);
     const auto& slots = controller.slotValues();

@@ -233,17 +233,54 @@ TEST(ReadBack, CompleteRecordTimelineCaptionsAndCopies) {
     EXPECT_EQ(rig.controller->readBackValues()[i], values[i]);
   }
   EXPECT_EQ(rig.controller->readBackValues()[32], 0);
-  EXPECT_TRUE(rig.controller->unreadSlots().empty());
+  EXPECT_TRUE(rig.controller->unreadSlotsToSave().empty());
   EXPECT_EQ(rig.controller->slotsReadAtLastReadBack(), 32);
   EXPECT_EQ(rig.controller->lastReadBackCode(), 0);
 }
 
 TEST(ReadBack, BeforeAnyReadBackEverySlotIsUnread) {
   Rig rig;
-  EXPECT_EQ(rig.controller->unreadSlots().size(), 32u);
-  EXPECT_EQ(rig.controller->unreadSlots().front(), 0);
-  EXPECT_EQ(rig.controller->unreadSlots().back(), 31);
+  EXPECT_EQ(rig.controller->unreadSlotsToSave().size(), 32u);
+  EXPECT_EQ(rig.controller->unreadSlotsToSave().front(), 0);
+  EXPECT_EQ(rig.controller->unreadSlotsToSave().back(), 31);
   EXPECT_EQ(rig.controller->slotsReadAtLastReadBack(), 0);
+}
+
+// Which unread slots each command is refused for, after replies that leave
+// slot 31 (past the end), slot 4 (a bad high byte) or everything unread.
+TEST(ReadBack, EachCommandIsRefusedOnlyForTheUnreadSlotsItNeeds) {
+  struct Case {
+    const char* name;
+    std::string reply;
+    std::vector<int> save, compare, update, updateWithSlot4Entered, defaults;
+  };
+  const std::string full = makeRecord(distinctValues());
+  std::string high5 = full;
+  high5[4] = static_cast<char>(128);
+  std::vector<int> all(32), valueSlots(30), setupSlots(29);
+  for (int i = 0; i < 32; ++i) all[static_cast<std::size_t>(i)] = i;
+  for (int i = 0; i < 30; ++i) valueSlots[static_cast<std::size_t>(i)] = i;
+  for (int i = 0; i < 29; ++i) setupSlots[static_cast<std::size_t>(i)] = i + 1;
+  std::vector<int> valueSlotsBut4 = valueSlots;
+  valueSlotsBut4.erase(valueSlotsBut4.begin() + 4);
+  const Case cases[] = {
+      {"37 characters", full.substr(0, 37), {31}, {}, {}, {}, {}},
+      {"high byte of slot 4", high5, {4}, {4}, {4}, {}, {}},
+      {"no answer", "", all, setupSlots, valueSlots, valueSlotsBut4, {0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.load({c.reply});
+    EnteredSlots entered{};
+    EXPECT_EQ(rig.controller->unreadSlotsToSave(), c.save);
+    EXPECT_EQ(rig.controller->unreadSlotsToCompare(), c.compare);
+    EXPECT_EQ(rig.controller->unreadSlotsToUpload(UploadKind::Entries, entered), c.update);
+    EXPECT_EQ(rig.controller->unreadSlotsToUpload(UploadKind::Defaults, entered), c.defaults);
+    entered[4] = true;
+    EXPECT_EQ(rig.controller->unreadSlotsToUpload(UploadKind::Entries, entered),
+              c.updateWithSlot4Entered);
+  }
 }
 
 TEST(ReadBack, ShortOrMissingRepliesKeepEarlierValuesAndWarnOnce) {
@@ -288,7 +325,7 @@ TEST(ReadBack, ShortOrMissingRepliesKeepEarlierValuesAndWarnOnce) {
     EXPECT_EQ(rig.view.rows[4].current, c.caption4);
     EXPECT_EQ(rig.view.rows[31].current, c.caption31);
     EXPECT_EQ(rig.controller->readBackValues()[31], std::stoi(c.caption31));
-    EXPECT_EQ(rig.controller->unreadSlots(), c.unread);
+    EXPECT_EQ(rig.controller->unreadSlotsToSave(), c.unread);
     EXPECT_EQ(rig.controller->slotsReadAtLastReadBack(), 32 - static_cast<int>(c.unread.size()));
   }
 }

@@ -143,11 +143,28 @@ int UnitController::readBack() {
   return lastReadBackCode_;
 }
 
-std::vector<int> UnitController::unreadSlots() const {
+namespace {
+
+std::vector<int> unreadAmong(const std::array<bool, kRowSlots>& read, int first, int last) {
   std::vector<int> unread;
-  for (int slot = 0; slot < kRowSlots; ++slot)
-    if (!readAtLastReadBack_[static_cast<std::size_t>(slot)]) unread.push_back(slot);
+  for (int slot = first; slot <= last; ++slot)
+    if (!read[static_cast<std::size_t>(slot)]) unread.push_back(slot);
   return unread;
+}
+
+}  // namespace
+
+std::vector<int> UnitController::unreadSlotsToSave() const {
+  return unreadAmong(readAtLastReadBack_, 0, kRowSlots - 1);
+}
+
+std::vector<int> UnitController::unreadSlotsToCompare() const {
+  return unreadAmong(readAtLastReadBack_, 1, kValueSlots - 1);
+}
+
+std::vector<int> UnitController::unreadSlotsToUpload(UploadKind kind,
+                                                     const EnteredSlots& entered) const {
+  return unreadSlotsToSend(kind, unreadAtLastReadBack(), entered);
 }
 
 int UnitController::sendSlotValues() {

@@ -148,9 +148,14 @@ class UnitController {
   const SlotValueArray& slotValues() const { return slotValues_; }
   const ReadBackArray& readBackValues() const { return readBackValues_; }
   SerialPort& port() { return link_.port(); }
-  // Slots 0..31 that the last read-back did not get from the unit (all of them
-  // before the first read-back), in slot order.
-  std::vector<int> unreadSlots() const;
+  // The slots a command needs that the last read-back did not get from the unit
+  // (all of them before the first read-back), in slot order; a command is refused
+  // while any is left. Saving needs every slot 0..31; comparing with a set-up file
+  // the set-up's slots 1..29; an upload the slots it would send, which for
+  // "Update" are those of 0..29 whose box holds no entry (entered).
+  std::vector<int> unreadSlotsToSave() const;
+  std::vector<int> unreadSlotsToCompare() const;
+  std::vector<int> unreadSlotsToUpload(UploadKind kind, const EnteredSlots& entered) const;
   // How many of the kRowSlots slots the last read-back got (0 before the first).
   int slotsReadAtLastReadBack() const { return slotsRead_; }
   // Last codes of the most recent read-back and upload, for kuctl's exit status.

@@ -48,7 +48,7 @@ UploadOutcome UnitController::guardUpload(UploadKind kind, const char* backupRea
   lastBackupError_.clear();
   EnteredSlots entered{};
   for (int s = 0; s < kRowSlots; ++s) entered[s] = !view_.entryText(s).empty();
-  const std::vector<int> unread = unreadSlotsToSend(kind, unreadAtLastReadBack(), entered);
+  const std::vector<int> unread = unreadSlotsToUpload(kind, entered);
   if (!unread.empty()) {
     notifier_.show({MessageKind::Other, unreadSlotsMessage(kind, unread, readBackRan_)});
     return UploadOutcome::UnreadSlots;
@@ -115,12 +115,8 @@ bool UnitController::layOverEntries(const UnitSetup& file, const std::string& pa
 }
 
 bool UnitController::saveSetupFile(const std::string& path) {
-  const UnreadSlots unread = unreadAtLastReadBack();
   std::string missing;
-  for (int s = 0; s < kRowSlots; ++s) {
-    if (!unread[s]) continue;
-    missing += (missing.empty() ? "" : ", ") + slotCaption(s);
-  }
+  for (int s : unreadSlotsToSave()) missing += (missing.empty() ? "" : ", ") + slotCaption(s);
   if (!missing.empty()) {
     notifier_.show({MessageKind::Other,
                     "The unit's set-up was not saved: the last read-back did not get " + missing +

@@ -234,21 +234,10 @@ void printJson(const RecordingUnitView& v, const UnitController& controller,
 
 using Entries = std::vector<std::pair<int, std::string>>;
 
-// The slots an upload would send that the read-back left unread: the channel
-// for "defaults", every value slot without an entry for the others.
-std::vector<int> unreadSlots(const UnitController& controller, UploadKind kind,
-                             const Entries& entries) {
+EnteredSlots enteredSlots(const Entries& entries) {
   EnteredSlots entered{};
   for (const auto& e : entries) entered[static_cast<std::size_t>(e.first)] = true;
-  return unreadSlotsToSend(kind, controller.unreadAtLastReadBack(), entered);
-}
-
-// The unread slots among first..last.
-std::vector<int> unreadAmong(const UnitController& controller, int first, int last) {
-  std::vector<int> unread;
-  for (int s = first; s <= last; ++s)
-    if (controller.unreadAtLastReadBack()[static_cast<std::size_t>(s)]) unread.push_back(s);
-  return unread;
+  return entered;
 }
 
 void tellIncomplete(std::ostream& err, const std::vector<int>& unread, const char* consequence) {
@@ -691,7 +680,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     } else if (load.outcome != LoadOutcome::Linked || o.command == "read") {
       // The invalid-port message, or nothing more to do.
     } else if (o.command == "save") {
-      const std::vector<int> unread = unreadAmong(controller, 0, kRowSlots - 1);
+      const std::vector<int> unread = controller.unreadSlotsToSave();
       if (!unread.empty()) {
         tellIncomplete(err, unread, "nothing was saved");
         status = kExitShortReply;
@@ -700,7 +689,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
             controller.lastReply().verdict == ReplyVerdict::Record ? kExitUsage : kExitShortReply;
       }
     } else if (o.command == "diff") {
-      const std::vector<int> unread = unreadAmong(controller, 1, kValueSlots - 1);
+      const std::vector<int> unread = controller.unreadSlotsToCompare();
       if (!unread.empty()) {
         tellIncomplete(err, unread, "nothing was compared");
         status = kExitShortReply;
@@ -720,7 +709,8 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
       } else if (file &&
                  !entriesFromFile(*file, filePath, controller, context.locale, accepted, err)) {
         status = kExitUsage;
-      } else if (const std::vector<int> unread = unreadSlots(controller, kind, accepted);
+      } else if (const std::vector<int> unread =
+                     controller.unreadSlotsToUpload(kind, enteredSlots(accepted));
                  !unread.empty()) {
         // Nobody reads the message here: an upload over slots that the unit did not
         // report would send 0 (or nothing it ever held) in their place.
