@@ -71,6 +71,19 @@ TEST(StatusTexts, SayWhatHappenedAndWhen) {
       {"port lost",
        {Exchange::UploadSetup, LoadOutcome::Linked, 0, 8018, true, 0, at},
        "Upload of the set-up failed (error 8018); read back 0 of 32 slots at 17:10:03"},
+      // Refused before any byte: no pass went out, whatever the codes of an earlier one.
+      {"unread slots",
+       {Exchange::UploadSetup, LoadOutcome::Linked, 0, 0, false, 20, at,
+        UploadOutcome::UnreadSlots},
+       "Nothing was sent: the last read-back left slots unread at 17:10:03"},
+      {"no backup",
+       {Exchange::UploadDefaults, LoadOutcome::Linked, 0, 5, false, 32, at,
+        UploadOutcome::NoBackup},
+       "Nothing was sent: no backup of the unit's set-up was written at 17:10:03"},
+      {"not the record",
+       {Exchange::UploadSetup, LoadOutcome::Linked, 0, 0, false, 32, at,
+        UploadOutcome::NotTheRecord},
+       "Nothing was sent: the unit's reply was not its record at 17:10:03"},
   };
   for (const Case& c : cases) EXPECT_EQ(ui::exchangeSummary(c.r), c.text) << c.name;
 }

@@ -410,11 +410,20 @@ void MainWindow::connectHandlers() {
   }
   connect(pulseWidthBox_, &QLineEdit::textChanged, this,
           [this] { guarded([this] { core_->pulseWidthEdited(); }); });
-  connect(updateButton_, &QPushButton::clicked, this,
-          [this] { exchange(Exchange::UploadSetup, [this] { core_->uploadEntries(); }); });
-  connect(defaultButton_, &QPushButton::clicked, this,
-          [this] { exchange(Exchange::UploadDefaults, [this] { core_->uploadDefaults(); }); });
+  connect(updateButton_, &QPushButton::clicked, this, [this] {
+    exchange(Exchange::UploadSetup, [this] { upload([this] { return core_->uploadEntries(); }); });
+  });
+  connect(defaultButton_, &QPushButton::clicked, this, [this] {
+    exchange(Exchange::UploadDefaults,
+             [this] { upload([this] { return core_->uploadDefaults(); }); });
+  });
   connect(closeButton_, &QPushButton::clicked, this, [this] { close(); });
+}
+
+void MainWindow::upload(const std::function<UploadOutcome()>& command) {
+  // Until the command says otherwise the pass may have gone out (a stop, say).
+  lastUpload_ = UploadOutcome::Sent;
+  lastUpload_ = command();
 }
 
 void MainWindow::guarded(const std::function<void()>& handler) {
@@ -689,6 +698,7 @@ void MainWindow::endProgress(Exchange kind) {
   r.readBackRan = readBackRan_;
   r.slotsRead = core_->slotsReadAtLastReadBack();
   r.at = QTime::currentTime();
+  r.upload = lastUpload_;
   statusText_->setText(exchangeSummary(r));
 }
 

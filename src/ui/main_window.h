@@ -113,6 +113,8 @@ class MainWindow : public QMainWindow, public UnitView {
   void openSetupFrom(const QString& path, const QString& what, bool backup = false);
   // Runs one of the core's handlers; a failure it lets through ends only that handler.
   void guarded(const std::function<void()>& handler);
+  // Runs "Update" or "Default" and keeps how it ended for the status bar.
+  void upload(const std::function<UploadOutcome()>& command);
   // Runs an exchange with the unit under the busy cursor, following it in the
   // status bar.
   void exchange(Exchange kind, const std::function<void()>& work);
@@ -187,6 +189,7 @@ class MainWindow : public QMainWindow, public UnitView {
   int editingSlot_ = -1;  // the box whose change handling runs
   int busy_ = 0;
   bool closePending_ = false;
+  UploadOutcome lastUpload_ = UploadOutcome::Sent;  // the last "Update" or "Default"
   bool unloaded_ = false;
 };
 
