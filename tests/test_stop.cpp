@@ -75,5 +75,22 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"sigint_after_x", false, 3, {SIGINT}, " qx"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A stop while the rest of the unit's second is waited out, before its reply is
+// judged, ends the exchange like any other wait (it is not taken for a lost port).
+TEST(StopWhileTheReplySettles, IsNotSwallowed) {
+  auto* port = new test::FakeSerialPort;
+  test::FakeSleeper sleeper;
+  StopRequest stop;
+  UnitLink link(std::unique_ptr<SerialPort>(port), sleeper);
+  port->portIsOpen = true;
+  link.setStopRequest(&stop);
+  port->replies = {"", std::string(38, 'A')};  // nothing to " " and "q", then the record
+  link.readBack();
+  sleeper.onSleep = [&](int) { stop.request(SIGTERM); };
+  EXPECT_THROW(link.settleRecord(), StopRequested);
+  link.sendCloseByteAndClose();
+  EXPECT_EQ(port->written, " qx!");
+}
+
 }  // namespace
 }  // namespace ku

@@ -255,8 +255,13 @@ TEST_F(WindowKeepsTheUnitsSetup, ShortRecordThenUpdateSendsNothing) {
                 0),
             0u)
       << notifier.messages[0];
-  // "Update" is as it was: the window goes on, the buttons are usable again.
+  // "Update" is as it was: the window goes on, the buttons are usable again,
+  // and the status line does not claim an upload.
   EXPECT_TRUE(button(&w, "update")->isEnabled());
+  EXPECT_TRUE(child<QLabel>(&w, "statusText")
+                  ->text()
+                  .startsWith("Nothing was sent: the last read-back left slots unread at "))
+      << child<QLabel>(&w, "statusText")->text().toStdString();
   QTest::qWait(300);  // the unit's thread would have logged a byte by now
   EXPECT_TRUE(unit.log().empty());
   EXPECT_EQ(unit.slotValues(), before);

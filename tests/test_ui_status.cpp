@@ -80,6 +80,19 @@ TEST(StatusTexts, SayWhatHappenedAndWhen) {
       {"unknown code",
        {Exchange::Load, LoadOutcome::Unlinked, 9999, 0, false, 0, at},
        "The port did not open (an unexpected failure); nothing was read at 17:10:03"},
+      // Refused before any byte: no pass went out, whatever the codes of an earlier one.
+      {"unread slots",
+       {Exchange::UploadSetup, LoadOutcome::Linked, 0, 0, false, 20, at,
+        UploadOutcome::UnreadSlots},
+       "Nothing was sent: the last read-back left slots unread at 17:10:03"},
+      {"no backup",
+       {Exchange::UploadDefaults, LoadOutcome::Linked, 0, 5, false, 32, at,
+        UploadOutcome::NoBackup},
+       "Nothing was sent: no backup of the unit's set-up was written at 17:10:03"},
+      {"not the record",
+       {Exchange::UploadSetup, LoadOutcome::Linked, 0, 0, false, 32, at,
+        UploadOutcome::NotTheRecord},
+       "Nothing was sent: the unit's reply was not its record at 17:10:03"},
   };
   for (const Case& c : cases) EXPECT_EQ(ui::exchangeSummary(c.r), c.text) << c.name;
 }

@@ -410,12 +410,21 @@ void MainWindow::connectHandlers() {
   }
   connect(pulseWidthBox_, &QLineEdit::textChanged, this,
           [this] { runHandler([this] { controller_->pulseWidthEdited(); }); });
-  connect(updateButton_, &QPushButton::clicked, this,
-          [this] { exchange(Exchange::UploadSetup, [this] { controller_->runUpdateCommand(); }); });
+  connect(updateButton_, &QPushButton::clicked, this, [this] {
+    exchange(Exchange::UploadSetup,
+             [this] { upload([this] { return controller_->runUpdateCommand(); }); });
+  });
   connect(defaultButton_, &QPushButton::clicked, this, [this] {
-    exchange(Exchange::UploadDefaults, [this] { controller_->runDefaultCommand(); });
+    exchange(Exchange::UploadDefaults,
+             [this] { upload([this] { return controller_->runDefaultCommand(); }); });
   });
   connect(closeButton_, &QPushButton::clicked, this, [this] { close(); });
+}
+
+void MainWindow::upload(const std::function<UploadOutcome()>& command) {
+  // Until the command says otherwise the pass may have gone out (a stop, say).
+  lastUpload_ = UploadOutcome::Sent;
+  lastUpload_ = command();
 }
 
 void MainWindow::runHandler(const std::function<void()>& handler) {
@@ -693,6 +702,7 @@ void MainWindow::endProgress(Exchange kind) {
   r.readBackRan = readBackRan_;
   r.slotsRead = controller_->slotsReadAtLastReadBack();
   r.at = QTime::currentTime();
+  r.upload = lastUpload_;
   QString summary = exchangeSummary(r);
   if (!escaped_.isEmpty()) summary += QStringLiteral("; ") + escaped_;
   statusText_->setText(summary);

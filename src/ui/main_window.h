@@ -114,6 +114,8 @@ class MainWindow : public QMainWindow, public UnitView {
   // Runs one of the controller's handlers; a failure it lets through ends only that
   // handler and is named in the status bar.
   void runHandler(const std::function<void()>& handler);
+  // Runs "Update" or "Default" and keeps how it ended for the status bar.
+  void upload(const std::function<UploadOutcome()>& command);
   // Runs an exchange with the unit under the busy cursor, following it in the
   // status bar.
   void exchange(Exchange kind, const std::function<void()>& work);
@@ -189,6 +191,7 @@ class MainWindow : public QMainWindow, public UnitView {
   int busy_ = 0;
   QString escaped_;  // what escaped a handler during the current exchange, for its summary
   bool closePending_ = false;
+  UploadOutcome lastUpload_ = UploadOutcome::Sent;  // the last "Update" or "Default"
   bool unloaded_ = false;
 };
 

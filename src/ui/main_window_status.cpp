@@ -47,6 +47,17 @@ QString exchangeSummary(const ExchangeResult& r) {
     case Exchange::UploadDefaults: {
       const QString what = r.kind == Exchange::UploadSetup ? QStringLiteral("the set-up")
                                                            : QStringLiteral("the defaults");
+      switch (r.upload) {
+        case UploadOutcome::Sent:
+          break;
+        case UploadOutcome::UnreadSlots:
+          return QStringLiteral("Nothing was sent: the last read-back left slots unread") + when;
+        case UploadOutcome::NoBackup:
+          return QStringLiteral("Nothing was sent: no backup of the unit's set-up was written") +
+                 when;
+        case UploadOutcome::NotTheRecord:
+          return QStringLiteral("Nothing was sent: the unit's reply was not its record") + when;
+      }
       QString first;
       if (r.uploadCode == 0)
         first = QStringLiteral("Uploaded ") + what;

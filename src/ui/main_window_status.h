@@ -24,6 +24,8 @@ struct ExchangeResult {
   bool readBackRan = true;
   int slotsRead = 32;  // slots of the record that arrived whole; -1 when not known
   QTime at;
+  // Uploads only: whether the pass went out, or why nothing was sent.
+  UploadOutcome upload = UploadOutcome::Sent;
 };
 
 // Status texts while an exchange runs.
