@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "../tests/support/scratch_dir.h"
-#include "link/notifier.h"
+#include "app/operator_texts.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
 
@@ -129,9 +129,9 @@ class ZeroSleeper : public Sleeper {
 
 class CountingNotifier : public Notifier {
  public:
-  void show(const std::string& text) override {
+  void show(const Message& message) override {
     ++count;
-    last = text;
+    last = operatorText(message);
   }
   int count = 0;
   std::string last;

@@ -55,13 +55,13 @@ std::vector<Keystroke> typingScript(int entries, unsigned seed) {
   return keys;
 }
 
-// The main window's core on a program folder with the given database.
+// The main window's controller on a program folder with the given database.
 class Window {
  public:
   Window(const std::string& database, bool cached) {
     prepareProgramDir(dir_, database, 1);
-    initAppContext(module_, dir_.path());
-    module_.locale.decimalPoint = ".";
+    initAppContext(context_, dir_.path());
+    context_.locale.decimalPoint = ".";
     if (cached) {
       auto cache = std::make_unique<CachingOpener>(makeMdbOpener());
       cache_ = cache.get();
@@ -70,14 +70,15 @@ class Window {
       opener_ = makeMdbOpener();
     }
     sim::Simulator unit;  // only for its record of the unit's own defaults
-    core_ = std::make_unique<UnitController>(module_, view_, notifier_, sleeper_,
-                                             std::make_unique<RecordPort>(unit.record()), *opener_);
-    view_.attach(core_.get());
-    module_.port.ready = true;
-    core_->readBack();
-    if (notifier_.count != 0 || !core_->lastRefreshError().empty()) {
+    controller_ =
+        std::make_unique<UnitController>(context_, view_, notifier_, sleeper_,
+                                         std::make_unique<RecordPort>(unit.record()), *opener_);
+    view_.attach(controller_.get());
+    context_.port.portNumberAccepted = true;
+    controller_->readBack();
+    if (notifier_.count != 0 || !controller_->lastRefreshError().empty()) {
       throw std::runtime_error("the read-back failed: " + notifier_.last + " " +
-                               core_->lastRefreshError());
+                               controller_->lastRefreshError());
     }
   }
 
@@ -90,8 +91,8 @@ class Window {
       view_.setEntryText(k.slot, k.text);
       const auto t1 = monotonicNs();
       ms.push_back(static_cast<double>(t1 - t0) / 1e6);
-      if (!core_->lastRefreshError().empty()) {
-        throw std::runtime_error("a refresh failed: " + core_->lastRefreshError());
+      if (!controller_->lastRefreshError().empty()) {
+        throw std::runtime_error("a refresh failed: " + controller_->lastRefreshError());
       }
       fingerprint_ = std::hash<std::string>{}(std::to_string(fingerprint_) + screen());
     }
@@ -110,13 +111,13 @@ class Window {
 
  private:
   TempDir dir_;
-  AppContext module_;
+  AppContext context_;
   RecordingUnitView view_;
   CountingNotifier notifier_;
   ZeroSleeper sleeper_;
   std::unique_ptr<ReferenceDatabaseOpener> opener_;
   CachingOpener* cache_ = nullptr;
-  std::unique_ptr<UnitController> core_;
+  std::unique_ptr<UnitController> controller_;
   std::size_t fingerprint_ = 0;
 };
 

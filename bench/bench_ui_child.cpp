@@ -99,7 +99,7 @@ int main(int argc, char* argv[]) {
   const bool engine = argc > 3 && std::strcmp(argv[3], "--engine") == 0;
 
   // As kuutil's main.
-  ku::AppContext module;
+  ku::AppContext context;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("TolvekKU"));
   std::unique_ptr<ku::ReferenceDatabaseOpener> opener;
@@ -112,7 +112,7 @@ int main(int argc, char* argv[]) {
       return d;
     };
   }
-  ku::ui::WelcomeWindow* splash = ku::ui::startUp(module, programDir, deps);
+  ku::ui::WelcomeWindow* splash = ku::ui::startUp(context, programDir, deps);
 
   milestone("main", atMain);
   PaintProbe splashPainted(splash);

@@ -2,7 +2,7 @@
 // the simulated unit's log of every byte with its arrival time: the upload's
 // pauses, the read-back's seconds, and the unit's second after "x" (the record
 // is read as soon as it is in, but no byte follows "x" sooner than a second).
-// The program side is the main window's core with the real serial port and the
+// The program side is the main window's controller with the real serial port and the
 // real pauses, once with the plain deadline sleeper and once with the window's
 // (which repaints while it waits), and then the kuctl program in a process of
 // its own.
@@ -89,7 +89,7 @@ class TimedPort : public ForwardingSerialPort {
 struct WireFigures {
   std::vector<double> gapOverPauseMs;         // every gap of every upload, minus its pause
   std::vector<double> uploadLogMs;            // first upload byte to the read-back's " "
-  std::vector<double> uploadProgramMs;        // uploadSetup's own duration, where measured
+  std::vector<double> uploadProgramMs;        // sendSlotValues's own duration, where measured
   std::vector<double> readBackGapOverMs;      // " " to "q" and "q" to "x", minus 1 s
   std::vector<double> readBackProgramMs;      // verify's own duration, where measured
   std::vector<double> heldMs;                 // the upload's call to its first write
@@ -195,7 +195,7 @@ void report(const std::string& who, const WireFigures& f) {
        "<= " + std::to_string(static_cast<int>(uploadBudget)) + " ms", log.max <= uploadBudget);
   if (!f.uploadProgramMs.empty()) {
     const Summary prog = summarise(f.uploadProgramMs);
-    goal(who + ": upload pass, slowest, uploadSetup call", prog.max, "ms",
+    goal(who + ": upload pass, slowest, sendSlotValues call", prog.max, "ms",
          "<= " + std::to_string(static_cast<int>(uploadBudget)) + " ms", prog.max <= uploadBudget);
   }
   const Summary g = summarise(f.gapOverPauseMs);
@@ -248,26 +248,26 @@ void report(const std::string& who, const WireFigures& f) {
   }
 }
 
-// The window's core on the real port against the unit; `passes` times an entry,
+// The window's controller on the real port against the unit; `passes` times an entry,
 // the upload and the read-back, as behind "Update".
 WireFigures throughTheCore(sim::Simulator& unit, const std::string& database, Sleeper& sleeper,
                            int passes) {
   TempDir dir;
   prepareProgramDir(dir, database, 3);
   unit.makeLink(dir.file("com3"));
-  AppContext module;
-  initAppContext(module, dir.path());
-  module.locale.decimalPoint = ".";
+  AppContext context;
+  initAppContext(context, dir.path());
+  context.locale.decimalPoint = ".";
   RecordingUnitView view;
   CountingNotifier notifier;
   auto opener = makeCachingMdbOpener();
   auto timed = std::make_unique<TimedPort>(std::make_unique<QtSerialPort>(dir.path()));
   TimedPort& port = *timed;
-  UnitController core(module, view, notifier, sleeper, std::move(timed), *opener);
-  view.attach(&core);
+  UnitController controller(context, view, notifier, sleeper, std::move(timed), *opener);
+  view.attach(&controller);
   unit.clearLog();
   const auto t0 = monotonicNs();
-  if (core.openLink().outcome != LoadOutcome::Linked || notifier.count != 0) {
+  if (controller.openLink().outcome != LoadOutcome::Linked || notifier.count != 0) {
     throw std::runtime_error("the load step failed: " + notifier.last);
   }
   WireFigures f;
@@ -279,17 +279,17 @@ WireFigures throughTheCore(sim::Simulator& unit, const std::string& database, Sl
   // upload's first byte waits out the unit's second after "x".
   for (int pass = 0; pass < passes; ++pass) {
     view.setEntryText(4, std::to_string(1000 + pass));
-    const auto values = core.slotValues();
+    const auto values = controller.slotValues();
     const auto plan = uploadPlan([&](int s) { return values[s] ? *values[s] : 0; });
     const std::size_t first = whole.size();
     const std::size_t firstWrite = port.starts.size();
-    core.disableCommands();
+    controller.disableCommands();
     const auto a = monotonicNs();
-    core.uploadSetup();
+    controller.sendSlotValues();
     const auto b = monotonicNs();
-    core.readBack();
+    controller.readBack();
     const auto c = monotonicNs();
-    core.enableCommands();
+    controller.enableCommands();
     if (notifier.count != 0) throw std::runtime_error("a message: " + notifier.last);
     whole.insert(whole.end(), plan.begin(), plan.end());
     appendReadBack(whole);
@@ -305,7 +305,7 @@ WireFigures throughTheCore(sim::Simulator& unit, const std::string& database, Sl
     f.uploadProgramMs.push_back(static_cast<double>(b - uploadStart) / 1e6);
     f.readBackProgramMs.push_back(static_cast<double>(c - b) / 1e6);
   }
-  core.closeLink();
+  controller.closeLink();
   whole.push_back({'!', 0});
   if (!unit.waitForLogSize(whole.size(), 2000)) throw std::runtime_error("no close byte");
   checkWholeLog(unit.log(), whole, false, f);
@@ -367,10 +367,10 @@ int run(int argc, char** argv) {
   note(std::to_string(passes) + " passes of entry, upload and read-back for each program side");
 
   RealSleeper plain;
-  report("core, deadline sleeper", throughTheCore(unit, database, plain, passes));
+  report("controller, deadline sleeper", throughTheCore(unit, database, plain, passes));
 
   RealSleeper window([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
-  report("core, window's sleeper (events while waiting)",
+  report("controller, window's sleeper (events while waiting)",
          throughTheCore(unit, database, window, passes));
 
   report("kuctl update, own process", throughKuctl(unit, database, quick ? 1 : 2));

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "app/operator_texts.h"
 #include "entry/entry.h"
 #include "fakes.h"
 #include "fuzz_support.h"
-#include "link/notifier.h"
 #include "model/errors.h"
 #include "model/slot_table.h"
 #include "reference/number_text.h"

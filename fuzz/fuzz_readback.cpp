@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "app/operator_texts.h"
 #include "app/unit_controller.h"
 #include "fakes.h"
 #include "fuzz_support.h"
-#include "link/notifier.h"
 #include "model/slot_table.h"
 
 namespace {
@@ -98,19 +98,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ku::test::FakeSleeper sleeper;
   ku::test::RecordingNotifier notifier;
   ku::test::EmptyDatabaseOpener opener;
-  ku::AppContext m;  // not ready: the refresh does nothing, whatever the values
+  ku::AppContext
+      context;  // port number not accepted: the refresh does nothing, whatever the values
   ku::RecordingUnitView view;
-  ku::UnitController core(m, view, notifier, sleeper, std::move(owned), opener);
-  view.attach(&core);
+  ku::UnitController controller(context, view, notifier, sleeper, std::move(owned), opener);
+  view.attach(&controller);
 
-  KU_FUZZ_CHECK(core.readBack() == ku::kNoError);
-  KU_FUZZ_CHECK(core.slotsReadAtLastReadBack() == ku::kRowSlots);
+  KU_FUZZ_CHECK(controller.readBack() == ku::kNoError);
+  KU_FUZZ_CHECK(controller.slotsReadAtLastReadBack() == ku::kRowSlots);
   port.written.clear();
   sleeper.waits.clear();
   port.readCalls = 0;
   for (int s = 1; s < 30; ++s) view.setEntryText(s, "7");  // boxes with text are emptied again
 
-  const int last = core.readBack();
+  const int last = controller.readBack();
 
   KU_FUZZ_CHECK(port.written == " qx");
   // " " waits out the rest of the earlier read-back's second after "x" (its
@@ -124,10 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   bool anyOverflow = false;
   int read = 0;
-  const std::vector<int> unread = core.unreadSlots();
+  const std::vector<int> unread = controller.unreadSlotsToSave();
   for (int s = 0; s < ku::kRowSlots; ++s) {
     const auto i = static_cast<std::size_t>(s);
-    const auto& slots = core.slotValues();
+    const auto& slots = controller.slotValues();
     const int want = expectedValue(record, s);
     const bool listedUnread = std::find(unread.begin(), unread.end(), s) != unread.end();
     if (want < 0) {
@@ -144,12 +145,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       KU_FUZZ_CHECK(!listedUnread);
       ++read;
     }
-    KU_FUZZ_CHECK(core.readBackValues()[i] == *slots[i]);
+    KU_FUZZ_CHECK(controller.readBackValues()[i] == *slots[i]);
     KU_FUZZ_CHECK(view.rows[i].entry.empty());
     const std::string caption = s == 0 ? std::to_string(*slots[i] + 1) : std::to_string(*slots[i]);
     KU_FUZZ_CHECK(view.rows[i].current == caption);
   }
-  KU_FUZZ_CHECK(core.slotsReadAtLastReadBack() == read);
+  KU_FUZZ_CHECK(controller.slotsReadAtLastReadBack() == read);
 
   const bool shortRecord = record.size() < static_cast<std::size_t>(ku::kRecordLength);
   if (shortRecord) {
@@ -161,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // The reply in full, its second waited out.
-  const ku::ReplyCheck reply = core.lastReply();
+  const ku::ReplyCheck reply = controller.lastReply();
   KU_FUZZ_CHECK(reply.length == record.size());
   const bool textLike = record.find('$') != std::string::npos ||
                         record.find('!') != std::string::npos ||
@@ -173,7 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   port.replies = {"", record};
   port.written.clear();
   notifier.messages.clear();
-  const ku::UploadOutcome sent = core.uploadDefaults();
+  const ku::UploadOutcome sent = controller.runDefaultCommand();
   const std::string& w = port.written;
   if (sent == ku::UploadOutcome::Sent) {
     KU_FUZZ_CHECK(record.size() >= 38);

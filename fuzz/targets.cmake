@@ -4,7 +4,7 @@
 set(KU_FUZZ_TARGETS comms_ini readback entry reference_values mdb_lookup setup_file)
 set(KU_FUZZ_LIBS_comms_ini ku_link)
 set(KU_FUZZ_LIBS_readback ku_app)
-set(KU_FUZZ_LIBS_entry ku_entry)
+set(KU_FUZZ_LIBS_entry ku_entry ku_app)
 set(KU_FUZZ_LIBS_reference_values ku_reference)
 set(KU_FUZZ_LIBS_mdb_lookup ku_reference)
 set(KU_FUZZ_LIBS_setup_file ku_app)

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "link/protocol.h"
 #include "model/slot_table.h"
 
 namespace ku::sim {
@@ -54,7 +55,7 @@ std::runtime_error systemError(const std::string& what) {
 
 // The record for the given values, laid out by the slot table, with the
 // high-byte fault applied.
-std::string buildRecord(const std::array<std::int32_t, 32>& v, int highBytePair) {
+std::string buildRecord(const std::array<std::int32_t, kRowSlots>& v, int highBytePair) {
   std::string r(kRecordLength, '\0');
   for (int s = 0; s < kRowSlots; ++s) {
     const SlotInfo& row = slotInfo(s);
@@ -116,8 +117,8 @@ std::string nmeaSentence(const std::string& body) {
   return "$" + body + "*" + hex[(sum >> 4) & 15] + hex[sum & 15] + "\r\n";
 }
 
-std::array<std::int32_t, 32> defaultUnitValues() {
-  std::array<std::int32_t, 32> v{};
+std::array<std::int32_t, kRowSlots> defaultUnitValues() {
+  std::array<std::int32_t, kRowSlots> v{};
   for (int s = 0; s < kValueSlots; ++s) v[static_cast<std::size_t>(s)] = slotInfo(s).builtInDefault;
   v[0] = 0;
   v[30] = 210;
@@ -130,7 +131,7 @@ struct Simulator::Impl {
   mutable std::condition_variable logGrew;
 
   // State, under m.
-  std::array<std::int32_t, 32> values = defaultUnitValues();
+  std::array<std::int32_t, kRowSlots> values = defaultUnitValues();
   Faults faults;
   std::vector<LoggedByte> log;
   int closes = 0;
@@ -244,11 +245,11 @@ struct Simulator::Impl {
     }
 
     switch (b) {
-      case ' ':
-      case 'q':
+      case kFirstRequestByte:
+      case kSecondRequestByte:
         if (faults.noiseOnRequest && !faults.silent) queueNoise(kRequestNoiseBytes);
         break;
-      case 'x':
+      case kRecordRequestByte:
         if (faults.silent) break;
         if (faults.floodBytes > 0) {
           floodLeft += faults.floodBytes;
@@ -261,7 +262,7 @@ struct Simulator::Impl {
           queueNoise(faults.noiseAfterRecord);
         }
         break;
-      case '!':
+      case kCloseByte:
         ++closes;
         break;
       default:
@@ -426,7 +427,7 @@ void Simulator::makeLink(const std::string& linkPath) const {
   }
 }
 
-std::array<std::int32_t, 32> Simulator::slotValues() const {
+std::array<std::int32_t, kRowSlots> Simulator::slotValues() const {
   std::lock_guard<std::mutex> lock(impl_->m);
   return impl_->values;
 }

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "model/slot_table.h"
+
 namespace ku::sim {
 
 // Fault modes, switchable while the unit runs.
@@ -64,7 +66,7 @@ class Simulator {
   void makeLink(const std::string& linkPath) const;
 
   // The unit's state. Slot 0 is the channel, 30 the Tx pulse integral.
-  std::array<std::int32_t, 32> slotValues() const;
+  std::array<std::int32_t, kRowSlots> slotValues() const;
   void setSlotValue(int slot, std::int32_t value);
   // The 38-byte record for the current values.
   std::string record() const;
@@ -88,6 +90,6 @@ class Simulator {
 
 // The unit's own defaults: the built-in defaults of the slot table, channel 0,
 // Tx pulse integral 210, Tolvek String 0.
-std::array<std::int32_t, 32> defaultUnitValues();
+std::array<std::int32_t, kRowSlots> defaultUnitValues();
 
 }  // namespace ku::sim

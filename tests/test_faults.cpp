@@ -1,7 +1,7 @@
 // Fault injection end to end: ku-sim plays a unit that hangs up, keeps silent,
 // answers short, answers with noise or floods the line; the device goes away;
 // another program holds the port; comms.ini is huge, binary, cut short or not a
-// file. The program runs in-process (the main window's core on the real serial
+// file. The program runs in-process (the main window's controller on the real serial
 // port, pauses scaled down) or as the kuctl program with its real pauses. Every
 // case checks the unit's complete byte log against what must and must not be sent.
 #include <gtest/gtest.h>
@@ -167,19 +167,19 @@ class ProgramFolder {
 class Window {
  public:
   explicit Window(const ProgramFolder& folder, int pauseDivisor = 10) : sleeper(pauseDivisor) {
-    initAppContext(m, folder.path());
+    initAppContext(context, folder.path());
     opener = makeMdbOpener();
-    core = std::make_unique<UnitController>(m, view, notifier, sleeper,
-                                            std::make_unique<QtSerialPort>(folder.path()), *opener);
-    view.attach(core.get());
+    controller = std::make_unique<UnitController>(
+        context, view, notifier, sleeper, std::make_unique<QtSerialPort>(folder.path()), *opener);
+    view.attach(controller.get());
   }
   ~Window() { view.attach(nullptr); }
 
-  LoadResult load() { return core->openLink(); }
+  LoadResult load() { return controller->openLink(); }
   void type(int slot, const std::string& text) { view.setEntryText(slot, text); }
   Values values() const {
     Values v{};
-    for (int s = 0; s < kValueSlots; ++s) v[s] = valueOf(core->slotValues()[s]);
+    for (int s = 0; s < kValueSlots; ++s) v[s] = valueOf(controller->slotValues()[s]);
     return v;
   }
   bool buttonsEnabled() const {
@@ -191,12 +191,12 @@ class Window {
     return n;
   }
 
-  AppContext m;
+  AppContext context;
   RecordingUnitView view;
   test::RecordingNotifier notifier;
   ScaledSleeper sleeper;
   std::unique_ptr<ReferenceDatabaseOpener> opener;
-  std::unique_ptr<UnitController> core;
+  std::unique_ptr<UnitController> controller;
 };
 
 class Faulty : public ::testing::Test {
@@ -254,9 +254,9 @@ class Faulty : public ::testing::Test {
   // Closes the window on a working line: its close byte reaches the unit.
   void closeLinked(Window& w) {
     const std::size_t n = unit.log().size();
-    w.core->closeLink();
+    w.controller->closeLink();
     EXPECT_EQ(printable(settled(n + 1).substr(n)), "!");
-    EXPECT_FALSE(w.core->port().isOpen());
+    EXPECT_FALSE(w.controller->port().isOpen());
   }
 
   ProgramFolder folder;
@@ -297,7 +297,7 @@ TEST_F(Faulty, HangUpDuringAnUploadStopsTheLineAtThatByteAndLeavesTheWindowUsabl
       f.hangUpAfter = cut;
       setFaults(f);
       const auto t0 = Clock::now();
-      w.core->uploadEntries();
+      w.controller->runUpdateCommand();
       EXPECT_LT(secondsSince(t0), kHangSeconds);
 
       // Exactly the bytes before the hang-up, and nothing after it.
@@ -321,13 +321,13 @@ TEST_F(Faulty, HangUpDuringAnUploadStopsTheLineAtThatByteAndLeavesTheWindowUsabl
 
       // The next command sends nothing and says so again; closing still works.
       // (The read-back after the hang-up got nothing: "Default" is refused.)
-      EXPECT_EQ(w.core->uploadDefaults(), UploadOutcome::UnreadSlots);
+      EXPECT_EQ(w.controller->runDefaultCommand(), UploadOutcome::UnreadSlots);
       EXPECT_EQ(sent().size(), 3u + static_cast<std::size_t>(cut));
       EXPECT_EQ(w.count(kShortReplyMessage), 1);
       EXPECT_EQ(w.notifier.messages.back().rfind("Nothing was sent to the unit.", 0), 0u);
       EXPECT_TRUE(w.buttonsEnabled());
-      w.core->closeLink();
-      EXPECT_FALSE(w.core->port().isOpen());
+      w.controller->closeLink();
+      EXPECT_FALSE(w.controller->port().isOpen());
       EXPECT_EQ(unit.closeCount(), 0);
     });
   }
@@ -356,12 +356,12 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
     EXPECT_EQ(w.view.rows[4].current, "");
     EXPECT_TRUE(w.buttonsEnabled());
     // Nothing was read: the Update sends nothing and says so.
-    EXPECT_EQ(w.core->uploadEntries(), UploadOutcome::UnreadSlots);
+    EXPECT_EQ(w.controller->runUpdateCommand(), UploadOutcome::UnreadSlots);
     EXPECT_EQ(sent().size(), static_cast<std::size_t>(cut));
     EXPECT_EQ(w.count(kShortReplyMessage), 1);
     EXPECT_EQ(w.notifier.messages.size(), 2u);
-    w.core->closeLink();
-    EXPECT_FALSE(w.core->port().isOpen());
+    w.controller->closeLink();
+    EXPECT_FALSE(w.controller->port().isOpen());
   }
 
   // After a Default upload: the unit took all 69 bytes, then " " and "q".
@@ -379,7 +379,7 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
     Faults f;
     f.hangUpAfter = kUploadLength + 2;
     setFaults(f);
-    w.core->uploadDefaults();
+    w.controller->runDefaultCommand();
     Values defaults = test::kBuiltInDefaults;
     defaults[0] = 2;  // the unit keeps its channel
     EXPECT_EQ(printable(settled(3 + kUploadLength + 2)),
@@ -504,18 +504,18 @@ TEST_F(Faulty, BadAnswersGiveTheRightMessageAndUploadExactlyWhatTheWindowShows) 
         const int last = lastSlotIn(c.recordChars);
         for (int s = 0; s < kRowSlots; ++s) {
           if (s <= last) {
-            EXPECT_EQ(w.core->slotValues()[s], held[static_cast<std::size_t>(s)]) << s;
+            EXPECT_EQ(w.controller->slotValues()[s], held[static_cast<std::size_t>(s)]) << s;
           } else {
-            EXPECT_FALSE(w.core->slotValues()[s]) << s;
+            EXPECT_FALSE(w.controller->slotValues()[s]) << s;
           }
         }
       }
       // What the window shows is what it holds: the channel as channel + 1
       // (nothing read shows 1), an unset slot as an empty cell.
-      const SlotValue& channel = w.core->slotValues()[0];
+      const SlotValue& channel = w.controller->slotValues()[0];
       EXPECT_EQ(w.view.rows[0].current, std::to_string(channel ? *channel + 1 : 1));
       for (int s = 1; s < kRowSlots; ++s) {
-        const SlotValue& v = w.core->slotValues()[s];
+        const SlotValue& v = w.controller->slotValues()[s];
         EXPECT_EQ(w.view.rows[s].current, v ? std::to_string(*v) : "") << s;
       }
 
@@ -524,7 +524,7 @@ TEST_F(Faulty, BadAnswersGiveTheRightMessageAndUploadExactlyWhatTheWindowShows) 
       Values wanted{};
       bool unread = false;
       for (int s = 0; s < kValueSlots; ++s) {
-        const SlotValue& v = w.core->slotValues()[s];
+        const SlotValue& v = w.controller->slotValues()[s];
         wanted[static_cast<std::size_t>(s)] = v ? *v : 0;
         unread = unread || (!v && s != c.typedSlot);
       }
@@ -534,7 +534,7 @@ TEST_F(Faulty, BadAnswersGiveTheRightMessageAndUploadExactlyWhatTheWindowShows) 
       }
       if (c.answersAfterwards) unit.setFaults({});
       const Values before = unitValues(unit);
-      w.core->uploadEntries();
+      w.controller->runUpdateCommand();
       if (unread) {
         EXPECT_EQ(printable(settled(3)), printable(kReadBackRequest));
         EXPECT_EQ(unitValues(unit), before);
@@ -613,11 +613,11 @@ TEST_F(Faulty, AFloodIsReadInBoundedPiecesAndNeitherHangsNorGrowsMemory) {
   // flooding send nothing but read-back requests (a second read-back where the
   // reply was long and every slot it would send was read or typed).
   for (int s = 1; s < kValueSlots; ++s) {
-    if (!w.core->slotValues()[s]) w.type(s, "1");
+    if (!w.controller->slotValues()[s]) w.type(s, "1");
   }
-  EXPECT_NE(w.core->uploadEntries(), UploadOutcome::Sent);
-  EXPECT_NE(w.core->uploadDefaults(), UploadOutcome::Sent);
-  EXPECT_NE(w.core->uploadEntries(), UploadOutcome::Sent);
+  EXPECT_NE(w.controller->runUpdateCommand(), UploadOutcome::Sent);
+  EXPECT_NE(w.controller->runDefaultCommand(), UploadOutcome::Sent);
+  EXPECT_NE(w.controller->runUpdateCommand(), UploadOutcome::Sent);
   EXPECT_LT(secondsSince(t0), kHangSeconds);
   const std::string log = settled(3);
   ASSERT_EQ(log.size() % 3, 0u) << printable(log);
@@ -673,7 +673,7 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   w.type(8, "11");
   Values wanted = unitValues(unit);
   wanted[8] = 11;
-  w.core->uploadEntries();
+  w.controller->runUpdateCommand();
   EXPECT_EQ(printable(settled(3 + kUploadLength + 3)),
             printable(kReadBackRequest + uploadOf(wanted) + kReadBackRequest));
   EXPECT_TRUE(w.notifier.messages.empty());
@@ -683,7 +683,7 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   unit.stop();
   const auto t0 = Clock::now();
   w.type(8, "12");
-  w.core->uploadEntries();
+  w.controller->runUpdateCommand();
   EXPECT_LT(secondsSince(t0), kHangSeconds);
   EXPECT_EQ(sent().size(), before);
   EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
@@ -698,19 +698,19 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   unit.makeLink(folder.file("com1"));
   unit.clearLog();
   // The last read-back got nothing: "Default" sends nothing and says so.
-  EXPECT_EQ(w.core->uploadDefaults(), UploadOutcome::UnreadSlots);
+  EXPECT_EQ(w.controller->runDefaultCommand(), UploadOutcome::UnreadSlots);
   EXPECT_EQ(settled(0), "");
   EXPECT_EQ(w.count(kShortReplyMessage), 1);
   EXPECT_EQ(w.notifier.messages.back().rfind("Nothing was sent to the unit.", 0), 0u);
-  w.core->closeLink();
-  EXPECT_FALSE(w.core->port().isOpen());
+  w.controller->closeLink();
+  EXPECT_FALSE(w.controller->port().isOpen());
   EXPECT_EQ(sent(), "");
 
   Window fresh(folder);
   EXPECT_EQ(fresh.load().outcome, LoadOutcome::Linked);
   EXPECT_TRUE(fresh.notifier.messages.empty());
   EXPECT_EQ(settled(3), kReadBackRequest);
-  fresh.core->closeLink();
+  fresh.controller->closeLink();
   EXPECT_EQ(settled(4), kReadBackRequest + "!");
 }
 
@@ -743,9 +743,9 @@ TEST_F(Faulty, PortHeldByAnotherProgramAtStartUpSendsNothing) {
 
   // Nothing was read back: neither command sends anything, and each says so.
   w.type(8, "5");
-  EXPECT_EQ(w.core->uploadEntries(), UploadOutcome::UnreadSlots);
+  EXPECT_EQ(w.controller->runUpdateCommand(), UploadOutcome::UnreadSlots);
   EXPECT_TRUE(w.buttonsEnabled());
-  EXPECT_EQ(w.core->uploadDefaults(), UploadOutcome::UnreadSlots);
+  EXPECT_EQ(w.controller->runDefaultCommand(), UploadOutcome::UnreadSlots);
   EXPECT_EQ(w.notifier.messages,
             (std::vector<std::string>{
                 "Nothing was sent to the unit. Its set-up has not been read back, so \"Update\" "
@@ -754,7 +754,7 @@ TEST_F(Faulty, PortHeldByAnotherProgramAtStartUpSendsNothing) {
                 "Nothing was sent to the unit. Its set-up has not been read back, so \"Default\" "
                 "would have overwritten it with values the unit never reported. Check comms.ini, "
                 "the port and the cable, then read the unit back."}));
-  w.core->closeLink();
+  w.controller->closeLink();
   EXPECT_EQ(settled(0), "");
   EXPECT_EQ(unit.closeCount(), 0);
 }
@@ -794,7 +794,7 @@ TEST_F(Faulty, OddCommsIniFilesEndTheLoadAsTheirCodesSay) {
     Window w(folder);
     const LoadResult r = w.load();
     EXPECT_EQ(r.outcome, c.outcome) << "code " << r.lastCode << ": " << r.lastText;
-    EXPECT_EQ(w.core->port().isOpen(), c.portOpens);
+    EXPECT_EQ(w.controller->port().isOpen(), c.portOpens);
     const std::string atLoad = c.outcome == L ? kReadBackRequest : "";
     EXPECT_EQ(printable(settled(atLoad.size())), printable(atLoad));
     if (c.outcome == R) {
@@ -802,7 +802,7 @@ TEST_F(Faulty, OddCommsIniFilesEndTheLoadAsTheirCodesSay) {
       EXPECT_FALSE(w.view.updateEnabled);
       EXPECT_FALSE(w.view.defaultEnabled);
       EXPECT_TRUE(w.view.closeEnabled);
-      w.core->closeLink();
+      w.controller->closeLink();
       EXPECT_EQ(printable(settled(0)), "");
       continue;
     }
@@ -812,8 +812,8 @@ TEST_F(Faulty, OddCommsIniFilesEndTheLoadAsTheirCodesSay) {
     // An Update reaches the unit only after a read-back: without one (the load
     // ended on another code, whether the port opened or not) nothing goes out.
     const Values wanted = w.values();
-    w.core->uploadEntries();
-    w.core->closeLink();
+    w.controller->runUpdateCommand();
+    w.controller->closeLink();
     if (c.outcome == L) {
       EXPECT_TRUE(w.notifier.messages.empty());
       EXPECT_EQ(printable(settled(atLoad.size() + kUploadLength + 4)),
@@ -835,8 +835,8 @@ TEST_F(Faulty, FolderNamedCommsIniGivesTheInvalidPortMessage) {
   Window w(folder);
   EXPECT_EQ(w.load().outcome, LoadOutcome::Rejected);
   EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortMessage});
-  EXPECT_FALSE(w.core->port().isOpen());
-  w.core->closeLink();
+  EXPECT_FALSE(w.controller->port().isOpen());
+  w.controller->closeLink();
   const Outcome r = folder.kuctl({"read"});
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_NE(r.err.find(kInvalidPortMessage), std::string::npos) << r.err;
@@ -849,7 +849,7 @@ TEST_F(Faulty, UnreadableCommsIniGivesTheInvalidPortMessage) {
   Window w(folder);
   EXPECT_EQ(w.load().outcome, LoadOutcome::Rejected);
   EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kInvalidPortMessage});
-  w.core->closeLink();
+  w.controller->closeLink();
   EXPECT_EQ(settled(0), "");
 }
 

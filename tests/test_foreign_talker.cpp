@@ -1,6 +1,6 @@
 // Another talker on the unit's line: NMEA 0183 sentences of a GPS or a sounder,
 // noise before, instead of or after the record, noise from a random moment. The
-// main window's core runs on a fake port and a virtual clock with a scripted
+// main window's controller runs on a fake port and a virtual clock with a scripted
 // unit; every byte it puts on the line is compared with what the unit held, and
 // every backup with the unit's values.
 #include <gtest/gtest.h>
@@ -38,17 +38,17 @@ struct Scenario {
   long talkFromMs = 0;
 };
 
-// The main window's core on the fakes, a unit holding random values behind
+// The main window's controller on the fakes, a unit holding random values behind
 // the port, and a talker at 480 characters a second beside it.
 struct Line {
   test::TempDir dir;
   test::FakeSleeper sleeper;
   test::RecordingNotifier notifier;
   test::EmptyDatabaseOpener opener;
-  AppContext m;
+  AppContext context;
   RecordingUnitView view;
   test::FakeSerialPort* port = new test::FakeSerialPort;
-  std::unique_ptr<UnitController> core;
+  std::unique_ptr<UnitController> controller;
   std::array<int, 32> held{};
   std::string answer;  // the unit's answer, due at the end of the first wait after "x"
   long long talked = 0;
@@ -77,11 +77,11 @@ struct Line {
       answer.clear();
     };
     dir.writeCommsIni("Port,1\n");
-    initAppContext(m, dir.path());
-    m.backupsDir = dir.path() + "/backups";
-    core = std::make_unique<UnitController>(m, view, notifier, sleeper,
-                                            std::unique_ptr<SerialPort>(port), opener);
-    view.attach(core.get());
+    initAppContext(context, dir.path());
+    context.backupsDir = dir.path() + "/backups";
+    controller = std::make_unique<UnitController>(context, view, notifier, sleeper,
+                                                  std::unique_ptr<SerialPort>(port), opener);
+    view.attach(controller.get());
   }
 };
 
@@ -91,18 +91,18 @@ enum class RunEnd { Refused, SentTheUnitsValues, SentSomethingElse };
 // own values may reach the line, and a backup only of those values.
 RunEnd updateOnce(const Scenario& s, std::mt19937& random) {
   Line line(s, random);
-  line.core->openLink();
+  line.controller->openLink();
   line.view.setEntryText(8, "50");
-  const bool sent = line.core->uploadEntries() == UploadOutcome::Sent;
+  const bool sent = line.controller->runUpdateCommand() == UploadOutcome::Sent;
   test::UploadValues values{};
   for (int slot = 0; slot < 30; ++slot) values[slot] = slot == 8 ? 50 : line.held[slot];
   const std::string& w = line.port->written;
   const std::string rb = test::kReadBackRequest, pass = test::uploadOf(values);
-  const std::vector<BackupEntry> backups = listBackups(line.m.backupsDir);
+  const std::vector<BackupEntry> backups = listBackups(line.context.backupsDir);
   if (!sent) {
     EXPECT_TRUE(w == rb || w == rb + rb) << w.size();
     EXPECT_TRUE(backups.empty()) << "a refused upload wrote a backup";
-    EXPECT_FALSE(line.core->saveSetupFile(line.dir.path() + "/saved.json"));
+    EXPECT_FALSE(line.controller->saveSetupFile(line.dir.path() + "/saved.json"));
     return RunEnd::Refused;
   }
   EXPECT_EQ(backups.size(), 1u);

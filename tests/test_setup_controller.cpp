@@ -45,9 +45,9 @@ class SetupController : public ::testing::Test {
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write("Port,1\r\n");
     ini.close();
-    initAppContext(m, dir.path().toStdString());  // no reference database: refreshes fail
-    m.backupsDir = dir.filePath("backups").toStdString();
-    m.programName = "kuutil 1.2";
+    initAppContext(context, dir.path().toStdString());  // no reference database: refreshes fail
+    context.backupsDir = dir.filePath("backups").toStdString();
+    context.programName = "kuutil 1.2";
   }
 
   // Loads the window against a unit that answers "x" with reply.
@@ -58,22 +58,23 @@ class SetupController : public ::testing::Test {
       if (c == 'x') port->replies.push_back(reply);
     };
     opener = makeMdbOpener();
-    core = std::make_unique<UnitController>(m, view, notifier, sleeper, std::move(p), *opener);
-    view.attach(core.get());
-    core->openLink();
+    controller =
+        std::make_unique<UnitController>(context, view, notifier, sleeper, std::move(p), *opener);
+    view.attach(controller.get());
+    controller->openLink();
     port->written.clear();
   }
 
-  std::vector<BackupEntry> backups() const { return listBackups(m.backupsDir); }
+  std::vector<BackupEntry> backups() const { return listBackups(context.backupsDir); }
 
   QTemporaryDir dir;
-  AppContext m;
+  AppContext context;
   RecordingUnitView view;
   test::RecordingNotifier notifier;
   test::FakeSleeper sleeper;
   test::FakeSerialPort* port = nullptr;
   std::unique_ptr<ReferenceDatabaseOpener> opener;
-  std::unique_ptr<UnitController> core;
+  std::unique_ptr<UnitController> controller;
 };
 
 TEST_F(SetupController, ARecordCutAfter20BytesStopsUpdateAndDefault) {
@@ -83,7 +84,7 @@ TEST_F(SetupController, ARecordCutAfter20BytesStopsUpdateAndDefault) {
       std::vector<std::string>{"Couldnot get Any or Full string from KU,please verify connection"});
   notifier.messages.clear();
 
-  EXPECT_EQ(core->uploadEntries(), UploadOutcome::UnreadSlots);
+  EXPECT_EQ(controller->runUpdateCommand(), UploadOutcome::UnreadSlots);
   EXPECT_EQ(port->written, "");  // not one byte
   ASSERT_EQ(notifier.messages.size(), 1u);
   EXPECT_EQ(notifier.messages[0],
@@ -101,7 +102,7 @@ TEST_F(SetupController, ARecordCutAfter20BytesStopsUpdateAndDefault) {
   // "Default" keeps only the channel, which did arrive; but 20 characters are
   // not the unit's record, so the channel may not be the unit's either.
   notifier.messages.clear();
-  EXPECT_EQ(core->uploadDefaults(), UploadOutcome::NotTheRecord);
+  EXPECT_EQ(controller->runDefaultCommand(), UploadOutcome::NotTheRecord);
   EXPECT_EQ(port->written, "");
   EXPECT_EQ(notifier.messages, std::vector<std::string>{
                                    "The unit's reply held 20 characters where its record has "
@@ -112,7 +113,7 @@ TEST_F(SetupController, ARecordCutAfter20BytesStopsUpdateAndDefault) {
 TEST_F(SetupController, ASilentUnitStopsDefault) {
   load("");
   notifier.messages.clear();
-  EXPECT_EQ(core->uploadDefaults(), UploadOutcome::UnreadSlots);
+  EXPECT_EQ(controller->runDefaultCommand(), UploadOutcome::UnreadSlots);
   EXPECT_EQ(port->written, "");
   EXPECT_EQ(notifier.messages,
             std::vector<std::string>{
@@ -124,14 +125,14 @@ TEST_F(SetupController, ASilentUnitStopsDefault) {
 TEST_F(SetupController, UpdateWritesABackupOfTheReadBackFirstAndSendsAsBefore) {
   load(kRecord);
   view.setEntryText(4, "1000");
-  EXPECT_EQ(core->uploadEntries(), UploadOutcome::Sent);
+  EXPECT_EQ(controller->runUpdateCommand(), UploadOutcome::Sent);
   test::UploadValues sent = kDefaults;
   sent[4] = 1000;
   EXPECT_EQ(port->written, test::uploadOf(sent) + " qx");
 
   const std::vector<BackupEntry> list = backups();
   ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].path, core->lastBackupPath());
+  EXPECT_EQ(list[0].path, controller->lastBackupPath());
   const UnitSetup b = readSetupFile(list[0].path);
   EXPECT_EQ(b.program, "kuutil 1.2");
   EXPECT_EQ(b.values[4], 799);  // what the unit held, not the entry
@@ -141,7 +142,7 @@ TEST_F(SetupController, UpdateWritesABackupOfTheReadBackFirstAndSendsAsBefore) {
   EXPECT_NE(fileText(list[0].path).find(R"({"slot": 8, "name": "Ramp Start", "value": 205},)"),
             std::string::npos);
 
-  EXPECT_EQ(core->uploadDefaults(), UploadOutcome::Sent);
+  EXPECT_EQ(controller->runDefaultCommand(), UploadOutcome::Sent);
   EXPECT_EQ(backups().size(), 2u);
   EXPECT_TRUE(view.questions.empty());
 }
@@ -150,20 +151,20 @@ TEST_F(SetupController, WithoutABackupTheOperatorIsAskedAndNoMeansNothingSent) {
   QFile blocker(dir.filePath("blocker"));
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
-  m.backupsDir = dir.filePath("blocker/backups").toStdString();
+  context.backupsDir = dir.filePath("blocker/backups").toStdString();
   load(kRecord);
 
   view.answer = false;
-  EXPECT_EQ(core->uploadEntries(), UploadOutcome::NoBackup);
+  EXPECT_EQ(controller->runUpdateCommand(), UploadOutcome::NoBackup);
   EXPECT_EQ(port->written, "");
   ASSERT_EQ(view.questions.size(), 1u);
   EXPECT_EQ(view.questions[0],
-            "The backup of the unit's set-up could not be written to \"" + m.backupsDir +
+            "The backup of the unit's set-up could not be written to \"" + context.backupsDir +
                 "\": Not a directory.\n\nWithout a backup, the unit's present set-up cannot be "
                 "restored later. Upload anyway?");
 
   view.answer = true;
-  EXPECT_EQ(core->uploadDefaults(), UploadOutcome::Sent);
+  EXPECT_EQ(controller->runDefaultCommand(), UploadOutcome::Sent);
   EXPECT_EQ(port->written, test::uploadOf(kDefaults) + " qx");
   EXPECT_EQ(view.questions.size(), 2u);
 }
@@ -171,7 +172,7 @@ TEST_F(SetupController, WithoutABackupTheOperatorIsAskedAndNoMeansNothingSent) {
 TEST_F(SetupController, OpeningAFileFillsOnlyTheBoxesThatDiffer) {
   load(kRecord);
   view.setEntryText(9, "77");  // an earlier entry that the file does not change: emptied
-  UnitSetup file = core->readBackSetup();
+  UnitSetup file = controller->readBackSetup();
   file.values[0] = 3;  // never laid over
   file.values[4] = 32000;
   file.values[8] = 255;
@@ -179,13 +180,13 @@ TEST_F(SetupController, OpeningAFileFillsOnlyTheBoxesThatDiffer) {
   const std::string path = dir.filePath("a.json").toStdString();
   writeSetupFile(path, file);
 
-  ASSERT_TRUE(core->openSetupFile(path));
+  ASSERT_TRUE(controller->openSetupFile(path));
   for (int s = 0; s < 32; ++s) {
     SCOPED_TRACE(s);
     EXPECT_EQ(view.entryText(s), s == 4 ? "32000" : s == 8 ? "255" : "");
   }
   EXPECT_TRUE(notifier.messages.empty());
-  EXPECT_EQ(core->uploadEntries(), UploadOutcome::Sent);
+  EXPECT_EQ(controller->runUpdateCommand(), UploadOutcome::Sent);
   test::UploadValues sent = kDefaults;
   sent[4] = 32000;
   sent[8] = 255;
@@ -198,10 +199,10 @@ TEST_F(SetupController, ARefusedFileChangesNoBox) {
   const std::string path = dir.filePath("bad.json").toStdString();
   QFile f(QString::fromStdString(path));
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(setupToJson(core->readBackSetup()).replace("\"value\": 205", "\"value\": 256"));
+  f.write(setupToJson(controller->readBackSetup()).replace("\"value\": 205", "\"value\": 256"));
   f.close();
 
-  EXPECT_FALSE(core->openSetupFile(path));
+  EXPECT_FALSE(controller->openSetupFile(path));
   EXPECT_EQ(notifier.messages,
             std::vector<std::string>{"Cannot use the set-up file \"" + path +
                                      "\": slot 8 (Ramp Start) holds 256, outside its limit of 0 "
@@ -214,7 +215,7 @@ TEST_F(SetupController, SavingWritesTheReadBackAndRefusesAnIncompleteOne) {
   load(kRecord);
   view.setEntryText(4, "1000");  // an entry is not the unit's set-up
   const std::string path = dir.filePath("saved.json").toStdString();
-  ASSERT_TRUE(core->saveSetupFile(path));
+  ASSERT_TRUE(controller->saveSetupFile(path));
   const UnitSetup s = readSetupFile(path);
   EXPECT_EQ(s.values[4], 799);
   EXPECT_EQ(s.values[30], 1234);
@@ -223,7 +224,7 @@ TEST_F(SetupController, SavingWritesTheReadBackAndRefusesAnIncompleteOne) {
   load(kRecord.substr(0, 36));  // slots 30 and 31 cut off
   notifier.messages.clear();
   const std::string second = dir.filePath("second.json").toStdString();
-  EXPECT_FALSE(core->saveSetupFile(second));
+  EXPECT_FALSE(controller->saveSetupFile(second));
   EXPECT_FALSE(QFile::exists(QString::fromStdString(second)));
   EXPECT_EQ(notifier.messages,
             std::vector<std::string>{

@@ -194,17 +194,17 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
   unit.start();
   unit.makeLink(folder.file("com1"));
 
-  AppContext m;
-  initAppContext(m, folder.path());
+  AppContext context;
+  initAppContext(context, folder.path());
   RecordingUnitView view;
   test::RecordingNotifier notifier;
   QuickSleeper sleeper;
   auto opener = makeMdbOpener();
   auto patient = std::make_unique<PatientPort>(folder.path());
   PatientPort& port = *patient;
-  UnitController core(m, view, notifier, sleeper, std::move(patient), *opener);
-  view.attach(&core);
-  ASSERT_EQ(core.openLink().outcome, LoadOutcome::Linked);
+  UnitController controller(context, view, notifier, sleeper, std::move(patient), *opener);
+  view.attach(&controller);
+  ASSERT_EQ(controller.openLink().outcome, LoadOutcome::Linked);
   ASSERT_TRUE(notifier.messages.empty());
 
   const Values defaults = test::kBuiltInDefaults;
@@ -220,18 +220,18 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
     port.writes.clear();
     const long long stolenBefore = test::stolenMicros();
     Values wanted = defaults;
-    wanted[0] = valueOf(core.slotValues()[0]);  // the unit keeps its channel
+    wanted[0] = valueOf(controller.slotValues()[0]);  // the unit keeps its channel
     if (i % 2 == 0) {
-      for (int s = 0; s < kValueSlots; ++s) wanted[s] = valueOf(core.slotValues()[s]);
+      for (int s = 0; s < kValueSlots; ++s) wanted[s] = valueOf(controller.slotValues()[s]);
       wanted[8] = i % 256;
       wanted[4] = (i * 37) % 32001;
       wanted[27] = 1 + (i * 11) % 32000;
       view.setEntryText(8, std::to_string(wanted[8]));
       view.setEntryText(4, std::to_string(wanted[4]));
       view.setEntryText(27, std::to_string(wanted[27]));
-      core.uploadEntries();
+      controller.runUpdateCommand();
     } else {
-      core.uploadDefaults();
+      controller.runDefaultCommand();
     }
     // The line carried exactly the pass and the read-back request. The unit's
     // thread may still be taking the last of them in (a reply that came early,
@@ -300,7 +300,7 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
     }
     // The unit took it, and the window shows what the unit now holds.
     Values shown{};
-    for (int s = 0; s < kValueSlots; ++s) shown[s] = valueOf(core.slotValues()[s]);
+    for (int s = 0; s < kValueSlots; ++s) shown[s] = valueOf(controller.slotValues()[s]);
     if (shown != wanted || !notifier.messages.empty() || !view.updateEnabled) {
       std::string why;
       for (const std::string& text : notifier.messages) why += " message \"" + text + "\";";
@@ -341,7 +341,7 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
   EXPECT_GE(kCommands - stalledCommands, kCommands / 4);
 
   unit.clearLog();
-  core.closeLink();
+  controller.closeLink();
   EXPECT_TRUE(unit.waitForLogSize(1, 2000));
   EXPECT_EQ(unit.log().size(), 1u);
   EXPECT_EQ(unit.closeCount(), 1);
@@ -355,22 +355,22 @@ TEST(Soak, UpdateAndDefaultCommandsAgainstTheUnit) {
 // values up through the given opener; no line is involved.
 struct RefreshRig {
   RefreshRig(const ProgramFolder& folder, ReferenceDatabaseOpener& opener) {
-    initAppContext(m, folder.path());
-    m.port.ready = true;
-    core = std::make_unique<UnitController>(m, view, notifier, sleeper,
-                                            std::make_unique<test::FakeSerialPort>(), opener);
-    view.attach(core.get());
+    initAppContext(context, folder.path());
+    context.port.portNumberAccepted = true;
+    controller = std::make_unique<UnitController>(context, view, notifier, sleeper,
+                                                  std::make_unique<test::FakeSerialPort>(), opener);
+    view.attach(controller.get());
     // The built-in set-up typed in, so that every refresh runs to its end.
     for (int s = 1; s < kValueSlots; ++s)
       view.setEntryText(s, std::to_string(slotInfo(s).builtInDefault));
     view.setEntryText(30, "210");
   }
   ~RefreshRig() { view.attach(nullptr); }
-  AppContext m;
+  AppContext context;
   RecordingUnitView view;
   test::RecordingNotifier notifier;
   test::FakeSleeper sleeper;
-  std::unique_ptr<UnitController> core;
+  std::unique_ptr<UnitController> controller;
 };
 
 // The cells that the two lookups fill.
@@ -394,8 +394,8 @@ void soakRefreshes(ReferenceDatabaseOpener& opener, long count, const char* what
   const auto t0 = Clock::now();
   for (long i = 0; i < count; ++i) {
     refresh(i);
-    if (!rig.core->lastRefreshError().empty()) {
-      FAIL() << "refresh " << i << ": " << rig.core->lastRefreshError();
+    if (!rig.controller->lastRefreshError().empty()) {
+      FAIL() << "refresh " << i << ": " << rig.controller->lastRefreshError();
     }
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();

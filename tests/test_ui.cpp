@@ -23,9 +23,9 @@ using ui::MainWindowDeps;
 
 // Records the messages, and runs a hook as each one is shown.
 struct HookedNotifier : RecordingNotifier {
-  void show(const std::string& text) override {
+  void show(const Message& message) override {
     if (hook) hook();
-    RecordingNotifier::show(text);
+    RecordingNotifier::show(message);
   }
   std::function<void()> hook;
 };
@@ -61,6 +61,14 @@ void expectFixedTexts(QWidget* w) {
   EXPECT_EQ(labelText(w, "pulseWidthName"), "E/S Min Pulse width");
   EXPECT_EQ(labelText(w, "name_0"), "Channel No.(1-4)");
   EXPECT_EQ(labelText(w, "name_31"), "Tolvek String");
+}
+
+TEST_F(MainWindowTest, AFailureThatEscapesTheLoadIsNamedInTheStatusBar) {
+  notifier.hook = [] { throw KuError(kDeviceIo, "Device I/O error: lost"); };
+  open();  // no comms.ini: the invalid-port message, whose showing fails here
+  EXPECT_TRUE(status().endsWith(
+      "; Stopped early: a read or write on the port failed (Device I/O error: lost)"))
+      << status().toStdString();
 }
 
 TEST_F(MainWindowTest, InvalidPortGreysUpdateAndDefaultAndShowsNoValues) {
@@ -117,7 +125,7 @@ TEST_F(MainWindowTest, LinkedLoadShowsTheUnitsValuesAndReferenceColumns) {
   EXPECT_EQ(cell("reference", 6), "4");
   EXPECT_EQ(cell("description", 6), "2");
   EXPECT_EQ(cell("description", 7), "Enab");
-  EXPECT_EQ(w->core().slotValues()[4], SlotValue(799));
+  EXPECT_EQ(w->controller().slotValues()[4], SlotValue(799));
   for (int k = 0; k < 32; ++k) EXPECT_EQ(entryBox(w, k)->text(), "") << k;
 
   // A label follows its text: width grows with the caption, height stays 13.
@@ -144,7 +152,7 @@ TEST_F(MainWindowTest, TypingIsCheckedKeyByKey) {
     SCOPED_TRACE(s.shows);
     QTest::keyClicks(box, s.key);
     EXPECT_EQ(box->text(), s.shows);
-    EXPECT_EQ(valueOf(w->core().slotValues()[18]), s.stored);
+    EXPECT_EQ(valueOf(w->controller().slotValues()[18]), s.stored);
     EXPECT_EQ(cell("reference", 18), s.reference);
     EXPECT_EQ(notifier.messages.size(), s.messages);
   }
@@ -159,13 +167,13 @@ TEST_F(MainWindowTest, TypingIsCheckedKeyByKey) {
   wide->clear();
   QTest::keyClicks(wide, "05");
   EXPECT_EQ(wide->text(), "5");
-  EXPECT_EQ(valueOf(w->core().slotValues()[4]), 5);
+  EXPECT_EQ(valueOf(w->controller().slotValues()[4]), 5);
 
   // Deleting the last character goes back to the unit's value, silently.
   const size_t before = notifier.messages.size();
   QTest::keyClick(wide, Qt::Key_Backspace);
   EXPECT_EQ(wide->text(), "");
-  EXPECT_EQ(valueOf(w->core().slotValues()[4]), 799);
+  EXPECT_EQ(valueOf(w->controller().slotValues()[4]), 799);
   EXPECT_EQ(cell("reference", 4), "50");
   EXPECT_EQ(notifier.messages.size(), before);
 
@@ -182,7 +190,7 @@ TEST_F(MainWindowTest, TextSetFromCodeRunsTheHandlingNested) {
   // outer handling reads the box.
   w->setEntryText(5, "13.5");
   EXPECT_EQ(entryBox(w, 5)->text(), "14");
-  EXPECT_EQ(valueOf(w->core().slotValues()[5]), 14);
+  EXPECT_EQ(valueOf(w->controller().slotValues()[5]), 14);
   w->setEntryText(5, "254.5");
   EXPECT_EQ(entryBox(w, 5)->text(), "254");
   w->setEntryText(9, "-1");
@@ -234,7 +242,7 @@ TEST_F(MainWindowTest, UpdateSendsTheEntriesAndShowsWhatTheUnitHolds) {
   EXPECT_EQ(cell("reference", 4), "39.96");
   for (int k = 0; k < 32; ++k) EXPECT_EQ(entryBox(w, k)->text(), "") << k;
   EXPECT_EQ(child<QLineEdit>(w, "pulseWidth")->text(), "2");
-  EXPECT_EQ(valueOf(w->core().readBackValues()[4]), 1000);
+  EXPECT_EQ(valueOf(w->controller().readBackValues()[4]), 1000);
   EXPECT_TRUE(notifier.messages.empty());
 }
 
@@ -335,7 +343,7 @@ TEST_F(MainWindowTest, LeavingAnEmptyBoxRefreshesTheReferenceValues) {
   QTest::keyClick(entryBox(w, 8), Qt::Key_Tab);
   EXPECT_EQ(QApplication::focusWidget(), entryBox(w, 9));
   EXPECT_EQ(cell("reference", 3), "2.5");
-  EXPECT_EQ(valueOf(w->core().slotValues()[8]), 205);  // the unit's value, restored
+  EXPECT_EQ(valueOf(w->controller().slotValues()[8]), 205);  // the unit's value, restored
   EXPECT_TRUE(notifier.messages.empty());
 }
 
@@ -360,7 +368,7 @@ TEST_F(MainWindowTest, AFailedUpdateGivesItsMessageAndEnablesTheButtonsAgain) {
   // Nothing was read: the typed value stays the working value and is shown.
   EXPECT_EQ(cell("current", 8), "7");
   EXPECT_EQ(cell("current", 4), "799");
-  EXPECT_EQ(valueOf(w->core().slotValues()[8]), 7);
+  EXPECT_EQ(valueOf(w->controller().slotValues()[8]), 7);
 
   // Default fails the same way, and the buttons come back again.
   button(w, "default")->click();
@@ -394,7 +402,7 @@ TEST(MessageBox, ModalOkOnlyNoIconCaptionedTolvekKU) {
     seen.modality = box->windowModality();
     box->button(QMessageBox::Ok)->click();
   });
-  notifier.show(kValueLimitMessage);
+  notifier.show({MessageKind::ValueLimit, {}});
   ASSERT_TRUE(seen.found);
   EXPECT_EQ(seen.title.toStdString(), kMessageCaption);
   EXPECT_EQ(seen.text.toStdString(), kValueLimitMessage);

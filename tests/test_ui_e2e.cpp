@@ -23,7 +23,7 @@ const ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(ne
 struct WindowOnTheLine {
   sim::Simulator unit;
   ProgramDir dir;
-  AppContext module;
+  AppContext context;
   RecordingNotifier notifier;
   std::unique_ptr<ui::MainWindow> form;
 
@@ -33,11 +33,11 @@ struct WindowOnTheLine {
     dir.writeCommsIni(("\"Port\"," + std::to_string(port) + "\n").c_str());
     dir.copyReferenceDb();
     unit.makeLink(dir.path() + "/com" + std::to_string(port));
-    initAppContext(module, dir.path());
-    module.locale.decimalPoint = ".";
+    initAppContext(context, dir.path());
+    context.locale.decimalPoint = ".";
     ui::MainWindowDeps deps;
     deps.notifier = &notifier;  // the port, the pauses and the database are the real ones
-    form = std::make_unique<ui::MainWindow>(module, std::move(deps));
+    form = std::make_unique<ui::MainWindow>(context, std::move(deps));
   }
 };
 
@@ -191,20 +191,20 @@ class WindowKeepsTheUnitsSetup : public ::testing::Test {
     unit.setSlotValue(29, 4000);
     unit.start();
     dir.copyReferenceDb();
-    initAppContext(module, dir.path());
-    module.locale.decimalPoint = ".";
+    initAppContext(context, dir.path());
+    context.locale.decimalPoint = ".";
   }
   void TearDown() override { unit.stop(); }
   ui::MainWindow& open() {
     ui::MainWindowDeps deps;
     deps.notifier = &notifier;
-    form = std::make_unique<ui::MainWindow>(module, std::move(deps));
+    form = std::make_unique<ui::MainWindow>(context, std::move(deps));
     return *form;
   }
 
   sim::Simulator unit;
   ProgramDir dir;
-  AppContext module;
+  AppContext context;
   RecordingNotifier notifier;
   std::unique_ptr<ui::MainWindow> form;
 };

@@ -14,8 +14,8 @@ const bool kTwiceTheDensity = qputenv("QT_SCALE_FACTOR", "2");
 const ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 TEST(HighDensityScreen, WelcomePicturesAreSharp) {
-  AppContext module;
-  ui::WelcomeWindow w(module);
+  AppContext context;
+  ui::WelcomeWindow w(context);
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   ASSERT_TRUE(kTwiceTheDensity);

@@ -172,11 +172,11 @@ class PortChoiceTest : public FakeUnitWindowTest<> {
 
   // The window as the program opens it: folders resolved, then the load step.
   MainWindow* open(LoadOutcome expected) {
-    useFolders(module, resolveFolders(FolderEnvironment::ofProcess(dir.path())));
+    useFolders(context, resolveFolders(FolderEnvironment::ofProcess(dir.path())));
     MainWindow* w = openWindow(
         {}, [](ui::MainWindowDeps& deps) { deps.listPorts = [] { return twoPorts(); }; });
     // Rejected greys "Update"; linked reads all 32 slots.
-    const bool linked = w->core().slotsReadAtLastReadBack() == 32;
+    const bool linked = w->controller().slotsReadAtLastReadBack() == 32;
     const bool rejected = !button(w, "update")->isEnabled();
     EXPECT_EQ(expected == LoadOutcome::Linked, linked);
     EXPECT_EQ(expected == LoadOutcome::Rejected, rejected);
@@ -214,8 +214,8 @@ TEST_F(PortChoiceTest, ChoosingAPortAfterAnInvalidOneWritesTheUserSettingsAndRea
   ASSERT_TRUE(w->usePort(twoPorts()[1]));
   EXPECT_EQ(readText(userDir + "/comms.ini"), "Port,1\n");
   EXPECT_EQ(linkTarget(userDir + "/com1"), kAdapterById);
-  EXPECT_EQ(module.settingsFile, userDir + "/comms.ini");
-  EXPECT_EQ(module.linkFolder, userDir);
+  EXPECT_EQ(context.settingsFile, userDir + "/comms.ini");
+  EXPECT_EQ(context.linkFolder, userDir);
   EXPECT_FALSE(QFileInfo::exists(dir.dir.filePath("comms.ini")));
 
   // No port was open, so no close byte: the read-back alone, on port 1.
@@ -301,8 +301,8 @@ TEST_F(PortChoiceTest, ARefusedChoiceChangesNothingAndSaysWhy) {
   writeUserFile("comms.ini", "Port,2\n");
   writeUserFile("com1", "not a link");
   MainWindow* w = open(LoadOutcome::Linked);
-  const std::string settingsBefore = module.settingsFile;
-  const std::string linksBefore = module.linkFolder;
+  const std::string settingsBefore = context.settingsFile;
+  const std::string linksBefore = context.linkFolder;
 
   EXPECT_FALSE(w->usePort(twoPorts()[1]));
   EXPECT_EQ(notifier.messages,
@@ -312,8 +312,8 @@ TEST_F(PortChoiceTest, ARefusedChoiceChangesNothingAndSaysWhy) {
   EXPECT_EQ(readText(userDir + "/com1"), "not a link");
   EXPECT_EQ(port->written, " qx");
   EXPECT_EQ(port->closeCalls, 0);
-  EXPECT_EQ(module.settingsFile, settingsBefore);
-  EXPECT_EQ(module.linkFolder, linksBefore);
+  EXPECT_EQ(context.settingsFile, settingsBefore);
+  EXPECT_EQ(context.linkFolder, linksBefore);
 }
 
 TEST_F(PortChoiceTest, AFolderThatCannotBeMadeIsRefused) {
@@ -389,12 +389,12 @@ TEST_F(PortChoiceTest, TheChosenDeviceIsReadBackOverTheLine) {
   sim::Simulator simulated;
   simulated.setSlotValue(8, 123);
   simulated.start();
-  useFolders(module, resolveFolders(FolderEnvironment::ofProcess(dir.path())));
+  useFolders(context, resolveFolders(FolderEnvironment::ofProcess(dir.path())));
   ui::MainWindowDeps deps;  // the real port and pauses
   deps.notifier = &notifier;
   const std::string pty = simulated.devicePath();
   deps.listPorts = [pty] { return std::vector<SerialPortEntry>{{pty, "", "", "", ""}}; };
-  form = std::make_unique<MainWindow>(module, std::move(deps));
+  form = std::make_unique<MainWindow>(context, std::move(deps));
   ASSERT_EQ(form->load().outcome, LoadOutcome::Rejected);
   form->show();
 

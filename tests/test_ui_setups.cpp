@@ -62,8 +62,8 @@ class FileMenuTest : public FakeUnitWindowTest<> {
     FakeUnitWindowTest::SetUp();
     dir.writeCommsIni("\"Port\",1\n");
     dir.copyReferenceDb();
-    module.backupsDir = files.filePath("backups").toStdString();
-    module.programName = "kuutil 1.2";
+    context.backupsDir = files.filePath("backups").toStdString();
+    context.programName = "kuutil 1.2";
   }
 
   MainWindow* open() {
@@ -247,8 +247,8 @@ TEST_F(FileMenuTest, RestoreOffersTheBackupsAndOpensTheChosenOne) {
   // Nothing uploaded yet: no backup, and the operator is told where they will be.
   action("restoreBackup")->trigger();
   ASSERT_EQ(notifier.messages.size(), 1u);
-  EXPECT_EQ(notifier.messages[0], "There is no backup yet. One is written to " + module.backupsDir +
-                                      " before every upload.");
+  EXPECT_EQ(notifier.messages[0], "There is no backup yet. One is written to " +
+                                      context.backupsDir + " before every upload.");
   EXPECT_EQ(chooser.backupAsked, 0);
   notifier.messages.clear();
 
@@ -283,7 +283,7 @@ TEST_F(FileMenuTest, RestoreOffersTheBackupsAndOpensTheChosenOne) {
   button(form.get(), "update")->click();
   EXPECT_EQ(unit.values[4], 799);
   EXPECT_TRUE(notifier.messages.empty());
-  const std::vector<BackupEntry> after = listBackups(module.backupsDir);
+  const std::vector<BackupEntry> after = listBackups(context.backupsDir);
   ASSERT_EQ(after.size(), 2u) << "the restore's upload was backed up too";
   EXPECT_EQ(after[0].reason, "restore");
   EXPECT_EQ(after[1].reason, "update");

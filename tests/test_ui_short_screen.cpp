@@ -22,12 +22,12 @@ class ShortScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir.writeCommsIni("\"Port\",1\n");
-    initAppContext(module, dir.path());
+    initAppContext(context, dir.path());
   }
   MainWindow* open() {
     auto fake = std::make_unique<FakeSerialPort>();
     unit.attach(*fake);
-    form = std::make_unique<MainWindow>(module, fakeDeps(std::move(fake), notifier, sleeper));
+    form = std::make_unique<MainWindow>(context, fakeDeps(std::move(fake), notifier, sleeper));
     form->load();
     form->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
@@ -35,7 +35,7 @@ class ShortScreenTest : public ::testing::Test {
   }
 
   ProgramDir dir;
-  AppContext module;
+  AppContext context;
   FakeSleeper sleeper;
   RecordingNotifier notifier;
   ScriptedUnit unit;
@@ -43,7 +43,7 @@ class ShortScreenTest : public ::testing::Test {
 };
 
 TEST_F(ShortScreenTest, WelcomeFrameIsCentred) {
-  ui::WelcomeWindow w(module);
+  ui::WelcomeWindow w(context);
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   QCoreApplication::processEvents();

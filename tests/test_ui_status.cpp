@@ -58,7 +58,8 @@ TEST(StatusTexts, SayWhatHappenedAndWhen) {
        "No valid port in comms.ini; nothing was read at 17:10:03"},
       {"load unlinked",
        {Exchange::Load, LoadOutcome::Unlinked, 8005, 0, false, 32, at},
-       "The port did not open (error 8005); nothing was read at 17:10:03"},
+       "The port did not open (the device is missing, held by another program or not "
+       "permitted); nothing was read at 17:10:03"},
       {"update",
        {Exchange::UploadSetup, LoadOutcome::Linked, 0, 0, true, 32, at},
        "Uploaded the set-up; read back 32 of 32 slots at 17:10:03"},
@@ -70,7 +71,15 @@ TEST(StatusTexts, SayWhatHappenedAndWhen) {
        "Uploaded the set-up except a value out of limits; read back 32 of 32 slots at 17:10:03"},
       {"port lost",
        {Exchange::UploadSetup, LoadOutcome::Linked, 0, 8018, true, 0, at},
-       "Upload of the set-up failed (error 8018); read back 0 of 32 slots at 17:10:03"},
+       "Upload of the set-up failed (the port is not open); read back 0 of 32 slots at "
+       "17:10:03"},
+      {"device failure",
+       {Exchange::UploadDefaults, LoadOutcome::Linked, 0, 57, true, 0, at},
+       "Upload of the defaults failed (a read or write on the port failed); read back 0 of "
+       "32 slots at 17:10:03"},
+      {"unknown code",
+       {Exchange::Load, LoadOutcome::Unlinked, 9999, 0, false, 0, at},
+       "The port did not open (an unexpected failure); nothing was read at 17:10:03"},
       // Refused before any byte: no pass went out, whatever the codes of an earlier one.
       {"unread slots",
        {Exchange::UploadSetup, LoadOutcome::Linked, 0, 0, false, 20, at,
@@ -86,6 +95,13 @@ TEST(StatusTexts, SayWhatHappenedAndWhen) {
        "Nothing was sent: the unit's reply was not its record at 17:10:03"},
   };
   for (const Case& c : cases) EXPECT_EQ(ui::exchangeSummary(c.r), c.text) << c.name;
+}
+
+TEST(StatusTexts, WhatEscapesAHandlerIsNamedInWords) {
+  EXPECT_EQ(ui::escapedFailureText(KuError(kDeviceIo, "Device I/O error: /dev/ttyS0")),
+            "Stopped early: a read or write on the port failed (Device I/O error: /dev/ttyS0)");
+  EXPECT_EQ(ui::escapedFailureText(std::runtime_error("out of memory")),
+            "Stopped early: out of memory");
 }
 
 TEST(StatusTexts, AllowedRangeNamesTheRowAndItsLimit) {
@@ -442,7 +458,7 @@ TEST_F(StatusBarTest, DarkDesktopSchemeKeepsTextReadableOnTheGrey) {
             QColor(Qt::black));
   EXPECT_EQ(button(w, "update")->palette().color(QPalette::Button), ui::backgroundColour());
 
-  ui::WelcomeWindow welcome(module);
+  ui::WelcomeWindow welcome(context);
   EXPECT_GT(check(&welcome), 10);
   QApplication::setPalette(saved);
 }

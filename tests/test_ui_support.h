@@ -146,8 +146,8 @@ template <typename TestNotifier = RecordingNotifier>
 class FakeUnitWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    initAppContext(module, dir.path());
-    module.locale.decimalPoint = ".";
+    initAppContext(context, dir.path());
+    context.locale.decimalPoint = ".";
   }
   void TearDown() override { form.reset(); }
 
@@ -161,7 +161,7 @@ class FakeUnitWindowTest : public ::testing::Test {
     if (configure) configure(*port);
     ui::MainWindowDeps deps = fakeDeps(std::move(fake), notifier, sleeper);
     if (adjust) adjust(deps);
-    form = std::make_unique<ui::MainWindow>(module, std::move(deps));
+    form = std::make_unique<ui::MainWindow>(context, std::move(deps));
     form->load();
     form->show();
     form->activateWindow();
@@ -172,7 +172,7 @@ class FakeUnitWindowTest : public ::testing::Test {
   QAction* action(const char* name) { return child<QAction>(form.get(), QString::fromUtf8(name)); }
 
   ProgramDir dir;
-  AppContext module;
+  AppContext context;
   FakeSleeper sleeper;
   TestNotifier notifier;
   ScriptedUnit unit;

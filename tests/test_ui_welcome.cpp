@@ -31,7 +31,7 @@ class StartUpTest : public ::testing::Test {
   }
 
   WelcomeWindow* start() {
-    splash = ui::startUp(module, dir.dir.path(), [this] {
+    splash = ui::startUp(context, dir.dir.path(), [this] {
       ++portsMade;
       auto fake = std::make_unique<FakeSerialPort>();
       port = fake.get();
@@ -43,7 +43,7 @@ class StartUpTest : public ::testing::Test {
   }
 
   ProgramDir dir;
-  AppContext module;
+  AppContext context;
   FakeSleeper sleeper;
   RecordingNotifier notifier;
   ScriptedUnit unit;
@@ -79,7 +79,7 @@ TEST_F(StartUpTest, WelcomeWindowWaitsWithOnlyItsButtonFocusable) {
   QTest::qWait(50);
   EXPECT_EQ(portsMade, 0);
   EXPECT_EQ(form, nullptr);
-  EXPECT_EQ(module.port.ready, false);
+  EXPECT_EQ(context.port.portNumberAccepted, false);
 }
 
 TEST_F(StartUpTest, EnterLoadsTheMainWindowBeforeShowingIt) {

@@ -31,8 +31,8 @@ QString windowId(QWidget* w) {
 
 TEST(OnX11, WelcomeWindowNameIsEmptyAndTheMainWindowKeepsItsCaption) {
   SKIP_WITHOUT_X11();
-  AppContext module;
-  ui::WelcomeWindow w(module);
+  AppContext context;
+  ui::WelcomeWindow w(context);
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   // Qt would write the application's name here for an empty title.
@@ -41,12 +41,12 @@ TEST(OnX11, WelcomeWindowNameIsEmptyAndTheMainWindowKeepsItsCaption) {
   EXPECT_EQ(run("xdotool", {"getwindowname", windowId(&w)}), "\n");
 
   ProgramDir dir;
-  initAppContext(module, dir.path());
+  initAppContext(context, dir.path());
   RecordingNotifier notifier;
   ui::MainWindowDeps deps;
   deps.port = std::make_unique<FakeSerialPort>();
   deps.notifier = &notifier;
-  ui::MainWindow form(module, std::move(deps));
+  ui::MainWindow form(context, std::move(deps));
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   EXPECT_EQ(run("xdotool", {"getwindowname", windowId(&form)}), "TolvekKU \n");
@@ -72,11 +72,11 @@ class ReturnCounter : public QObject {
 class LoopingNotifier : public Notifier {
  public:
   explicit LoopingNotifier(ReturnCounter& counter) : counter_(counter) {}
-  void show(const std::string& text) override {
+  void show(const Message& message) override {
     const int before = counter_.count;
     QTest::qWait(500);
     returnsWhileShown.push_back(counter_.count - before);
-    messages.push_back(text);
+    messages.push_back(operatorText(message));
   }
   std::vector<std::string> messages;
   std::vector<int> returnsWhileShown;
@@ -89,8 +89,8 @@ TEST(OnX11, EnterTypedDuringReadBackDoesNotReachItsMessage) {
   SKIP_WITHOUT_X11();
   ProgramDir dir;
   dir.writeCommsIni("\"Port\",1\n");
-  AppContext module;
-  initAppContext(module, dir.path());
+  AppContext context;
+  initAppContext(context, dir.path());
   ReturnCounter counter;
   qApp->installEventFilter(&counter);
   LoopingNotifier notifier(counter);
@@ -102,7 +102,7 @@ TEST(OnX11, EnterTypedDuringReadBackDoesNotReachItsMessage) {
   ui::MainWindowDeps deps;
   deps.port = std::move(fake);
   deps.notifier = &notifier;  // the pauses are the window's own, real ones
-  ui::MainWindow form(module, std::move(deps));
+  ui::MainWindow form(context, std::move(deps));
   ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
   ASSERT_TRUE(notifier.messages.empty());
   form.show();
@@ -138,9 +138,9 @@ TEST(OnX11, Screenshots) {
   ProgramDir dir;
   dir.writeCommsIni("\"Port\",1\n");
   dir.copyReferenceDb();
-  AppContext module;
-  initAppContext(module, dir.path());
-  ui::WelcomeWindow welcome(module);
+  AppContext context;
+  initAppContext(context, dir.path());
+  ui::WelcomeWindow welcome(context);
   welcome.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&welcome));
   EXPECT_TRUE(welcome.grab().save(out + "/welcome-window.png"));
@@ -154,7 +154,7 @@ TEST(OnX11, Screenshots) {
   ui::MainWindowDeps deps;
   deps.port = std::move(fake);
   deps.notifier = &notifier;
-  ui::MainWindow form(module, std::move(deps));
+  ui::MainWindow form(context, std::move(deps));
   ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));

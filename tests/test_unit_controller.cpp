@@ -59,18 +59,18 @@ struct Rig {
   FakeSleeper sleeper{&log};
   RecordingNotifier notifier{&log};
   EmptyDatabaseOpener opener{&log};
-  AppContext m;
+  AppContext context;
   LoggingView view{log};
   FakeSerialPort* port = new FakeSerialPort(&log);
-  std::unique_ptr<UnitController> core;
+  std::unique_ptr<UnitController> controller;
 
   explicit Rig(const std::string& commsIni = "COM,2\n") {
     if (!commsIni.empty()) dir.writeCommsIni(commsIni);
-    initAppContext(m, dir.path());
-    m.locale = NumberLocale{"."};
-    core = std::make_unique<UnitController>(m, view, notifier, sleeper,
-                                            std::unique_ptr<SerialPort>(port), opener);
-    view.attach(core.get());
+    initAppContext(context, dir.path());
+    context.locale = NumberLocale{"."};
+    controller = std::make_unique<UnitController>(context, view, notifier, sleeper,
+                                                  std::unique_ptr<SerialPort>(port), opener);
+    view.attach(controller.get());
   }
   // Loads against a unit that answers "x" with each record in turn.
   LoadResult load(std::vector<std::string> records) {
@@ -79,7 +79,7 @@ struct Rig {
       port->replies.push_back("");
       port->replies.push_back(std::move(r));
     }
-    return core->openLink();
+    return controller->openLink();
   }
   void answer(const std::string& record) { port->replies = {"", record}; }
   std::vector<std::string> buttons() const {
@@ -123,7 +123,7 @@ TEST(Load, OutcomesWhatTheOperatorSeesAndTheButtons) {
     const LoadResult r = rig.load({makeRecord(distinctValues())});
     EXPECT_EQ(r.outcome, c.outcome);
     EXPECT_EQ(r.lastCode, c.code);
-    EXPECT_EQ(rig.m.port.ready, c.ready);
+    EXPECT_EQ(rig.context.port.portNumberAccepted, c.ready);
     Events seen = rig.buttons();
     for (const auto& text : rig.notifier.messages) seen.insert(seen.begin(), "msg:" + text);
     EXPECT_EQ(seen, c.seen);
@@ -149,20 +149,21 @@ TEST(Load, NoRightsToTheDeviceSaysWhichAndWhatToDo) {
   FakeSleeper sleeper(&log);
   RecordingNotifier notifier(&log);
   EmptyDatabaseOpener opener;
-  AppContext m;
-  initAppContext(m, dir.path());
+  AppContext context;
+  initAppContext(context, dir.path());
   RecordingUnitView view;
   auto* port = new DeniedPort(&log);
-  UnitController core(m, view, notifier, sleeper, std::unique_ptr<SerialPort>(port), opener);
-  view.attach(&core);
-  const LoadResult r = core.openLink();
+  UnitController controller(context, view, notifier, sleeper, std::unique_ptr<SerialPort>(port),
+                            opener);
+  view.attach(&controller);
+  const LoadResult r = controller.openLink();
   EXPECT_EQ(r.outcome, LoadOutcome::Unlinked);
   EXPECT_EQ(r.lastCode, kPortAlreadyOpen);
   EXPECT_EQ(log.events,
             Events{"msg:No permission to open the serial port /dev/ttyUSB0. Add your user to the "
                    "dialout group (sudo adduser $USER dialout), then log out and in again."});
   EXPECT_TRUE(view.updateEnabled && view.defaultEnabled && view.closeEnabled);
-  EXPECT_TRUE(m.port.ready);
+  EXPECT_TRUE(context.port.portNumberAccepted);
 }
 
 TEST(Load, APortNumberThePortDidNotTakeLetsNoByteOut) {
@@ -171,9 +172,9 @@ TEST(Load, APortNumberThePortDidNotTakeLetsNoByteOut) {
     SCOPED_TRACE(content);
     Rig rig(content);
     rig.load({});
-    rig.core->uploadEntries();
-    rig.core->uploadDefaults();
-    rig.core->closeLink();
+    rig.controller->runUpdateCommand();
+    rig.controller->runDefaultCommand();
+    rig.controller->closeLink();
     EXPECT_EQ(rig.port->openCalls, 0);
     EXPECT_EQ(rig.port->written, "");
   }
@@ -184,7 +185,7 @@ TEST(Close, TheCloseByteOnlyWhenThePortWasNotRejected) {
     Rig rig;
     rig.load({makeRecord(distinctValues())});
     rig.log.events.clear();
-    rig.core->closeLink();
+    rig.controller->closeLink();
     // The record came 10 ms after "x": "!" waits out the rest of the unit's second.
     EXPECT_EQ(rig.log.events, (Events{sleep(990), out(0x21), "close"}));
   }
@@ -193,21 +194,21 @@ TEST(Close, TheCloseByteOnlyWhenThePortWasNotRejected) {
     rig.load({makeRecord(distinctValues())});
     rig.log.events.clear();
     rig.sleeper.advance(1500);
-    rig.core->closeLink();
+    rig.controller->closeLink();
     EXPECT_EQ(rig.log.events, (Events{out(0x21), "close"}));
   }
   {
     Rig rig("");  // rejected: nothing sent, the port left to the window
     rig.load({});
     rig.log.events.clear();
-    rig.core->closeLink();
+    rig.controller->closeLink();
     EXPECT_EQ(rig.log.events, Events{});
   }
   {
     Rig rig;  // held elsewhere: the close byte fails quietly
     rig.port->failures["Open"] = kPortAlreadyOpen;
     rig.load({});
-    EXPECT_NO_THROW(rig.core->closeLink());
+    EXPECT_NO_THROW(rig.controller->closeLink());
     EXPECT_EQ(rig.port->written, "");
   }
 }
@@ -228,21 +229,58 @@ TEST(ReadBack, CompleteRecordTimelineCaptionsAndCopies) {
   EXPECT_EQ(rig.view.rows[31].current, "255");
   EXPECT_EQ(rig.view.rows[32].current, "N/A");
   for (int i = 0; i < 32; ++i) {
-    EXPECT_EQ(rig.core->slotValues()[i], SlotValue(values[i]));
-    EXPECT_EQ(rig.core->readBackValues()[i], values[i]);
+    EXPECT_EQ(rig.controller->slotValues()[i], SlotValue(values[i]));
+    EXPECT_EQ(rig.controller->readBackValues()[i], values[i]);
   }
-  EXPECT_EQ(rig.core->readBackValues()[32], 0);
-  EXPECT_TRUE(rig.core->unreadSlots().empty());
-  EXPECT_EQ(rig.core->slotsReadAtLastReadBack(), 32);
-  EXPECT_EQ(rig.core->lastReadBackCode(), 0);
+  EXPECT_EQ(rig.controller->readBackValues()[32], 0);
+  EXPECT_TRUE(rig.controller->unreadSlotsToSave().empty());
+  EXPECT_EQ(rig.controller->slotsReadAtLastReadBack(), 32);
+  EXPECT_EQ(rig.controller->lastReadBackCode(), 0);
 }
 
 TEST(ReadBack, BeforeAnyReadBackEverySlotIsUnread) {
   Rig rig;
-  EXPECT_EQ(rig.core->unreadSlots().size(), 32u);
-  EXPECT_EQ(rig.core->unreadSlots().front(), 0);
-  EXPECT_EQ(rig.core->unreadSlots().back(), 31);
-  EXPECT_EQ(rig.core->slotsReadAtLastReadBack(), 0);
+  EXPECT_EQ(rig.controller->unreadSlotsToSave().size(), 32u);
+  EXPECT_EQ(rig.controller->unreadSlotsToSave().front(), 0);
+  EXPECT_EQ(rig.controller->unreadSlotsToSave().back(), 31);
+  EXPECT_EQ(rig.controller->slotsReadAtLastReadBack(), 0);
+}
+
+// Which unread slots each command is refused for, after replies that leave
+// slot 31 (past the end), slot 4 (a bad high byte) or everything unread.
+TEST(ReadBack, EachCommandIsRefusedOnlyForTheUnreadSlotsItNeeds) {
+  struct Case {
+    const char* name;
+    std::string reply;
+    std::vector<int> save, compare, update, updateWithSlot4Entered, defaults;
+  };
+  const std::string full = makeRecord(distinctValues());
+  std::string high5 = full;
+  high5[4] = static_cast<char>(128);
+  std::vector<int> all(32), valueSlots(30), setupSlots(29);
+  for (int i = 0; i < 32; ++i) all[static_cast<std::size_t>(i)] = i;
+  for (int i = 0; i < 30; ++i) valueSlots[static_cast<std::size_t>(i)] = i;
+  for (int i = 0; i < 29; ++i) setupSlots[static_cast<std::size_t>(i)] = i + 1;
+  std::vector<int> valueSlotsBut4 = valueSlots;
+  valueSlotsBut4.erase(valueSlotsBut4.begin() + 4);
+  const Case cases[] = {
+      {"37 characters", full.substr(0, 37), {31}, {}, {}, {}, {}},
+      {"high byte of slot 4", high5, {4}, {4}, {4}, {}, {}},
+      {"no answer", "", all, setupSlots, valueSlots, valueSlotsBut4, {0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.load({c.reply});
+    EnteredSlots entered{};
+    EXPECT_EQ(rig.controller->unreadSlotsToSave(), c.save);
+    EXPECT_EQ(rig.controller->unreadSlotsToCompare(), c.compare);
+    EXPECT_EQ(rig.controller->unreadSlotsToUpload(UploadKind::Entries, entered), c.update);
+    EXPECT_EQ(rig.controller->unreadSlotsToUpload(UploadKind::Defaults, entered), c.defaults);
+    entered[4] = true;
+    EXPECT_EQ(rig.controller->unreadSlotsToUpload(UploadKind::Entries, entered),
+              c.updateWithSlot4Entered);
+  }
 }
 
 TEST(ReadBack, ShortOrMissingRepliesKeepEarlierValuesAndWarnOnce) {
@@ -273,7 +311,7 @@ TEST(ReadBack, ShortOrMissingRepliesKeepEarlierValuesAndWarnOnce) {
     rig.load({earlier});
     rig.log.events.clear();
     rig.answer(c.reply);
-    EXPECT_EQ(rig.core->readBack(), c.code);
+    EXPECT_EQ(rig.controller->readBack(), c.code);
     // " " waits out the load's second after "x" (its record came in 10 ms); a
     // short record is looked for until the second is over.
     Events expected = {sleep(990)};
@@ -286,20 +324,20 @@ TEST(ReadBack, ShortOrMissingRepliesKeepEarlierValuesAndWarnOnce) {
     EXPECT_EQ(rig.view.rows[0].current, c.caption0);
     EXPECT_EQ(rig.view.rows[4].current, c.caption4);
     EXPECT_EQ(rig.view.rows[31].current, c.caption31);
-    EXPECT_EQ(rig.core->readBackValues()[31], std::stoi(c.caption31));
-    EXPECT_EQ(rig.core->unreadSlots(), c.unread);
-    EXPECT_EQ(rig.core->slotsReadAtLastReadBack(), 32 - static_cast<int>(c.unread.size()));
+    EXPECT_EQ(rig.controller->readBackValues()[31], std::stoi(c.caption31));
+    EXPECT_EQ(rig.controller->unreadSlotsToSave(), c.unread);
+    EXPECT_EQ(rig.controller->slotsReadAtLastReadBack(), 32 - static_cast<int>(c.unread.size()));
   }
 }
 
 TEST(ReadBack, UnsetSlotsShowEmptyAndTheChannelOne) {
   Rig rig;  // not loaded: not ready, so the refresh computes nothing
   rig.port->portIsOpen = true;
-  EXPECT_EQ(rig.core->readBack(), kInvalidArgument);
+  EXPECT_EQ(rig.controller->readBack(), kInvalidArgument);
   EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{test::kShortReplyMessage});
   EXPECT_EQ(rig.view.rows[0].current, "1");
   for (int i = 1; i < 32; ++i) EXPECT_EQ(rig.view.rows[i].current, "") << i;
-  for (int i = 0; i < 32; ++i) EXPECT_EQ(rig.core->readBackValues()[i], 0) << i;
+  for (int i = 0; i < 32; ++i) EXPECT_EQ(rig.controller->readBackValues()[i], 0) << i;
 }
 
 TEST(ReadBack, OneRefreshPerBoxThatHeldTextAndNoneForEmptyBoxes) {
@@ -309,15 +347,15 @@ TEST(ReadBack, OneRefreshPerBoxThatHeldTextAndNoneForEmptyBoxes) {
   rig.view.setEntryText(1, "1");
   rig.view.setEntryText(9, "20");
   rig.view.setEntryText(28, "300");
-  ASSERT_EQ(rig.core->slotValues()[28], SlotValue(300));
+  ASSERT_EQ(rig.controller->slotValues()[28], SlotValue(300));
   rig.opener.opens = 0;
   rig.answer(record);
-  rig.core->readBack();
+  rig.controller->readBack();
   // The read-back's own refresh (two lookups), then one refresh for each of the
   // three boxes as it is emptied.
   EXPECT_EQ(rig.opener.opens, 2 * (1 + 3));
   for (int i = 0; i < 32; ++i) EXPECT_EQ(rig.view.rows[i].entry, "") << i;
-  EXPECT_EQ(rig.core->slotValues()[28], SlotValue(0x0100));  // restored from the copy
+  EXPECT_EQ(rig.controller->slotValues()[28], SlotValue(0x0100));  // restored from the copy
 }
 
 TEST(ReadBack, AFailedRefreshIsRecordedAndTheCopyGoesOn) {
@@ -325,10 +363,10 @@ TEST(ReadBack, AFailedRefreshIsRecordedAndTheCopyGoesOn) {
   std::array<int, 32> values = distinctValues();
   values[27] = 0;  // the E1 constant divides by zero
   EXPECT_EQ(rig.load({makeRecord(values)}).outcome, LoadOutcome::Linked);
-  EXPECT_EQ(rig.core->lastReadBackCode(), kDivisionByZero);
-  EXPECT_FALSE(rig.core->lastRefreshError().empty());
+  EXPECT_EQ(rig.controller->lastReadBackCode(), kDivisionByZero);
+  EXPECT_FALSE(rig.controller->lastRefreshError().empty());
   EXPECT_TRUE(rig.notifier.messages.empty());
-  EXPECT_EQ(rig.core->readBackValues()[4], 0x1234);
+  EXPECT_EQ(rig.controller->readBackValues()[4], 0x1234);
   EXPECT_EQ(rig.log.events.back(), "cleared");
 }
 
@@ -338,7 +376,7 @@ TEST(Commands, UpdateDisablesUploadsReadsBackAndEnablesInThatOrder) {
   rig.load({record});
   rig.log.events.clear();
   rig.answer(record);
-  rig.core->uploadEntries();
+  rig.controller->runUpdateCommand();
   const Events& e = rig.log.events;
   ASSERT_GE(e.size(), 7u);
   // The rest of the record's second is waited out and its reply read to the end
@@ -348,7 +386,7 @@ TEST(Commands, UpdateDisablesUploadsReadsBackAndEnablesInThatOrder) {
   EXPECT_EQ(Events(e.end() - 4, e.end()),
             (Events{"cleared", "Update on", "Close on", "Default on"}));
   EXPECT_EQ(rig.port->written.substr(rig.port->written.size() - 3), " qx");
-  EXPECT_EQ(rig.core->lastUploadCode(), 0);
+  EXPECT_EQ(rig.controller->lastUploadCode(), 0);
 }
 
 TEST(Commands, DefaultKeepsTheUnitsChannel) {
@@ -357,7 +395,7 @@ TEST(Commands, DefaultKeepsTheUnitsChannel) {
   rig.load({record});
   rig.port->written.clear();
   rig.answer(record);
-  rig.core->uploadDefaults();
+  rig.controller->runDefaultCommand();
   EXPECT_EQ(rig.port->written, test::defaultUpload(3) + test::kReadBackRequest);
 }
 
@@ -366,8 +404,8 @@ TEST(Commands, AClosedPortUploadsNothingSaysNothingAndTheReadBackReports) {
   rig.port->failures["Open"] = kPortAlreadyOpen;
   rig.load({});
   // No read-back ran: "Update" sends nothing and says so.
-  EXPECT_EQ(rig.core->uploadEntries(), UploadOutcome::UnreadSlots);
-  EXPECT_EQ(rig.core->lastUploadCode(), 0);
+  EXPECT_EQ(rig.controller->runUpdateCommand(), UploadOutcome::UnreadSlots);
+  EXPECT_EQ(rig.controller->lastUploadCode(), 0);
   EXPECT_EQ(rig.notifier.messages,
             std::vector<std::string>{
                 "Nothing was sent to the unit. Its set-up has not been read back, so \"Update\" "
@@ -389,9 +427,9 @@ TEST(Commands, ProgressOfTheUploadAndTheReadBack) {
     ++reports;
   };
   watch.readBackPhase = [&](ReadBackPhase p) { phases.push_back(p); };
-  rig.core->setProgressObserver(watch);
+  rig.controller->setProgressObserver(watch);
   rig.answer(record);
-  rig.core->uploadDefaults();
+  rig.controller->runDefaultCommand();
   EXPECT_EQ(reports, 69);
   EXPECT_EQ(lastSent, 69);
   EXPECT_EQ(phases.size(), 4u);

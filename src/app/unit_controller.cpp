@@ -4,31 +4,31 @@
 
 namespace ku {
 
-void initAppContext(AppContext& m, std::string programDir) {
-  m.programDir = std::move(programDir);
-  m.settingsFile = m.programDir + "/comms.ini";
-  m.linkFolder = m.programDir;
-  m.referenceDatabase = m.programDir + "/" + kReferenceDbName;
+void initAppContext(AppContext& context, std::string programDir) {
+  context.programDir = std::move(programDir);
+  context.settingsFile = context.programDir + "/comms.ini";
+  context.linkFolder = context.programDir;
+  context.referenceDatabase = context.programDir + "/" + kReferenceDbName;
   // The values are the unit's own: the table, the window, JSON and set-up files
   // show them with "." and entries are read with "." whatever the desktop's
   // language, so that "1.5" never means one thing here and another there.
-  m.locale = NumberLocale{"."};
+  context.locale = NumberLocale{"."};
 }
 
-UnitController::UnitController(AppContext& module, UnitView& view, Notifier& notifier,
+UnitController::UnitController(AppContext& context, UnitView& view, Notifier& notifier,
                                Sleeper& sleeper, std::unique_ptr<SerialPort> port,
                                ReferenceDatabaseOpener& opener)
-    : m_(module),
+    : context_(context),
       view_(view),
       notifier_(notifier),
       link_(std::move(port), sleeper),
-      lookups_(opener, module.referenceDatabase, module.lookups) {}
+      lookups_(opener, context.referenceDatabase, context.lookups) {}
 
 UnitController::~UnitController() = default;
 
 EntryContext UnitController::entryContext() {
   return EntryContext{
-      view_, notifier_, slotValues_, readBackValues_, entryAccepted_, m_.locale, [this] {
+      view_, notifier_, slotValues_, readBackValues_, entryAccepted_, context_.locale, [this] {
         refreshReferenceValues();
       }};
 }
@@ -39,12 +39,12 @@ void UnitController::setProgressObserver(ExchangeObserver observer) {
 
 LoadResult UnitController::openLink(std::optional<std::int16_t> portNumberOverride) {
   // Ready first, before anything can fail; only the invalid-port outcome clears it.
-  m_.port.ready = true;
-  return finishLoad(link_.openPort(m_.settingsFile, m_.port, portNumberOverride));
+  context_.port.portNumberAccepted = true;
+  return finishLoad(link_.openPort(context_.settingsFile, context_.port, portNumberOverride));
 }
 
 LoadResult UnitController::openLinkToDevice(const std::string& devicePath) {
-  m_.port.ready = true;
+  context_.port.portNumberAccepted = true;
   return finishLoad(link_.openDevice(devicePath));
 }
 
@@ -52,10 +52,10 @@ LoadResult UnitController::finishLoad(const LinkOutcome& opened) {
   // The decision rests on the last code only.
   LoadOutcome outcome = LoadOutcome::Unlinked;
   if (opened.code == kInvalidPortNumber) {
-    notifier_.show(kInvalidPortText);
-    m_.port.ready = false;
+    notifier_.show({MessageKind::InvalidPort, {}});
+    context_.port.portNumberAccepted = false;
     view_.setButtonEnabled(Button::Update, false);
-    view_.setButtonEnabled(Button::Default, false);
+    view_.setButtonEnabled(Button::Defaults, false);
     outcome = LoadOutcome::Rejected;
   }
   if (opened.code == kNoError) {
@@ -65,15 +65,15 @@ LoadResult UnitController::finishLoad(const LinkOutcome& opened) {
   // Still "port already open" for the decisions above, but the operator can act
   // on this one: say which device and what to do.
   if (opened.code == kPortAlreadyOpen && !opened.accessDeniedDevice.empty())
-    notifier_.show(noAccessText(opened.accessDeniedDevice));
+    notifier_.show({MessageKind::NoAccess, opened.accessDeniedDevice});
   if (opened.code == kPortAlreadyOpen && !opened.heldDevice.empty())
-    notifier_.show(heldPortText(opened.heldDevice));
+    notifier_.show({MessageKind::HeldPort, opened.heldDevice});
   return LoadResult{outcome, opened.code, opened.text};
 }
 
 void UnitController::closeLink() {
   // A rejected port number sends nothing; the port is left to close with the window.
-  if (m_.port.ready) link_.sendCloseByteAndClose();
+  if (context_.port.portNumberAccepted) link_.sendCloseByteAndClose();
 }
 
 LoadResult UnitController::reopenLink() {
@@ -85,7 +85,7 @@ LoadResult UnitController::reopenLink() {
   // A rejected port number keeps "Update" and "Default" disabled, as at load.
   if (loaded.outcome != LoadOutcome::Rejected) {
     view_.setButtonEnabled(Button::Update, true);
-    view_.setButtonEnabled(Button::Default, true);
+    view_.setButtonEnabled(Button::Defaults, true);
   }
   return loaded;
 }
@@ -129,7 +129,7 @@ int UnitController::readBack() {
   for (int row = 0; row < kRowSlots; ++row)
     trail.step([&] { view_.setCurrentValue(row, currentValueCaption(row, slotValues_[row])); });
 
-  if (trail.last() == kInvalidArgument) notifier_.show(kShortReplyText);
+  if (trail.last() == kInvalidArgument) notifier_.show({MessageKind::ShortReply, {}});
 
   trail.step([&] { refreshReferenceValues(); });
 
@@ -143,35 +143,52 @@ int UnitController::readBack() {
   return lastReadBackCode_;
 }
 
-std::vector<int> UnitController::unreadSlots() const {
+namespace {
+
+std::vector<int> unreadAmong(const std::array<bool, kRowSlots>& read, int first, int last) {
   std::vector<int> unread;
-  for (int slot = 0; slot < kRowSlots; ++slot)
-    if (!readAtLastReadBack_[static_cast<std::size_t>(slot)]) unread.push_back(slot);
+  for (int slot = first; slot <= last; ++slot)
+    if (!read[static_cast<std::size_t>(slot)]) unread.push_back(slot);
   return unread;
 }
 
-int UnitController::uploadSetup() {
+}  // namespace
+
+std::vector<int> UnitController::unreadSlotsToSave() const {
+  return unreadAmong(readAtLastReadBack_, 0, kRowSlots - 1);
+}
+
+std::vector<int> UnitController::unreadSlotsToCompare() const {
+  return unreadAmong(readAtLastReadBack_, 1, kValueSlots - 1);
+}
+
+std::vector<int> UnitController::unreadSlotsToUpload(UploadKind kind,
+                                                     const EnteredSlots& entered) const {
+  return unreadSlotsToSend(kind, unreadAtLastReadBack(), entered);
+}
+
+int UnitController::sendSlotValues() {
   UploadValues values{};
   for (int s = 0; s < kValueSlots; ++s) values[s] = valueOf(slotValues_[s]);
   return finishUpload(link_.upload(values));
 }
 
-int UnitController::uploadDefaultSetup() {
+int UnitController::sendDefaultValues() {
   return finishUpload(link_.upload(defaultUploadValues(valueOf(slotValues_[0]))));
 }
 
 int UnitController::finishUpload(const LinkOutcome& uploaded) {
   // One message after the pass, when its last failure was a value outside 0..255.
-  if (uploaded.code == kInvalidArgument) notifier_.show(kValueLimitText);
+  if (uploaded.code == kInvalidArgument) notifier_.show({MessageKind::ValueLimit, {}});
   lastUploadCode_ = uploaded.code;
   return lastUploadCode_;
 }
 
 void UnitController::refreshReferenceValues() {
   const std::string pulseWidth = view_.pulseWidthText();
-  ReferenceInputs in{slotValues_, pulseWidth, m_.port.ready, m_.locale};
+  ReferenceInputs in{slotValues_, pulseWidth, context_.port.portNumberAccepted, context_.locale};
   try {
-    ku::refreshReferenceValues(in, lookups_, m_.lookups, view_);
+    ku::refreshReferenceValues(in, lookups_, context_.lookups, view_);
     lastRefreshError_.clear();
   } catch (const KuError& e) {
     lastRefreshError_ = e.what();
@@ -182,13 +199,13 @@ void UnitController::refreshReferenceValues() {
 void UnitController::enableCommands() {
   view_.setButtonEnabled(Button::Update, true);
   view_.setButtonEnabled(Button::Close, true);
-  view_.setButtonEnabled(Button::Default, true);
+  view_.setButtonEnabled(Button::Defaults, true);
 }
 
 void UnitController::disableCommands() {
   view_.setButtonEnabled(Button::Update, false);
   view_.setButtonEnabled(Button::Close, false);
-  view_.setButtonEnabled(Button::Default, false);
+  view_.setButtonEnabled(Button::Defaults, false);
 }
 
 void UnitController::entryEdited(int index) {
@@ -206,21 +223,21 @@ void UnitController::pulseWidthEdited() {
   ku::pulseWidthEdited(ctx);
 }
 
-UploadOutcome UnitController::uploadEntries(const char* backupReason) {
+UploadOutcome UnitController::runUpdateCommand(const char* backupReason) {
   const UploadOutcome guard = guardUpload(UploadKind::Entries, backupReason);
   if (guard != UploadOutcome::Sent) return guard;
   disableCommands();
-  uploadSetup();
+  sendSlotValues();
   readBack();
   enableCommands();
   return UploadOutcome::Sent;
 }
 
-UploadOutcome UnitController::uploadDefaults() {
+UploadOutcome UnitController::runDefaultCommand() {
   const UploadOutcome guard = guardUpload(UploadKind::Defaults, kBackupBeforeDefaults);
   if (guard != UploadOutcome::Sent) return guard;
   disableCommands();
-  uploadDefaultSetup();
+  sendDefaultValues();
   readBack();
   enableCommands();
   return UploadOutcome::Sent;
@@ -229,7 +246,7 @@ UploadOutcome UnitController::uploadDefaults() {
 // ---------------------------------------------------------------------------
 
 RecordingUnitView::RecordingUnitView() {
-  for (int r = 0; r < 33; ++r) {
+  for (int r = 0; r < kWindowRows; ++r) {
     const FixedTexts& fixed = fixedTexts(r);
     rows[r].reference = fixed.reference;
     rows[r].referenceUnit = fixed.referenceUnit;
@@ -238,7 +255,7 @@ RecordingUnitView::RecordingUnitView() {
       rows[r].descriptionUnit = fixed.descriptionUnit;
     }
   }
-  rows[32].current = "N/A";
+  rows[kPulseWidthRow].current = "N/A";
 }
 
 std::string RecordingUnitView::entryText(int slot) const {
@@ -248,13 +265,13 @@ std::string RecordingUnitView::entryText(int slot) const {
 void RecordingUnitView::setEntryText(int slot, const std::string& text) {
   if (rows[slot].entry == text) return;
   rows[slot].entry = text;
-  if (core_) core_->entryEdited(slot);
+  if (controller_) controller_->entryEdited(slot);
 }
 
 void RecordingUnitView::setPulseWidthText(const std::string& text) {
   if (pulseWidth == text) return;
   pulseWidth = text;
-  if (core_) core_->pulseWidthEdited();
+  if (controller_) controller_->pulseWidthEdited();
 }
 
 void RecordingUnitView::setReferenceValue(int row, const std::string& text) {
@@ -282,7 +299,7 @@ void RecordingUnitView::setButtonEnabled(Button b, bool enabled) {
     case Button::Close:
       closeEnabled = enabled;
       break;
-    case Button::Default:
+    case Button::Defaults:
       defaultEnabled = enabled;
       break;
   }

@@ -14,15 +14,15 @@
 #include "app/backups.h"
 #include "app/safeguards.h"
 #include "entry/entry.h"
-#include "link/notifier.h"
 #include "link/unit_link.h"
 #include "model/errors.h"
+#include "model/notifier.h"
 #include "reference/lookups.h"
 #include "reference/reference_values.h"
 
 namespace ku {
 
-// The start-up module's shared values, alive for the whole run.
+// The start-up context's shared values, alive for the whole run.
 struct AppContext {
   LinkState port;
   LookupValues lookups;
@@ -40,9 +40,9 @@ struct AppContext {
 };
 
 // The start-up procedure's first work.
-void initAppContext(AppContext& m, std::string programDir);
+void initAppContext(AppContext& context, std::string programDir);
 
-enum class Button { Update, Close, Default };
+enum class Button { Update, Close, Defaults };
 
 // Everything the main window shows and holds as text.
 class UnitView : public EntryBoxes, public ReferenceCells {
@@ -73,7 +73,7 @@ struct LoadResult {
 
 class UnitController {
  public:
-  UnitController(AppContext& module, UnitView& view, Notifier& notifier, Sleeper& sleeper,
+  UnitController(AppContext& context, UnitView& view, Notifier& notifier, Sleeper& sleeper,
                  std::unique_ptr<SerialPort> port, ReferenceDatabaseOpener& opener);
   ~UnitController();
 
@@ -90,10 +90,10 @@ class UnitController {
   // load step with its messages and read-back.
   LoadResult reopenLink();
 
-  // The exchanges. Each returns its last error code.
+  // The exchanges, unguarded. Each returns its last error code.
   int readBack();
-  int uploadSetup();              // SlotValues
-  int uploadDefaultSetup();       // the built-in defaults, keeping the unit's channel
+  int sendSlotValues();           // one upload pass of SlotValues
+  int sendDefaultValues();        // the built-in defaults, keeping the unit's channel
   void refreshReferenceValues();  // throws on failure, like the refresh it runs
   void enableCommands();
   void disableCommands();
@@ -102,12 +102,13 @@ class UnitController {
   void entryEdited(int index);
   void entryLeft(int index);
   void pulseWidthEdited();
-  // "Update" and "Default": disableCommands, upload, readBack, enableCommands;
+  // The "Update" and "Default" commands: disableCommands, the send, readBack,
+  // enableCommands;
   // first the unread-slot check and the backup of the set-up read back last.
   // The backup records backupReason; without one, "apply" or "restore" when the
   // boxes still hold exactly what the last openSetupFile put there, else "update".
-  UploadOutcome uploadEntries(const char* backupReason = nullptr);
-  UploadOutcome uploadDefaults();
+  UploadOutcome runUpdateCommand(const char* backupReason = nullptr);
+  UploadOutcome runDefaultCommand();
 
   // Set-up files. Opening puts into each box 1..29 the file's value where it
   // differs from the unit's (empties it where they agree); a refused file
@@ -147,10 +148,15 @@ class UnitController {
   const SlotValueArray& slotValues() const { return slotValues_; }
   const ReadBackArray& readBackValues() const { return readBackValues_; }
   SerialPort& port() { return link_.port(); }
-  // Slots 0..31 that the last read-back did not get from the unit (all of them
-  // before the first read-back), in slot order.
-  std::vector<int> unreadSlots() const;
-  // How many of the 32 slots the last read-back got (0 before the first).
+  // The slots a command needs that the last read-back did not get from the unit
+  // (all of them before the first read-back), in slot order; a command is refused
+  // while any is left. Saving needs every slot 0..31; comparing with a set-up file
+  // the set-up's slots 1..29; an upload the slots it would send, which for
+  // "Update" are those of 0..29 whose box holds no entry (entered).
+  std::vector<int> unreadSlotsToSave() const;
+  std::vector<int> unreadSlotsToCompare() const;
+  std::vector<int> unreadSlotsToUpload(UploadKind kind, const EnteredSlots& entered) const;
+  // How many of the kRowSlots slots the last read-back got (0 before the first).
   int slotsReadAtLastReadBack() const { return slotsRead_; }
   // Last codes of the most recent read-back and upload, for kuctl's exit status.
   int lastReadBackCode() const { return lastReadBackCode_; }
@@ -170,7 +176,7 @@ class UnitController {
   // Forgets what the last read-back got, and clears the columns it filled.
   void forgetUnit();
 
-  AppContext& m_;
+  AppContext& context_;
   UnitView& view_;
   Notifier& notifier_;
   UnitLink link_;
@@ -209,7 +215,7 @@ struct RowTexts {
 // way text boxes do. kuctl and the tests use it; the window has its own.
 class RecordingUnitView : public UnitView {
  public:
-  void attach(UnitController* core) { core_ = core; }
+  void attach(UnitController* controller) { controller_ = controller; }
 
   std::string entryText(int slot) const override;
   void setEntryText(int slot, const std::string& text) override;
@@ -224,8 +230,8 @@ class RecordingUnitView : public UnitView {
   bool confirm(const std::string& question) override;
 
   // The window's texts, starting as its fixed layout texts: rows 0..31 are the
-  // slots, row 32 the pulse-width row (its current value reads "N/A").
-  std::array<RowTexts, 33> rows{};
+  // slots, row kPulseWidthRow the pulse-width row (its current value reads "N/A").
+  std::array<RowTexts, kWindowRows> rows{};
   std::string pulseWidth = "0";
   bool updateEnabled = true, closeEnabled = true, defaultEnabled = true;
   int focused = -1;
@@ -235,7 +241,7 @@ class RecordingUnitView : public UnitView {
   RecordingUnitView();
 
  private:
-  UnitController* core_ = nullptr;
+  UnitController* controller_ = nullptr;
 };
 
 }  // namespace ku

@@ -16,7 +16,7 @@ UnitSetup UnitController::readBackSetup() const {
   SlotValueArray values{};
   for (int s = 0; s < kRowSlots; ++s) values[s] = readBackValues_[s];
   UnitSetup setup = setupOfReadBack(values, unreadAtLastReadBack(), link_.port().devicePath(),
-                                    m_.programName, QDateTime::currentDateTimeUtc());
+                                    context_.programName, QDateTime::currentDateTimeUtc());
   if (!setup.device.empty()) setup.deviceById = stablePathFor(setup.device, kStableSerialFolder);
   return setup;
 }
@@ -39,7 +39,7 @@ bool UnitController::recordIsTheUnits(const std::string& consequence) {
     if (check.verdict == ReplyVerdict::Record) shownReply_ = check;
   }
   if (check.verdict == ReplyVerdict::Record) return true;
-  notifier_.show(replyProblemText(check) + " " + consequence);
+  notifier_.show({MessageKind::Other, replyProblemText(check) + " " + consequence});
   return false;
 }
 
@@ -48,14 +48,14 @@ UploadOutcome UnitController::guardUpload(UploadKind kind, const char* backupRea
   lastBackupError_.clear();
   EnteredSlots entered{};
   for (int s = 0; s < kRowSlots; ++s) entered[s] = !view_.entryText(s).empty();
-  const std::vector<int> unread = unreadSlotsToSend(kind, unreadAtLastReadBack(), entered);
+  const std::vector<int> unread = unreadSlotsToUpload(kind, entered);
   if (!unread.empty()) {
-    notifier_.show(unreadSlotsMessage(kind, unread, readBackRan_));
+    notifier_.show({MessageKind::Other, unreadSlotsMessage(kind, unread, readBackRan_)});
     return UploadOutcome::UnreadSlots;
   }
   // Checked before the backup: a backup of noise could never bring the unit back.
   if (!recordIsTheUnits("Nothing was sent.")) return UploadOutcome::NotTheRecord;
-  if (m_.backupsDir.empty()) return UploadOutcome::Sent;
+  if (context_.backupsDir.empty()) return UploadOutcome::Sent;
   UnitSetup backup = readBackSetup();
   if (backupReason) {
     backup.reason = backupReason;
@@ -67,7 +67,7 @@ UploadOutcome UnitController::guardUpload(UploadKind kind, const char* backupRea
   }
   openedReason_.clear();
   try {
-    lastBackupPath_ = writeBackup(m_.backupsDir, backup);
+    lastBackupPath_ = writeBackup(context_.backupsDir, backup);
   } catch (const BackupError& e) {
     lastBackupError_ = e.what();
     if (!view_.confirm(uploadWithoutBackupQuestion(e.what()))) return UploadOutcome::NoBackup;
@@ -79,7 +79,7 @@ std::optional<UnitSetup> UnitController::readSetupFileOrTell(const std::string& 
   try {
     return readSetupFile(path);
   } catch (const SetupFileError& e) {
-    notifier_.show(e.what());
+    notifier_.show({MessageKind::Other, e.what()});
     return std::nullopt;
   }
 }
@@ -96,11 +96,12 @@ bool UnitController::layOverEntries(const UnitSetup& file, const std::string& pa
   const auto texts = entriesForSetup(file, unit, unreadAtLastReadBack());
   // The file is taken whole or not at all: every box must accept its text first.
   for (int s = 0; s < kRowSlots; ++s) {
-    if (!texts[s].empty() && !acceptedEntry(s, texts[s], m_.locale)) {
+    if (!texts[s].empty() && !acceptedEntry(s, texts[s], context_.locale)) {
       notifier_.show(
-          SetupFileError(
-              path, slotCaption(s) + " holds " + texts[s] + ", which its box does not accept", s)
-              .what());
+          {MessageKind::Other,
+           SetupFileError(
+               path, slotCaption(s) + " holds " + texts[s] + ", which its box does not accept", s)
+               .what()});
       return false;
     }
   }
@@ -114,23 +115,20 @@ bool UnitController::layOverEntries(const UnitSetup& file, const std::string& pa
 }
 
 bool UnitController::saveSetupFile(const std::string& path) {
-  const UnreadSlots unread = unreadAtLastReadBack();
   std::string missing;
-  for (int s = 0; s < kRowSlots; ++s) {
-    if (!unread[s]) continue;
-    missing += (missing.empty() ? "" : ", ") + slotCaption(s);
-  }
+  for (int s : unreadSlotsToSave()) missing += (missing.empty() ? "" : ", ") + slotCaption(s);
   if (!missing.empty()) {
-    notifier_.show("The unit's set-up was not saved: the last read-back did not get " + missing +
-                   " from the unit. Check the cable and the unit's power, then read the unit "
-                   "back and save again.");
+    notifier_.show({MessageKind::Other,
+                    "The unit's set-up was not saved: the last read-back did not get " + missing +
+                        " from the unit. Check the cable and the unit's power, then read the unit "
+                        "back and save again."});
     return false;
   }
   if (!recordIsTheUnits("Nothing was saved.")) return false;
   try {
     writeSetupFile(path, readBackSetup());
   } catch (const SetupFileError& e) {
-    notifier_.show(e.what());
+    notifier_.show({MessageKind::Other, e.what()});
     return false;
   }
   return true;
@@ -151,8 +149,8 @@ bool UnitController::openBackup(const std::string& path) {
 }
 
 std::vector<BackupEntry> UnitController::backups() const {
-  if (m_.backupsDir.empty()) return {};
-  return listBackups(m_.backupsDir);
+  if (context_.backupsDir.empty()) return {};
+  return listBackups(context_.backupsDir);
 }
 
 }  // namespace ku

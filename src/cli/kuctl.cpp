@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "app/backups.h"
+#include "app/operator_texts.h"
 #include "app/safeguards.h"
 #include "app/setup_file.h"
 #include "app/unit_controller.h"
@@ -31,22 +32,31 @@ namespace {
 class StderrNotifier : public Notifier {
  public:
   explicit StderrNotifier(std::ostream& err) : err_(err) {}
-  void show(const std::string& text) override {
+  void show(const Message& message) override {
+    const std::string text = operatorText(message);
     err_ << "kuctl: " << text << "\n";
     err_.flush();
     messages.push_back(text);
+    kinds.push_back(message.kind);
   }
   std::vector<std::string> messages;
+  std::vector<MessageKind> kinds;
 
  private:
   std::ostream& err_;
 };
 
-int statusForMessage(const std::string& text) {
-  if (text == kInvalidPortText) return kExitInvalidPort;
-  if (text == kShortReplyText) return kExitShortReply;
-  if (text == kValueLimitText) return kExitValueLimit;
-  return kExitOtherMessage;
+int statusForMessage(MessageKind kind) {
+  switch (kind) {
+    case MessageKind::InvalidPort:
+      return kExitInvalidPort;
+    case MessageKind::ShortReply:
+      return kExitShortReply;
+    case MessageKind::ValueLimit:
+      return kExitValueLimit;
+    default:
+      return kExitOtherMessage;
+  }
 }
 
 struct Options {
@@ -171,10 +181,10 @@ void printTable(const RecordingUnitView& v, std::ostream& out) {
   out << padRight("slot", 5) << padRight("name", 22) << padRight("current", 9)
       << padRight("reference", 12) << padRight("unit", 10) << padRight("description", 14)
       << padRight("value", 10) << "unit\n";
-  for (int r = 0; r <= 32; ++r) {
-    const bool slotRow = r < 32;
+  for (int r = 0; r < kWindowRows; ++r) {
+    const bool slotRow = r < kRowSlots;
     out << padRight(slotRow ? std::to_string(r) : "-", 5)
-        << padRight(slotRow ? slotInfo(r).rowLabel : "E/S Min Pulse width", 22)
+        << padRight(slotRow ? slotInfo(r).rowLabel : kPulseWidthLabel, 22)
         << padRight(v.rows[r].current, 9) << padRight(v.rows[r].reference, 12)
         << padRight(v.rows[r].referenceUnit, 10)
         << padRight(slotRow ? v.rows[r].descriptionName : "", 14)
@@ -187,20 +197,20 @@ QString q(const std::string& s) {
   return QString::fromStdString(s);
 }
 
-void printJson(const RecordingUnitView& v, const UnitController& core, const StderrNotifier& n,
-               const std::string& pulseWidth, std::ostream& out) {
+void printJson(const RecordingUnitView& v, const UnitController& controller,
+               const StderrNotifier& n, const std::string& pulseWidth, std::ostream& out) {
   QJsonArray rows;
-  for (int r = 0; r <= 32; ++r) {
+  for (int r = 0; r < kWindowRows; ++r) {
     QJsonObject row;
-    const bool slotRow = r < 32;
+    const bool slotRow = r < kRowSlots;
     if (slotRow) {
       row["slot"] = r;
       row["name"] = q(slotInfo(r).rowLabel);
-      const SlotValue& sv = core.slotValues()[r];
+      const SlotValue& sv = controller.slotValues()[r];
       row["value"] = sv ? QJsonValue(*sv) : QJsonValue();
     } else {
       row["slot"] = QJsonValue();
-      row["name"] = "E/S Min Pulse width";
+      row["name"] = kPulseWidthLabel;
       row["value"] = q(pulseWidth);
     }
     row["current"] = q(v.rows[r].current);
@@ -216,27 +226,18 @@ void printJson(const RecordingUnitView& v, const UnitController& core, const Std
   QJsonObject doc;
   doc["rows"] = rows;
   doc["messages"] = messages;
-  doc["referenceError"] =
-      core.lastRefreshError().empty() ? QJsonValue() : QJsonValue(q(core.lastRefreshError()));
+  doc["referenceError"] = controller.lastRefreshError().empty()
+                              ? QJsonValue()
+                              : QJsonValue(q(controller.lastRefreshError()));
   out << QJsonDocument(doc).toJson(QJsonDocument::Indented).toStdString();
 }
 
 using Entries = std::vector<std::pair<int, std::string>>;
 
-// The slots an upload would send that the read-back left unread: the channel
-// for "defaults", every value slot without an entry for the others.
-std::vector<int> unreadSlots(const UnitController& core, UploadKind kind, const Entries& entries) {
+EnteredSlots enteredSlots(const Entries& entries) {
   EnteredSlots entered{};
   for (const auto& e : entries) entered[static_cast<std::size_t>(e.first)] = true;
-  return unreadSlotsToSend(kind, core.unreadAtLastReadBack(), entered);
-}
-
-// The unread slots among first..last.
-std::vector<int> unreadAmong(const UnitController& core, int first, int last) {
-  std::vector<int> unread;
-  for (int s = first; s <= last; ++s)
-    if (core.unreadAtLastReadBack()[static_cast<std::size_t>(s)]) unread.push_back(s);
-  return unread;
+  return entered;
 }
 
 void tellIncomplete(std::ostream& err, const std::vector<int>& unread, const char* consequence) {
@@ -247,9 +248,11 @@ void tellIncomplete(std::ostream& err, const std::vector<int>& unread, const cha
 
 // The file's slots 1..29 laid over the unit's values as entries, each checked
 // like typing. Returns false (after saying why) when a box would refuse one.
-bool entriesFromFile(const UnitSetup& file, const std::string& path, const UnitController& core,
-                     const NumberLocale& locale, Entries& entries, std::ostream& err) {
-  const auto texts = entriesForSetup(file, core.slotValues(), core.unreadAtLastReadBack());
+bool entriesFromFile(const UnitSetup& file, const std::string& path,
+                     const UnitController& controller, const NumberLocale& locale, Entries& entries,
+                     std::ostream& err) {
+  const auto texts =
+      entriesForSetup(file, controller.slotValues(), controller.unreadAtLastReadBack());
   for (int s = 0; s < kRowSlots; ++s) {
     const std::string& text = texts[static_cast<std::size_t>(s)];
     if (text.empty()) continue;
@@ -341,10 +344,10 @@ enum class RestoreStep { Upload, AlreadyHeld, Refused };
 // Picks the backup to restore (when none was named) and checks that it is of
 // this unit: the same port and channel, unless force. Says which backup it
 // restores, and when the unit already holds it.
-RestoreStep chooseRestore(const UnitController& core, const std::vector<BackupEntry>& list,
+RestoreStep chooseRestore(const UnitController& controller, const std::vector<BackupEntry>& list,
                           bool force, std::string& path, std::optional<UnitSetup>& file,
                           std::ostream& err) {
-  const UnitIdentity here = identityOf(core.readBackSetup());
+  const UnitIdentity here = identityOf(controller.readBackSetup());
   if (!file) {
     const BackupEntry* chosen = newestBackupToRestore(list, here, force);
     if (!chosen) {
@@ -387,16 +390,16 @@ RestoreStep chooseRestore(const UnitController& core, const std::vector<BackupEn
     }
     err << "kuctl: restoring " << path << " although " << list << " (--force)\n";
   }
-  if (differingSlots(*file, core.slotValues(), core.unreadAtLastReadBack()).empty()) {
+  if (differingSlots(*file, controller.slotValues(), controller.unreadAtLastReadBack()).empty()) {
     err << "kuctl: the unit already holds this set-up (slots 1 to 29); nothing was sent\n";
     return RestoreStep::AlreadyHeld;
   }
   return RestoreStep::Upload;
 }
 
-int diffCommand(const UnitController& core, const UnitSetup& file, std::ostream& out) {
+int diffCommand(const UnitController& controller, const UnitSetup& file, std::ostream& out) {
   const std::vector<int> differ =
-      differingSlots(file, core.slotValues(), core.unreadAtLastReadBack());
+      differingSlots(file, controller.slotValues(), controller.unreadAtLastReadBack());
   if (differ.empty()) {
     out << "The unit's slots 1 to 29 hold the file's values.\n";
     return kExitOk;
@@ -405,7 +408,7 @@ int diffCommand(const UnitController& core, const UnitSetup& file, std::ostream&
   for (int s : differ) {
     const auto k = static_cast<std::size_t>(s);
     out << padRight(std::to_string(s), 5) << padRight(slotInfo(s).rowLabel, 22)
-        << padRight(std::to_string(*core.slotValues()[k]), 9) << *file.values[k] << "\n";
+        << padRight(std::to_string(*controller.slotValues()[k]), 9) << *file.values[k] << "\n";
   }
   return kExitDiffer;
 }
@@ -437,9 +440,9 @@ void tellStopped(const StopRequested& stop, bool closeByteSent, const std::strin
 // After a read-back that only read: the rows are out as soon as 38 characters
 // are in; the rest of the unit's second, which the close byte waits out anyway,
 // tells whether more came. A short reply already has its message.
-void noteReplyNotTheRecord(UnitController& core, const LoadResult& load, std::ostream& err) {
+void noteReplyNotTheRecord(UnitController& controller, const LoadResult& load, std::ostream& err) {
   if (load.outcome != LoadOutcome::Linked) return;
-  const ReplyCheck& reply = core.lastReply();
+  const ReplyCheck& reply = controller.lastReply();
   if (reply.verdict == ReplyVerdict::LongReply || reply.verdict == ReplyVerdict::Nmea ||
       reply.verdict == ReplyVerdict::Noise)
     err << "kuctl: note: " << replyProblemText(reply)
@@ -586,11 +589,11 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
 
   if (o.command == "backups") return listBackupsCommand(folders.backupsDir.path, o.json, out, err);
 
-  AppContext m;
-  initAppContext(m, env.folders.programDir);
-  useFolders(m, folders);
-  m.programName = std::string("kuctl ") + kVersion;
-  if (o.noBackup) m.backupsDir.clear();
+  AppContext context;
+  initAppContext(context, env.folders.programDir);
+  useFolders(context, folders);
+  context.programName = std::string("kuctl ") + kVersion;
+  if (o.noBackup) context.backupsDir.clear();
 
   // A set-up file is read, and refused, before the port is touched. Restore
   // without a file lists the backups now and picks one once the read-back has
@@ -630,7 +633,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
           << ") takes no entry; nothing was sent\n";
       return kExitUsage;
     }
-    const auto v = acceptedEntry(slot, text, m.locale);
+    const auto v = acceptedEntry(slot, text, context.locale);
     if (!v) {
       err << "kuctl: " << kEnterValidNumberText << ": slot " << slot << " ("
           << slotInfo(slot).rowLabel << ") takes 0 to " << entryLimit(slot) << ", not '" << text
@@ -641,17 +644,17 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   }
 
   std::unique_ptr<SerialPort> port =
-      env.makePort(o.port ? folders.linkFolderFor(*o.port) : m.linkFolder);
+      env.makePort(o.port ? folders.linkFolderFor(*o.port) : context.linkFolder);
 
   RecordingUnitView view;
   view.pulseWidth = o.pulseWidth;
   view.answer = false;  // nobody is asked: no backup, no upload
   StderrNotifier notifier(err);
-  UnitController core(m, view, notifier, *env.sleeper, std::move(port), *env.opener);
-  view.attach(&core);
-  if (view.pulseWidth.empty()) core.pulseWidthEdited();
+  UnitController controller(context, view, notifier, *env.sleeper, std::move(port), *env.opener);
+  view.attach(&controller);
+  if (view.pulseWidth.empty()) controller.pulseWidthEdited();
 
-  core.setStopRequest(env.stop);
+  controller.setStopRequest(env.stop);
   if (env.stop && env.stop->pending()) {
     err << "kuctl: stopped by " << signalName(env.stop->signal())
         << " before the port was opened; nothing was sent\n";
@@ -661,14 +664,15 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   bool printRows = o.command != "diff";
   // A stop ends the run at once: the close byte, what was left behind, 128 + signal.
   const auto stopped = [&](const StopRequested& stop) {
-    const bool portOpen = core.port().isOpen();
-    core.closeLink();
-    tellStopped(stop, portOpen, core.lastBackupPath(), err);
+    const bool portOpen = controller.port().isOpen();
+    controller.closeLink();
+    tellStopped(stop, portOpen, controller.lastBackupPath(), err);
     return kExitSignalBase + stop.signal();
   };
   // A stop anywhere from the open to the last wait of the unit's second ends the run.
   try {
-    const LoadResult load = o.device ? core.openLinkToDevice(*o.device) : core.openLink(o.port);
+    const LoadResult load =
+        o.device ? controller.openLinkToDevice(*o.device) : controller.openLink(o.port);
     if (load.outcome == LoadOutcome::Unlinked) {
       err << "kuctl: the port could not be opened (error " << load.lastCode << ": " << load.lastText
           << "); nothing was sent\n";
@@ -676,33 +680,37 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     } else if (load.outcome != LoadOutcome::Linked || o.command == "read") {
       // The invalid-port message, or nothing more to do.
     } else if (o.command == "save") {
-      const std::vector<int> unread = unreadAmong(core, 0, kRowSlots - 1);
+      const std::vector<int> unread = controller.unreadSlotsToSave();
       if (!unread.empty()) {
         tellIncomplete(err, unread, "nothing was saved");
         status = kExitShortReply;
-      } else if (!core.saveSetupFile(o.file)) {
-        status = core.lastReply().verdict == ReplyVerdict::Record ? kExitUsage : kExitShortReply;
+      } else if (!controller.saveSetupFile(o.file)) {
+        status =
+            controller.lastReply().verdict == ReplyVerdict::Record ? kExitUsage : kExitShortReply;
       }
     } else if (o.command == "diff") {
-      const std::vector<int> unread = unreadAmong(core, 1, kValueSlots - 1);
+      const std::vector<int> unread = controller.unreadSlotsToCompare();
       if (!unread.empty()) {
         tellIncomplete(err, unread, "nothing was compared");
         status = kExitShortReply;
       } else {
-        status = diffCommand(core, *file, out);
+        status = diffCommand(controller, *file, out);
       }
     } else {
       const UploadKind kind = o.command == "defaults" ? UploadKind::Defaults : UploadKind::Entries;
       const RestoreStep restore =
-          o.command == "restore" ? chooseRestore(core, backupList, o.force, filePath, file, err)
-                                 : RestoreStep::Upload;
+          o.command == "restore"
+              ? chooseRestore(controller, backupList, o.force, filePath, file, err)
+              : RestoreStep::Upload;
       if (restore == RestoreStep::Refused) {
         status = kExitUsage;
       } else if (restore == RestoreStep::AlreadyHeld) {
         // Nothing to send.
-      } else if (file && !entriesFromFile(*file, filePath, core, m.locale, accepted, err)) {
+      } else if (file &&
+                 !entriesFromFile(*file, filePath, controller, context.locale, accepted, err)) {
         status = kExitUsage;
-      } else if (const std::vector<int> unread = unreadSlots(core, kind, accepted);
+      } else if (const std::vector<int> unread =
+                     controller.unreadSlotsToUpload(kind, enteredSlots(accepted));
                  !unread.empty()) {
         // Nobody reads the message here: an upload over slots that the unit did not
         // report would send 0 (or nothing it ever held) in their place.
@@ -713,10 +721,11 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
         const char* reason = o.command == "restore" ? kBackupBeforeRestore
                              : o.command == "apply" ? kBackupBeforeApply
                                                     : kBackupBeforeUpdate;
-        const UploadOutcome sent =
-            kind == UploadKind::Defaults ? core.uploadDefaults() : core.uploadEntries(reason);
+        const UploadOutcome sent = kind == UploadKind::Defaults
+                                       ? controller.runDefaultCommand()
+                                       : controller.runUpdateCommand(reason);
         if (sent == UploadOutcome::NoBackup) {
-          err << "kuctl: " << core.lastBackupError()
+          err << "kuctl: " << controller.lastBackupError()
               << " Nothing was uploaded (--no-backup uploads without a backup).\n";
           status = kExitNoBackup;
         } else if (sent == UploadOutcome::UnreadSlots || sent == UploadOutcome::NotTheRecord) {
@@ -728,25 +737,25 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     if (!printRows) {
       // diff printed its own table.
     } else if (o.json) {
-      printJson(view, core, notifier, view.pulseWidth, out);
+      printJson(view, controller, notifier, view.pulseWidth, out);
     } else {
       printTable(view, out);
     }
-    if (!core.lastRefreshError().empty()) {
-      err << "kuctl: note: reference values incomplete: " << core.lastRefreshError() << "\n";
+    if (!controller.lastRefreshError().empty()) {
+      err << "kuctl: note: reference values incomplete: " << controller.lastRefreshError() << "\n";
     }
     // The results are out before the close byte, which waits for the end of the
     // unit's second after the last "x".
     out.flush();
     err.flush();
-    if (status != kExitShortReply) noteReplyNotTheRecord(core, load, err);
+    if (status != kExitShortReply) noteReplyNotTheRecord(controller, load, err);
   } catch (const StopRequested& stop) {
     return stopped(stop);
   }
-  core.closeLink();
+  controller.closeLink();
 
-  if ((status == kExitOk || status == kExitDiffer) && !notifier.messages.empty())
-    status = statusForMessage(notifier.messages.front());
+  if ((status == kExitOk || status == kExitDiffer) && !notifier.kinds.empty())
+    status = statusForMessage(notifier.kinds.front());
   return status;
 }
 

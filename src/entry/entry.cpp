@@ -91,7 +91,7 @@ void validate(EntryContext& ctx, int index) {
   if (!isNumber || !withinLimit(index, number)) {
     // Not a number, below 0 or above the limit: one message, and the box is wiped
     // entirely. Wiping runs the change handling again, which restores the slot.
-    trail.step([&] { ctx.notifier.show(kEnterValidNumberText); });
+    trail.step([&] { ctx.notifier.show({MessageKind::EnterValidNumber, {}}); });
     ctx.entryAccepted = false;
     trail.step([&] { ctx.boxes.setEntryText(index, std::string()); });
     trail.step([&] { ctx.boxes.focusEntry(index); });

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "link/notifier.h"
+#include "model/notifier.h"
 #include "model/slot_table.h"
 #include "reference/number_text.h"
 

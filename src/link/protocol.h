@@ -23,6 +23,9 @@ inline constexpr char kRecordRequestByte = 'x';
 inline constexpr char kCloseByte = '!';
 // The pause after each request byte, in hundredths of a second.
 inline constexpr std::int16_t kRequestPauseHundredths = 100;
+// A whole read-back: the three request bytes, each followed by its pause (the
+// record comes within the last one).
+inline constexpr int kReadBackMs = 3 * kRequestPauseHundredths * 10;
 // Pauses of the upload, in hundredths: after a value slot's command byte and after
 // its value, and after a command-only byte.
 inline constexpr std::int16_t kValuePauseHundredths = 2;

@@ -24,7 +24,8 @@ LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state
   if (portNumberOverride) {
     state.portNumber = static_cast<double>(*portNumberOverride);
   } else {
-    trail.step([&] { readCommsIni(commsIniPath, state.portNumber, state.firstItem); });
+    PortNumberValue pairName;  // the first item of each pair: only the port number counts
+    trail.step([&] { readCommsIni(commsIniPath, state.portNumber, pairName); });
   }
   std::optional<std::int16_t> number;
   // A port number that does not read as one (binary bytes, NULs, an item of

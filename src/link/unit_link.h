@@ -24,8 +24,7 @@ namespace ku {
 // What the port set-up keeps for the whole run.
 struct LinkState {
   PortNumberValue portNumber;
-  PortNumberValue firstItem;  // first item of every pair; nothing reads it
-  bool ready = false;         // the port number was not rejected at load (not: the port is open)
+  bool portNumberAccepted = false;  // not rejected at load (says nothing of the port being open)
 };
 
 // How an exchange ended: the last code recorded (0 when no step failed) and its reason.

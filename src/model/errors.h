@@ -38,7 +38,6 @@ enum ErrorCode : int {
 class KuError : public std::runtime_error {
  public:
   KuError(int code, std::string what) : std::runtime_error(std::move(what)), code_(code) {}
-  explicit KuError(int code) : KuError(code, "error " + std::to_string(code)) {}
   int code() const noexcept { return code_; }
 
  private:

@@ -3,16 +3,16 @@
 #include <iostream>
 
 #include "app/folders.h"
+#include "app/operator_texts.h"
 #include "app/unit_controller.h"
 #include "app/version.h"
-#include "link/notifier.h"
 #include "link/stop_request.h"
 #include "ui/start_up.h"
 #include "ui/stop_signals.h"
 
 int main(int argc, char* argv[]) {
-  ku::AppContext module;  // outlives every window
-  module.programName = std::string("kuutil ") + ku::kVersion;
+  ku::AppContext context;  // outlives every window
+  context.programName = std::string("kuutil ") + ku::kVersion;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(ku::kAppTitle));
   QApplication::setApplicationVersion(QString::fromLatin1(ku::kVersion));
@@ -20,13 +20,13 @@ int main(int argc, char* argv[]) {
   // SIGINT, SIGTERM, SIGHUP and the log-out close the windows as Close does.
   ku::ui::StopSignals stopSignals;
   ku::ui::closeAllWindowsOnStop(stopSignals);
-  ku::ui::startUp(module, programDir, [] {
+  ku::ui::startUp(context, programDir, [] {
     ku::ui::MainWindowDeps deps;
     deps.stop = &ku::processStopRequest();
     return deps;
   });
   // comms.ini, the comN links and TKUUtil.mdb: the program's folder or the standard ones.
-  ku::useFolders(module,
+  ku::useFolders(context,
                  ku::resolveFolders(ku::FolderEnvironment::ofProcess(programDir.toStdString())));
   const int status = QApplication::exec();
   const int stoppedBy = ku::processStopRequest().signal();

@@ -27,6 +27,7 @@
 
 #include "app/folders.h"
 #include "app/version.h"
+#include "link/protocol.h"
 #include "link/qt_serial_port.h"
 #include "reference/db_cache.h"
 #include "reference/reference_database.h"
@@ -56,7 +57,6 @@ constexpr int kDescriptionUnitColumn = 9360;
 
 constexpr int kFormWidth = 10140;  // the form's client area, in twips
 constexpr int kFormHeight = 10455;
-constexpr int kReadBackMs = 3000;  // the read-back: two seconds, then at most one for the record
 
 constexpr int rowTop(int row) {
   return kFirstRowTop + kRowPitch * row;
@@ -105,9 +105,9 @@ class InputSwallower : public QObject {
 class MainWindow::ExchangeNotifier : public Notifier {
  public:
   ExchangeNotifier(MainWindow& window, Notifier& inner) : window_(window), inner_(inner) {}
-  void show(const std::string& text) override {
-    window_.beforeMessage(text);
-    inner_.show(text);
+  void show(const Message& message) override {
+    window_.beforeMessage(message.kind);
+    inner_.show(message);
     window_.afterMessage();
   }
 
@@ -116,8 +116,8 @@ class MainWindow::ExchangeNotifier : public Notifier {
   Notifier& inner_;
 };
 
-MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
-    : QMainWindow(nullptr), module_(module) {
+MainWindow::MainWindow(AppContext& context, MainWindowDeps deps)
+    : QMainWindow(nullptr), context_(context) {
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QStringLiteral("TolvekKU "));
   setFont(defaultFont());
@@ -175,7 +175,7 @@ MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
   setupFolder_ = QDir::homePath();
   std::unique_ptr<SerialPort> port = std::move(deps.port);
   if (!port) {
-    auto own = std::make_unique<QtSerialPort>(module_.linkFolder);
+    auto own = std::make_unique<QtSerialPort>(context_.linkFolder);
     ownPort_ = own.get();
     port = std::move(own);
   }
@@ -183,12 +183,12 @@ MainWindow::MainWindow(AppContext& module, MainWindowDeps deps)
   auto watched =
       std::make_unique<WatchedPort>(std::move(port), [this](std::size_t n) { bytesSent(n); });
 
-  core_ = std::make_unique<UnitController>(module_, *this, *notifier_, *sleeper_,
-                                           std::move(watched), *opener);
+  controller_ = std::make_unique<UnitController>(context_, *this, *notifier_, *sleeper_,
+                                                 std::move(watched), *opener);
   ExchangeObserver watch;
   watch.readBackPhase = [this](ReadBackPhase p) { readBackPhase(p); };
-  core_->setProgressObserver(std::move(watch));
-  core_->setStopRequest(deps.stop);
+  controller_->setProgressObserver(std::move(watch));
+  controller_->setStopRequest(deps.stop);
   connectHandlers();
   resize(px(kFormWidth),
          menuBar()->sizeHint().height() + px(kFormHeight) + statusBar()->sizeHint().height());
@@ -403,19 +403,20 @@ void MainWindow::connectHandlers() {
     connect(entryBoxes_[k], &QLineEdit::textChanged, this, [this, k] {
       const int outer = editingSlot_;
       editingSlot_ = k;
-      guarded([this, k] { core_->entryEdited(k); });
+      runHandler([this, k] { controller_->entryEdited(k); });
       editingSlot_ = outer;
     });
     entryBoxes_[k]->installEventFilter(this);
   }
   connect(pulseWidthBox_, &QLineEdit::textChanged, this,
-          [this] { guarded([this] { core_->pulseWidthEdited(); }); });
+          [this] { runHandler([this] { controller_->pulseWidthEdited(); }); });
   connect(updateButton_, &QPushButton::clicked, this, [this] {
-    exchange(Exchange::UploadSetup, [this] { upload([this] { return core_->uploadEntries(); }); });
+    exchange(Exchange::UploadSetup,
+             [this] { upload([this] { return controller_->runUpdateCommand(); }); });
   });
   connect(defaultButton_, &QPushButton::clicked, this, [this] {
     exchange(Exchange::UploadDefaults,
-             [this] { upload([this] { return core_->uploadDefaults(); }); });
+             [this] { upload([this] { return controller_->runDefaultCommand(); }); });
   });
   connect(closeButton_, &QPushButton::clicked, this, [this] { close(); });
 }
@@ -426,12 +427,14 @@ void MainWindow::upload(const std::function<UploadOutcome()>& command) {
   lastUpload_ = command();
 }
 
-void MainWindow::guarded(const std::function<void()>& handler) {
+void MainWindow::runHandler(const std::function<void()>& handler) {
   try {
     handler();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     // The operations report to the operator themselves; what escapes them
-    // ends only the handler that ran it.
+    // ends only the handler that ran it, and is named in the status bar.
+    escaped_ = escapedFailureText(e);
+    statusText_->setText(escaped_);
   }
 }
 
@@ -439,11 +442,12 @@ void MainWindow::exchange(Exchange kind, const std::function<void()>& work) {
   QPointer<QWidget> hadFocus = focusWidget();
   ++busy_;
   if (busy_ == 1) {
+    escaped_.clear();
     beginProgress(kind);
     dropInput(true);
   }
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  guarded(work);
+  runHandler(work);
   QApplication::restoreOverrideCursor();
   --busy_;
   if (busy_ > 0) return;
@@ -461,22 +465,22 @@ void MainWindow::exchange(Exchange kind, const std::function<void()>& work) {
 }
 
 LoadResult MainWindow::load() {
-  exchange(Exchange::Load, [this] { lastLoad_ = core_->openLink(); });
+  exchange(Exchange::Load, [this] { lastLoad_ = controller_->openLink(); });
   return lastLoad_;
 }
 
 void MainWindow::readBackUnit() {
   if (busy_ > 0 || !readBackAction_->isEnabled()) return;
   exchange(Exchange::ReadBack, [this] {
-    core_->disableCommands();
-    core_->readBack();
-    core_->enableCommands();
+    controller_->disableCommands();
+    controller_->readBack();
+    controller_->enableCommands();
   });
 }
 
 void MainWindow::choosePort() {
   if (busy_ > 0) return;
-  const Folders folders = resolveFolders(FolderEnvironment::ofProcess(module_.programDir));
+  const Folders folders = resolveFolders(FolderEnvironment::ofProcess(context_.programDir));
   PortDialog dialog(listPorts_, portDestinationText(folders), aboutFacts().device, this);
   if (dialog.exec() != QDialog::Accepted) return;
   if (const std::optional<SerialPortEntry> chosen = dialog.chosenPort()) usePort(*chosen);
@@ -484,18 +488,18 @@ void MainWindow::choosePort() {
 
 bool MainWindow::usePort(const SerialPortEntry& port) {
   if (busy_ > 0) return false;
-  const FolderEnvironment env = FolderEnvironment::ofProcess(module_.programDir);
+  const FolderEnvironment env = FolderEnvironment::ofProcess(context_.programDir);
   // Written where the program reads its settings, so that the choice takes effect.
   const std::string folder = resolveFolders(env).settingsFolder();
   const std::string target = port.preferredPath();
   const std::string failure = writePortSettings(folder, target);
   if (!failure.empty()) {
-    notifier_->show("The port was not changed: " + failure + ".");
+    notifier_->show({MessageKind::Other, "The port was not changed: " + failure + "."});
     return false;
   }
-  useFolders(module_, resolveFolders(env));
-  if (ownPort_) ownPort_->setFolder(module_.linkFolder);
-  exchange(Exchange::Load, [this] { lastLoad_ = core_->reopenLink(); });
+  useFolders(context_, resolveFolders(env));
+  if (ownPort_) ownPort_->setFolder(context_.linkFolder);
+  exchange(Exchange::Load, [this] { lastLoad_ = controller_->reopenLink(); });
   statusText_->setText(
       QStringLiteral("Port 1 is now %1 (set in %2). ").arg(qs(target), qs(folder)) +
       statusText_->text());
@@ -516,16 +520,16 @@ void MainWindow::restoreBackup() {
   if (busy_ > 0) return;
   std::vector<BackupEntry> list;
   try {
-    list = core_->backups();
+    list = controller_->backups();
   } catch (const BackupError& e) {
-    notifier_->show(e.what());
+    notifier_->show({MessageKind::Other, e.what()});
     return;
   }
   if (list.empty()) {
     const std::string folder =
-        module_.backupsDir.empty() ? std::string("the backups folder") : module_.backupsDir;
-    notifier_->show("There is no backup yet. One is written to " + folder +
-                    " before every upload.");
+        context_.backupsDir.empty() ? std::string("the backups folder") : context_.backupsDir;
+    notifier_->show({MessageKind::Other, "There is no backup yet. One is written to " + folder +
+                                             " before every upload."});
     return;
   }
   const QString path = chooser_->backupToRestore(this, list);
@@ -539,9 +543,9 @@ void MainWindow::restoreBackup() {
 
 void MainWindow::openSetupFrom(const QString& path, const QString& what, bool backup) {
   bool opened = false;
-  guarded([&] {
-    opened =
-        backup ? core_->openBackup(path.toStdString()) : core_->openSetupFile(path.toStdString());
+  runHandler([&] {
+    opened = backup ? controller_->openBackup(path.toStdString())
+                    : controller_->openSetupFile(path.toStdString());
   });
   const QString when =
       QStringLiteral(" at ") + QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
@@ -570,7 +574,7 @@ void MainWindow::saveSetup() {
   if (path.isEmpty()) return;
   setupFolder_ = QFileInfo(path).absolutePath();
   bool saved = false;
-  guarded([&] { saved = core_->saveSetupFile(path.toStdString()); });
+  runHandler([&] { saved = controller_->saveSetupFile(path.toStdString()); });
   const QString when =
       QStringLiteral(" at ") + QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
   statusText_->setText((saved ? QStringLiteral("Saved the unit's set-up to ")
@@ -584,8 +588,8 @@ void MainWindow::placeOnScreen() {
   centreOnScreen(this, wanted, style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 }
 
-void MainWindow::beforeMessage(const std::string& text) {
-  if (text == kEnterValidNumberText && editingSlot_ >= 0)
+void MainWindow::beforeMessage(MessageKind kind) {
+  if (kind == MessageKind::EnterValidNumber && editingSlot_ >= 0)
     statusText_->setText(allowedRangeText(editingSlot_));
   // Keys and clicks from while the unit was busy must not answer the box; the
   // box itself takes input.
@@ -694,12 +698,14 @@ void MainWindow::endProgress(Exchange kind) {
   r.kind = kind;
   r.load = lastLoad_.outcome;
   r.loadCode = lastLoad_.lastCode;
-  r.uploadCode = core_->lastUploadCode();
+  r.uploadCode = controller_->lastUploadCode();
   r.readBackRan = readBackRan_;
-  r.slotsRead = core_->slotsReadAtLastReadBack();
+  r.slotsRead = controller_->slotsReadAtLastReadBack();
   r.at = QTime::currentTime();
   r.upload = lastUpload_;
-  statusText_->setText(exchangeSummary(r));
+  QString summary = exchangeSummary(r);
+  if (!escaped_.isEmpty()) summary += QStringLiteral("; ") + escaped_;
+  statusText_->setText(summary);
 }
 
 // --- Help ---------------------------------------------------------------------
@@ -707,20 +713,20 @@ void MainWindow::endProgress(Exchange kind) {
 AboutFacts MainWindow::aboutFacts() {
   AboutFacts f;
   f.version = QString::fromLatin1(kVersion);
-  f.referenceDatabase = QString::fromStdString(module_.referenceDatabase);
+  f.referenceDatabase = QString::fromStdString(context_.referenceDatabase);
   f.referenceDatabaseFound = QFileInfo(f.referenceDatabase).isFile();
-  f.settingsFile = QString::fromStdString(module_.settingsFile);
+  f.settingsFile = QString::fromStdString(context_.settingsFile);
   f.settingsFileFound = QFileInfo(f.settingsFile).isFile();
   if (lastLoad_.outcome != LoadOutcome::Rejected) {
     try {
-      f.portNumber = portNumberToInt16(module_.port.portNumber);
+      f.portNumber = portNumberToInt16(context_.port.portNumber);
     } catch (const std::exception&) {
       f.portNumber = 0;
     }
   }
   if (f.portNumber > 0)
-    f.device = QString::fromStdString(portDevice(module_.linkFolder, f.portNumber).path);
-  f.portOpen = core_->port().isOpen();
+    f.device = QString::fromStdString(portDevice(context_.linkFolder, f.portNumber).path);
+  f.portOpen = controller_->port().isOpen();
   return f;
 }
 
@@ -735,7 +741,7 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::openOperatorGuide() {
-  const QString dir = QString::fromStdString(module_.programDir);
+  const QString dir = QString::fromStdString(context_.programDir);
   const QString guide = findOperatorGuide(dir);
   if (guide.isEmpty()) {
     statusText_->setText(
@@ -758,7 +764,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   if (!unloaded_) {
     unloaded_ = true;
-    guarded([this] { core_->closeLink(); });
+    runHandler([this] { controller_->closeLink(); });
   }
   event->accept();
 }
@@ -772,7 +778,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       const QVariant slot = watched->property("slot");
       if (slot.isValid() && !unloaded_) {
         const int k = slot.toInt();
-        guarded([this, k] { core_->entryLeft(k); });
+        runHandler([this, k] { controller_->entryLeft(k); });
       }
     }
   }
@@ -838,7 +844,7 @@ void MainWindow::setButtonEnabled(Button b, bool enabled) {
     case Button::Close:
       closeButton_->setEnabled(enabled);
       break;
-    case Button::Default:
+    case Button::Defaults:
       defaultButton_->setEnabled(enabled);
       break;
   }

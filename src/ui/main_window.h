@@ -28,7 +28,7 @@ class QtSerialPort;
 
 namespace ku::ui {
 
-// What the window's core works with. Anything left empty gets the production
+// What the window's controller works with. Anything left empty gets the production
 // default: the QtSerialPort of the program's folder, the modal message box, the
 // real pauses (repainting while they wait), the reference database on mdbtools
 // behind its cache and the serial ports Qt finds.
@@ -48,7 +48,7 @@ class MainWindow : public QMainWindow, public UnitView {
   Q_OBJECT
 
  public:
-  explicit MainWindow(AppContext& module, MainWindowDeps deps = {});
+  explicit MainWindow(AppContext& context, MainWindowDeps deps = {});
   ~MainWindow() override;
 
   // The load step: comms.ini, the port and the first read-back. Runs before the
@@ -58,7 +58,7 @@ class MainWindow : public QMainWindow, public UnitView {
   // the form then scrolling) and centres its frame on the screen.
   void placeOnScreen();
 
-  UnitController& core() { return *core_; }
+  UnitController& controller() { return *controller_; }
   // Whether an exchange with the unit is running (its input is held meanwhile).
   bool busy() const { return busy_ > 0; }
 
@@ -111,8 +111,9 @@ class MainWindow : public QMainWindow, public UnitView {
   // Puts a set-up file into the boxes and says in the status bar what it changed.
   // backup: ask first when it is of another port or channel.
   void openSetupFrom(const QString& path, const QString& what, bool backup = false);
-  // Runs one of the core's handlers; a failure it lets through ends only that handler.
-  void guarded(const std::function<void()>& handler);
+  // Runs one of the controller's handlers; a failure it lets through ends only that
+  // handler and is named in the status bar.
+  void runHandler(const std::function<void()>& handler);
   // Runs "Update" or "Default" and keeps how it ended for the status bar.
   void upload(const std::function<UploadOutcome()>& command);
   // Runs an exchange with the unit under the busy cursor, following it in the
@@ -120,7 +121,7 @@ class MainWindow : public QMainWindow, public UnitView {
   void exchange(Exchange kind, const std::function<void()>& work);
   // Before any message box: the slot's range for "Enter Valid number", and the
   // input held during an exchange dropped so that it cannot answer the box.
-  void beforeMessage(const std::string& text);
+  void beforeMessage(MessageKind kind);
   void afterMessage();
   // Drops the operator's keys and clicks (while on) instead of leaving them queued.
   void dropInput(bool on);
@@ -135,7 +136,7 @@ class MainWindow : public QMainWindow, public UnitView {
   void pauseTick();
   void endProgress(Exchange kind);
 
-  AppContext& module_;
+  AppContext& context_;
   std::unique_ptr<Notifier> ownNotifier_;
   std::unique_ptr<ExchangeNotifier> notifier_;
   std::unique_ptr<RealSleeper> ownSleeper_;
@@ -144,7 +145,7 @@ class MainWindow : public QMainWindow, public UnitView {
   std::unique_ptr<SetupFileChooser> ownChooser_;
   SetupFileChooser* chooser_ = nullptr;
   QString setupFolder_;  // where the last set-up file was opened or saved
-  std::unique_ptr<UnitController> core_;
+  std::unique_ptr<UnitController> controller_;
   QtSerialPort* ownPort_ = nullptr;  // the window's own port, when no other was given
   std::function<std::vector<SerialPortEntry>()> listPorts_;
 
@@ -188,6 +189,7 @@ class MainWindow : public QMainWindow, public UnitView {
   bool dropping_ = false;
   int editingSlot_ = -1;  // the box whose change handling runs
   int busy_ = 0;
+  QString escaped_;  // what escaped a handler during the current exchange, for its summary
   bool closePending_ = false;
   UploadOutcome lastUpload_ = UploadOutcome::Sent;  // the last "Update" or "Default"
   bool unloaded_ = false;

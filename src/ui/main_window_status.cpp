@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "app/operator_texts.h"
 #include "model/errors.h"
 #include "model/slot_table.h"
 
@@ -20,6 +21,10 @@ QString readBackPart(const ExchangeResult& r) {
   return QStringLiteral("read back %1 of %2 slots").arg(r.slotsRead).arg(kRowSlots);
 }
 
+QString words(int code) {
+  return QString::fromStdString(failureWords(code));
+}
+
 }  // namespace
 
 QString exchangeSummary(const ExchangeResult& r) {
@@ -29,8 +34,8 @@ QString exchangeSummary(const ExchangeResult& r) {
       if (r.load == LoadOutcome::Rejected)
         return QStringLiteral("No valid port in comms.ini; nothing was read") + when;
       if (r.load == LoadOutcome::Unlinked)
-        return QStringLiteral("The port did not open (error %1); nothing was read")
-                   .arg(r.loadCode) +
+        return QStringLiteral("The port did not open (%1); nothing was read")
+                   .arg(words(r.loadCode)) +
                when;
       [[fallthrough]];
     case Exchange::ReadBack: {
@@ -59,11 +64,18 @@ QString exchangeSummary(const ExchangeResult& r) {
       else if (r.uploadCode == kInvalidArgument)
         first = QStringLiteral("Uploaded %1 except a value out of limits").arg(what);
       else
-        first = QStringLiteral("Upload of %1 failed (error %2)").arg(what).arg(r.uploadCode);
+        first = QStringLiteral("Upload of %1 failed (%2)").arg(what, words(r.uploadCode));
       return first + QStringLiteral("; ") + readBackPart(r) + when;
     }
   }
   return QString();
+}
+
+QString escapedFailureText(const std::exception& e) {
+  const QString what = QString::fromStdString(e.what());
+  if (const auto* failure = dynamic_cast<const KuError*>(&e))
+    return QStringLiteral("Stopped early: %1 (%2)").arg(words(failure->code()), what);
+  return QStringLiteral("Stopped early: ") + what;
 }
 
 QString allowedRangeText(int slot) {

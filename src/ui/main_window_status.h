@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTime>
+#include <exception>
 
 #include "app/unit_controller.h"
 
@@ -33,6 +34,9 @@ inline const char* kReadingBackText = "Reading the unit back";
 
 // One line saying what happened and when, e.g. "Read back 32 of 32 slots at 17:10:03".
 QString exchangeSummary(const ExchangeResult& r);
+
+// What escaped a handler of the window, in words for the status bar.
+QString escapedFailureText(const std::exception& e);
 
 // "Test Frequency takes a whole number from 0 to 32000."
 QString allowedRangeText(int slot);

@@ -7,7 +7,8 @@
 
 namespace ku::ui {
 
-void MessageBoxNotifier::show(const std::string& text) {
+void MessageBoxNotifier::show(const Message& message) {
+  const std::string text = operatorText(message);
   QWidget* parent = (owner_ && owner_->isVisible()) ? owner_.data() : nullptr;
   QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kAppTitle), QString::fromStdString(text),
                   QMessageBox::Ok, parent);

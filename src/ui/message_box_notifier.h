@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "link/notifier.h"
+#include "app/operator_texts.h"
 
 namespace ku::ui {
 
@@ -12,7 +12,7 @@ class MessageBoxNotifier : public Notifier {
  public:
   // The box is centred over owner while it is on screen, else over the screen.
   explicit MessageBoxNotifier(QWidget* owner = nullptr) : owner_(owner) {}
-  void show(const std::string& text) override;
+  void show(const Message& message) override;
 
  private:
   QPointer<QWidget> owner_;

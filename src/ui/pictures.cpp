@@ -6,7 +6,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
-#include "link/notifier.h"
+#include "app/operator_texts.h"
 
 namespace ku::ui {
 

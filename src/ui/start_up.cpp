@@ -4,10 +4,10 @@
 
 namespace ku::ui {
 
-WelcomeWindow* startUp(AppContext& module, const QString& programDir,
+WelcomeWindow* startUp(AppContext& context, const QString& programDir,
                        MainWindowDepsFactory depsFactory) {
-  initAppContext(module, programDir.toStdString());
-  auto* splash = new WelcomeWindow(module, std::move(depsFactory));
+  initAppContext(context, programDir.toStdString());
+  auto* splash = new WelcomeWindow(context, std::move(depsFactory));
   splash->show();
   return splash;
 }

@@ -10,10 +10,10 @@ namespace ku::ui {
 
 class WelcomeWindow;
 
-// Fills the module's tables and shows the welcome window, non-modal and without
+// Fills the context's tables and shows the welcome window, non-modal and without
 // owner. The window deletes itself when it closes. programDir is the folder of
 // comms.ini and the reference database.
-WelcomeWindow* startUp(AppContext& module, const QString& programDir,
+WelcomeWindow* startUp(AppContext& context, const QString& programDir,
                        MainWindowDepsFactory depsFactory = {});
 
 }  // namespace ku::ui

@@ -5,8 +5,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/operator_texts.h"
 #include "app/version.h"
-#include "link/notifier.h"
 #include "ui/classic_look.h"
 #include "ui/native_title.h"
 #include "ui/pictures.h"
@@ -15,10 +15,10 @@
 
 namespace ku::ui {
 
-WelcomeWindow::WelcomeWindow(AppContext& module, MainWindowDepsFactory depsFactory)
+WelcomeWindow::WelcomeWindow(AppContext& context, MainWindowDepsFactory depsFactory)
     : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                            Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      module_(module),
+      context_(context),
       depsFactory_(std::move(depsFactory)) {
   setObjectName(QStringLiteral("WelcomeWindow"));
   setWindowTitle(QString());
@@ -120,7 +120,7 @@ void WelcomeWindow::openMainWindow() {
   setAttribute(Qt::WA_DeleteOnClose, false);
   close();
 
-  auto* form = new MainWindow(module_, depsFactory_ ? depsFactory_() : MainWindowDeps{});
+  auto* form = new MainWindow(context_, depsFactory_ ? depsFactory_() : MainWindowDeps{});
   form->setAttribute(Qt::WA_DeleteOnClose);
   form->load();
   form->placeOnScreen();

@@ -19,7 +19,7 @@ class WelcomeWindow : public QWidget {
  public:
   // depsFactory supplies the main window's port and helpers when it is loaded;
   // empty means the production defaults.
-  explicit WelcomeWindow(AppContext& module, MainWindowDepsFactory depsFactory = {});
+  explicit WelcomeWindow(AppContext& context, MainWindowDepsFactory depsFactory = {});
 
   // The platform line, "Platform :    <name>".
   static QString platformText();
@@ -34,7 +34,7 @@ class WelcomeWindow : public QWidget {
  private:
   void openMainWindow();
 
-  AppContext& module_;
+  AppContext& context_;
   MainWindowDepsFactory depsFactory_;
 };
 

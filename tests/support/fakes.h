@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "link/notifier.h"
+#include "app/operator_texts.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
 #include "model/errors.h"
@@ -56,11 +56,14 @@ class FakeSleeper : public Sleeper {
 class RecordingNotifier : public Notifier {
  public:
   explicit RecordingNotifier(EventLog* log = nullptr) : log_(log) {}
-  void show(const std::string& text) override {
+  void show(const Message& message) override {
+    const std::string text = operatorText(message);
     messages.push_back(text);
+    kinds.push_back(message.kind);
     if (log_) log_->add("msg:" + text);
   }
-  std::vector<std::string> messages;
+  std::vector<std::string> messages;  // as the operator reads them
+  std::vector<MessageKind> kinds;
 
  private:
   EventLog* log_;

@@ -1,7 +1,11 @@
-// The operator's message box: modal, OK only, no icon, captioned with the title.
+// The operator's texts: the message boxes' words for each kind of message, and
+// plain words for the failure codes that would otherwise reach the operator as
+// bare numbers.
 #pragma once
 
 #include <string>
+
+#include "model/notifier.h"
 
 namespace ku {
 
@@ -15,23 +19,14 @@ inline constexpr const char* kValueLimitText =
 inline constexpr const char* kEnterValidNumberText = "Enter Valid number";
 
 // No rights to the port's device: which device, and the remedy.
-inline std::string noAccessText(const std::string& device) {
-  return "No permission to open the serial port " + device +
-         ". Add your user to the dialout group (sudo adduser $USER dialout), then log out and "
-         "in again.";
-}
-
+std::string noAccessText(const std::string& device);
 // The port's device is open and locked by another program: which device, and the remedy.
-inline std::string heldPortText(const std::string& device) {
-  return "The serial port " + device +
-         " is held by another program (another KU utility window or kuctl, or a terminal "
-         "program). Nothing was sent to it. Close that program, then try again.";
-}
+std::string heldPortText(const std::string& device);
 
-class Notifier {
- public:
-  virtual ~Notifier() = default;
-  virtual void show(const std::string& text) = 0;
-};
+// The words of a message box.
+std::string operatorText(const Message& message);
+
+// What a failure code means, in a few words ("the port is not open").
+std::string failureWords(int code);
 
 }  // namespace ku
