@@ -22,16 +22,27 @@ struct StopCase {
   std::string written;  // the line's bytes before the close byte
 };
 
+// The link on an open fake port, with virtual time and a stop request of its own.
+struct StoppableLink {
+  test::FakeSerialPort* port = new test::FakeSerialPort;
+  test::FakeSleeper sleeper;
+  StopRequest stop;
+  UnitLink link{std::unique_ptr<SerialPort>(port), sleeper};
+  StoppableLink() {
+    port->portIsOpen = true;
+    link.setStopRequest(&stop);
+  }
+};
+
 class StopLandsAt : public ::testing::TestWithParam<StopCase> {};
 
 TEST_P(StopLandsAt, NoFrameIsLeftHalfWrittenAndTheCloseByteFollows) {
   const StopCase& c = GetParam();
-  auto* port = new test::FakeSerialPort;
-  test::FakeSleeper sleeper;
-  StopRequest stop;
-  UnitLink link(std::unique_ptr<SerialPort>(port), sleeper);
-  port->portIsOpen = true;
-  link.setStopRequest(&stop);
+  StoppableLink on;
+  test::FakeSerialPort* port = on.port;
+  test::FakeSleeper& sleeper = on.sleeper;
+  StopRequest& stop = on.stop;
+  UnitLink& link = on.link;
   const auto signal = [&] {
     for (int s : c.signals) stop.request(s);
   };
@@ -78,12 +89,11 @@ INSTANTIATE_TEST_SUITE_P(
 // A stop while the rest of the unit's second is waited out, before its reply is
 // judged, ends the exchange like any other wait (it is not taken for a lost port).
 TEST(StopWhileTheReplySettles, IsNotSwallowed) {
-  auto* port = new test::FakeSerialPort;
-  test::FakeSleeper sleeper;
-  StopRequest stop;
-  UnitLink link(std::unique_ptr<SerialPort>(port), sleeper);
-  port->portIsOpen = true;
-  link.setStopRequest(&stop);
+  StoppableLink on;
+  test::FakeSerialPort* port = on.port;
+  test::FakeSleeper& sleeper = on.sleeper;
+  StopRequest& stop = on.stop;
+  UnitLink& link = on.link;
   port->replies = {"", std::string(38, 'A')};  // nothing to " " and "q", then the record
   link.readBack();
   sleeper.onSleep = [&](int) { stop.request(SIGTERM); };
