@@ -1,8 +1,9 @@
 // Start-up, results and memory, each program in a process of its own against
 // the simulated unit (served from this process):
-//  - process start to the welcome window painted, and "------->" to the main
-//    window painted (the read-back's 2 s of request pauses and the record;
-//    offscreen platform);
+//  - process start to the welcome window painted, "------->" to the main
+//    window painted (the read-back then runs on behind it), and "------->" to
+//    the start-up read-back's end (its 2 s of request pauses and the record);
+//    offscreen platform;
 //  - process start to the results of "kuctl read" and "kuctl update" (their
 //    last line on standard output) and to the process's end, which waits for
 //    the close byte held until one second after the last "x";
@@ -33,6 +34,7 @@ namespace {
 constexpr double kRequestPausesMs = 2000.0;  // " " and "q", a second each
 // Before the record was read as soon as it was in, the figures were (README):
 constexpr double kOldFormMs = 3010.9;       // "------->" to main window, median
+constexpr double kLoadedFormMs = 2010.0;    // the same once the record was read as it came
 constexpr double kOldKuctlReadMs = 3000.0;  // kuctl read, to its results
 constexpr double kMiB = 1024.0;             // ru_maxrss is in kilobytes
 
@@ -145,28 +147,31 @@ int run(bool quick) {
 
   section("Start-up (offscreen): the program's own start, windows painted");
   const int runs = quick ? 2 : 7;
-  std::vector<double> toSplash, toForm;
+  std::vector<double> toSplash, toForm, toLoaded;
   for (int r = 0; r <= runs; ++r) {
     const ChildRun c = spawn({child, dir.path(), "startup"}, 60, true);
     expectClean(c, "the start-up run");
     const double splash = ms(c.spawnedAt, c.values.at("splash"));
     const double form = ms(c.values.at("click"), c.values.at("form"));
+    const double loaded = ms(c.values.at("click"), c.values.at("loaded"));
     if (r == 0) {  // the first start may find the libraries outside the page cache
       info("first start (not counted): process start to welcome window", splash, "ms");
       continue;
     }
     toSplash.push_back(splash);
     toForm.push_back(form);
+    toLoaded.push_back(loaded);
   }
-  const Summary s = summarise(toSplash), f = summarise(toForm);
+  const Summary s = summarise(toSplash), f = summarise(toForm), l = summarise(toLoaded);
   goal("process start to welcome window painted: median of " + std::to_string(runs), s.median, "ms",
        "< 150 ms", s.median < 150);
   info("process start to welcome window painted: slowest", s.max, "ms");
-  goal("\"------->\" to main window painted (was " + fixed(kOldFormMs, 0) + " ms): median",
-       f.median, "ms", "<= 2200 ms", f.median <= 2200);
+  goal("\"------->\" to main window painted (was " + fixed(kOldFormMs, 0) + ", then " +
+           fixed(kLoadedFormMs, 0) + " ms): median",
+       f.median, "ms", "<= 200 ms", f.median <= 200);
   info("\"------->\" to main window painted: slowest", f.max, "ms");
-  goal("\"------->\" to main window painted, minus 2 s of request pauses: median",
-       f.median - kRequestPausesMs, "ms", "< 150 ms", f.median - kRequestPausesMs < 150);
+  goal("\"------->\" to the start-up read-back's end, minus 2 s of request pauses: median",
+       l.median - kRequestPausesMs, "ms", "< 150 ms", l.median - kRequestPausesMs < 150);
 
   section("kuctl: process start to its results, and to its end (the close byte waits)");
   const std::string kuctl = dir.file("kuctl");

@@ -86,20 +86,12 @@ TEST(Pause, WaitsTenTimesNAndOverflowsPast3276) {
 
 TEST(RealSleeper, NeverReturnsEarly) {
   using Clock = std::chrono::steady_clock;
-  int hookCalls = 0;
-  RealSleeper plain;
-  RealSleeper withHook([&] { ++hookCalls; });
-  // A hook slower than the whole wait must not stretch the rule either way.
-  RealSleeper slowHook([] { std::this_thread::sleep_for(std::chrono::milliseconds(12)); });
-  for (Sleeper* s : {static_cast<Sleeper*>(&plain), static_cast<Sleeper*>(&withHook),
-                     static_cast<Sleeper*>(&slowHook)}) {
-    for (int ms : {1, 7, 30}) {
-      const auto start = Clock::now();
-      s->sleepMs(ms);
-      EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(ms));
-    }
+  RealSleeper sleeper;
+  for (int ms : {1, 7, 30}) {
+    const auto start = Clock::now();
+    sleeper.sleepMs(ms);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(ms));
   }
-  EXPECT_GT(hookCalls, 0);
 }
 
 // ---------------------------------------------------------------------------

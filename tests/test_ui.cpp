@@ -220,14 +220,20 @@ TEST_F(MainWindowTest, UpdateSendsTheEntriesAndShowsWhatTheUnitHolds) {
 
   bool anyEnabledDuringExchange = false;
   bool busyCursorThroughout = true;
-  unit.beforeByte = [&](unsigned char) {
-    for (const char* b : {"update", "close", "default"})
+  int seenDuring = 0;
+  whileProgressing([&] {
+    ++seenDuring;
+    for (const char* b : {"update", "default"})
       anyEnabledDuringExchange |= button(w, b)->isEnabled();
+    for (int k : {1, 4}) anyEnabledDuringExchange |= entryBox(w, k)->isEnabled();
     const QCursor* c = QApplication::overrideCursor();
-    busyCursorThroughout &= c && c->shape() == Qt::WaitCursor;
-  };
+    busyCursorThroughout &= c && c->shape() == Qt::BusyCursor;
+  });
   QTest::mouseClick(button(w, "update"), Qt::LeftButton);
+  EXPECT_TRUE(w->busy());  // the click returns at once; the upload runs on
+  settle();
 
+  EXPECT_GT(seenDuring, 0);
   ASSERT_EQ(port->written.size(), static_cast<size_t>(kUploadLength + 3));
   EXPECT_EQ(port->written.substr(kUploadLength), " qx");
   EXPECT_FALSE(anyEnabledDuringExchange);
@@ -253,12 +259,13 @@ TEST_F(MainWindowTest, DefaultSendsTheBuiltInSetKeepingTheChannel) {
   MainWindow* w = open();
   port->written.clear();
   bool anyEnabledDuringExchange = false;
-  unit.beforeByte = [&](unsigned char) {
+  whileProgressing([&] {
     for (const char* b : {"update", "close", "default"})
       anyEnabledDuringExchange |= button(w, b)->isEnabled();
-  };
+  });
   QTest::keyClicks(entryBox(w, 8), "7");
   button(w, "default")->click();
+  settle();
 
   EXPECT_EQ(port->written.size(), static_cast<size_t>(kUploadLength + 3));
   EXPECT_FALSE(anyEnabledDuringExchange);
@@ -275,14 +282,12 @@ TEST_F(MainWindowTest, CloseSendsTheCloseByteOnceAndWaitsForAnExchange) {
   linkedFolder();
   MainWindow* w = open();
   port->written.clear();
-  // A close request during an exchange waits for its end.
-  bool closedDuring = false;
-  unit.beforeByte = [&](unsigned char c) {
-    if (c == ' ') closedDuring |= w->close();
-  };
+  // A close request during an exchange is taken at once and waits for its end.
   button(w, "update")->click();
-  EXPECT_FALSE(closedDuring);
-  EXPECT_FALSE(w->isVisible());
+  EXPECT_FALSE(w->close());
+  EXPECT_TRUE(w->closePending());
+  EXPECT_EQ(status(), "Closing once the exchange with the unit is over");
+  QTRY_VERIFY(!w->isVisible());
   ASSERT_GE(port->written.size(), 4u);
   EXPECT_EQ(port->written.substr(port->written.size() - 4), " qx!");
   EXPECT_FALSE(port->isOpen());
@@ -306,8 +311,9 @@ TEST_F(MainWindowTest, ASignalOrCloseDuringAnUploadLetsThePassFinishThenTheClose
       if (port->written.size() != 9) return;  // slot 4's command byte is going out
       if (bySignal)
         ::raise(SIGTERM);
-      else
-        w->close();
+      else  // the operator closes the window meanwhile
+        QMetaObject::invokeMethod(
+            w, [w] { w->close(); }, Qt::QueuedConnection);
     };
     button(w, "update")->click();
     QTRY_VERIFY(!w->isVisible());
@@ -361,6 +367,7 @@ TEST_F(MainWindowTest, AFailedUpdateGivesItsMessageAndEnablesTheButtonsAgain) {
   };
   QTest::keyClicks(entryBox(w, 8), "7");
   QTest::mouseClick(button(w, "update"), Qt::LeftButton);
+  settle();
   EXPECT_EQ(notifier.messages, std::vector<std::string>{kShortReplyMessage});
   EXPECT_FALSE(enabledAtTheMessage);  // the message comes inside the exchange
   for (const char* b : {"update", "close", "default"}) EXPECT_TRUE(button(w, b)->isEnabled()) << b;
@@ -372,6 +379,7 @@ TEST_F(MainWindowTest, AFailedUpdateGivesItsMessageAndEnablesTheButtonsAgain) {
 
   // Default fails the same way, and the buttons come back again.
   button(w, "default")->click();
+  settle();
   EXPECT_EQ(notifier.messages.size(), 2u);
   for (const char* b : {"update", "close", "default"}) EXPECT_TRUE(button(w, b)->isEnabled()) << b;
 }

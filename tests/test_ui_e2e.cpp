@@ -1,6 +1,8 @@
 // The main window on the real serial port and the real pauses, against the
 // simulated unit on a pseudo-terminal.
 #include <QAction>
+#include <QMenu>
+#include <QPointer>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
@@ -11,6 +13,8 @@
 #include "expected.h"
 #include "simulator.h"
 #include "test_ui_support.h"
+#include "ui/start_up.h"
+#include "ui/welcome_window.h"
 #include "unit_pace.h"
 
 namespace ku::test {
@@ -47,7 +51,7 @@ TEST(WindowWithSimulatedUnit, LoadUpdateAndCloseOverTheLine) {
   RecordingNotifier& notifier = line.notifier;
   ui::MainWindow& form = *line.form;
 
-  EXPECT_EQ(form.load().outcome, LoadOutcome::Linked);
+  EXPECT_EQ(loadWindow(form).outcome, LoadOutcome::Linked);
   EXPECT_TRUE(notifier.messages.empty());
   EXPECT_EQ(labelText(&form, "current_0"), "2");
   EXPECT_EQ(labelText(&form, "current_4"), "799");
@@ -67,6 +71,7 @@ TEST(WindowWithSimulatedUnit, LoadUpdateAndCloseOverTheLine) {
     bool handledWhileBusy = false;
     QTimer::singleShot(300, &form, [&] { handledWhileBusy = form.busy(); });
     button(&form, "update")->click();
+    ASSERT_TRUE(waitIdle(form));
     EXPECT_TRUE(handledWhileBusy);
     ASSERT_TRUE(unit.waitForLogSize(69 + 3, 10000));  // the pass, then the read-back
     keptUp = longestValueWait(unit.log(), 0) <= kUnitValueWaitMicros;
@@ -94,9 +99,10 @@ TEST(WindowWithSimulatedUnit, BytesRightAfterARecordWaitOutTheUnitsSecond) {
   sim::Simulator& unit = line.unit;
   RecordingNotifier& notifier = line.notifier;
   ui::MainWindow& form = *line.form;
-  ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
+  ASSERT_EQ(loadWindow(form).outcome, LoadOutcome::Linked);
   form.show();
   form.readBackUnit();
+  ASSERT_TRUE(waitIdle(form));
   EXPECT_TRUE(notifier.messages.empty());
   EXPECT_EQ(labelText(&form, "current_31"), "0");
   form.close();
@@ -119,7 +125,7 @@ TEST(WindowWithSimulatedUnit, ReadBackAndUploadProgressInTheStatusBar) {
   sim::Simulator& unit = line.unit;
   RecordingNotifier& notifier = line.notifier;
   ui::MainWindow& form = *line.form;
-  ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
+  ASSERT_EQ(loadWindow(form).outcome, LoadOutcome::Linked);
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   auto* status = child<QLabel>(&form, "statusText");
@@ -135,6 +141,7 @@ TEST(WindowWithSimulatedUnit, ReadBackAndUploadProgressInTheStatusBar) {
     readValues.push_back(v);
   });
   child<QAction>(&form, "readBack")->trigger();
+  ASSERT_TRUE(waitIdle(form));
   ASSERT_TRUE(unit.waitForLogSize(3, 2000));
   std::string bytes;
   for (const sim::LoggedByte& b : unit.log()) bytes.push_back(static_cast<char>(b.byte));
@@ -160,6 +167,7 @@ TEST(WindowWithSimulatedUnit, ReadBackAndUploadProgressInTheStatusBar) {
   QTest::keyClicks(entryBox(&form, 4), "1000");
   unit.clearLog();
   button(&form, "update")->click();
+  ASSERT_TRUE(waitIdle(form));
   EXPECT_EQ(texts, (QStringList{"Uploading", "Reading the unit back"}));
   ASSERT_FALSE(uploadValues.empty());
   EXPECT_TRUE(std::is_sorted(uploadValues.begin(), uploadValues.end()));
@@ -175,6 +183,60 @@ TEST(WindowWithSimulatedUnit, ReadBackAndUploadProgressInTheStatusBar) {
   }
 
   form.close();
+  unit.stop();
+}
+
+// From "------->" against the simulated unit: the main window is on screen and
+// live while the start-up read-back runs (a timer fires, Alt+F opens the File
+// menu), and a close request then is taken at once and ends, once the
+// read-back is over, with the close byte.
+TEST(WindowWithSimulatedUnit, StartUpWindowIsLiveDuringTheReadBackAndACloseWaitsForIt) {
+  sim::Simulator unit;
+  unit.start();
+  ProgramDir dir;
+  dir.writeCommsIni("\"Port\",6\n");
+  dir.copyReferenceDb();
+  unit.makeLink(dir.path() + "/com6");
+  AppContext context;
+  RecordingNotifier notifier;
+  QPointer<ui::MainWindow> form;
+  QPointer<ui::WelcomeWindow> splash = ui::startUp(context, dir.dir.path(), [&notifier] {
+    ui::MainWindowDeps deps;
+    deps.notifier = &notifier;
+    return deps;
+  });
+  QObject::connect(splash, &ui::WelcomeWindow::mainWindowShown,
+                   [&form](ui::MainWindow* f) { form = f; });
+  // Whatever fails below, neither window outlives what it refers to.
+  const std::shared_ptr<void> cleanUp(nullptr, [&](void*) {
+    delete form.data();
+    delete splash.data();
+  });
+  child<QPushButton>(splash, "next")->click();
+  ASSERT_NE(form, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+  ASSERT_TRUE(form->busy()) << "the read-back ended before the window was on screen";
+
+  bool timerFiredDuring = false;
+  QTimer::singleShot(50, form, [&] { timerFiredDuring = form->busy(); });
+  auto* file = child<QMenu>(form, "fileMenu");
+  QTest::keyClick(form, Qt::Key_F, Qt::AltModifier);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return file->isVisible(); }, 1000));
+  EXPECT_TRUE(form->busy());
+  file->hide();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return timerFiredDuring; }, 1000));
+
+  EXPECT_FALSE(form->close());
+  EXPECT_TRUE(form->closePending());
+  EXPECT_EQ(labelText(form, "statusText"), "Closing once the exchange with the unit is over");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form.isNull(); }, 15000));
+  ASSERT_TRUE(unit.waitForLogSize(4, 10000));
+  std::string bytes;
+  for (const sim::LoggedByte& b : unit.log()) bytes.push_back(static_cast<char>(b.byte));
+  EXPECT_EQ(bytes, " qx!");
+  EXPECT_TRUE(notifier.messages.empty());
   unit.stop();
 }
 
@@ -214,7 +276,7 @@ TEST_F(WindowKeepsTheUnitsSetup, CommsIniEndingInAnEmptyLineReadsTheUnit) {
   unit.makeLink(dir.path() + "/com7");
   const auto before = unit.slotValues();
   ui::MainWindow& w = open();
-  EXPECT_EQ(w.load().outcome, LoadOutcome::Linked);
+  EXPECT_EQ(loadWindow(w).outcome, LoadOutcome::Linked);
   EXPECT_TRUE(notifier.messages.empty());
   EXPECT_EQ(labelText(&w, "current_4"), "1234");
   EXPECT_EQ(labelText(&w, "current_29"), "4000");
@@ -223,6 +285,7 @@ TEST_F(WindowKeepsTheUnitsSetup, CommsIniEndingInAnEmptyLineReadsTheUnit) {
   // "Update" with every box empty gives the unit its own values back.
   unit.clearLog();
   button(&w, "update")->click();
+  ASSERT_TRUE(waitIdle(w));
   ASSERT_TRUE(unit.waitForLogSize(69 + 3, 10000));
   EXPECT_TRUE(notifier.messages.empty());
   EXPECT_EQ(unit.slotValues(), before);
@@ -238,7 +301,7 @@ TEST_F(WindowKeepsTheUnitsSetup, ShortRecordThenUpdateSendsNothing) {
   unit.setFaults(cut);
   const auto before = unit.slotValues();
   ui::MainWindow& w = open();
-  w.load();
+  loadWindow(w);
   ASSERT_EQ(notifier.messages, std::vector<std::string>{kShortReplyMessage});
   EXPECT_EQ(labelText(&w, "current_17"), QString::number(before[17]));
   EXPECT_EQ(labelText(&w, "current_18"), "");
@@ -248,6 +311,7 @@ TEST_F(WindowKeepsTheUnitsSetup, ShortRecordThenUpdateSendsNothing) {
   unit.clearLog();
   QTest::keyClicks(entryBox(&w, 4), "1000");
   button(&w, "update")->click();
+  ASSERT_TRUE(waitIdle(w));
   ASSERT_EQ(notifier.messages.size(), 1u);
   EXPECT_EQ(notifier.messages[0].rfind(
                 "Nothing was sent to the unit. The last read-back did not get these slots from the "

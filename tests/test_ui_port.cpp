@@ -212,6 +212,7 @@ TEST_F(PortChoiceTest, ChoosingAPortAfterAnInvalidOneWritesTheUserSettingsAndRea
   unit.values[8] = 77;
 
   ASSERT_TRUE(w->usePort(twoPorts()[1]));
+  settle();
   EXPECT_EQ(readText(userDir + "/comms.ini"), "Port,1\n");
   EXPECT_EQ(linkTarget(userDir + "/com1"), kAdapterById);
   EXPECT_EQ(context.settingsFile, userDir + "/comms.ini");
@@ -243,6 +244,7 @@ TEST_F(PortChoiceTest, AnOpenPortGetsItsCloseByteBeforeTheNewPortIsSetUp) {
   unit.values[8] = 99;
 
   ASSERT_TRUE(w->usePort(twoPorts()[1]));
+  settle();
   EXPECT_EQ(port->written, " qx! qx");
   EXPECT_EQ(port->closeCalls, 1);
   EXPECT_EQ(port->portNumber, 1);
@@ -260,6 +262,7 @@ TEST_F(PortChoiceTest, ANewPortThatIsInvalidForgetsTheOldUnitsValues) {
   port->maxPortNumber = 0;  // port 1 is no port at all now
 
   ASSERT_TRUE(w->usePort(twoPorts()[0]));
+  settle();
   EXPECT_EQ(linkTarget(userDir + "/com1"), "/dev/ttyS0");
   EXPECT_EQ(port->written, " qx!");
   EXPECT_EQ(notifier.messages, std::vector<std::string>{kInvalidPortMessage});
@@ -275,6 +278,7 @@ TEST_F(PortChoiceTest, ANewPortThatIsInvalidForgetsTheOldUnitsValues) {
 
   // Close sends nothing more: the port number was rejected.
   w->close();
+  settle();
   EXPECT_EQ(port->written, " qx!");
 }
 
@@ -283,11 +287,13 @@ TEST_F(PortChoiceTest, AHeldNewPortLeavesNoReadBackToUploadFrom) {
   MainWindow* w = open(LoadOutcome::Linked);
   port->failures["Open"] = kPortAlreadyOpen;
   ASSERT_TRUE(w->usePort(twoPorts()[1]));
+  settle();
   EXPECT_EQ(port->written, " qx!");
   EXPECT_TRUE(button(w, "update")->isEnabled());
   EXPECT_TRUE(notifier.messages.empty());
   // "Update" now refuses: the old unit's values are not this port's.
   button(w, "update")->click();
+  settle();
   ASSERT_EQ(notifier.messages.size(), 1u);
   EXPECT_EQ(notifier.messages[0].rfind("Nothing was sent to the unit. Its set-up has not been read "
                                        "back",
@@ -305,6 +311,7 @@ TEST_F(PortChoiceTest, ARefusedChoiceChangesNothingAndSaysWhy) {
   const std::string linksBefore = context.linkFolder;
 
   EXPECT_FALSE(w->usePort(twoPorts()[1]));
+  settle();
   EXPECT_EQ(notifier.messages,
             std::vector<std::string>{"The port was not changed: " + userDir +
                                      "/com1 is not a symbolic link; it was left as it is."});
@@ -324,6 +331,7 @@ TEST_F(PortChoiceTest, AFolderThatCannotBeMadeIsRefused) {
   MainWindow* w = open(LoadOutcome::Rejected);
   notifier.messages.clear();
   EXPECT_FALSE(w->usePort(twoPorts()[1]));
+  settle();
   EXPECT_EQ(notifier.messages, std::vector<std::string>{"The port was not changed: cannot make "
                                                         "the folder " +
                                                         userDir + "."});
@@ -336,6 +344,7 @@ TEST_F(PortChoiceTest, APortableCopyGetsTheChoiceInItsOwnFolder) {
   MainWindow* w = open(LoadOutcome::Linked);
   ASSERT_EQ(port->portNumber, 3);
   ASSERT_TRUE(w->usePort(twoPorts()[1]));
+  settle();
   // Beside the program, where it reads: the user's folder would be passed over.
   EXPECT_EQ(readText(dir.path() + "/comms.ini"), "Port,1\n");
   EXPECT_EQ(linkTarget(dir.path() + "/com1"), kAdapterById);
@@ -365,6 +374,7 @@ TEST_F(PortChoiceTest, ThroughTheMenuOkTakesTheChosenRowAndCancelNothing) {
     dialogButton(dialog, QDialogButtonBox::Cancel)->click();
   });
   child<QAction>(w, "port")->trigger();
+  settle();
   EXPECT_EQ(destination,
             "comms.ini (port 1) and the link com1 to the chosen port are written to "
             "your settings folder, " +
@@ -378,6 +388,7 @@ TEST_F(PortChoiceTest, ThroughTheMenuOkTakesTheChosenRowAndCancelNothing) {
     dialogButton(dialog, QDialogButtonBox::Ok)->click();
   });
   child<QAction>(w, "port")->trigger();
+  settle();
   EXPECT_EQ(linkTarget(userDir + "/com1"), kAdapterById);
   EXPECT_EQ(port->written, " qx");
   EXPECT_TRUE(notifier.messages.empty());
@@ -395,10 +406,11 @@ TEST_F(PortChoiceTest, TheChosenDeviceIsReadBackOverTheLine) {
   const std::string pty = simulated.devicePath();
   deps.listPorts = [pty] { return std::vector<SerialPortEntry>{{pty, "", "", "", ""}}; };
   form = std::make_unique<MainWindow>(context, std::move(deps));
-  ASSERT_EQ(form->load().outcome, LoadOutcome::Rejected);
+  ASSERT_EQ(loadWindow(*form).outcome, LoadOutcome::Rejected);
   form->show();
 
   ASSERT_TRUE(form->usePort(SerialPortEntry{pty, "", "", "", ""}));
+  settle();
   EXPECT_EQ(linkTarget(userDir + "/com1"), pty);
   ASSERT_TRUE(simulated.waitForLogSize(3, 5000));
   std::string bytes;
@@ -407,6 +419,7 @@ TEST_F(PortChoiceTest, TheChosenDeviceIsReadBackOverTheLine) {
   EXPECT_EQ(labelText(form.get(), "current_8"), "123");
   EXPECT_EQ(notifier.messages, std::vector<std::string>{kInvalidPortMessage});
   form->close();
+  settle();
   EXPECT_TRUE(QTest::qWaitFor([&] { return simulated.closeCount() != 0; }, 10000));
   simulated.stop();
 }

@@ -135,6 +135,7 @@ TEST_F(FileMenuTest, OpenPutsWhatDiffersIntoTheBoxesAndUpdateSendsIt) {
   EXPECT_EQ(unit.received, " qx") << "opening a file sends nothing";
 
   button(form.get(), "update")->click();
+  settle();
   EXPECT_EQ(unit.values[4], 1000);
   EXPECT_EQ(unit.values[8], 77);
   EXPECT_EQ(unit.values[20], 100);
@@ -227,6 +228,7 @@ TEST_F(FileMenuTest, SaveAfterAShortRecordWritesNothing) {
   port->replies.push_back(unit.record().substr(0, 20));
   notifier.messages.clear();
   form->readBackUnit();
+  settle();
   ASSERT_EQ(notifier.messages.size(), 1u);
   notifier.messages.clear();
 
@@ -254,6 +256,7 @@ TEST_F(FileMenuTest, RestoreOffersTheBackupsAndOpensTheChosenOne) {
 
   QTest::keyClicks(entryBox(form.get(), 4), "1000");
   button(form.get(), "update")->click();
+  settle();
   ASSERT_EQ(unit.values[4], 1000);
 
   chooser.backupAnswer.clear();
@@ -281,6 +284,7 @@ TEST_F(FileMenuTest, RestoreOffersTheBackupsAndOpensTheChosenOne) {
             0u)
       << status().toStdString();
   button(form.get(), "update")->click();
+  settle();
   EXPECT_EQ(unit.values[4], 799);
   EXPECT_TRUE(notifier.messages.empty());
   const std::vector<BackupEntry> after = listBackups(context.backupsDir);

@@ -28,7 +28,7 @@ class ShortScreenTest : public ::testing::Test {
     auto fake = std::make_unique<FakeSerialPort>();
     unit.attach(*fake);
     form = std::make_unique<MainWindow>(context, fakeDeps(std::move(fake), notifier, sleeper));
-    form->load();
+    loadWindow(*form);
     form->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     return form.get();

@@ -259,21 +259,22 @@ TEST_F(StatusBarTest, ReadBackSendsTheRequestOnlyAndFollowsItsThreeSeconds) {
   std::vector<int> seen;
   QStringList texts;
   bool buttonsEnabled = false;
-  sleeper.onSleep = [&](int) {
+  whileProgressing([&] {
     seen.push_back(progress()->value());
     texts << status();
     buttonsEnabled |= button(w, "update")->isEnabled();
-  };
+  });
   QTest::keyClick(w, Qt::Key_R, Qt::ControlModifier);
+  settle();
 
   EXPECT_EQ(port->written, " qx");
   // " " waits out the load's second after "x" (its record came at the first
   // look, 10 ms after it); then two seconds, and this record at its first look.
   EXPECT_EQ(sleeper.waits, (std::vector<int>{990, 1000, 1000, 10}));
-  // Read while each wait runs: the seconds passed before it, counted from " "
-  // (the wait before it is not part of them); the record fills the bar.
-  EXPECT_EQ(seen, (std::vector<int>{0, 0, 1000, 2000}));
-  EXPECT_EQ(texts, QStringList(4, "Reading the unit back"));
+  // The seconds passed, counted from " " (the wait before it is not part of
+  // them); the record fills the bar.
+  EXPECT_EQ(seen, (std::vector<int>{0, 1000, 2000, 2010, 3000}));
+  EXPECT_EQ(texts, QStringList(5, "Reading the unit back"));
   EXPECT_EQ(progress()->value(), 3000);
   EXPECT_EQ(progress()->maximum(), 3000);
   EXPECT_FALSE(buttonsEnabled);
@@ -291,26 +292,30 @@ TEST_F(StatusBarTest, UploadCountsItsBytesThenReadsBack) {
 
   std::vector<int> values;
   QStringList texts;
-  unit.beforeByte = [&](unsigned char) {
+  whileProgressing([&] {
     values.push_back(progress()->value());
     texts << status();
-  };
+  });
   button(w, "update")->click();
+  settle();
 
-  ASSERT_EQ(values.size(), static_cast<size_t>(kUploadLength + 3));
-  // Before each byte of the upload: the bytes already sent.
-  for (int i = 0; i < kUploadLength; ++i) {
+  ASSERT_GE(values.size(), static_cast<size_t>(kUploadLength + 1));
+  // Each byte of the upload as it goes (from the load's full bar back to 0
+  // first), then the read-back's seconds.
+  for (int i = 0; i <= kUploadLength; ++i) {
     EXPECT_EQ(values[i], i) << i;
     EXPECT_EQ(texts[i], "Uploading") << i;
   }
-  EXPECT_EQ(progress()->maximum(), 3000);        // the read-back took over
-  EXPECT_EQ(texts[kUploadLength], "Uploading");  // " " goes before its pause
-  EXPECT_EQ(texts[kUploadLength + 1], "Reading the unit back");
+  EXPECT_EQ(progress()->maximum(), 3000);  // the read-back took over
+  EXPECT_EQ(std::vector<int>(values.begin() + kUploadLength + 1, values.end()),
+            (std::vector<int>{0, 1000, 2000, 2010, 3000}));
+  EXPECT_EQ(texts.back(), "Reading the unit back");
   EXPECT_EQ(status().left(status().size() - 12), "Uploaded the set-up; read back 32 of 32 slots");
   EXPECT_TRUE(kClock.match(status()).hasMatch());
   EXPECT_EQ(unit.values[4], 1000);
 
   button(w, "default")->click();
+  settle();
   EXPECT_TRUE(status().startsWith("Uploaded the defaults; read back 32 of 32 slots at "));
 }
 
@@ -338,6 +343,7 @@ TEST_F(StatusBarTest, ShortReplySaysTheRecordWasIncomplete) {
     if (c == 'x') port->replies.push_back(unit.record().substr(0, 20));
   };
   w->readBackUnit();
+  settle();
   EXPECT_EQ(notifier.messages, std::vector<std::string>{kShortReplyText});
   // 20 characters hold slots 0..17 whole (4 and 5 take two each).
   EXPECT_TRUE(status().startsWith("Read back 18 of 32 slots at ")) << status().toStdString();
@@ -347,6 +353,7 @@ TEST_F(StatusBarTest, QuitClosesLikeClose) {
   MainWindow* w = open();
   port->written.clear();
   action("quit")->trigger();
+  settle();
   EXPECT_FALSE(w->isVisible());
   EXPECT_EQ(port->written, "!");
 }

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/unit_controller.h"
 #include "fakes.h"
@@ -133,6 +135,18 @@ inline ui::MainWindowDeps fakeDeps(std::unique_ptr<FakeSerialPort> port, Notifie
   return deps;
 }
 
+// Waits for the window's exchange with the unit to end, as an operator would.
+inline bool waitIdle(ui::MainWindow& w, int ms = 60000) {
+  return QTest::qWaitFor([&w] { return !w.busy(); }, ms);
+}
+
+// The load step, waited for; how it ended.
+inline LoadResult loadWindow(ui::MainWindow& w) {
+  w.load();
+  EXPECT_TRUE(waitIdle(w));
+  return w.lastLoad();
+}
+
 template <typename W>
 W* child(QWidget* parent, const QString& name) {
   W* w = parent->findChild<W*>(name);
@@ -149,7 +163,18 @@ class FakeUnitWindowTest : public ::testing::Test {
     initAppContext(context, dir.path());
     context.locale.decimalPoint = ".";
   }
-  void TearDown() override { form.reset(); }
+  void TearDown() override {
+    for (const QMetaObject::Connection& c : watches_) QObject::disconnect(c);
+    form.reset();
+  }
+
+  // Runs check on the window's thread each time an exchange's progress moves:
+  // the window's own view of the exchange while it runs.
+  void whileProgressing(std::function<void()> check) {
+    auto* bar = child<QProgressBar>(form.get(), "progress");
+    watches_.push_back(QObject::connect(bar, &QProgressBar::valueChanged, form.get(),
+                                        [check = std::move(check)] { check(); }));
+  }
 
   // Runs the load step and shows the window, active. configure sets the fake
   // port up before the load; adjust completes the window's dependencies.
@@ -162,12 +187,14 @@ class FakeUnitWindowTest : public ::testing::Test {
     ui::MainWindowDeps deps = fakeDeps(std::move(fake), notifier, sleeper);
     if (adjust) adjust(deps);
     form = std::make_unique<ui::MainWindow>(context, std::move(deps));
-    form->load();
+    loadWindow(*form);
     form->show();
     form->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
     return form.get();
   }
+  // Waits for the exchange a click or menu started.
+  void settle() { ASSERT_TRUE(waitIdle(*form)); }
   QString status() { return child<QLabel>(form.get(), "statusText")->text(); }
   QAction* action(const char* name) { return child<QAction>(form.get(), QString::fromUtf8(name)); }
 
@@ -178,6 +205,9 @@ class FakeUnitWindowTest : public ::testing::Test {
   ScriptedUnit unit;
   FakeSerialPort* port = nullptr;
   std::unique_ptr<ui::MainWindow> form;
+
+ private:
+  std::vector<QMetaObject::Connection> watches_;
 };
 inline QString labelText(QWidget* form, const QString& name) {
   QLabel* l = child<QLabel>(form, name);

@@ -2,7 +2,9 @@
 // manager reads as the welcome window's name, and keys typed while the unit is
 // busy, typed with xdotool as an operator would.
 #include <QProcess>
+#include <QProgressBar>
 #include <QTest>
+#include <atomic>
 
 #include "test_ui_support.h"
 #include "ui/welcome_window.h"
@@ -103,7 +105,7 @@ TEST(OnX11, EnterTypedDuringReadBackDoesNotReachItsMessage) {
   deps.port = std::move(fake);
   deps.notifier = &notifier;  // the pauses are the window's own, real ones
   ui::MainWindow form(context, std::move(deps));
-  ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
+  ASSERT_EQ(loadWindow(form).outcome, LoadOutcome::Linked);
   ASSERT_TRUE(notifier.messages.empty());
   form.show();
   form.activateWindow();
@@ -121,11 +123,13 @@ TEST(OnX11, EnterTypedDuringReadBackDoesNotReachItsMessage) {
     if (c == ' ') run("xdotool", {"key", "Return"});
   };
   form.readBackUnit();
+  ASSERT_TRUE(waitIdle(form));
   qApp->removeEventFilter(&counter);
 
   ASSERT_EQ(notifier.messages, std::vector<std::string>{kShortReplyText});
   EXPECT_EQ(notifier.returnsWhileShown, std::vector<int>{0}) << "the held Enter answered the box";
-  EXPECT_EQ(counter.count, 1);
+  // The window stays live during the read-back: the key reached it then, not later.
+  EXPECT_EQ(counter.count, 2);
   EXPECT_EQ(port->written, " qx");
 }
 
@@ -155,21 +159,28 @@ TEST(OnX11, Screenshots) {
   deps.port = std::move(fake);
   deps.notifier = &notifier;
   ui::MainWindow form(context, std::move(deps));
-  ASSERT_EQ(form.load().outcome, LoadOutcome::Linked);
+  ASSERT_EQ(loadWindow(form).outcome, LoadOutcome::Linked);
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   QTest::keyClicks(entryBox(&form, 4), "1000");
   QTest::qWait(200);
   EXPECT_TRUE(form.grab().save(out + "/main-window.png"));
+  // Caught as the upload's progress passes 40 bytes; the unit waits meanwhile.
+  auto* bar = child<QProgressBar>(&form, "progress");
+  std::atomic<bool> grabbed{false};
   int bytes = 0;
   unit.beforeByte = [&](unsigned char) {
-    if (++bytes == 40) {
-      QTest::qWait(100);
-      EXPECT_TRUE(form.grab().save(out + "/upload-in-progress.png"));
-    }
+    if (++bytes == 45) (void)QTest::qWaitFor([&] { return grabbed.load(); }, 5000);
   };
+  QObject::connect(bar, &QProgressBar::valueChanged, &form, [&](int v) {
+    if (v < 40 || grabbed) return;
+    QTest::qWait(100);
+    EXPECT_TRUE(form.grab().save(out + "/upload-in-progress.png"));
+    grabbed = true;
+  });
   button(&form, "update")->click();
-  EXPECT_GE(bytes, 40);
+  ASSERT_TRUE(waitIdle(form));
+  EXPECT_TRUE(grabbed);
 }
 
 }  // namespace

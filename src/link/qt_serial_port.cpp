@@ -104,8 +104,7 @@ std::string reasonOf(const QSerialPort& port) {
 
 }  // namespace
 
-QtSerialPort::QtSerialPort(std::string folder)
-    : folder_(std::move(folder)), port_(std::make_unique<QSerialPort>()) {}
+QtSerialPort::QtSerialPort(std::string folder) : folder_(std::move(folder)) {}
 
 QtSerialPort::~QtSerialPort() {
   if (port_ && port_->isOpen()) port_->close();
@@ -123,12 +122,12 @@ std::string QtSerialPort::devicePathFor(int n) const {
 void QtSerialPort::open(std::int16_t portNumber, const LineSettings& settings) {
   if (portNumber < 1)
     throw KuError(kInvalidPortNumber, "Invalid port number " + std::to_string(portNumber));
-  if (port_->isOpen()) throw KuError(kPortAlreadyOpen, "Port already open");
+  if (isOpen()) throw KuError(kPortAlreadyOpen, "Port already open");
   openDevice(devicePathFor(portNumber), settings);
 }
 
 void QtSerialPort::openDevice(const std::string& path, const LineSettings& settings) {
-  if (port_->isOpen()) throw KuError(kPortAlreadyOpen, "Port already open");
+  if (isOpen()) throw KuError(kPortAlreadyOpen, "Port already open");
   device_ = path;
   std::error_code ec;
   const std::filesystem::file_status st = std::filesystem::status(path, ec);
@@ -138,6 +137,9 @@ void QtSerialPort::openDevice(const std::string& path, const LineSettings& setti
   if (std::filesystem::is_directory(st))
     throw KuError(kInvalidPortNumber, "Invalid port number: " + path + " is a folder");
 
+  // A fresh QSerialPort for every open, made on the thread that opens it: its
+  // waits run there, whichever thread used the port before.
+  port_ = std::make_unique<QSerialPort>();
   port_->setPortName(QString::fromStdString(path));
   port_->setBaudRate(settings.baudRate);
   port_->setParity(parityOf(settings.parity));
@@ -169,16 +171,16 @@ void QtSerialPort::openDevice(const std::string& path, const LineSettings& setti
 }
 
 void QtSerialPort::close() {
-  if (port_->isOpen()) port_->close();
-  port_->clearError();
+  if (port_ && port_->isOpen()) port_->close();
+  port_.reset();
 }
 
 bool QtSerialPort::isOpen() const {
-  return port_->isOpen();
+  return port_ && port_->isOpen();
 }
 
 void QtSerialPort::write(const std::string& bytes) {
-  if (!port_->isOpen()) throw KuError(kPortNotOpen, "Operation not valid when the port is closed");
+  if (!isOpen()) throw KuError(kPortNotOpen, "Operation not valid when the port is closed");
   if (bytes.empty()) return;
   const qint64 n = static_cast<qint64>(bytes.size());
   const qint64 written = port_->write(bytes.data(), n);
@@ -200,7 +202,7 @@ void QtSerialPort::write(const std::string& bytes) {
 }
 
 std::string QtSerialPort::readAll() {
-  if (!port_->isOpen()) throw KuError(kPortNotOpen, "Operation not valid when the port is closed");
+  if (!isOpen()) throw KuError(kPortNotOpen, "Operation not valid when the port is closed");
   QByteArray buf;
   bool overflow = false;
   while (port_->waitForReadyRead(0)) {

@@ -17,22 +17,13 @@ bool RealSleeper::sleepMsUnless(int ms, const std::function<bool()>& stopDue) {
   const auto due = [&] { return stopDue && stopDue(); };
   if (ms <= 0) return !due();
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
-  // While a hook is set, call it between short slices so the window can repaint;
-  // the slices never reach past the deadline. A signal ends a slice early
-  // (EINTR): the loop then looks at the stop and sleeps on to the deadline.
-  constexpr auto kSlice = std::chrono::milliseconds(5);
+  // A signal ends the sleep early (EINTR): the loop then looks at the stop and
+  // sleeps on to the deadline.
   for (;;) {
     if (due()) return false;
-    Clock::time_point now = Clock::now();
+    const Clock::time_point now = Clock::now();
     if (now >= deadline) return true;
-    Clock::duration wait = deadline - now;
-    if (idle_) {
-      idle_();
-      now = Clock::now();
-      if (now >= deadline) return !due();
-      wait = std::min<Clock::duration>(kSlice, deadline - now);
-    }
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now).count();
     timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     ::nanosleep(&ts, nullptr);
   }

@@ -29,20 +29,13 @@ class Sleeper {
   virtual MonotonicClock::time_point now() const = 0;
 };
 
-// Deadline-based wait on a monotonic clock. While it waits it may call a hook
-// (the window uses it to repaint); the hook must not take user input, and the
-// wait never ends before its deadline whatever the hook does.
+// Deadline-based wait on a monotonic clock, on the thread that runs the
+// exchange (never the window's).
 class RealSleeper : public Sleeper {
  public:
-  RealSleeper() = default;
-  explicit RealSleeper(std::function<void()> idleHook) : idle_(std::move(idleHook)) {}
-  void setIdleHook(std::function<void()> hook) { idle_ = std::move(hook); }
   void sleepMs(int ms) override;
   bool sleepMsUnless(int ms, const std::function<bool()>& stopDue) override;
   MonotonicClock::time_point now() const override { return MonotonicClock::now(); }
-
- private:
-  std::function<void()> idle_;
 };
 
 // n x 10 ms, computed in signed 16-bit arithmetic: n over 3276 overflows and

@@ -6,7 +6,6 @@
 #include <QDate>
 #include <QDesktopServices>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QLabel>
@@ -21,6 +20,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <exception>
@@ -37,6 +37,7 @@
 #include "ui/port_dialog.h"
 #include "ui/twips.h"
 #include "ui/window_placement.h"
+#include "ui/window_thread_view.h"
 
 namespace ku::ui {
 
@@ -69,36 +70,6 @@ QString qs(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-// Throws away the operator's clicks and keys while an exchange runs: the window
-// does not react to them then, and must not later. They are taken in and dropped
-// as they come rather than left queued, because input the window system holds
-// back is handed to whatever runs the event loop next: the message box of the
-// exchange, or the window once the exchange is over.
-class InputSwallower : public QObject {
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    switch (event->type()) {
-      case QEvent::MouseButtonPress:
-      case QEvent::MouseButtonRelease:
-      case QEvent::MouseButtonDblClick:
-      case QEvent::KeyPress:
-      case QEvent::KeyRelease:
-      case QEvent::ShortcutOverride:
-      case QEvent::Shortcut:
-      case QEvent::Wheel:
-      case QEvent::ContextMenu:
-      case QEvent::TouchBegin:
-      case QEvent::TouchUpdate:
-      case QEvent::TouchEnd:
-      case QEvent::TabletPress:
-      case QEvent::TabletRelease:
-        return true;
-      default:
-        return false;
-    }
-  }
-};
-
 }  // namespace
 
 // Every message of the window passes here on its way to the operator.
@@ -108,7 +79,6 @@ class MainWindow::ExchangeNotifier : public Notifier {
   void show(const Message& message) override {
     window_.beforeMessage(message.kind);
     inner_.show(message);
-    window_.afterMessage();
   }
 
  private:
@@ -150,18 +120,20 @@ MainWindow::MainWindow(AppContext& context, MainWindowDeps deps)
     notifier = ownNotifier_.get();
   }
   notifier_ = std::make_unique<ExchangeNotifier>(*this, *notifier);
+  // The exchanges run on their own thread; what they show comes back here.
+  exchanges_ = std::make_unique<ExchangeThread>();
+  threadView_ = std::make_unique<WindowThreadView>(*exchanges_, *this);
+  threadNotifier_ = std::make_unique<WindowThreadNotifier>(*exchanges_, *notifier_);
   Sleeper* sleeper = deps.sleeper;
   if (!sleeper) {
-    // Keep painting while a pause waits; the operator's input is dropped meanwhile.
-    ownSleeper_ = std::make_unique<RealSleeper>([this] {
-      pauseTick();
-      QCoreApplication::processEvents(busy_ > 0 ? QEventLoop::AllEvents
-                                                : QEventLoop::ExcludeUserInputEvents);
-    });
+    ownSleeper_ = std::make_unique<RealSleeper>();
     sleeper = ownSleeper_.get();
   }
+  // The pauses and the bytes are reported from the exchange thread without
+  // waiting for this one: the pacing never waits on the window.
   sleeper_ = std::make_unique<WatchedSleeper>(
-      *sleeper, [this](int ms) { pauseStarting(ms); }, [this](int ms) { pauseEnded(ms); });
+      *sleeper, [this](int ms) { exchanges_->post([this, ms] { pauseStarting(ms); }); },
+      [this](int ms) { exchanges_->post([this, ms] { pauseEnded(ms); }); });
   ReferenceDatabaseOpener* opener = deps.opener;
   if (!opener) {
     ownOpener_ = makeCachingMdbOpener();
@@ -180,13 +152,15 @@ MainWindow::MainWindow(AppContext& context, MainWindowDeps deps)
     port = std::move(own);
   }
   listPorts_ = deps.listPorts ? std::move(deps.listPorts) : [] { return listSerialPorts(); };
-  auto watched =
-      std::make_unique<WatchedPort>(std::move(port), [this](std::size_t n) { bytesSent(n); });
+  auto watched = std::make_unique<WatchedPort>(
+      std::move(port), [this](std::size_t n) { exchanges_->post([this, n] { bytesSent(n); }); });
 
-  controller_ = std::make_unique<UnitController>(context_, *this, *notifier_, *sleeper_,
-                                                 std::move(watched), *opener);
+  controller_ = std::make_unique<UnitController>(context_, *threadView_, *threadNotifier_,
+                                                 *sleeper_, std::move(watched), *opener);
   ExchangeObserver watch;
-  watch.readBackPhase = [this](ReadBackPhase p) { readBackPhase(p); };
+  watch.readBackPhase = [this](ReadBackPhase p) {
+    exchanges_->post([this, p] { readBackPhase(p); });
+  };
   controller_->setProgressObserver(std::move(watch));
   controller_->setStopRequest(deps.stop);
   connectHandlers();
@@ -196,11 +170,13 @@ MainWindow::MainWindow(AppContext& context, MainWindowDeps deps)
 }
 
 MainWindow::~MainWindow() {
-  dropInput(false);
   // Handlers must not run on a half-destroyed window.
   for (QLineEdit* box : entryBoxes_) box->disconnect(this);
   pulseWidthBox_->disconnect(this);
   for (QLineEdit* box : entryBoxes_) box->removeEventFilter(this);
+  // The port was opened on the exchange thread and is put away there, after
+  // any exchange still running (which no longer waits for this window).
+  exchanges_->finish([this] { controller_.reset(); });
 }
 
 void MainWindow::buildRows() {
@@ -383,6 +359,9 @@ void MainWindow::buildStatusBar() {
   progress_->setMaximumHeight(statusText_->sizeHint().height() + 2);
   progress_->hide();
   statusBar()->addPermanentWidget(progress_);
+  progressTimer_ = new QTimer(this);
+  progressTimer_->setInterval(50);
+  connect(progressTimer_, &QTimer::timeout, this, [this] { pauseTick(); });
 }
 
 void MainWindow::buildTabOrder() {
@@ -401,6 +380,7 @@ void MainWindow::buildTabOrder() {
 void MainWindow::connectHandlers() {
   for (int k = 0; k < kRowSlots; ++k) {
     connect(entryBoxes_[k], &QLineEdit::textChanged, this, [this, k] {
+      if (!controllerFree()) return;
       const int outer = editingSlot_;
       editingSlot_ = k;
       runHandler([this, k] { controller_->entryEdited(k); });
@@ -408,8 +388,9 @@ void MainWindow::connectHandlers() {
     });
     entryBoxes_[k]->installEventFilter(this);
   }
-  connect(pulseWidthBox_, &QLineEdit::textChanged, this,
-          [this] { runHandler([this] { controller_->pulseWidthEdited(); }); });
+  connect(pulseWidthBox_, &QLineEdit::textChanged, this, [this] {
+    if (controllerFree()) runHandler([this] { controller_->pulseWidthEdited(); });
+  });
   connect(updateButton_, &QPushButton::clicked, this, [this] {
     exchange(Exchange::UploadSetup,
              [this] { upload([this] { return controller_->runUpdateCommand(); }); });
@@ -438,39 +419,73 @@ void MainWindow::runHandler(const std::function<void()>& handler) {
   }
 }
 
-void MainWindow::exchange(Exchange kind, const std::function<void()>& work) {
-  QPointer<QWidget> hadFocus = focusWidget();
-  ++busy_;
-  if (busy_ == 1) {
-    escaped_.clear();
-    beginProgress(kind);
-    dropInput(true);
-  }
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  runHandler(work);
-  QApplication::restoreOverrideCursor();
-  --busy_;
-  if (busy_ > 0) return;
+bool MainWindow::controllerFree() const {
+  return !busy_ || exchanges_->inWindowCall();
+}
 
+bool MainWindow::exchange(Exchange kind, std::function<void()> work, std::function<void()> then) {
+  if (busy_) return false;
+  busy_ = true;
+  hadFocus_ = focusWidget();
+  focusAfter_ = -1;
+  escaped_.clear();
+  applyControlStates();
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  beginProgress(kind);
+  progressTimer_->start();
+  exchanges_->start(std::move(work), [this, kind, then](std::exception_ptr escaped) {
+    exchangeEnded(kind, escaped, then);
+  });
+  return true;
+}
+
+void MainWindow::exchangeEnded(Exchange kind, std::exception_ptr escaped,
+                               const std::function<void()>& then) {
+  QApplication::restoreOverrideCursor();
+  progressTimer_->stop();
+  busy_ = false;
+  portOpen_ = controller_->port().isOpen();
+  if (escaped) {
+    // The operations report to the operator themselves; what escapes them ends
+    // only that exchange, and is named in the status bar.
+    try {
+      std::rethrow_exception(escaped);
+    } catch (const std::exception& e) {
+      escaped_ = escapedFailureText(e);
+    } catch (...) {
+      escaped_ = QStringLiteral("Stopped early");
+    }
+  }
+  applyControlStates();
   endProgress(kind);
-  // What came in since the last pause goes too.
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
-  dropInput(false);
-  if (hadFocus && hadFocus->isEnabled() && hadFocus != focusWidget() && isVisible())
-    hadFocus->setFocus(Qt::OtherFocusReason);
+  QWidget* focus = focusAfter_ >= 0 ? entryBoxes_[focusAfter_] : hadFocus_.data();
+  if (focus && focus->isEnabled() && focus != focusWidget()) focus->setFocus(Qt::OtherFocusReason);
+  if (then) then();
+  Q_EMIT exchangeFinished();
   if (closePending_) {
     closePending_ = false;
     close();
   }
 }
 
-LoadResult MainWindow::load() {
+void MainWindow::applyControlStates() {
+  const bool idle = !busy_;
+  for (int k = 0; k < kRowSlots; ++k) entryBoxes_[k]->setEnabled(idle && isEnterable(k));
+  pulseWidthBox_->setEnabled(idle);
+  updateButton_->setEnabled(idle && updateWanted_);
+  readBackAction_->setEnabled(idle && updateWanted_);  // reading back goes with uploading
+  defaultButton_->setEnabled(idle && defaultWanted_);
+  closeButton_->setEnabled(idle && closeWanted_);  // the close request itself stays live
+  for (QAction* a : {portAction_, openSetupAction_, saveSetupAction_, restoreBackupAction_})
+    a->setEnabled(idle);
+}
+
+void MainWindow::load() {
   exchange(Exchange::Load, [this] { lastLoad_ = controller_->openLink(); });
-  return lastLoad_;
 }
 
 void MainWindow::readBackUnit() {
-  if (busy_ > 0 || !readBackAction_->isEnabled()) return;
+  if (busy_ || !readBackAction_->isEnabled()) return;
   exchange(Exchange::ReadBack, [this] {
     controller_->disableCommands();
     controller_->readBack();
@@ -479,7 +494,7 @@ void MainWindow::readBackUnit() {
 }
 
 void MainWindow::choosePort() {
-  if (busy_ > 0) return;
+  if (busy_) return;
   const Folders folders = resolveFolders(FolderEnvironment::ofProcess(context_.programDir));
   PortDialog dialog(listPorts_, portDestinationText(folders), aboutFacts().device, this);
   if (dialog.exec() != QDialog::Accepted) return;
@@ -487,7 +502,7 @@ void MainWindow::choosePort() {
 }
 
 bool MainWindow::usePort(const SerialPortEntry& port) {
-  if (busy_ > 0) return false;
+  if (busy_) return false;
   const FolderEnvironment env = FolderEnvironment::ofProcess(context_.programDir);
   // Written where the program reads its settings, so that the choice takes effect.
   const std::string folder = resolveFolders(env).settingsFolder();
@@ -499,17 +514,17 @@ bool MainWindow::usePort(const SerialPortEntry& port) {
   }
   useFolders(context_, resolveFolders(env));
   if (ownPort_) ownPort_->setFolder(context_.linkFolder);
-  exchange(Exchange::Load, [this] { lastLoad_ = controller_->reopenLink(); });
-  statusText_->setText(
-      QStringLiteral("Port 1 is now %1 (set in %2). ").arg(qs(target), qs(folder)) +
-      statusText_->text());
-  return true;
+  const QString changed =
+      QStringLiteral("Port 1 is now %1 (set in %2). ").arg(qs(target), qs(folder));
+  return exchange(
+      Exchange::Load, [this] { lastLoad_ = controller_->reopenLink(); },
+      [this, changed] { statusText_->setText(changed + statusText_->text()); });
 }
 
 // --- File ------------------------------------------------------------------
 
 void MainWindow::openSetup() {
-  if (busy_ > 0) return;
+  if (busy_) return;
   const QString path = chooser_->fileToOpen(this, setupFolder_);
   if (path.isEmpty()) return;
   setupFolder_ = QFileInfo(path).absolutePath();
@@ -517,7 +532,7 @@ void MainWindow::openSetup() {
 }
 
 void MainWindow::restoreBackup() {
-  if (busy_ > 0) return;
+  if (busy_) return;
   std::vector<BackupEntry> list;
   try {
     list = controller_->backups();
@@ -568,7 +583,7 @@ void MainWindow::openSetupFrom(const QString& path, const QString& what, bool ba
 }
 
 void MainWindow::saveSetup() {
-  if (busy_ > 0) return;
+  if (busy_) return;
   const QString path =
       chooser_->fileToSave(this, suggestedSetupFile(setupFolder_, QDate::currentDate()));
   if (path.isEmpty()) return;
@@ -591,32 +606,13 @@ void MainWindow::placeOnScreen() {
 void MainWindow::beforeMessage(MessageKind kind) {
   if (kind == MessageKind::EnterValidNumber && editingSlot_ >= 0)
     statusText_->setText(allowedRangeText(editingSlot_));
-  // Keys and clicks from while the unit was busy must not answer the box; the
-  // box itself takes input.
-  if (busy_ > 0) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    dropInput(false);
-  }
-}
-
-void MainWindow::afterMessage() {
-  if (busy_ > 0) dropInput(true);
-}
-
-void MainWindow::dropInput(bool on) {
-  if (!swallower_) swallower_ = std::make_unique<InputSwallower>();
-  if (on == dropping_) return;
-  dropping_ = on;
-  if (on)
-    qApp->installEventFilter(swallower_.get());
-  else
-    qApp->removeEventFilter(swallower_.get());
 }
 
 // --- the status bar ---------------------------------------------------------
 
 void MainWindow::showPhase(const char* text, int maximum, const QString& format) {
   statusText_->setText(qs(text));
+  progress_->reset();  // no jump to the old value clamped into the new range
   progress_->setRange(0, maximum);
   progress_->setValue(0);
   progress_->setFormat(format);
@@ -629,12 +625,14 @@ void MainWindow::beginProgress(Exchange kind) {
   pauseMs_ = 0;
   pauseClock_.invalidate();
   readBackRan_ = false;
+  requestSent_ = false;
   switch (kind) {
     case Exchange::Load:
       phase_ = Phase::Opening;
       statusText_->setText(QStringLiteral("Opening the port"));
       break;
     case Exchange::ReadBack:
+      // Reading, but the three seconds start only with " " (readBackPhase).
       phase_ = Phase::Reading;
       readBackRan_ = true;
       showPhase(kReadingBackText, kReadBackMs, QStringLiteral("%p%"));
@@ -658,11 +656,15 @@ void MainWindow::readBackPhase(ReadBackPhase p) {
   if (p == ReadBackPhase::FirstRequest) {
     // " " has gone: the three seconds start (a wait before it was the unit's
     // second after an earlier "x", not part of them).
+    if (phase_ != Phase::Reading)
+      showPhase(kReadingBackText, kReadBackMs, QStringLiteral("%p%"));
+    else
+      progress_->setValue(0);
     phase_ = Phase::Reading;
     readBackRan_ = true;
+    requestSent_ = true;
     readMs_ = 0;
     pauseClock_.invalidate();
-    showPhase(kReadingBackText, kReadBackMs, QStringLiteral("%p%"));
   } else if (p == ReadBackPhase::Done && phase_ == Phase::Reading) {
     // The record is in, mostly well before the third second is over.
     pauseClock_.invalidate();
@@ -672,20 +674,20 @@ void MainWindow::readBackPhase(ReadBackPhase p) {
 }
 
 void MainWindow::pauseStarting(int ms) {
-  if (phase_ != Phase::Reading) return;
+  if (phase_ != Phase::Reading || !requestSent_) return;
   pauseMs_ = ms;
   pauseClock_.start();
 }
 
 void MainWindow::pauseTick() {
-  if (phase_ != Phase::Reading || !pauseClock_.isValid()) return;
+  if (phase_ != Phase::Reading || !requestSent_ || !pauseClock_.isValid()) return;
   const int within = static_cast<int>(std::min<qint64>(pauseClock_.elapsed(), pauseMs_));
   const int value = std::min(kReadBackMs, readMs_ + within);
   if (value != progress_->value()) progress_->setValue(value);
 }
 
 void MainWindow::pauseEnded(int ms) {
-  if (phase_ != Phase::Reading) return;
+  if (phase_ != Phase::Reading || !requestSent_) return;
   pauseClock_.invalidate();
   readMs_ += ms;
   progress_->setValue(std::min(kReadBackMs, readMs_));
@@ -726,7 +728,8 @@ AboutFacts MainWindow::aboutFacts() {
   }
   if (f.portNumber > 0)
     f.device = QString::fromStdString(portDevice(context_.linkFolder, f.portNumber).path);
-  f.portOpen = controller_->port().isOpen();
+  // During an exchange the port is the exchange thread's: its state as the last one left it.
+  f.portOpen = busy_ ? portOpen_ : controller_->port().isOpen();
   return f;
 }
 
@@ -756,17 +759,41 @@ void MainWindow::openOperatorGuide() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (busy_ > 0) {
-    // The exchange finishes first; the window closes right after it.
-    closePending_ = true;
+  if (busy_) {
+    // The exchange finishes first (no frame is cut); the window closes right after it.
+    if (!closePending_) {
+      closePending_ = true;
+      statusText_->setText(QStringLiteral("Closing once the exchange with the unit is over"));
+    }
     event->ignore();
     return;
   }
+  if (!unloaded_ && controller_->port().isOpen()) {
+    event->ignore();
+    unload();
+    return;
+  }
+  // No port open: there is nothing to wait for, and nothing goes out.
   if (!unloaded_) {
     unloaded_ = true;
     runHandler([this] { controller_->closeLink(); });
   }
   event->accept();
+}
+
+void MainWindow::unload() {
+  busy_ = true;
+  applyControlStates();
+  statusText_->setText(QStringLiteral("Closing the port"));
+  exchanges_->start([this] { controller_->closeLink(); },
+                    [this](std::exception_ptr) {
+                      // What fails here cannot be shown any more: the window closes.
+                      busy_ = false;
+                      unloaded_ = true;
+                      closePending_ = false;
+                      Q_EMIT exchangeFinished();
+                      close();
+                    });
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -776,7 +803,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     // message box taking over leaves the box as it is.
     if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
       const QVariant slot = watched->property("slot");
-      if (slot.isValid() && !unloaded_) {
+      // A box disabled for an exchange is not left by the operator.
+      if (slot.isValid() && !unloaded_ && !busy_) {
         const int k = slot.toInt();
         runHandler([this, k] { controller_->entryLeft(k); });
       }
@@ -801,6 +829,10 @@ void MainWindow::setEntryText(int slot, const std::string& text) {
 
 void MainWindow::focusEntry(int slot) {
   if (slot < 0 || slot >= kRowSlots) return;
+  if (busy_) {
+    focusAfter_ = slot;  // the box is disabled until the exchange is over
+    return;
+  }
   QLineEdit* box = entryBoxes_[slot];
   if (box->isEnabled()) box->setFocus(Qt::OtherFocusReason);
 }
@@ -838,16 +870,16 @@ bool MainWindow::confirm(const std::string& question) {
 void MainWindow::setButtonEnabled(Button b, bool enabled) {
   switch (b) {
     case Button::Update:
-      updateButton_->setEnabled(enabled);
-      readBackAction_->setEnabled(enabled);  // reading back goes with uploading
+      updateWanted_ = enabled;
       break;
     case Button::Close:
-      closeButton_->setEnabled(enabled);
+      closeWanted_ = enabled;
       break;
     case Button::Defaults:
-      defaultButton_->setEnabled(enabled);
+      defaultWanted_ = enabled;
       break;
   }
+  applyControlStates();
 }
 
 }  // namespace ku::ui

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <array>
 #include <functional>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "app/serial_ports.h"
 #include "app/unit_controller.h"
 #include "link/sleeper.h"
+#include "ui/exchange_thread.h"
 #include "ui/main_window_status.h"
 #include "ui/setup_dialogs.h"
 
@@ -21,6 +23,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
+class QTimer;
 
 namespace ku {
 class QtSerialPort;
@@ -30,8 +33,8 @@ namespace ku::ui {
 
 // What the window's controller works with. Anything left empty gets the production
 // default: the QtSerialPort of the program's folder, the modal message box, the
-// real pauses (repainting while they wait), the reference database on mdbtools
-// behind its cache and the serial ports Qt finds.
+// real pauses, the reference database on mdbtools behind its cache and the
+// serial ports Qt finds. The port and the pauses are used on the exchange thread.
 struct MainWindowDeps {
   std::unique_ptr<SerialPort> port;
   Notifier* notifier = nullptr;
@@ -51,16 +54,21 @@ class MainWindow : public QMainWindow, public UnitView {
   explicit MainWindow(AppContext& context, MainWindowDeps deps = {});
   ~MainWindow() override;
 
-  // The load step: comms.ini, the port and the first read-back. Runs before the
-  // window is first shown.
-  LoadResult load();
+  // Starts the load step (comms.ini, the port and the first read-back) on the
+  // exchange thread; the window may be on screen meanwhile. exchangeFinished
+  // tells its end, lastLoad how it ended.
+  void load();
+  const LoadResult& lastLoad() const { return lastLoad_; }
   // Sizes the window to its form, menu bar and status bar (cut to the screen,
   // the form then scrolling) and centres its frame on the screen.
   void placeOnScreen();
 
   UnitController& controller() { return *controller_; }
-  // Whether an exchange with the unit is running (its input is held meanwhile).
-  bool busy() const { return busy_ > 0; }
+  // Whether an exchange with the unit is running: the controls that act on the
+  // unit are disabled meanwhile, the rest of the window stays live.
+  bool busy() const { return busy_; }
+  // Whether a close request waits for the exchange to end.
+  bool closePending() const { return closePending_; }
 
   // Unit > Read back: reads the unit back without uploading.
   void readBackUnit();
@@ -69,7 +77,7 @@ class MainWindow : public QMainWindow, public UnitView {
   // Makes port the window's port 1: writes comms.ini and the com1 link where the
   // program reads its settings, then sets the port up again and reads the unit
   // back. When they cannot be written the operator is told and nothing changes
-  // (false).
+  // (false); true once the read-back has started.
   bool usePort(const SerialPortEntry& port);
   // File > Open set-up..., Save set-up... and Restore backup...: a set-up file
   // or backup opened goes into the boxes where it differs from the unit.
@@ -95,6 +103,11 @@ class MainWindow : public QMainWindow, public UnitView {
   void setButtonEnabled(Button b, bool enabled) override;
   bool confirm(const std::string& question) override;
 
+ Q_SIGNALS:
+  // An exchange with the unit (the load, a read-back, an upload, the close
+  // byte) has ended and the window shows how.
+  void exchangeFinished();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -116,15 +129,23 @@ class MainWindow : public QMainWindow, public UnitView {
   void runHandler(const std::function<void()>& handler);
   // Runs "Update" or "Default" and keeps how it ended for the status bar.
   void upload(const std::function<UploadOutcome()>& command);
-  // Runs an exchange with the unit under the busy cursor, following it in the
-  // status bar.
-  void exchange(Exchange kind, const std::function<void()>& work);
-  // Before any message box: the slot's range for "Enter Valid number", and the
-  // input held during an exchange dropped so that it cannot answer the box.
+  // Starts an exchange with the unit on the exchange thread, following it in
+  // the status bar; then runs on this thread after the summary. False, and
+  // nothing started, while another exchange runs.
+  bool exchange(Exchange kind, std::function<void()> work, std::function<void()> then = {});
+  // The window's end of an exchange: the controls back, the summary, the focus,
+  // then a close that was asked for meanwhile.
+  void exchangeEnded(Exchange kind, std::exception_ptr escaped, const std::function<void()>& then);
+  // The close byte from the exchange thread, then the window closes.
+  void unload();
+  // Enables what acts on the unit when no exchange runs and the controller
+  // wants it so; disables it during one.
+  void applyControlStates();
+  // Whether the controller may be run from this thread now: no exchange runs,
+  // or the exchange waits for this thread's call.
+  bool controllerFree() const;
+  // Before any message box: the slot's range for "Enter Valid number".
   void beforeMessage(MessageKind kind);
-  void afterMessage();
-  // Drops the operator's keys and clicks (while on) instead of leaving them queued.
-  void dropInput(bool on);
 
   // The status bar's progress.
   void beginProgress(Exchange kind);
@@ -139,6 +160,9 @@ class MainWindow : public QMainWindow, public UnitView {
   AppContext& context_;
   std::unique_ptr<Notifier> ownNotifier_;
   std::unique_ptr<ExchangeNotifier> notifier_;
+  std::unique_ptr<ExchangeThread> exchanges_;
+  std::unique_ptr<UnitView> threadView_;      // this window, seen from the exchange thread
+  std::unique_ptr<Notifier> threadNotifier_;  // notifier_, the same
   std::unique_ptr<RealSleeper> ownSleeper_;
   std::unique_ptr<Sleeper> sleeper_;
   std::unique_ptr<ReferenceDatabaseOpener> ownOpener_;
@@ -175,6 +199,7 @@ class MainWindow : public QMainWindow, public UnitView {
   QAction* aboutAction_ = nullptr;
   QLabel* statusText_ = nullptr;
   QProgressBar* progress_ = nullptr;
+  QTimer* progressTimer_ = nullptr;  // moves the read-back's progress on during a pause
 
   enum class Phase { Idle, Opening, Uploading, Reading };
   Phase phase_ = Phase::Idle;
@@ -183,13 +208,17 @@ class MainWindow : public QMainWindow, public UnitView {
   int pauseMs_ = 0;       // the pause under way
   QElapsedTimer pauseClock_;
   bool readBackRan_ = false;
+  bool requestSent_ = false;  // " " has gone: the read-back's seconds run
   LoadResult lastLoad_{LoadOutcome::Unlinked, 0, {}};
 
-  std::unique_ptr<QObject> swallower_;
-  bool dropping_ = false;
   int editingSlot_ = -1;  // the box whose change handling runs
-  int busy_ = 0;
-  QString escaped_;  // what escaped a handler during the current exchange, for its summary
+  bool busy_ = false;
+  QPointer<QWidget> hadFocus_;  // where the focus was when the exchange started
+  int focusAfter_ = -1;         // the box the exchange asked to focus, once it is over
+  // What the controller asked of the commands; shown while no exchange runs.
+  bool updateWanted_ = true, defaultWanted_ = true, closeWanted_ = true;
+  bool portOpen_ = false;  // whether the port was open when the last exchange ended
+  QString escaped_;        // what escaped a handler during the current exchange, for its summary
   bool closePending_ = false;
   UploadOutcome lastUpload_ = UploadOutcome::Sent;  // the last "Update" or "Default"
   bool unloaded_ = false;

@@ -110,24 +110,20 @@ QString WelcomeWindow::platformText() {
 }
 
 void WelcomeWindow::openMainWindow() {
-  // No window of the program is on screen while the main window loads: that
-  // must not end the program.
-  const bool quitOnLast = QGuiApplication::quitOnLastWindowClosed();
-  QGuiApplication::setQuitOnLastWindowClosed(false);
+  // The main window goes on screen at once; its load step (the port and the
+  // first read-back) runs behind it, followed in its status bar, and its
+  // messages appear over it.
+  auto* form = new MainWindow(context_, depsFactory_ ? depsFactory_() : MainWindowDeps{});
+  form->setAttribute(Qt::WA_DeleteOnClose);
+  form->placeOnScreen();
+  form->show();
 
   // Unload: the window goes from the screen now, and is destroyed once this
   // handler has run to its end.
   setAttribute(Qt::WA_DeleteOnClose, false);
   close();
-
-  auto* form = new MainWindow(context_, depsFactory_ ? depsFactory_() : MainWindowDeps{});
-  form->setAttribute(Qt::WA_DeleteOnClose);
-  form->load();
-  form->placeOnScreen();
-  form->show();
-
-  QGuiApplication::setQuitOnLastWindowClosed(quitOnLast);
   Q_EMIT mainWindowShown(form);
+  form->load();
   deleteLater();
 }
 
