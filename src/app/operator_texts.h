@@ -10,6 +10,8 @@
 namespace ku {
 
 inline constexpr const char* kAppTitle = "TolvekKU";
+// The main window's caption: the title with the space it has always carried.
+inline constexpr const char* kMainWindowCaption = "TolvekKU ";
 inline constexpr const char* kInvalidPortText =
     "Invalid Com Port.Either missing comms.ini file or wrong port number,Please read Helpfile ";
 inline constexpr const char* kShortReplyText =

@@ -89,7 +89,7 @@ class MainWindow::ExchangeNotifier : public Notifier {
 MainWindow::MainWindow(AppContext& context, MainWindowDeps deps)
     : QMainWindow(nullptr), context_(context) {
   setObjectName(QStringLiteral("MainWindow"));
-  setWindowTitle(QStringLiteral("TolvekKU "));
+  setWindowTitle(QString::fromLatin1(kMainWindowCaption));
   setFont(defaultFont());
   applyWindowColours(this);
 
@@ -356,6 +356,10 @@ void MainWindow::buildStatusBar() {
   progress_->setObjectName(QStringLiteral("progress"));
   progress_->setAccessibleName(QStringLiteral("Progress"));
   progress_->setMaximumWidth(px(2400));
+  // Wide enough for its longest text, "69 of 69 bytes".
+  progress_->setMinimumWidth(progress_->fontMetrics().horizontalAdvance(
+                                 QStringLiteral("%1 of %1 bytes").arg(kUploadLength)) +
+                             px(360));
   progress_->setMaximumHeight(statusText_->sizeHint().height() + 2);
   progress_->hide();
   statusBar()->addPermanentWidget(progress_);
@@ -734,7 +738,7 @@ AboutFacts MainWindow::aboutFacts() {
 }
 
 void MainWindow::showAbout() {
-  auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About TolvekKU"),
+  auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About ") + QString::fromLatin1(kAppTitle),
                               aboutText(aboutFacts()), QMessageBox::Ok, this);
   box->setObjectName(QStringLiteral("aboutBox"));
   box->setTextFormat(Qt::PlainText);
