@@ -326,6 +326,12 @@ TEST_F(StatusBarTest, EnterValidNumberStaysAndTheStatusGivesTheRange) {
   EXPECT_EQ(status(), "E/S Gain takes a whole number from 0 to 255.");
   QTest::keyClicks(entryBox(w, 5), "x");
   EXPECT_EQ(status(), "Local Osc Frequency takes a whole number from 0 to 32000.");
+  // Typing on in that box keeps the hint; a valid value in another box ends
+  // it, and the load's line comes back.
+  QTest::keyClick(entryBox(w, 5), Qt::Key_Backspace);
+  EXPECT_EQ(status(), "Local Osc Frequency takes a whole number from 0 to 32000.");
+  QTest::keyClicks(entryBox(w, 8), "7");
+  EXPECT_TRUE(status().startsWith("Read back 32 of 32 slots at ")) << status().toStdString();
 }
 
 TEST_F(StatusBarTest, InvalidPortLeavesReadBackOffAndSaysSo) {

@@ -385,6 +385,7 @@ void MainWindow::connectHandlers() {
   for (int k = 0; k < kRowSlots; ++k) {
     connect(entryBoxes_[k], &QLineEdit::textChanged, this, [this, k] {
       if (!controllerFree()) return;
+      if (!busy_) clearRangeHint(k);
       const int outer = editingSlot_;
       editingSlot_ = k;
       runHandler([this, k] { controller_->entryEdited(k); });
@@ -608,8 +609,17 @@ void MainWindow::placeOnScreen() {
 }
 
 void MainWindow::beforeMessage(MessageKind kind) {
-  if (kind == MessageKind::EnterValidNumber && editingSlot_ >= 0)
+  if (kind == MessageKind::EnterValidNumber && editingSlot_ >= 0) {
     statusText_->setText(allowedRangeText(editingSlot_));
+    rangeHintSlot_ = editingSlot_;
+  }
+}
+
+void MainWindow::clearRangeHint(int typedSlot) {
+  if (rangeHintSlot_ < 0 || typedSlot == rangeHintSlot_) return;
+  // The hint was about another box: the last exchange's line comes back.
+  rangeHintSlot_ = -1;
+  statusText_->setText(lastSummary_);
 }
 
 // --- the status bar ---------------------------------------------------------
@@ -624,6 +634,7 @@ void MainWindow::showPhase(const char* text, int maximum, const QString& format)
 }
 
 void MainWindow::beginProgress(Exchange kind) {
+  rangeHintSlot_ = -1;  // the exchange's own line takes over
   sent_ = 0;
   readMs_ = 0;
   pauseMs_ = 0;
@@ -712,6 +723,7 @@ void MainWindow::endProgress(Exchange kind) {
   QString summary = exchangeSummary(r);
   if (!escaped_.isEmpty()) summary += QStringLiteral("; ") + escaped_;
   statusText_->setText(summary);
+  lastSummary_ = summary;
 }
 
 // --- Help ---------------------------------------------------------------------
@@ -738,7 +750,8 @@ AboutFacts MainWindow::aboutFacts() {
 }
 
 void MainWindow::showAbout() {
-  auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About ") + QString::fromLatin1(kAppTitle),
+  auto* box = new QMessageBox(QMessageBox::NoIcon,
+                              QStringLiteral("About ") + QString::fromLatin1(kAppTitle),
                               aboutText(aboutFacts()), QMessageBox::Ok, this);
   box->setObjectName(QStringLiteral("aboutBox"));
   box->setTextFormat(Qt::PlainText);

@@ -146,6 +146,8 @@ class MainWindow : public QMainWindow, public UnitView {
   bool controllerFree() const;
   // Before any message box: the slot's range for "Enter Valid number".
   void beforeMessage(MessageKind kind);
+  // Typing into another box than the one the range hint is about clears it.
+  void clearRangeHint(int typedSlot);
 
   // The status bar's progress.
   void beginProgress(Exchange kind);
@@ -211,7 +213,9 @@ class MainWindow : public QMainWindow, public UnitView {
   bool requestSent_ = false;  // " " has gone: the read-back's seconds run
   LoadResult lastLoad_{LoadOutcome::Unlinked, 0, {}};
 
-  int editingSlot_ = -1;  // the box whose change handling runs
+  int editingSlot_ = -1;    // the box whose change handling runs
+  int rangeHintSlot_ = -1;  // the box whose allowed range the status bar shows
+  QString lastSummary_;     // how the last exchange ended, as the status bar said
   bool busy_ = false;
   QPointer<QWidget> hadFocus_;  // where the focus was when the exchange started
   int focusAfter_ = -1;         // the box the exchange asked to focus, once it is over
