@@ -196,6 +196,19 @@ void UnitController::refreshReferenceValues() {
   }
 }
 
+int UnitController::typedEntryCount() const {
+  int typed = 0;
+  for (int k = 0; k < kRowSlots; ++k) typed += view_.entryText(k).empty() ? 0 : 1;
+  return typed;
+}
+
+bool UnitController::mayDiscardTypedEntries() {
+  const int typed = typedEntryCount();
+  if (typed == 0) return true;
+  return view_.confirm("Discard " + std::to_string(typed) +
+                       (typed == 1 ? " typed entry?" : " typed entries?"));
+}
+
 void UnitController::enableCommands() {
   view_.setButtonEnabled(Button::Update, true);
   view_.setButtonEnabled(Button::Close, true);

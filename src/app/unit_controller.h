@@ -110,6 +110,13 @@ class UnitController {
   UploadOutcome runUpdateCommand(const char* backupReason = nullptr);
   UploadOutcome runDefaultCommand();
 
+  // How many boxes hold a typed entry.
+  int typedEntryCount() const;
+  // Before a step that empties the boxes (a read-back, a set-up file opened):
+  // with typed entries there the operator is asked ("Discard 3 typed
+  // entries?"); true to go on.
+  bool mayDiscardTypedEntries();
+
   // Set-up files. Opening puts into each box 1..29 the file's value where it
   // differs from the unit's (empties it where they agree); a refused file
   // changes nothing and the operator is told why. Each returns false when it

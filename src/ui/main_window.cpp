@@ -491,6 +491,7 @@ void MainWindow::load() {
 
 void MainWindow::readBackUnit() {
   if (busy_ || !readBackAction_->isEnabled()) return;
+  if (!controller_->mayDiscardTypedEntries()) return;
   exchange(Exchange::ReadBack, [this] {
     controller_->disableCommands();
     controller_->readBack();
