@@ -93,8 +93,8 @@ const Command* findCommand(const std::string& name) {
 
 struct Options {
   const Command* command = nullptr;
-  std::string file;                                  // save, apply, diff, restore
-  std::vector<std::pair<int, std::string>> entries;  // slot, text as typed
+  std::string file;    // save, apply, diff, restore
+  EntryTexts entries;  // slot, text as typed
   std::optional<std::int16_t> port;
   std::optional<std::string> device;  // a device path instead of any port number
   std::string pulseWidth = "0";
