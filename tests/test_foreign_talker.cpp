@@ -102,7 +102,7 @@ RunEnd updateOnce(const Scenario& s, std::mt19937& random) {
   if (!sent) {
     EXPECT_TRUE(w == rb || w == rb + rb) << w.size();
     EXPECT_TRUE(backups.empty()) << "a refused upload wrote a backup";
-    EXPECT_FALSE(line.controller->saveSetupFile(line.dir.path() + "/saved.json"));
+    EXPECT_FALSE(line.controller->saveSetupFile(line.dir.path() + "/saved.json").saved());
     return RunEnd::Refused;
   }
   EXPECT_EQ(backups.size(), 1u);

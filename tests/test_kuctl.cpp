@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "app/backups.h"
+#include "app/unit_controller.h"
 #include "cli/kuctl.h"
 #include "fakes.h"
 #include "model/slot_table.h"
@@ -537,6 +538,77 @@ TEST_F(KuctlTest, NoUploadOverASetUpThatCouldNotBeRead) {
       EXPECT_EQ(port.written, " qx!");
     }
   }
+}
+
+// Saving over an incomplete read-back is refused by the controller alone: kuctl
+// words the refusal, the window's controller shows its message; neither writes.
+TEST_F(KuctlTest, SaveOverUnreadSlotsIsRefusedAlikeThroughKuctlAndTheWindowsController) {
+  struct Case {
+    std::size_t length;  // of the record the unit sends
+    const char* kuctlSays;
+    std::vector<int> unread;
+  };
+  const Case cases[] = {
+      {36, "(slot 30 31)", {30, 31}},
+      {20,
+       "(slot 18 19 20 21 22 23 24 25 26 27 28 29 30 31)",
+       {18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}},
+  };
+  const std::string full = record;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    record = full.substr(0, c.length);
+    const QString file = dir.filePath("saved.json");
+    const Outcome r = run({"save", file.toStdString()});
+    EXPECT_EQ(r.status, cli::kExitShortReply);
+    EXPECT_NE(r.err.find(std::string("kuctl: the unit's set-up could not be read completely ") +
+                         c.kuctlSays + "; nothing was saved\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("was not saved"), std::string::npos) << r.err;
+    EXPECT_FALSE(QFile::exists(file));
+
+    AppContext context;
+    initAppContext(context, dir.path().toStdString());
+    RecordingUnitView view;
+    test::RecordingNotifier notifier;
+    UnitController window(context, view, notifier, sleeper, std::make_unique<ForwardingPort>(port),
+                          *opener);
+    view.attach(&window);
+    window.openLink();
+    notifier.messages.clear();
+    const SetupSaving saving = window.saveSetupFile(file.toStdString());
+    EXPECT_EQ(saving.outcome, SaveOutcome::UnreadSlots);
+    EXPECT_EQ(saving.unread, c.unread);
+    ASSERT_EQ(notifier.messages.size(), 1u);
+    EXPECT_EQ(notifier.messages[0].rfind(
+                  "The unit's set-up was not saved: the last read-back did not get slot ", 0),
+              0u)
+        << notifier.messages[0];
+    EXPECT_FALSE(QFile::exists(file));
+    window.closeLink();
+  }
+}
+
+TEST_F(KuctlTest, TheOptionsOfHelpAreTheParsersEachWithItsWords) {
+  const Outcome r = run({"--help"});
+  EXPECT_NE(r.out.find("\n\nOptions:\n"
+                       "  --port <N>         use port number N instead of the one in comms.ini\n"),
+            std::string::npos)
+      << r.out;
+  for (const char* line : {
+           "\n  --pulse-width <T>  the text of the pulse-width box, in ms (default \"0\")\n",
+           "\n  --force            restore: take a backup of another port or channel\n",
+           "\n  -h, --help         show this text\n",
+           "\n  --version          print kuctl's version\n\nEvery run ends as closing the window",
+       })
+    EXPECT_NE(r.out.find(line), std::string::npos) << line;
+  // One line per option, none without its words.
+  const std::size_t from = r.out.find("Options:\n"), to = r.out.find("\n\nEvery run");
+  const std::string options = r.out.substr(from, to - from);
+  EXPECT_EQ(std::regex_search(options, std::regex("\n  -[-a-z]+(, --[-a-z]+)?( <[A-Z]+>)? *\n")),
+            false)
+      << options;
 }
 
 TEST_F(KuctlTest, MissingReferenceDatabaseIsANoteNotAFailure) {

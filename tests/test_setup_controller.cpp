@@ -180,7 +180,9 @@ TEST_F(SetupController, OpeningAFileFillsOnlyTheBoxesThatDiffer) {
   const std::string path = dir.filePath("a.json").toStdString();
   writeSetupFile(path, file);
 
-  ASSERT_TRUE(controller->openSetupFile(path));
+  const SetupOpening opening = controller->openSetupFile(path);
+  ASSERT_EQ(opening.outcome, OpenOutcome::Opened);
+  EXPECT_EQ(opening.differing, 2);  // slots 4 and 8
   for (int s = 0; s < 32; ++s) {
     SCOPED_TRACE(s);
     EXPECT_EQ(view.entryText(s), s == 4 ? "32000" : s == 8 ? "255" : "");
@@ -193,6 +195,98 @@ TEST_F(SetupController, OpeningAFileFillsOnlyTheBoxesThatDiffer) {
   EXPECT_EQ(port->written, test::uploadOf(sent) + " qx");
 }
 
+// What a file would put into the boxes, decided without a word to the operator
+// and without touching a box: nothing when the unit holds it, the differing
+// values, or the slot whose box refuses the file's value.
+TEST_F(SetupController, EntriesOfASetupAreDecidedWithoutTouchingTheBoxes) {
+  load(kRecord);
+  struct Case {
+    const char* name;
+    std::vector<std::pair<int, int>> changes;  // slot, the file's value
+    OpenOutcome outcome;
+    std::array<const char*, 3> boxes4and8and30;
+    int differing;
+    int refusedSlot;
+  };
+  const Case cases[] = {
+      {"the unit's own set-up", {}, OpenOutcome::NothingDiffers, {"", "", ""}, 0, -1},
+      {"two values differ",
+       {{4, 32000}, {8, 255}, {30, 99}},
+       OpenOutcome::Opened,
+       {"32000", "255", ""},
+       2,
+       -1},
+      {"a value its box refuses", {{4, 1}, {8, -5}}, OpenOutcome::Refused, {"", "", ""}, 0, 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UnitSetup file = controller->readBackSetup();
+    for (const auto& [slot, value] : c.changes)
+      file.values[slot] = static_cast<std::int16_t>(value);
+    const SetupOpening opening = controller->entriesOfSetup(file);
+    EXPECT_EQ(opening.outcome, c.outcome);
+    EXPECT_EQ(opening.entries[4], c.boxes4and8and30[0]);
+    EXPECT_EQ(opening.entries[8], c.boxes4and8and30[1]);
+    EXPECT_EQ(opening.entries[30], c.boxes4and8and30[2]);
+    EXPECT_EQ(opening.differing, c.differing);
+    EXPECT_EQ(opening.slot, c.refusedSlot);
+    EXPECT_EQ(opening.refusal, c.refusedSlot < 0 ? OpenRefusal::None : OpenRefusal::EntryRefused);
+    EXPECT_EQ(opening.text, c.refusedSlot < 0 ? "" : "-5");
+    EXPECT_TRUE(notifier.messages.empty());
+    for (int s = 0; s < 32; ++s) {
+      EXPECT_EQ(view.entryText(s), "") << s;
+    }
+  }
+}
+
+// A backup of another channel, and the operator says no: refused for that.
+TEST_F(SetupController, ABackupOfAnotherUnitNotTakenIsRefusedAsSuch) {
+  load(kRecord);
+  UnitSetup other = controller->readBackSetup();
+  other.values[0] = 1;  // channel 2, where the unit is on 3
+  other.values[8] = 100;
+  const std::string path = dir.filePath("other.json").toStdString();
+  writeSetupFile(path, other);
+
+  view.answer = false;
+  const SetupOpening no = controller->openBackup(path);
+  EXPECT_EQ(no.outcome, OpenOutcome::Refused);
+  EXPECT_EQ(no.refusal, OpenRefusal::OtherUnit);
+  EXPECT_EQ(view.entryText(8), "");
+  view.answer = true;
+  const SetupOpening yes = controller->openBackup(path);
+  EXPECT_EQ(yes.outcome, OpenOutcome::Opened);
+  EXPECT_EQ(yes.differing, 1);
+  EXPECT_EQ(view.entryText(8), "100");
+  EXPECT_EQ(view.questions.size(), 2u);
+}
+
+// Entries given with "Update" count as typed for the unread-slot guard, but
+// a refused upload leaves them out of the boxes; the refused slots are kept for
+// a front end that words the refusal itself.
+TEST_F(SetupController, UpdateWithEntriesIsRefusedBeforeTheyReachTheBoxes) {
+  load(kRecord.substr(0, 20));  // slots 18 to 31 unread
+  notifier.messages.clear();
+  controller->setUnreadRefusalsTold(false);
+  EXPECT_EQ(controller->runUpdateCommand({{4, "100"}, {18, "5"}}, kBackupBeforeUpdate),
+            UploadOutcome::UnreadSlots);
+  EXPECT_EQ(controller->refusedUnreadSlots(),
+            (std::vector<int>{19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29}));
+  EXPECT_EQ(view.entryText(4), "");
+  EXPECT_EQ(view.entryText(18), "");
+  EXPECT_TRUE(notifier.messages.empty());
+  EXPECT_EQ(port->written, "");
+
+  controller->setUnreadRefusalsTold(true);
+  EXPECT_EQ(controller->runDefaultCommand(), UploadOutcome::NotTheRecord);
+  EXPECT_TRUE(controller->refusedUnreadSlots().empty());  // the channel was read
+  EXPECT_EQ(controller->saveSetupFile(dir.filePath("s.json").toStdString()).outcome,
+            SaveOutcome::UnreadSlots);
+  EXPECT_EQ(controller->refusedUnreadSlots().front(), 18);
+  EXPECT_EQ(notifier.messages.size(), 2u);  // the reply, then the save refused
+  EXPECT_EQ(port->written, "");
+}
+
 TEST_F(SetupController, ARefusedFileChangesNoBox) {
   load(kRecord);
   view.setEntryText(9, "77");
@@ -202,7 +296,9 @@ TEST_F(SetupController, ARefusedFileChangesNoBox) {
   f.write(setupToJson(controller->readBackSetup()).replace("\"value\": 205", "\"value\": 256"));
   f.close();
 
-  EXPECT_FALSE(controller->openSetupFile(path));
+  const SetupOpening opening = controller->openSetupFile(path);
+  EXPECT_EQ(opening.outcome, OpenOutcome::Refused);
+  EXPECT_EQ(opening.refusal, OpenRefusal::Unreadable);
   EXPECT_EQ(notifier.messages,
             std::vector<std::string>{"Cannot use the set-up file \"" + path +
                                      "\": slot 8 (Ramp Start) holds 256, outside its limit of 0 "
@@ -215,7 +311,7 @@ TEST_F(SetupController, SavingWritesTheReadBackAndRefusesAnIncompleteOne) {
   load(kRecord);
   view.setEntryText(4, "1000");  // an entry is not the unit's set-up
   const std::string path = dir.filePath("saved.json").toStdString();
-  ASSERT_TRUE(controller->saveSetupFile(path));
+  ASSERT_EQ(controller->saveSetupFile(path).outcome, SaveOutcome::Saved);
   const UnitSetup s = readSetupFile(path);
   EXPECT_EQ(s.values[4], 799);
   EXPECT_EQ(s.values[30], 1234);
@@ -224,7 +320,9 @@ TEST_F(SetupController, SavingWritesTheReadBackAndRefusesAnIncompleteOne) {
   load(kRecord.substr(0, 36));  // slots 30 and 31 cut off
   notifier.messages.clear();
   const std::string second = dir.filePath("second.json").toStdString();
-  EXPECT_FALSE(controller->saveSetupFile(second));
+  const SetupSaving saving = controller->saveSetupFile(second);
+  EXPECT_EQ(saving.outcome, SaveOutcome::UnreadSlots);
+  EXPECT_EQ(saving.unread, (std::vector<int>{30, 31}));
   EXPECT_FALSE(QFile::exists(QString::fromStdString(second)));
   EXPECT_EQ(notifier.messages,
             std::vector<std::string>{

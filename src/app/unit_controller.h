@@ -6,9 +6,11 @@
 // implements. RecordingUnitView below keeps the view's texts in memory.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/backups.h"
@@ -61,6 +63,48 @@ enum class UploadOutcome {
   NotTheRecord,  // refused: the unit's reply to "x" was not its 38-character record
 };
 
+// How opening a set-up file or a backup ended. NothingDiffers: the unit holds
+// every one of the file's slots 1..29. Opened: the boxes took the file's values
+// that differ (differing of them; none when the file lacks those values).
+enum class OpenOutcome { Opened, NothingDiffers, Refused };
+
+// Why a set-up file or a backup was refused; nothing changed.
+enum class OpenRefusal {
+  None,
+  Unreadable,    // the file cannot be read or is not a set-up file
+  EntryRefused,  // the box of slot refuses text, the file's value
+  OtherUnit,     // a backup of another port or channel, and the operator said no
+};
+
+struct SetupOpening {
+  OpenOutcome outcome = OpenOutcome::Refused;
+  OpenRefusal refusal = OpenRefusal::None;
+  // The texts of boxes 0..31 that lay the file over the unit's values (empty
+  // where they agree), and how many are not empty.
+  std::array<std::string, kRowSlots> entries{};
+  int differing = 0;
+  int slot = -1;  // EntryRefused: the slot and the file's text its box refuses
+  std::string text;
+  bool opened() const { return outcome != OpenOutcome::Refused; }
+};
+
+// How saving the set-up read back last ended.
+enum class SaveOutcome {
+  Saved,
+  UnreadSlots,   // refused: the last read-back left unread slots (SetupSaving::unread)
+  NotTheRecord,  // refused: the unit's reply to "x" was not its 38-character record
+  NotWritten,    // the file could not be written
+};
+
+struct SetupSaving {
+  SaveOutcome outcome = SaveOutcome::NotWritten;
+  std::vector<int> unread;  // UnreadSlots: the slots, in slot order
+  bool saved() const { return outcome == SaveOutcome::Saved; }
+};
+
+// Entries as typed: slot and text.
+using EntryTexts = std::vector<std::pair<int, std::string>>;
+
 // How the load step ended: read back (Linked), the invalid-port message
 // (Rejected), or another failure with no message and no read-back (Unlinked).
 enum class LoadOutcome { Linked, Rejected, Unlinked };
@@ -109,6 +153,14 @@ class UnitController {
   // boxes still hold exactly what the last openSetupFile put there, else "update".
   UploadOutcome runUpdateCommand(const char* backupReason = nullptr);
   UploadOutcome runDefaultCommand();
+  // "Update" with these entries typed over the boxes first; refused for unread
+  // slots before any entry reaches a box.
+  UploadOutcome runUpdateCommand(const EntryTexts& entries, const char* backupReason);
+  // The slots that refused the last upload or save for being unread.
+  const std::vector<int>& refusedUnreadSlots() const { return refusedUnread_; }
+  // Whether a command refused for unread slots tells the operator so (the
+  // window's message box, the default); kuctl words it from the outcome.
+  void setUnreadRefusalsTold(bool told) { unreadRefusalsTold_ = told; }
 
   // How many boxes hold a typed entry.
   int typedEntryCount() const;
@@ -119,15 +171,18 @@ class UnitController {
 
   // Set-up files. Opening puts into each box 1..29 the file's value where it
   // differs from the unit's (empties it where they agree); a refused file
-  // changes nothing and the operator is told why. Each returns false when it
-  // did nothing.
+  // changes nothing and the operator is told why.
   // backupReason is what the backup before the upload of these boxes records.
-  bool openSetupFile(const std::string& path, const char* backupReason = kBackupBeforeApply);
-  bool saveSetupFile(const std::string& path);
+  SetupOpening openSetupFile(const std::string& path,
+                             const char* backupReason = kBackupBeforeApply);
+  SetupSaving saveSetupFile(const std::string& path);
   // A backup opened as openSetupFile does, for "Update" to restore. A backup
   // of another port or channel than the unit read back last is opened only
   // when the operator, asked with the differences listed, says yes.
-  bool openBackup(const std::string& path);
+  SetupOpening openBackup(const std::string& path);
+  // What opening this file would put into the boxes, or why they would refuse
+  // it; tells nothing and changes nothing.
+  SetupOpening entriesOfSetup(const UnitSetup& file) const;
   // The automatic backups, newest first; throws BackupError when the folder
   // is there but cannot be read.
   std::vector<BackupEntry> backups() const;
@@ -175,10 +230,15 @@ class UnitController {
   LoadResult finishLoad(const LinkOutcome& opened);
   int finishUpload(const LinkOutcome& uploaded);
   UploadOutcome guardUpload(UploadKind kind, const char* backupReason);
+  // Refuses (true) when the upload would send slots left unread, telling the
+  // operator unless kuctl words it.
+  bool refuseUnread(UploadKind kind, const EnteredSlots& entered);
+  EnteredSlots enteredInBoxes() const;
   // The file, or nothing after its refusal was shown to the operator.
   std::optional<UnitSetup> readSetupFileOrTell(const std::string& path);
   // Puts the file's differing values into the boxes, all or none.
-  bool layOverEntries(const UnitSetup& file, const std::string& path, const char* backupReason);
+  SetupOpening layOverEntries(const UnitSetup& file, const std::string& path,
+                              const char* backupReason);
   EntryContext entryContext();
   // Forgets what the last read-back got, and clears the columns it filled.
   void forgetUnit();
@@ -202,6 +262,8 @@ class UnitController {
   bool shownReplyJudged_ = false;
   std::string lastBackupPath_;
   std::string lastBackupError_;
+  std::vector<int> refusedUnread_;
+  bool unreadRefusalsTold_ = true;
   // The box texts the last set-up file put there, and why it was opened.
   std::array<std::string, kRowSlots> openedEntries_{};
   std::string openedReason_;

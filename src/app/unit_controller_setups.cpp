@@ -5,6 +5,15 @@
 #include "app/unit_controller.h"
 
 namespace ku {
+namespace {
+
+SetupOpening refusedFor(OpenRefusal why) {
+  SetupOpening opening;
+  opening.refusal = why;
+  return opening;
+}
+
+}  // namespace
 
 UnreadSlots UnitController::unreadAtLastReadBack() const {
   UnreadSlots unread{};
@@ -43,16 +52,33 @@ bool UnitController::recordIsTheUnits(const std::string& consequence) {
   return false;
 }
 
+EnteredSlots UnitController::enteredInBoxes() const {
+  EnteredSlots entered{};
+  for (int s = 0; s < kRowSlots; ++s) entered[s] = !view_.entryText(s).empty();
+  return entered;
+}
+
+bool UnitController::refuseUnread(UploadKind kind, const EnteredSlots& entered) {
+  refusedUnread_ = unreadSlotsToUpload(kind, entered);
+  if (refusedUnread_.empty()) return false;
+  if (unreadRefusalsTold_)
+    notifier_.show({MessageKind::Other, unreadSlotsMessage(kind, refusedUnread_, readBackRan_)});
+  return true;
+}
+
+UploadOutcome UnitController::runUpdateCommand(const EntryTexts& entries,
+                                               const char* backupReason) {
+  EnteredSlots entered = enteredInBoxes();
+  for (const auto& entry : entries) entered[static_cast<std::size_t>(entry.first)] = true;
+  if (refuseUnread(UploadKind::Entries, entered)) return UploadOutcome::UnreadSlots;
+  for (const auto& [slot, text] : entries) view_.setEntryText(slot, text);
+  return runUpdateCommand(backupReason);
+}
+
 UploadOutcome UnitController::guardUpload(UploadKind kind, const char* backupReason) {
   lastBackupPath_.clear();
   lastBackupError_.clear();
-  EnteredSlots entered{};
-  for (int s = 0; s < kRowSlots; ++s) entered[s] = !view_.entryText(s).empty();
-  const std::vector<int> unread = unreadSlotsToUpload(kind, entered);
-  if (!unread.empty()) {
-    notifier_.show({MessageKind::Other, unreadSlotsMessage(kind, unread, readBackRan_)});
-    return UploadOutcome::UnreadSlots;
-  }
+  if (refuseUnread(kind, enteredInBoxes())) return UploadOutcome::UnreadSlots;
   // Checked before the backup: a backup of noise could never bring the unit back.
   if (!recordIsTheUnits("Nothing was sent.")) return UploadOutcome::NotTheRecord;
   if (context_.backupsDir.empty()) return UploadOutcome::Sent;
@@ -84,66 +110,102 @@ std::optional<UnitSetup> UnitController::readSetupFileOrTell(const std::string& 
   }
 }
 
-bool UnitController::openSetupFile(const std::string& path, const char* backupReason) {
+SetupOpening UnitController::openSetupFile(const std::string& path, const char* backupReason) {
   const std::optional<UnitSetup> file = readSetupFileOrTell(path);
-  return file && layOverEntries(*file, path, backupReason);
+  if (!file) return refusedFor(OpenRefusal::Unreadable);
+  return layOverEntries(*file, path, backupReason);
 }
 
-bool UnitController::layOverEntries(const UnitSetup& file, const std::string& path,
-                                    const char* backupReason) {
+SetupOpening UnitController::entriesOfSetup(const UnitSetup& file) const {
   SlotValueArray unit{};
   for (int s = 0; s < kRowSlots; ++s) unit[s] = readBackValues_[s];
-  const auto texts = entriesForSetup(file, unit, unreadAtLastReadBack());
-  // The file is taken whole or not at all: every box must accept its text first.
+  const UnreadSlots unread = unreadAtLastReadBack();
+  SetupOpening opening;
+  opening.entries = entriesForSetup(file, unit, unread);
+  // The file is taken whole or not at all: every box must accept its text.
   for (int s = 0; s < kRowSlots; ++s) {
-    if (!texts[s].empty() && !acceptedEntry(s, texts[s], context_.locale)) {
-      notifier_.show(
-          {MessageKind::Other,
-           SetupFileError(
-               path, slotCaption(s) + " holds " + texts[s] + ", which its box does not accept", s)
-               .what()});
-      return false;
+    const std::string& text = opening.entries[s];
+    if (text.empty()) continue;
+    if (!acceptedEntry(s, text, context_.locale)) {
+      opening.refusal = OpenRefusal::EntryRefused;
+      opening.slot = s;
+      opening.text = text;
+      opening.entries = {};
+      opening.differing = 0;
+      return opening;
     }
+    ++opening.differing;
   }
-  for (int s = 0; s < kRowSlots; ++s) {
-    if (isEnterable(s)) view_.setEntryText(s, texts[s]);
-  }
-  // What the boxes hold now (a box may have rewritten its text).
-  for (int s = 0; s < kRowSlots; ++s) openedEntries_[s] = isEnterable(s) ? view_.entryText(s) : "";
-  openedReason_ = backupReason ? backupReason : "";
-  return true;
+  opening.outcome = differingSlots(file, unit, unread).empty() ? OpenOutcome::NothingDiffers
+                                                               : OpenOutcome::Opened;
+  return opening;
 }
 
-bool UnitController::saveSetupFile(const std::string& path) {
-  std::string missing;
-  for (int s : unreadSlotsToSave()) missing += (missing.empty() ? "" : ", ") + slotCaption(s);
-  if (!missing.empty()) {
-    notifier_.show({MessageKind::Other,
-                    "The unit's set-up was not saved: the last read-back did not get " + missing +
-                        " from the unit. Check the cable and the unit's power, then read the unit "
-                        "back and save again."});
-    return false;
+SetupOpening UnitController::layOverEntries(const UnitSetup& file, const std::string& path,
+                                            const char* backupReason) {
+  SetupOpening opening = entriesOfSetup(file);
+  if (!opening.opened()) {
+    notifier_.show(
+        {MessageKind::Other, SetupFileError(path,
+                                            slotCaption(opening.slot) + " holds " + opening.text +
+                                                ", which its box does not accept",
+                                            opening.slot)
+                                 .what()});
+    return opening;
   }
-  if (!recordIsTheUnits("Nothing was saved.")) return false;
+  for (int s = 0; s < kRowSlots; ++s) {
+    if (isEnterable(s)) view_.setEntryText(s, opening.entries[s]);
+  }
+  // What the boxes hold now (a box may have rewritten its text).
+  opening.differing = 0;
+  for (int s = 0; s < kRowSlots; ++s) {
+    openedEntries_[s] = isEnterable(s) ? view_.entryText(s) : "";
+    if (!openedEntries_[s].empty()) ++opening.differing;
+  }
+  openedReason_ = backupReason ? backupReason : "";
+  return opening;
+}
+
+SetupSaving UnitController::saveSetupFile(const std::string& path) {
+  SetupSaving saving;
+  saving.unread = unreadSlotsToSave();
+  refusedUnread_ = saving.unread;
+  if (!saving.unread.empty()) {
+    saving.outcome = SaveOutcome::UnreadSlots;
+    std::string missing;
+    for (int s : saving.unread) missing += (missing.empty() ? "" : ", ") + slotCaption(s);
+    if (unreadRefusalsTold_)
+      notifier_.show({MessageKind::Other,
+                      "The unit's set-up was not saved: the last read-back did not get " + missing +
+                          " from the unit. Check the cable and the unit's power, then read the "
+                          "unit back and save again."});
+    return saving;
+  }
+  if (!recordIsTheUnits("Nothing was saved.")) {
+    saving.outcome = SaveOutcome::NotTheRecord;
+    return saving;
+  }
   try {
     writeSetupFile(path, readBackSetup());
   } catch (const SetupFileError& e) {
     notifier_.show({MessageKind::Other, e.what()});
-    return false;
+    saving.outcome = SaveOutcome::NotWritten;
+    return saving;
   }
-  return true;
+  saving.outcome = SaveOutcome::Saved;
+  return saving;
 }
 
-bool UnitController::openBackup(const std::string& path) {
+SetupOpening UnitController::openBackup(const std::string& path) {
   const std::optional<UnitSetup> file = readSetupFileOrTell(path);
-  if (!file) return false;
+  if (!file) return refusedFor(OpenRefusal::Unreadable);
   const std::vector<std::string> differences =
       unitDifferences(identityOf(*file), identityOf(readBackSetup()));
   if (!differences.empty()) {
     std::string question = "This backup is not of the unit read back last:";
     for (const std::string& d : differences) question += "\n- " + d;
     question += "\n\nOpen it anyway? Its values go into the boxes; \"Update\" sends them.";
-    if (!view_.confirm(question)) return false;
+    if (!view_.confirm(question)) return refusedFor(OpenRefusal::OtherUnit);
   }
   return layOverEntries(*file, path, kBackupBeforeRestore);
 }

@@ -11,7 +11,6 @@
 #include <map>
 #include <optional>
 #include <ostream>
-#include <set>
 #include <sstream>
 
 #include "app/backups.h"
@@ -59,10 +58,43 @@ int statusForMessage(MessageKind kind) {
   }
 }
 
+// What a command takes after its name.
+enum class Argument {
+  None,
+  Entries,       // SLOT=VALUE ..., at least one
+  ReadFile,      // a set-up file, read before the port is touched
+  WriteFile,     // the set-up file to write
+  OptionalFile,  // a backup to restore, else the newest of this unit
+};
+
+struct Run;
+
+// One command of kuctl: its name, what it takes, whether it works on the unit
+// (the port opened and the set-up read back first), what the backup before its
+// upload records (none: it uploads nothing of its own), whether the window's
+// rows are printed after it, and its handler, which returns the exit status.
+struct Command {
+  const char* name;
+  Argument argument;
+  bool opensLink;
+  const char* backupReason;
+  bool printsRows;
+  int (*handler)(Run& run);
+};
+
+// The table of commands, in the order the usage names them.
+const std::vector<Command>& commands();
+
+const Command* findCommand(const std::string& name) {
+  for (const Command& c : commands())
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
 struct Options {
-  std::string command;
-  std::string file;                                  // save, apply, diff, restore
-  std::vector<std::pair<int, std::string>> entries;  // slot, text as typed
+  const Command* command = nullptr;
+  std::string file;    // save, apply, diff, restore
+  EntryTexts entries;  // slot, text as typed
   std::optional<std::int16_t> port;
   std::optional<std::string> device;  // a device path instead of any port number
   std::string pulseWidth = "0";
@@ -87,26 +119,67 @@ const char kPortUsage[] = "--port takes a port number from 1 to 32767";
 const char kPulseWidthUsage[] = "--pulse-width takes the text of the pulse-width box";
 const char kDeviceUsage[] = "--device takes the path of a serial device";
 
+// kuctl's options, each with the words --help shows for it.
+struct KuctlOptions {
+  QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                          QStringLiteral("show this text")};
+  QCommandLineOption version{QStringLiteral("version"), QStringLiteral("print kuctl's version")};
+  QCommandLineOption port{QStringLiteral("port"),
+                          QStringLiteral("use port number N instead of the one in comms.ini"),
+                          QStringLiteral("N")};
+  QCommandLineOption device{
+      QStringLiteral("device"),
+      QStringLiteral("open the serial device PATH (a /dev/serial/by-id/ name, /dev/ttyUSB0, a "
+                     "pseudo-terminal, ...) instead of a port number; comms.ini is not needed"),
+      QStringLiteral("PATH")};
+  QCommandLineOption pulseWidth{
+      QStringLiteral("pulse-width"),
+      QStringLiteral("the text of the pulse-width box, in ms (default \"0\")"),
+      QStringLiteral("T")};
+  QCommandLineOption json{QStringLiteral("json"),
+                          QStringLiteral("print the rows as JSON instead of a table")};
+  QCommandLineOption noBackup{QStringLiteral("no-backup"),
+                              QStringLiteral("upload without writing a backup first")};
+  QCommandLineOption force{QStringLiteral("force"),
+                           QStringLiteral("restore: take a backup of another port or channel")};
+
+  // In the order --help lists them.
+  void addTo(QCommandLineParser& parser) const {
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({port, device, pulseWidth, json, noBackup, force, help, version});
+  }
+};
+
+// The options part of --help, as the parser lays it out.
+std::string optionsHelp() {
+  QCommandLineParser parser;
+  KuctlOptions().addTo(parser);
+  const QString text = parser.helpText();
+  const qsizetype from = text.indexOf(QLatin1String("Options:\n"));
+  return from < 0 ? std::string() : text.mid(from).toStdString();
+}
+
+// The list of command names, for the usage error that names none.
+std::string commandNames() {
+  std::string names;
+  const std::vector<Command>& list = commands();
+  for (std::size_t i = 0; i < list.size(); ++i)
+    names += (i == 0 ? "" : i + 1 == list.size() ? " or " : ", ") + std::string(list[i].name);
+  return names;
+}
+
 // Returns an error text, or empty when the command line is sound.
 std::string parseArgs(const std::vector<std::string>& args, Options& o) {
   QStringList list{QStringLiteral("kuctl")};
   for (const std::string& a : args) list << QString::fromStdString(a);
 
   QCommandLineParser parser;
-  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
-  const QCommandLineOption version(QStringLiteral("version"), {});
-  const QCommandLineOption json(QStringLiteral("json"), {});
-  const QCommandLineOption noBackup(QStringLiteral("no-backup"), {});
-  const QCommandLineOption force(QStringLiteral("force"), {});
-  const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
-  const QCommandLineOption pulseWidth(QStringLiteral("pulse-width"), {}, QStringLiteral("T"));
-  const QCommandLineOption device(QStringLiteral("device"), {}, QStringLiteral("PATH"));
-  parser.addOptions({help, version, json, noBackup, force, port, pulseWidth, device});
+  const KuctlOptions opt;
+  opt.addTo(parser);
   const bool parsed = parser.parse(list);
   // Help and version win over any other fault of the command line.
-  o.help = parser.isSet(help);
-  o.version = parser.isSet(version);
+  o.help = parser.isSet(opt.help);
+  o.version = parser.isSet(opt.version);
   if (o.help || o.version) return {};
   if (!parsed) {
     if (!parser.unknownOptionNames().isEmpty())
@@ -118,58 +191,62 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
     if (list.last().endsWith(QLatin1String("device"))) return kDeviceUsage;
     return parser.errorText().toStdString();
   }
-  o.json = parser.isSet(json);
-  o.noBackup = parser.isSet(noBackup);
-  o.force = parser.isSet(force);
-  if (parser.isSet(port)) {
+  o.json = parser.isSet(opt.json);
+  o.noBackup = parser.isSet(opt.noBackup);
+  o.force = parser.isSet(opt.force);
+  if (parser.isSet(opt.port)) {
     long n = 0;
-    if (!parseWholeNumber(parser.value(port).toStdString(), n) || n < 1 || n > 32767)
+    if (!parseWholeNumber(parser.value(opt.port).toStdString(), n) || n < 1 || n > 32767)
       return kPortUsage;
     o.port = static_cast<std::int16_t>(n);
   }
-  if (parser.isSet(pulseWidth)) o.pulseWidth = parser.value(pulseWidth).toStdString();
-  if (parser.isSet(device)) {
-    if (parser.value(device).isEmpty()) return kDeviceUsage;
+  if (parser.isSet(opt.pulseWidth)) o.pulseWidth = parser.value(opt.pulseWidth).toStdString();
+  if (parser.isSet(opt.device)) {
+    if (parser.value(opt.device).isEmpty()) return kDeviceUsage;
     if (o.port) return "--device and --port cannot be used together";
-    o.device = parser.value(device).toStdString();
+    o.device = parser.value(opt.device).toStdString();
   }
 
   for (const QString& arg : parser.positionalArguments()) {
     const std::string a = arg.toStdString();
-    const bool takesFile = o.command == "save" || o.command == "apply" || o.command == "diff" ||
-                           o.command == "restore";
-    if (o.command.empty()) {
-      static const std::set<std::string> kCommands = {"read",  "defaults", "update",  "save",
-                                                      "apply", "diff",     "backups", "restore",
-                                                      "info",  "ports"};
-      if (kCommands.count(a) == 0) return "unknown command " + a;
-      o.command = a;
-    } else if (takesFile && o.file.empty()) {
-      o.file = a;
-    } else if (takesFile) {
-      return "'" + o.command + "' takes one FILE: " + a;
-    } else if (o.command == "update") {
-      const auto eq = a.find('=');
-      long slot = -1;
-      if (eq == std::string::npos || !parseWholeNumber(a.substr(0, eq), slot) || slot > 31)
-        return "an entry is SLOT=VALUE with a slot from 0 to 31: " + a;
-      for (const auto& [earlier, text] : o.entries) {
-        if (earlier == slot)
-          return slotCaption(earlier) + " is given twice (" + std::to_string(earlier) + "=" + text +
-                 " and " + a + "); nothing was sent";
+    if (!o.command) {
+      o.command = findCommand(a);
+      if (!o.command) return "unknown command " + a;
+      continue;
+    }
+    const std::string name = o.command->name;
+    switch (o.command->argument) {
+      case Argument::ReadFile:
+      case Argument::WriteFile:
+      case Argument::OptionalFile:
+        if (!o.file.empty()) return "'" + name + "' takes one FILE: " + a;
+        o.file = a;
+        break;
+      case Argument::Entries: {
+        const auto eq = a.find('=');
+        long slot = -1;
+        if (eq == std::string::npos || !parseWholeNumber(a.substr(0, eq), slot) || slot > 31)
+          return "an entry is SLOT=VALUE with a slot from 0 to 31: " + a;
+        for (const auto& [earlier, text] : o.entries) {
+          if (earlier == slot)
+            return slotCaption(earlier) + " is given twice (" + std::to_string(earlier) + "=" +
+                   text + " and " + a + "); nothing was sent";
+        }
+        o.entries.emplace_back(static_cast<int>(slot), a.substr(eq + 1));
+        break;
       }
-      o.entries.emplace_back(static_cast<int>(slot), a.substr(eq + 1));
-    } else {
-      return "'" + o.command + "' takes no entries: " + a;
+      case Argument::None:
+        return "'" + name + "' takes no entries: " + a;
     }
   }
-  if (o.command.empty())
-    return "no command given (read, defaults, update, save, apply, diff, backups, restore, info "
-           "or ports)";
-  if (o.command == "update" && o.entries.empty()) return "update needs at least one SLOT=VALUE";
-  if (o.force && o.command != "restore") return "--force belongs to restore";
-  if ((o.command == "save" || o.command == "apply" || o.command == "diff") && o.file.empty())
-    return o.command + " needs a FILE";
+  if (!o.command) return "no command given (" + commandNames() + ")";
+  const std::string name = o.command->name;
+  if (o.command->argument == Argument::Entries && o.entries.empty())
+    return name + " needs at least one SLOT=VALUE";
+  if (o.force && o.command->argument != Argument::OptionalFile) return "--force belongs to restore";
+  if ((o.command->argument == Argument::ReadFile || o.command->argument == Argument::WriteFile) &&
+      o.file.empty())
+    return name + " needs a FILE";
   return {};
 }
 
@@ -232,40 +309,10 @@ void printJson(const RecordingUnitView& v, const UnitController& controller,
   out << QJsonDocument(doc).toJson(QJsonDocument::Indented).toStdString();
 }
 
-using Entries = std::vector<std::pair<int, std::string>>;
-
-EnteredSlots enteredSlots(const Entries& entries) {
-  EnteredSlots entered{};
-  for (const auto& e : entries) entered[static_cast<std::size_t>(e.first)] = true;
-  return entered;
-}
-
 void tellIncomplete(std::ostream& err, const std::vector<int>& unread, const char* consequence) {
   err << "kuctl: the unit's set-up could not be read completely (slot";
   for (int s : unread) err << " " << s;
   err << "); " << consequence << "\n";
-}
-
-// The file's slots 1..29 laid over the unit's values as entries, each checked
-// like typing. Returns false (after saying why) when a box would refuse one.
-bool entriesFromFile(const UnitSetup& file, const std::string& path,
-                     const UnitController& controller, const NumberLocale& locale, Entries& entries,
-                     std::ostream& err) {
-  const auto texts =
-      entriesForSetup(file, controller.slotValues(), controller.unreadAtLastReadBack());
-  for (int s = 0; s < kRowSlots; ++s) {
-    const std::string& text = texts[static_cast<std::size_t>(s)];
-    if (text.empty()) continue;
-    if (!acceptedEntry(s, text, locale)) {
-      err << "kuctl: "
-          << SetupFileError(path, slotCaption(s) + " holds " + text + ", which its box refuses", s)
-                 .what()
-          << " Nothing was sent.\n";
-      return false;
-    }
-    entries.emplace_back(s, text);
-  }
-  return true;
 }
 
 // A backup's channel as the window shows it (channel + 1), "?" when unknown.
@@ -339,14 +386,12 @@ std::string unitText(const UnitIdentity& u) {
          channelText(u.channel);
 }
 
-enum class RestoreStep { Upload, AlreadyHeld, Refused };
-
 // Picks the backup to restore (when none was named) and checks that it is of
 // this unit: the same port and channel, unless force. Says which backup it
-// restores, and when the unit already holds it.
-RestoreStep chooseRestore(const UnitController& controller, const std::vector<BackupEntry>& list,
-                          bool force, std::string& path, std::optional<UnitSetup>& file,
-                          std::ostream& err) {
+// restores; false when it refused.
+bool chooseRestore(const UnitController& controller, const std::vector<BackupEntry>& list,
+                   bool force, std::string& path, std::optional<UnitSetup>& file,
+                   std::ostream& err) {
   const UnitIdentity here = identityOf(controller.readBackSetup());
   if (!file) {
     const BackupEntry* chosen = newestBackupToRestore(list, here, force);
@@ -357,7 +402,7 @@ RestoreStep chooseRestore(const UnitController& controller, const std::vector<Ba
         err << "; the newest of another unit is " << other->path << " (" << unitText(other->unit)
             << "): restore it with --force";
       err << "; nothing was sent\n";
-      return RestoreStep::Refused;
+      return false;
     }
     for (const BackupEntry& b : list) {
       if (b.inFuture && &b != chosen && restorable(b, here, force))
@@ -369,7 +414,7 @@ RestoreStep chooseRestore(const UnitController& controller, const std::vector<Ba
       file = readSetupFile(path);
     } catch (const SetupFileError& e) {
       err << "kuctl: " << e.what() << " Nothing was sent.\n";
-      return RestoreStep::Refused;
+      return false;
     }
     err << "kuctl: restoring the backup of " << chosen->time << " (" << unitText(chosen->unit)
         << ", written before "
@@ -386,18 +431,14 @@ RestoreStep chooseRestore(const UnitController& controller, const std::vector<Ba
     if (!force) {
       err << "kuctl: " << path << " is not a backup of this unit: " << list
           << ". Nothing was sent (--force restores it anyway).\n";
-      return RestoreStep::Refused;
+      return false;
     }
     err << "kuctl: restoring " << path << " although " << list << " (--force)\n";
   }
-  if (differingSlots(*file, controller.slotValues(), controller.unreadAtLastReadBack()).empty()) {
-    err << "kuctl: the unit already holds this set-up (slots 1 to 29); nothing was sent\n";
-    return RestoreStep::AlreadyHeld;
-  }
-  return RestoreStep::Upload;
+  return true;
 }
 
-int diffCommand(const UnitController& controller, const UnitSetup& file, std::ostream& out) {
+int diffFile(const UnitController& controller, const UnitSetup& file, std::ostream& out) {
   const std::vector<int> differ =
       differingSlots(file, controller.slotValues(), controller.unreadAtLastReadBack());
   if (differ.empty()) {
@@ -447,6 +488,203 @@ void noteReplyNotTheRecord(UnitController& controller, const LoadResult& load, s
       reply.verdict == ReplyVerdict::Noise)
     err << "kuctl: note: " << replyProblemText(reply)
         << " The values shown may not be the unit's.\n";
+}
+
+// One run of a command. Past the load step the controller, the in-memory
+// window and what was read before the port was touched are set too.
+struct Run {
+  Run(const Options& options, Environment& environment, const Folders& chosen, std::ostream& output,
+      std::ostream& errors)
+      : o(options),
+        command(*options.command),
+        env(environment),
+        folders(chosen),
+        out(output),
+        err(errors) {}
+  const Options& o;
+  const Command& command;
+  Environment& env;
+  const Folders& folders;
+  std::ostream& out;
+  std::ostream& err;
+  UnitController* controller = nullptr;
+  std::optional<UnitSetup> file;     // apply, diff, restore
+  std::string filePath;              // its path
+  std::vector<BackupEntry> backups;  // restore without a FILE: the list to choose from
+  EntryTexts entries;                // update: the entries, each accepted
+};
+
+// How an upload ended, said where the controller left the words to kuctl.
+int uploadStatus(Run& r, UploadOutcome sent) {
+  switch (sent) {
+    case UploadOutcome::Sent:
+      return kExitOk;
+    case UploadOutcome::UnreadSlots:
+      // An upload over slots that the unit did not report would send 0 (or
+      // nothing it ever held) in their place.
+      tellIncomplete(r.err, r.controller->refusedUnreadSlots(), "nothing was uploaded");
+      return kExitShortReply;
+    case UploadOutcome::NotTheRecord:
+      return kExitShortReply;
+    case UploadOutcome::NoBackup:
+      r.err << "kuctl: " << r.controller->lastBackupError()
+            << " Nothing was uploaded (--no-backup uploads without a backup).\n";
+      return kExitNoBackup;
+  }
+  return kExitOtherMessage;
+}
+
+int portsCommand(Run& r) {
+  printPorts(r.env.listPorts(), r.o.json, r.out);
+  return kExitOk;
+}
+
+int infoCommand(Run& r) {
+  printInfo(r.folders, PortChoice{r.o.device, r.o.port}, r.o.json, r.out);
+  return kExitOk;
+}
+
+int backupsCommand(Run& r) {
+  return listBackupsCommand(r.folders.backupsDir.path, r.o.json, r.out, r.err);
+}
+
+int readCommand(Run&) {
+  return kExitOk;  // the read-back of the load step is all
+}
+
+int saveCommand(Run& r) {
+  const SetupSaving saving = r.controller->saveSetupFile(r.o.file);
+  switch (saving.outcome) {
+    case SaveOutcome::Saved:
+      return kExitOk;
+    case SaveOutcome::UnreadSlots:
+      tellIncomplete(r.err, saving.unread, "nothing was saved");
+      return kExitShortReply;
+    case SaveOutcome::NotTheRecord:
+      return kExitShortReply;
+    case SaveOutcome::NotWritten:
+      return kExitUsage;
+  }
+  return kExitOtherMessage;
+}
+
+int diffCommand(Run& r) {
+  const std::vector<int> unread = r.controller->unreadSlotsToCompare();
+  if (!unread.empty()) {
+    tellIncomplete(r.err, unread, "nothing was compared");
+    return kExitShortReply;
+  }
+  return diffFile(*r.controller, *r.file, r.out);
+}
+
+int defaultsCommand(Run& r) {
+  return uploadStatus(r, r.controller->runDefaultCommand());
+}
+
+int updateCommand(Run& r) {
+  return uploadStatus(r, r.controller->runUpdateCommand(r.entries, r.command.backupReason));
+}
+
+// The file's slots 1..29 that differ from the unit's, as entries over the
+// unit's values, uploaded; nothing is sent when a box refuses one of them.
+int sendFile(Run& r, const SetupOpening& opening) {
+  if (!opening.opened()) {
+    r.err << "kuctl: "
+          << SetupFileError(
+                 r.filePath,
+                 slotCaption(opening.slot) + " holds " + opening.text + ", which its box refuses",
+                 opening.slot)
+                 .what()
+          << " Nothing was sent.\n";
+    return kExitUsage;
+  }
+  EntryTexts entries;
+  for (int s = 0; s < kRowSlots; ++s) {
+    const std::string& text = opening.entries[static_cast<std::size_t>(s)];
+    if (!text.empty()) entries.emplace_back(s, text);
+  }
+  return uploadStatus(r, r.controller->runUpdateCommand(entries, r.command.backupReason));
+}
+
+int applyCommand(Run& r) {
+  return sendFile(r, r.controller->entriesOfSetup(*r.file));
+}
+
+int restoreCommand(Run& r) {
+  if (!chooseRestore(*r.controller, r.backups, r.o.force, r.filePath, r.file, r.err))
+    return kExitUsage;
+  const SetupOpening opening = r.controller->entriesOfSetup(*r.file);
+  if (opening.outcome == OpenOutcome::NothingDiffers) {
+    r.err << "kuctl: the unit already holds this set-up (slots 1 to 29); nothing was sent\n";
+    return kExitOk;
+  }
+  return sendFile(r, opening);
+}
+
+const std::vector<Command>& commands() {
+  static const std::vector<Command> kCommands = {
+      {"read", Argument::None, true, nullptr, true, readCommand},
+      {"defaults", Argument::None, true, kBackupBeforeDefaults, true, defaultsCommand},
+      {"update", Argument::Entries, true, kBackupBeforeUpdate, true, updateCommand},
+      {"save", Argument::WriteFile, true, nullptr, true, saveCommand},
+      {"apply", Argument::ReadFile, true, kBackupBeforeApply, true, applyCommand},
+      {"diff", Argument::ReadFile, true, nullptr, false, diffCommand},  // prints its own table
+      {"backups", Argument::None, false, nullptr, false, backupsCommand},
+      {"restore", Argument::OptionalFile, true, kBackupBeforeRestore, true, restoreCommand},
+      {"info", Argument::None, false, nullptr, false, infoCommand},
+      {"ports", Argument::None, false, nullptr, false, portsCommand},
+  };
+  return kCommands;
+}
+
+// What a command reads before the port is touched: its set-up file, or for a
+// restore without one the backups to choose from. False (after saying why)
+// when it cannot go on.
+bool readBeforeThePort(Run& r) {
+  r.filePath = r.o.file;
+  if (r.command.argument == Argument::OptionalFile && r.filePath.empty()) {
+    try {
+      r.backups = listBackups(r.folders.backupsDir.path);
+    } catch (const BackupError& e) {
+      r.err << "kuctl: " << e.what() << " Nothing was sent.\n";
+      return false;
+    }
+    if (!newestBackupToRestore(r.backups, {}, true)) {
+      for (const BackupEntry& b : r.backups)
+        if (!b.problem.empty()) r.err << "kuctl: note: " << b.problem << "\n";
+      r.err << "kuctl: there is no backup to restore in " << r.folders.backupsDir.path
+            << "; nothing was sent\n";
+      return false;
+    }
+  } else if (r.command.argument == Argument::ReadFile ||
+             r.command.argument == Argument::OptionalFile) {
+    try {
+      r.file = readSetupFile(r.filePath);
+    } catch (const SetupFileError& e) {
+      r.err << "kuctl: " << e.what() << " Nothing was sent.\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Every entry is checked before the port is touched. False after saying why.
+bool acceptEntries(Run& r, const NumberLocale& locale) {
+  for (const auto& [slot, text] : r.o.entries) {
+    if (!isEnterable(slot)) {
+      r.err << "kuctl: slot " << slot << " (" << slotInfo(slot).rowLabel
+            << ") takes no entry; nothing was sent\n";
+      return false;
+    }
+    if (!acceptedEntry(slot, text, locale)) {
+      r.err << "kuctl: " << kEnterValidNumberText << ": slot " << slot << " ("
+            << slotInfo(slot).rowLabel << ") takes 0 to " << entryLimit(slot) << ", not '" << text
+            << "'; nothing was sent\n";
+      return false;
+    }
+    r.entries.emplace_back(slot, text);
+  }
+  return true;
 }
 
 }  // namespace
@@ -504,18 +742,8 @@ $XDG_STATE_HOME/ku-utility/backups/ (by default ~/.local/state/...), one file
 per upload, named by the UTC time; backups are never overwritten or removed.
 When the backup cannot be written, nothing is uploaded.
 
-Options:
-  --port N             use port number N instead of the one in comms.ini
-  --device PATH        open the serial device PATH (a /dev/serial/by-id/ name,
-                       /dev/ttyUSB0, a pseudo-terminal, ...) instead of a port
-                       number; comms.ini is not needed
-  --pulse-width T      the text of the pulse-width box, in ms (default "0")
-  --json               print the rows as JSON instead of a table
-  --no-backup          upload without writing a backup first
-  --force              restore: take a backup of another port or channel
-  --help               show this text
-  --version            print kuctl's version
-
+)" + optionsHelp() +
+         R"(
 Every run ends as closing the window does: the close byte "!" is sent and the
 port is closed.
 
@@ -577,17 +805,9 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     return kExitUsage;
   }
 
-  if (o.command == "ports") {
-    printPorts(env.listPorts(), o.json, out);
-    return kExitOk;
-  }
   const Folders folders = resolveFolders(env.folders);
-  if (o.command == "info") {
-    printInfo(folders, PortChoice{o.device, o.port}, o.json, out);
-    return kExitOk;
-  }
-
-  if (o.command == "backups") return listBackupsCommand(folders.backupsDir.path, o.json, out, err);
+  Run r(o, env, folders, out, err);
+  if (!r.command.opensLink) return r.command.handler(r);
 
   AppContext context;
   initAppContext(context, env.folders.programDir);
@@ -598,50 +818,7 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   // A set-up file is read, and refused, before the port is touched. Restore
   // without a file lists the backups now and picks one once the read-back has
   // told which channel the unit is on.
-  std::optional<UnitSetup> file;
-  std::string filePath = o.file;
-  std::vector<BackupEntry> backupList;
-  const bool newestBackup = o.command == "restore" && filePath.empty();
-  if (newestBackup) {
-    try {
-      backupList = listBackups(folders.backupsDir.path);
-    } catch (const BackupError& e) {
-      err << "kuctl: " << e.what() << " Nothing was sent.\n";
-      return kExitUsage;
-    }
-    if (!newestBackupToRestore(backupList, {}, true)) {
-      for (const BackupEntry& b : backupList)
-        if (!b.problem.empty()) err << "kuctl: note: " << b.problem << "\n";
-      err << "kuctl: there is no backup to restore in " << folders.backupsDir.path
-          << "; nothing was sent\n";
-      return kExitUsage;
-    }
-  } else if (o.command == "apply" || o.command == "diff" || o.command == "restore") {
-    try {
-      file = readSetupFile(filePath);
-    } catch (const SetupFileError& e) {
-      err << "kuctl: " << e.what() << " Nothing was sent.\n";
-      return kExitUsage;
-    }
-  }
-
-  // Every entry is checked before the port is touched.
-  Entries accepted;
-  for (const auto& [slot, text] : o.entries) {
-    if (!isEnterable(slot)) {
-      err << "kuctl: slot " << slot << " (" << slotInfo(slot).rowLabel
-          << ") takes no entry; nothing was sent\n";
-      return kExitUsage;
-    }
-    const auto v = acceptedEntry(slot, text, context.locale);
-    if (!v) {
-      err << "kuctl: " << kEnterValidNumberText << ": slot " << slot << " ("
-          << slotInfo(slot).rowLabel << ") takes 0 to " << entryLimit(slot) << ", not '" << text
-          << "'; nothing was sent\n";
-      return kExitUsage;
-    }
-    accepted.emplace_back(slot, text);
-  }
+  if (!readBeforeThePort(r) || !acceptEntries(r, context.locale)) return kExitUsage;
 
   std::unique_ptr<SerialPort> port =
       env.makePort(o.port ? folders.linkFolderFor(*o.port) : context.linkFolder);
@@ -652,6 +829,9 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
   StderrNotifier notifier(err);
   UnitController controller(context, view, notifier, *env.sleeper, std::move(port), *env.opener);
   view.attach(&controller);
+  // Nobody reads a message box here: kuctl says which slots were unread itself.
+  controller.setUnreadRefusalsTold(false);
+  r.controller = &controller;
   if (view.pulseWidth.empty()) controller.pulseWidthEdited();
 
   controller.setStopRequest(env.stop);
@@ -661,7 +841,6 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
     return kExitSignalBase + env.stop->signal();
   }
   int status = kExitOk;
-  bool printRows = o.command != "diff";
   // A stop ends the run at once: the close byte, what was left behind, 128 + signal.
   const auto stopped = [&](const StopRequested& stop) {
     const bool portOpen = controller.port().isOpen();
@@ -677,64 +856,11 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
       err << "kuctl: the port could not be opened (error " << load.lastCode << ": " << load.lastText
           << "); nothing was sent\n";
       status = kExitPortUnavailable;
-    } else if (load.outcome != LoadOutcome::Linked || o.command == "read") {
-      // The invalid-port message, or nothing more to do.
-    } else if (o.command == "save") {
-      const std::vector<int> unread = controller.unreadSlotsToSave();
-      if (!unread.empty()) {
-        tellIncomplete(err, unread, "nothing was saved");
-        status = kExitShortReply;
-      } else if (!controller.saveSetupFile(o.file)) {
-        status =
-            controller.lastReply().verdict == ReplyVerdict::Record ? kExitUsage : kExitShortReply;
-      }
-    } else if (o.command == "diff") {
-      const std::vector<int> unread = controller.unreadSlotsToCompare();
-      if (!unread.empty()) {
-        tellIncomplete(err, unread, "nothing was compared");
-        status = kExitShortReply;
-      } else {
-        status = diffCommand(controller, *file, out);
-      }
-    } else {
-      const UploadKind kind = o.command == "defaults" ? UploadKind::Defaults : UploadKind::Entries;
-      const RestoreStep restore =
-          o.command == "restore"
-              ? chooseRestore(controller, backupList, o.force, filePath, file, err)
-              : RestoreStep::Upload;
-      if (restore == RestoreStep::Refused) {
-        status = kExitUsage;
-      } else if (restore == RestoreStep::AlreadyHeld) {
-        // Nothing to send.
-      } else if (file &&
-                 !entriesFromFile(*file, filePath, controller, context.locale, accepted, err)) {
-        status = kExitUsage;
-      } else if (const std::vector<int> unread =
-                     controller.unreadSlotsToUpload(kind, enteredSlots(accepted));
-                 !unread.empty()) {
-        // Nobody reads the message here: an upload over slots that the unit did not
-        // report would send 0 (or nothing it ever held) in their place.
-        tellIncomplete(err, unread, "nothing was uploaded");
-        status = kExitShortReply;
-      } else {
-        for (const auto& [slot, text] : accepted) view.setEntryText(slot, text);
-        const char* reason = o.command == "restore" ? kBackupBeforeRestore
-                             : o.command == "apply" ? kBackupBeforeApply
-                                                    : kBackupBeforeUpdate;
-        const UploadOutcome sent = kind == UploadKind::Defaults
-                                       ? controller.runDefaultCommand()
-                                       : controller.runUpdateCommand(reason);
-        if (sent == UploadOutcome::NoBackup) {
-          err << "kuctl: " << controller.lastBackupError()
-              << " Nothing was uploaded (--no-backup uploads without a backup).\n";
-          status = kExitNoBackup;
-        } else if (sent == UploadOutcome::UnreadSlots || sent == UploadOutcome::NotTheRecord) {
-          status = kExitShortReply;
-        }
-      }
-    }
+    } else if (load.outcome == LoadOutcome::Linked) {
+      status = r.command.handler(r);
+    }  // else the invalid-port message is all
 
-    if (!printRows) {
+    if (!r.command.printsRows) {
       // diff printed its own table.
     } else if (o.json) {
       printJson(view, controller, notifier, view.pulseWidth, out);

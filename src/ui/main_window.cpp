@@ -563,19 +563,18 @@ void MainWindow::restoreBackup() {
 }
 
 void MainWindow::openSetupFrom(const QString& path, const QString& what, bool backup) {
-  bool opened = false;
+  SetupOpening opening;
   runHandler([&] {
-    opened = backup ? controller_->openBackup(path.toStdString())
-                    : controller_->openSetupFile(path.toStdString());
+    opening = backup ? controller_->openBackup(path.toStdString())
+                     : controller_->openSetupFile(path.toStdString());
   });
   const QString when =
       QStringLiteral(" at ") + QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
-  if (!opened) {
+  if (!opening.opened()) {
     statusText_->setText(QStringLiteral("Did not open ") + what + when);
     return;
   }
-  int differing = 0;
-  for (QLineEdit* box : entryBoxes_) differing += box->text().isEmpty() ? 0 : 1;
+  const int differing = opening.differing;
   if (differing == 0)
     statusText_->setText(QStringLiteral("Opened ") + what +
                          QStringLiteral(": it holds the unit's set-up; nothing to send") + when);
@@ -595,7 +594,7 @@ void MainWindow::saveSetup() {
   if (path.isEmpty()) return;
   setupFolder_ = QFileInfo(path).absolutePath();
   bool saved = false;
-  runHandler([&] { saved = controller_->saveSetupFile(path.toStdString()); });
+  runHandler([&] { saved = controller_->saveSetupFile(path.toStdString()).saved(); });
   const QString when =
       QStringLiteral(" at ") + QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
   statusText_->setText((saved ? QStringLiteral("Saved the unit's set-up to ")
