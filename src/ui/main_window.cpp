@@ -530,7 +530,7 @@ bool MainWindow::usePort(const SerialPortEntry& port) {
 // --- File ------------------------------------------------------------------
 
 void MainWindow::openSetup() {
-  if (busy_) return;
+  if (busy_ || !controller_->mayDiscardTypedEntries()) return;
   const QString path = chooser_->fileToOpen(this, setupFolder_);
   if (path.isEmpty()) return;
   setupFolder_ = QFileInfo(path).absolutePath();
@@ -553,6 +553,7 @@ void MainWindow::restoreBackup() {
                                              " before every upload."});
     return;
   }
+  if (!controller_->mayDiscardTypedEntries()) return;
   const QString path = chooser_->backupToRestore(this, list);
   if (path.isEmpty()) return;
   QString time = QFileInfo(path).fileName();
@@ -589,14 +590,24 @@ void MainWindow::openSetupFrom(const QString& path, const QString& what, bool ba
 
 void MainWindow::saveSetup() {
   if (busy_) return;
+  const QString when =
+      QStringLiteral(" at ") + QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+  // Said before the file dialog, in one line: the slots themselves are in the
+  // status bar's count of the last read-back.
+  const std::size_t unread = controller_->unreadSlotsToSave().size();
+  if (unread > 0) {
+    const std::string missing = std::to_string(unread) +
+                                (unread == 1 ? " slot was not read back" : " slots were not read back");
+    notifier_->show({MessageKind::Other, missing + "; read the unit back first"});
+    statusText_->setText(QStringLiteral("Did not save the set-up: ") + qs(missing) + when);
+    return;
+  }
   const QString path =
       chooser_->fileToSave(this, suggestedSetupFile(setupFolder_, QDate::currentDate()));
   if (path.isEmpty()) return;
   setupFolder_ = QFileInfo(path).absolutePath();
   bool saved = false;
   runHandler([&] { saved = controller_->saveSetupFile(path.toStdString()).saved(); });
-  const QString when =
-      QStringLiteral(" at ") + QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
   statusText_->setText((saved ? QStringLiteral("Saved the unit's set-up to ")
                               : QStringLiteral("Did not save the set-up to ")) +
                        QFileInfo(path).fileName() + when);
