@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/file_writing.h"
+#include "model/log.h"
 
 namespace ku {
 
@@ -372,6 +373,7 @@ void writeSetupFile(const std::string& path, const UnitSetup& setup) {
     refuse(std::string(std::strerror(err)) + (exists ? "; the file was left as it was" : ""));
   }
   syncFolder(folder);
+  qCDebug(lcApp, "set-up file written: %s", target.c_str());
 }
 
 }  // namespace ku

@@ -142,7 +142,7 @@ void QtSerialPort::openDevice(const std::string& path, const LineSettings& setti
   if (std::filesystem::is_directory(st))
     throw KuError(kInvalidPortNumber, "Invalid port number: " + path + " is a folder");
 
-  qCDebug(lcLink, "opening %s: %s", path.c_str(), lineSettingsText(settings).c_str());
+  qCDebug(lcLink, "opening %s", path.c_str());
   port_->setPortName(QString::fromStdString(path));
   port_->setBaudRate(settings.baudRate);
   port_->setParity(parityOf(settings.parity));
