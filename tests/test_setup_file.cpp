@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <string>
+#include <utility>
 
 #include "app/setup_file.h"
 
@@ -111,6 +112,46 @@ TEST(SetupFile, UnreadSlotsAreWrittenAsNullAndTextIsEscaped) {
   EXPECT_FALSE(back.values[0]);
   EXPECT_FALSE(back.values[30]);
   EXPECT_EQ(back.values[31], 7);
+}
+
+// A backup's stable device name and reason follow "device", in that order;
+// text of any kind reads back as it was written.
+TEST(SetupFile, StableNameAndReasonFollowTheDeviceAndAnyTextReadsBack) {
+  UnitSetup s = exampleSetup();
+  s.deviceById = "/dev/serial/by-id/usb-FTDI_A1-if00";
+  s.reason = "restore";
+  s.program = "kuctl \xc3\xa9t\xc3\xa9\t\"1.2\"\n\x01";  // UTF-8, a tab, quotes, a line end, ^A
+  const std::string text = setupToJson(s).toStdString();
+  EXPECT_NE(text.find("  \"device\": \"/dev/ttyUSB0\",\n"
+                      "  \"deviceById\": \"/dev/serial/by-id/usb-FTDI_A1-if00\",\n"
+                      "  \"reason\": \"restore\",\n"
+                      "  \"slots\": [\n"
+                      "    {\"slot\": 0, \"name\": \"Channel No.(1-4)\", \"value\": 2},\n"),
+            std::string::npos)
+      << text;
+  // UTF-8 stays as it is; a tab, a quote and a line end get their escapes, ^A its number.
+  EXPECT_NE(text.find("\"program\": \"kuctl \xc3\xa9t\xc3\xa9\\t\\\"1.2\\\"\\n\\u0001\","),
+            std::string::npos)
+      << text;
+  const UnitSetup back = setupFromJson(QByteArray::fromStdString(text), "c.json");
+  EXPECT_EQ(back.program, s.program);
+  EXPECT_EQ(back.deviceById, s.deviceById);
+  EXPECT_EQ(back.reason, "restore");
+}
+
+// A slot's value is written as the plain whole number, whatever its sign and size.
+TEST(SetupFile, ValuesAreWrittenAsPlainWholeNumbers) {
+  const std::pair<int, const char*> cases[] = {{0, "0"},         {7, "7"},   {255, "255"},
+                                               {32767, "32767"}, {-1, "-1"}, {-32768, "-32768"}};
+  for (const auto& [value, written] : cases) {
+    UnitSetup s = exampleSetup();
+    s.values[8] = static_cast<std::int16_t>(value);
+    const std::string text = setupToJson(s).toStdString();
+    EXPECT_NE(text.find(std::string("{\"slot\": 8, \"name\": \"Ramp Start\", \"value\": ") +
+                        written + "},\n"),
+              std::string::npos)
+        << text;
+  }
 }
 
 TEST(SetupFile, ReaderNeedsOnlyFormatVersionAndSlots1To29) {

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "app/file_writing.h"
+#include "model/log.h"
 
 namespace ku {
 
@@ -79,6 +80,7 @@ std::string writeBackup(const std::string& folder, const UnitSetup& setup, const
     const std::string path = folder + "/" + backupFileName(utc, attempt);
     if (placeWithoutReplacing(folder, tmp, path)) {
       syncFolder(folder);
+      qCDebug(lcApp, "backup written: %s (%s)", path.c_str(), setup.reason.c_str());
       return path;
     }
   }

@@ -16,9 +16,11 @@
 #include <cstring>
 #include <set>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "app/file_writing.h"
+#include "model/log.h"
 
 namespace ku {
 
@@ -28,10 +30,33 @@ QString q(const std::string& s) {
   return QString::fromStdString(s);
 }
 
-// A text as a JSON string literal, quotes and escapes included.
-QByteArray jsonString(const std::string& s) {
-  const QByteArray array = QJsonDocument(QJsonArray{q(s)}).toJson(QJsonDocument::Compact);
+// One JSON value as QJsonDocument writes it: "ku-setup" with its quotes and
+// escapes, 2, null.
+QByteArray jsonText(const QJsonValue& v) {
+  const QByteArray array = QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact);
   return array.mid(1, array.size() - 2);  // drop the brackets
+}
+
+// The members of an object in the order a set-up file has them (a QJsonObject
+// would sort its keys), each written "key": value.
+using Members = std::vector<std::pair<QString, QJsonValue>>;
+std::vector<QByteArray> memberTexts(const Members& members) {
+  std::vector<QByteArray> texts;
+  for (const auto& [key, value] : members) texts.push_back(jsonText(key) + ": " + jsonText(value));
+  return texts;
+}
+
+QByteArray joined(const std::vector<QByteArray>& parts, const QByteArray& separator) {
+  QByteArray out;
+  for (const QByteArray& part : parts) {
+    if (!out.isEmpty()) out += separator;
+    out += part;
+  }
+  return out;
+}
+
+QJsonValue textValue(const std::string& s) {
+  return q(s);
 }
 
 // A JSON value as the operator would recognise it in the file, kept short.
@@ -169,26 +194,27 @@ std::string slotCaption(int slot) {
 }
 
 QByteArray setupToJson(const UnitSetup& setup) {
-  QByteArray out;
-  out += "{\n";
-  out += "  \"format\": " + jsonString(kSetupFormat) + ",\n";
-  out += "  \"version\": " + QByteArray::number(kSetupVersion) + ",\n";
-  out += "  \"saved\": " + jsonString(setup.saved) + ",\n";
-  out += "  \"program\": " + jsonString(setup.program) + ",\n";
-  out += "  \"device\": " + jsonString(setup.device) + ",\n";
-  if (!setup.deviceById.empty()) out += "  \"deviceById\": " + jsonString(setup.deviceById) + ",\n";
-  if (!setup.reason.empty()) out += "  \"reason\": " + jsonString(setup.reason) + ",\n";
-  out += "  \"slots\": [\n";
+  Members head{{QStringLiteral("format"), QLatin1String(kSetupFormat)},
+               {QStringLiteral("version"), kSetupVersion},
+               {QStringLiteral("saved"), textValue(setup.saved)},
+               {QStringLiteral("program"), textValue(setup.program)},
+               {QStringLiteral("device"), textValue(setup.device)}};
+  if (!setup.deviceById.empty())
+    head.emplace_back(QStringLiteral("deviceById"), textValue(setup.deviceById));
+  if (!setup.reason.empty()) head.emplace_back(QStringLiteral("reason"), textValue(setup.reason));
+  // One line per slot: {"slot": 0, "name": "Channel No.(1-4)", "value": 2}.
+  std::vector<QByteArray> slotLines;
   for (int s = 0; s < kRowSlots; ++s) {
     const SlotValue& v = setup.values[static_cast<std::size_t>(s)];
-    out += "    {\"slot\": " + QByteArray::number(s) +
-           ", \"name\": " + jsonString(slotInfo(s).rowLabel) +
-           ", \"value\": " + (v ? QByteArray::number(*v) : QByteArray("null")) + "}";
-    out += s + 1 < kRowSlots ? ",\n" : "\n";
+    const Members entry{{QStringLiteral("slot"), s},
+                        {QStringLiteral("name"), QString::fromUtf8(slotInfo(s).rowLabel)},
+                        {QStringLiteral("value"), v ? QJsonValue(*v) : QJsonValue()}};
+    slotLines.push_back("{" + joined(memberTexts(entry), ", ") + "}");
   }
-  out += "  ]\n";
-  out += "}\n";
-  return out;
+  std::vector<QByteArray> lines = memberTexts(head);
+  lines.push_back(jsonText(QStringLiteral("slots")) + ": [\n    " + joined(slotLines, ",\n    ") +
+                  "\n  ]");
+  return "{\n  " + joined(lines, ",\n  ") + "\n}\n";
 }
 
 UnitSetup setupFromJson(const QByteArray& text, const std::string& file) {
@@ -347,6 +373,7 @@ void writeSetupFile(const std::string& path, const UnitSetup& setup) {
     refuse(std::string(std::strerror(err)) + (exists ? "; the file was left as it was" : ""));
   }
   syncFolder(folder);
+  qCDebug(lcApp, "set-up file written: %s", target.c_str());
 }
 
 }  // namespace ku

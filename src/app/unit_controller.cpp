@@ -2,7 +2,32 @@
 
 #include <utility>
 
+#include "model/log.h"
+
 namespace ku {
+
+namespace {
+
+const char* loadOutcomeText(LoadOutcome outcome) {
+  return outcome == LoadOutcome::Linked     ? "read back"
+         : outcome == LoadOutcome::Rejected ? "invalid port"
+                                            : "the port did not open";
+}
+
+const char* uploadOutcomeText(UploadOutcome outcome) {
+  return outcome == UploadOutcome::Sent          ? "sent and read back"
+         : outcome == UploadOutcome::UnreadSlots ? "refused, the last read-back left slots unread"
+         : outcome == UploadOutcome::NoBackup    ? "refused, no backup"
+                                                 : "refused, the reply was not the unit's record";
+}
+
+// " (error 5: text)" after an operation's outcome, or nothing when it had none.
+std::string errorSuffix(int code, const std::string& text) {
+  if (code == kNoError) return {};
+  return " (error " + std::to_string(code) + (text.empty() ? "" : ": " + text) + ")";
+}
+
+}  // namespace
 
 void initAppContext(AppContext& context, std::string programDir) {
   context.programDir = std::move(programDir);
@@ -40,11 +65,16 @@ void UnitController::setProgressObserver(ExchangeObserver observer) {
 LoadResult UnitController::openLink(std::optional<std::int16_t> portNumberOverride) {
   // Ready first, before anything can fail; only the invalid-port outcome clears it.
   context_.port.portNumberAccepted = true;
+  if (portNumberOverride)
+    qCDebug(lcApp, "load begins: port %d", *portNumberOverride);
+  else
+    qCDebug(lcApp, "load begins: the port of %s", context_.settingsFile.c_str());
   return finishLoad(link_.openPort(context_.settingsFile, context_.port, portNumberOverride));
 }
 
 LoadResult UnitController::openLinkToDevice(const std::string& devicePath) {
   context_.port.portNumberAccepted = true;
+  qCDebug(lcApp, "load begins: device %s", devicePath.c_str());
   return finishLoad(link_.openDevice(devicePath));
 }
 
@@ -68,15 +98,21 @@ LoadResult UnitController::finishLoad(const LinkOutcome& opened) {
     notifier_.show({MessageKind::NoAccess, opened.accessDeniedDevice});
   if (opened.code == kPortAlreadyOpen && !opened.heldDevice.empty())
     notifier_.show({MessageKind::HeldPort, opened.heldDevice});
+  qCDebug(lcApp, "load ended: %s%s", loadOutcomeText(outcome),
+          errorSuffix(opened.code, opened.text).c_str());
   return LoadResult{outcome, opened.code, opened.text};
 }
 
 void UnitController::closeLink() {
   // A rejected port number sends nothing; the port is left to close with the window.
+  qCDebug(lcApp, "unload: %s",
+          context_.port.portNumberAccepted ? "the close byte, then the port closes"
+                                           : "a rejected port number sends nothing");
   if (context_.port.portNumberAccepted) link_.sendCloseByteAndClose();
 }
 
 LoadResult UnitController::reopenLink() {
+  qCDebug(lcApp, "the port changed: the link opens again");
   disableCommands();
   if (link_.port().isOpen()) link_.sendCloseByteAndClose();
   forgetUnit();
@@ -110,6 +146,7 @@ void UnitController::forgetUnit() {
 }
 
 int UnitController::readBack() {
+  qCDebug(lcApp, "read-back begins");
   const ReadBackOutcome got = link_.readBack();
   readBackRan_ = true;
   shownReplyJudged_ = false;
@@ -140,6 +177,8 @@ int UnitController::readBack() {
     trail.step([&] { view_.setEntryText(i, std::string()); });
   }
   lastReadBackCode_ = trail.last();
+  qCDebug(lcApp, "read-back ended: %d of %d slots%s", slotsRead_, kRowSlots,
+          errorSuffix(trail.last(), trail.lastText()).c_str());
   return lastReadBackCode_;
 }
 
@@ -170,16 +209,19 @@ std::vector<int> UnitController::unreadSlotsToUpload(UploadKind kind,
 int UnitController::sendSlotValues() {
   UploadValues values{};
   for (int s = 0; s < kValueSlots; ++s) values[s] = valueOf(slotValues_[s]);
+  qCDebug(lcApp, "upload of the working values begins");
   return finishUpload(link_.upload(values));
 }
 
 int UnitController::sendDefaultValues() {
+  qCDebug(lcApp, "upload of the defaults begins");
   return finishUpload(link_.upload(defaultUploadValues(valueOf(slotValues_[0]))));
 }
 
 int UnitController::finishUpload(const LinkOutcome& uploaded) {
   // One message after the pass, when its last failure was a value outside 0..255.
   if (uploaded.code == kInvalidArgument) notifier_.show({MessageKind::ValueLimit, {}});
+  qCDebug(lcApp, "upload ended%s", errorSuffix(uploaded.code, uploaded.text).c_str());
   lastUploadCode_ = uploaded.code;
   return lastUploadCode_;
 }
@@ -192,6 +234,7 @@ void UnitController::refreshReferenceValues() {
     lastRefreshError_.clear();
   } catch (const KuError& e) {
     lastRefreshError_ = e.what();
+    qCDebug(lcApp, "reference refresh failed: %s", e.what());
     throw;
   }
 }
@@ -237,23 +280,28 @@ void UnitController::pulseWidthEdited() {
 }
 
 UploadOutcome UnitController::runUpdateCommand(const char* backupReason) {
-  const UploadOutcome guard = guardUpload(UploadKind::Entries, backupReason);
-  if (guard != UploadOutcome::Sent) return guard;
-  disableCommands();
-  sendSlotValues();
-  readBack();
-  enableCommands();
-  return UploadOutcome::Sent;
+  return runUploadCommand(UploadKind::Entries, backupReason);
 }
 
 UploadOutcome UnitController::runDefaultCommand() {
-  const UploadOutcome guard = guardUpload(UploadKind::Defaults, kBackupBeforeDefaults);
-  if (guard != UploadOutcome::Sent) return guard;
-  disableCommands();
-  sendDefaultValues();
-  readBack();
-  enableCommands();
-  return UploadOutcome::Sent;
+  return runUploadCommand(UploadKind::Defaults, kBackupBeforeDefaults);
+}
+
+UploadOutcome UnitController::runUploadCommand(UploadKind kind, const char* backupReason) {
+  const char* command = kind == UploadKind::Defaults ? "\"Default\"" : "\"Update\"";
+  qCDebug(lcApp, "%s begins", command);
+  const UploadOutcome guard = guardUpload(kind, backupReason);
+  if (guard == UploadOutcome::Sent) {
+    disableCommands();
+    if (kind == UploadKind::Defaults)
+      sendDefaultValues();
+    else
+      sendSlotValues();
+    readBack();
+    enableCommands();
+  }
+  qCDebug(lcApp, "%s ended: %s", command, uploadOutcomeText(guard));
+  return guard;
 }
 
 // ---------------------------------------------------------------------------

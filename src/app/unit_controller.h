@@ -234,6 +234,8 @@ class UnitController {
   // operator unless kuctl words it.
   bool refuseUnread(UploadKind kind, const EnteredSlots& entered);
   EnteredSlots enteredInBoxes() const;
+  // The guard, then the upload and the read-back after it (Update and Default).
+  UploadOutcome runUploadCommand(UploadKind kind, const char* backupReason);
   // The file, or nothing after its refusal was shown to the operator.
   std::optional<UnitSetup> readSetupFileOrTell(const std::string& path);
   // Puts the file's differing values into the boxes, all or none.

@@ -3,6 +3,7 @@
 
 #include "app/serial_ports.h"
 #include "app/unit_controller.h"
+#include "model/log.h"
 
 namespace ku {
 namespace {
@@ -96,6 +97,7 @@ UploadOutcome UnitController::guardUpload(UploadKind kind, const char* backupRea
     lastBackupPath_ = writeBackup(context_.backupsDir, backup);
   } catch (const BackupError& e) {
     lastBackupError_ = e.what();
+    qCDebug(lcApp, "no backup: %s", e.what());
     if (!view_.confirm(uploadWithoutBackupQuestion(e.what()))) return UploadOutcome::NoBackup;
   }
   return UploadOutcome::Sent;
@@ -103,8 +105,11 @@ UploadOutcome UnitController::guardUpload(UploadKind kind, const char* backupRea
 
 std::optional<UnitSetup> UnitController::readSetupFileOrTell(const std::string& path) {
   try {
-    return readSetupFile(path);
+    UnitSetup setup = readSetupFile(path);
+    qCDebug(lcApp, "set-up file read: %s", path.c_str());
+    return setup;
   } catch (const SetupFileError& e) {
+    qCDebug(lcApp, "set-up file refused: %s", e.what());
     notifier_.show({MessageKind::Other, e.what()});
     return std::nullopt;
   }
@@ -188,6 +193,7 @@ SetupSaving UnitController::saveSetupFile(const std::string& path) {
   try {
     writeSetupFile(path, readBackSetup());
   } catch (const SetupFileError& e) {
+    qCDebug(lcApp, "set-up file not written: %s", e.what());
     notifier_.show({MessageKind::Other, e.what()});
     saving.outcome = SaveOutcome::NotWritten;
     return saving;

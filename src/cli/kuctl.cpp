@@ -22,6 +22,7 @@
 #include "cli/command_line.h"
 #include "cli/info.h"
 #include "model/errors.h"
+#include "model/log.h"
 
 namespace ku::cli {
 namespace {
@@ -788,10 +789,29 @@ standard error as a note and leaves the exit status alone.
 )";
 }
 
-int run(const std::vector<std::string>& args, Environment& env, std::ostream& out,
-        std::ostream& err) {
+namespace {
+
+// What the command line chose, for the log: "update 8=50 on /dev/ttyUSB0 (--json)".
+std::string chosenText(const Options& o) {
+  std::string text = o.command.empty() ? "no command" : o.command;
+  if (!o.file.empty()) text += " " + o.file;
+  for (const auto& [slot, entry] : o.entries) text += " " + std::to_string(slot) + "=" + entry;
+  if (o.device) text += " on " + *o.device;
+  if (o.port) text += " on port " + std::to_string(*o.port);
+  std::string flags;
+  for (const auto& [set, name] : {std::pair{o.json, "--json"}, std::pair{o.noBackup, "--no-backup"},
+                                  std::pair{o.force, "--force"}, std::pair{o.help, "--help"},
+                                  std::pair{o.version, "--version"}})
+    if (set) flags += std::string(flags.empty() ? "" : " ") + name;
+  return flags.empty() ? text : text + " (" + flags + ")";
+}
+
+int runCommand(const std::vector<std::string>& args, Environment& env, std::ostream& out,
+               std::ostream& err) {
   Options o;
   const std::string usageError = parseArgs(args, o);
+  qCDebug(lcCli, "command: %s%s", chosenText(o).c_str(),
+          (usageError.empty() ? std::string() : " - refused: " + usageError).c_str());
   if (o.help) {
     out << helpText();
     return kExitOk;
@@ -882,6 +902,15 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
 
   if ((status == kExitOk || status == kExitDiffer) && !notifier.kinds.empty())
     status = statusForMessage(notifier.kinds.front());
+  return status;
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, Environment& env, std::ostream& out,
+        std::ostream& err) {
+  const int status = runCommand(args, env, out, err);
+  qCDebug(lcCli, "exit status %d", status);
   return status;
 }
 

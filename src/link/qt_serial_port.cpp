@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "model/errors.h"
+#include "model/log.h"
 
 namespace ku {
 
@@ -75,6 +76,8 @@ std::string reasonOf(const QSerialPort& port) {
   // holds it through any name.
   if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) cause = EBUSY;
   if (fd >= 0) ::close(fd);
+  qCDebug(lcLink, "%s did not open: Qt error %d (%s), system cause %s", path.c_str(),
+          static_cast<int>(err), reason.c_str(), cause ? std::strerror(cause) : "none");
   switch (cause) {
     case ENOENT:
     case ENXIO:
@@ -123,6 +126,7 @@ void QtSerialPort::open(std::int16_t portNumber, const LineSettings& settings) {
   if (portNumber < 1)
     throw KuError(kInvalidPortNumber, "Invalid port number " + std::to_string(portNumber));
   if (isOpen()) throw KuError(kPortAlreadyOpen, "Port already open");
+  qCDebug(lcLink, "port %d is %s", portNumber, devicePathFor(portNumber).c_str());
   openDevice(devicePathFor(portNumber), settings);
 }
 
@@ -137,6 +141,7 @@ void QtSerialPort::openDevice(const std::string& path, const LineSettings& setti
   if (std::filesystem::is_directory(st))
     throw KuError(kInvalidPortNumber, "Invalid port number: " + path + " is a folder");
 
+  qCDebug(lcLink, "opening %s", path.c_str());
   // A fresh QSerialPort for every open, made on the thread that opens it: its
   // waits run there, whichever thread used the port before.
   port_ = std::make_unique<QSerialPort>();
@@ -160,6 +165,7 @@ void QtSerialPort::openDevice(const std::string& path, const LineSettings& setti
   // without a byte from us.
   if (::flock(static_cast<int>(port_->handle()), LOCK_EX | LOCK_NB) != 0) {
     const int cause = errno;
+    qCDebug(lcLink, "%s cannot be locked: %s", path.c_str(), std::strerror(cause));
     port_->close();
     port_->clearError();
     if (cause == EWOULDBLOCK) throw PortHeld(path);
@@ -226,6 +232,8 @@ std::string QtSerialPort::readAll() {
   port_->clearError();
   if (overflow || buf.size() > kMaxInputBytes) {
     // Keep the first part and drop what else is pending at this moment.
+    qCDebug(lcLink, "input over %lld bytes: the rest pending is dropped",
+            static_cast<long long>(kMaxInputBytes));
     buf.truncate(kMaxInputBytes);
     port_->clear(QSerialPort::Input);
     port_->readAll();

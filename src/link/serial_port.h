@@ -56,6 +56,10 @@ struct LineSettings {
 inline constexpr LineSettings kUnitLine{
     4800, 8, LineSettings::Parity::None, 1, LineSettings::FlowControl::None, true};
 
+// "4800 baud, 8 data bits, no parity, 1 stop bit, no flow control, RTS on":
+// how the link's log names the line settings.
+std::string lineSettingsText(const LineSettings& settings);
+
 class SerialPort {
  public:
   virtual ~SerialPort() = default;

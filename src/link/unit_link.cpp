@@ -5,8 +5,23 @@
 #include <utility>
 
 #include "model/errors.h"
+#include "model/log.h"
 
 namespace ku {
+
+namespace {
+
+// How an open ended, for the link's log: "port 3 open on /dev/ttyUSB0: 4800 baud, ...".
+void logOpen(const std::string& what, const std::string& device, const LinkOutcome& out) {
+  const std::string on = device.empty() || device == what ? "" : " on " + device;
+  if (out.code == kNoError)
+    qCDebug(lcLink, "%s open%s: %s", what.c_str(), on.c_str(), lineSettingsText(kUnitLine).c_str());
+  else
+    qCDebug(lcLink, "%s not opened%s: error %d: %s", what.c_str(), on.c_str(), out.code,
+            out.text.c_str());
+}
+
+}  // namespace
 
 int ReadBackOutcome::slotsRead() const {
   int n = 0;
@@ -25,7 +40,9 @@ LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state
     state.portNumber = static_cast<double>(*portNumberOverride);
   } else {
     PortNumberValue pairName;  // the first item of each pair: only the port number counts
-    trail.step([&] { readCommsIni(commsIniPath, state.portNumber, pairName); });
+    if (!trail.step([&] { readCommsIni(commsIniPath, state.portNumber, pairName); }))
+      qCDebug(lcLink, "comms.ini %s: error %d: %s", commsIniPath.c_str(), trail.last(),
+              trail.lastText().c_str());
   }
   std::optional<std::int16_t> number;
   // A port number that does not read as one (binary bytes, NULs, an item of
@@ -45,6 +62,8 @@ LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state
   }
   out.code = trail.last();
   out.text = trail.lastText();
+  logOpen(number ? "port " + std::to_string(*number) : std::string("the port"), port_->devicePath(),
+          out);
   return out;
 }
 
@@ -57,6 +76,7 @@ LinkOutcome UnitLink::openDevice(const std::string& path) {
   });
   out.code = trail.last();
   out.text = trail.lastText();
+  logOpen(path, port_->devicePath(), out);
   return out;
 }
 
@@ -80,7 +100,13 @@ void UnitLink::sendCloseByteAndClose() {
   } catch (...) {
   }
   try {
-    if (port_->isOpen()) port_->close();
+    if (port_->isOpen()) {
+      port_->close();
+      const std::string device = port_->devicePath();
+      qCDebug(lcLink, "port closed%s%s", device.empty() ? "" : ": ", device.c_str());
+    }
+  } catch (const std::exception& e) {
+    qCDebug(lcLink, "close failed: %s", e.what());
   } catch (...) {
   }
 }
@@ -88,7 +114,31 @@ void UnitLink::sendCloseByteAndClose() {
 void UnitLink::write(char byte, bool stoppable) {
   waitOutRecordSecond(stoppable);
   if (stoppable) throwIfStopDue();
-  port_->write(std::string(1, byte));
+  send(std::string(1, byte));
+}
+
+void UnitLink::send(const std::string& bytes) {
+  try {
+    port_->write(bytes);
+  } catch (const std::exception& e) {
+    qCDebug(lcLink, "write of %zu byte(s) failed: %s: %s", bytes.size(),
+            hexBytes(bytes).constData(), e.what());
+    throw;
+  }
+  qCDebug(lcLink, "wrote %zu byte(s): %s", bytes.size(), hexBytes(bytes).constData());
+}
+
+std::string UnitLink::receive() {
+  std::string chunk;
+  try {
+    chunk = port_->readAll();
+  } catch (const std::exception& e) {
+    qCDebug(lcLink, "read failed: %s", e.what());
+    throw;
+  }
+  if (!chunk.empty())
+    qCDebug(lcLink, "read %zu byte(s): %s", chunk.size(), hexBytes(chunk).constData());
+  return chunk;
 }
 
 void UnitLink::waitOutRecordSecond(bool stoppable) {
@@ -99,6 +149,7 @@ void UnitLink::waitOutRecordSecond(bool stoppable) {
   // the mark: the close byte after it still waits the second out.
   const int left = millisecondsUntil(sleeper_, until);
   if (left > 0) {
+    qCDebug(lcLink, "holding the next byte %d ms: the unit's second after \"x\" is not over", left);
     if (stoppable)
       pause(left);
     else
@@ -112,11 +163,15 @@ bool UnitLink::stopDue() const {
 }
 
 void UnitLink::throwIfStopDue() const {
-  if (stopDue()) throw StopRequested(stop_->signal(), passSent_, passTotal_);
+  if (!stopDue()) return;
+  qCDebug(lcLink, "stopped by signal %d (%d of %d upload bytes out)", stop_->signal(), passSent_,
+          passTotal_);
+  throw StopRequested(stop_->signal(), passSent_, passTotal_);
 }
 
 void UnitLink::pause(int ms) {
   if (ms <= 0) return;
+  qCDebug(lcLink, "pause %d ms", ms);
   if (!sleeper_.sleepMsUnless(ms, [this] { return stopDue(); })) throwIfStopDue();
 }
 
@@ -138,7 +193,7 @@ std::string UnitLink::readRecord(MonotonicClock::time_point deadline) {
     const int left = millisecondsUntil(sleeper_, deadline);
     const int step = std::min(kRecordPollMs, left);
     pause(step);
-    reply += port_->readAll();  // a failed read throws: what came before it is dropped too
+    reply += receive();  // a failed read throws: what came before it is dropped too
     // The last look is the one at the end of the second; what came sooner and
     // what follows the 38th character decode the same (only the first 38 count).
     if (reply.size() >= static_cast<std::size_t>(kRecordLength) || step == left) break;
@@ -159,7 +214,7 @@ ReadBackOutcome UnitLink::readBack() {
   phase(ReadBackPhase::SecondRequest);
   trail.step([&] { pause(hundredthsToMs(kRequestPauseHundredths)); });
   // Whatever the unit said to " " and "q" is thrown away.
-  trail.step([&] { reply = port_->readAll(); });
+  trail.step([&] { reply = receive(); });
   reply.clear();
   trail.step([&] { writeRecordRequest(); });
   phase(ReadBackPhase::RecordRequest);
@@ -176,6 +231,8 @@ ReadBackOutcome UnitLink::readBack() {
   out.values = decodeRecord(reply, trail);
   out.code = trail.last();
   out.text = trail.lastText();
+  qCDebug(lcLink, "read-back: %zu-byte reply, %d of %d slots, last error %d%s%s", reply.size(),
+          out.slotsRead(), kRowSlots, out.code, out.code ? ": " : "", out.text.c_str());
   return out;
 }
 
@@ -190,7 +247,7 @@ ReplyCheck UnitLink::settleRecord() {
     replySettled_ = true;
     try {
       waitOutRecordSecond(true);
-      if (port_->isOpen()) keepReply(port_->readAll());
+      if (port_->isOpen()) keepReply(receive());
     } catch (const StopRequested&) {
       replySettled_ = false;  // a stop ends the wait, not the judgement
       throw;
@@ -230,6 +287,8 @@ LinkOutcome UnitLink::upload(const UploadValues& values) {
     });
   }
   passRunning_ = false;
+  qCDebug(lcLink, "upload pass: %d of %d bytes out, last error %d%s%s", passSent_, passTotal_,
+          trail.last(), trail.last() ? ": " : "", trail.lastText().c_str());
   // A stop asked for during the pass: the read-back after it is not run.
   throwIfStopDue();
   return {trail.last(), trail.lastText(), {}, {}};

@@ -105,6 +105,9 @@ class UnitLink {
   // Writes one byte once the second after the last "x" is over; a stoppable
   // write first gives way to a stop that is due.
   void write(char byte, bool stoppable = true);
+  // The port's own write and read, each with its line in the link's log.
+  void send(const std::string& bytes);
+  std::string receive();
   void waitOutRecordSecond(bool stoppable);
   // A pause that a due stop ends (StopRequested).
   void pause(int ms);

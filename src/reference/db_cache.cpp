@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/errors.h"
+#include "model/log.h"
 
 namespace ku {
 
@@ -90,6 +91,7 @@ struct CachingOpener::State {
   std::unique_ptr<ReferenceDatabase> engineOpen(const std::string& path,
                                                 const std::string& connect) {
     ++counters.engineOpens;
+    qCDebug(lcReference, "the engine opens %s", path.c_str());
     return engine->open(path, connect);
   }
 
@@ -135,6 +137,7 @@ class CachedDatabase : public ReferenceDatabase {
       if (it != version_->results.end()) {
         result_ = it->second;
         ++state_->counters.queriesFromMemory;
+        qCDebug(lcReference, "%s: answered from memory", sql.c_str());
         return;
       }
     }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "model/errors.h"
+#include "model/log.h"
 #include "reference/number_text.h"
 
 namespace ku {
@@ -24,7 +25,9 @@ namespace {
 class OpenDatabase {
  public:
   OpenDatabase(ReferenceDatabaseOpener& opener, const std::string& path)
-      : db_(opener.open(path, kReferenceConnect)) {}
+      : db_(opener.open(path, kReferenceConnect)) {
+    qCDebug(lcReference, "opened %s", path.c_str());
+  }
   ~OpenDatabase() {
     if (!db_) return;
     try {
@@ -36,6 +39,7 @@ class OpenDatabase {
   OpenDatabase(const OpenDatabase&) = delete;
   OpenDatabase& operator=(const OpenDatabase&) = delete;
   ReferenceDatabase* operator->() { return db_.get(); }
+  ReferenceDatabase& operator*() { return *db_; }
   void close() {
     auto db = std::move(db_);
     db->close();
@@ -44,6 +48,28 @@ class OpenDatabase {
  private:
   std::unique_ptr<ReferenceDatabase> db_;
 };
+
+// One lookup: opens the database, runs sql, hands each row to take and closes
+// it again; the log has the query, its rows and any failure.
+template <typename Take>
+void lookUp(ReferenceDatabaseOpener& opener, const std::string& path, const std::string& sql,
+            Take take) {
+  try {
+    OpenDatabase db(opener, path);
+    db->query(sql);
+    int rows = 0;
+    while (!db->atEnd()) {
+      take(*db);
+      ++rows;
+      db->moveNext();
+    }
+    db.close();
+    qCDebug(lcReference, "%s: %d row(s)", sql.c_str(), rows);
+  } catch (const std::exception& e) {
+    qCDebug(lcReference, "%s failed: %s", sql.c_str(), e.what());
+    throw;
+  }
+}
 
 // A value converted to text when it is read; Null cannot be.
 std::string valueText(const DbValue& v) {
@@ -57,27 +83,19 @@ ReferenceLookups::ReferenceLookups(ReferenceDatabaseOpener& opener, std::string 
     : opener_(opener), path_(std::move(dbPath)), values_(values) {}
 
 void ReferenceLookups::lookUpRfControl(std::int16_t key) {
-  OpenDatabase db(opener_, path_);
-  db->query(rfControlQuery(key));
-  while (!db->atEnd()) {
-    values_.testSignal = db->field("TESTSIGNAL");
-    values_.band = db->field("BAND");
-    db->moveNext();
-  }
-  db.close();
+  lookUp(opener_, path_, rfControlQuery(key), [this](const ReferenceDatabase& row) {
+    values_.testSignal = row.field("TESTSIGNAL");
+    values_.band = row.field("BAND");
+  });
 }
 
 void ReferenceLookups::lookUpConfig(std::int16_t key) {
-  OpenDatabase db(opener_, path_);
-  db->query(configQuery(key));
-  while (!db->atEnd()) {
-    values_.nbl = db->field("NBL");
-    values_.nbf = db->field("NBF");
-    values_.cfg3Text = valueText(db->field("CFG3"));
+  lookUp(opener_, path_, configQuery(key), [this](const ReferenceDatabase& row) {
+    values_.nbl = row.field("NBL");
+    values_.nbf = row.field("NBF");
+    values_.cfg3Text = valueText(row.field("CFG3"));
     values_.cfg3Set = true;
-    db->moveNext();
-  }
-  db.close();
+  });
 }
 
 std::string dbValueText(const DbValue& v, const NumberLocale& loc) {

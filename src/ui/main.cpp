@@ -7,6 +7,7 @@
 #include "app/unit_controller.h"
 #include "app/version.h"
 #include "link/stop_request.h"
+#include "ui/close_request_log.h"
 #include "ui/start_up.h"
 #include "ui/stop_signals.h"
 
@@ -17,6 +18,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QString::fromLatin1(ku::kAppTitle));
   QApplication::setApplicationVersion(QString::fromLatin1(ku::kVersion));
   const QString programDir = QCoreApplication::applicationDirPath();
+  app.installEventFilter(new ku::ui::CloseRequestLog(&app));
   // SIGINT, SIGTERM, SIGHUP and the log-out close the windows as Close does.
   ku::ui::StopSignals stopSignals;
   ku::ui::closeAllWindowsOnStop(stopSignals);

@@ -29,6 +29,7 @@
 #include "app/version.h"
 #include "link/protocol.h"
 #include "link/qt_serial_port.h"
+#include "model/log.h"
 #include "reference/db_cache.h"
 #include "reference/reference_database.h"
 #include "ui/classic_look.h"
@@ -430,6 +431,7 @@ bool MainWindow::controllerFree() const {
 
 bool MainWindow::exchange(Exchange kind, std::function<void()> work, std::function<void()> then) {
   if (busy_) return false;
+  qCDebug(lcUi, "exchange %d starts on the exchange thread", static_cast<int>(kind));
   busy_ = true;
   hadFocus_ = focusWidget();
   focusAfter_ = -1;
@@ -463,6 +465,7 @@ void MainWindow::exchangeEnded(Exchange kind, std::exception_ptr escaped,
   }
   applyControlStates();
   endProgress(kind);
+  qCDebug(lcUi, "exchange %d ended: %s", static_cast<int>(kind), qPrintable(lastSummary_));
   QWidget* focus = focusAfter_ >= 0 ? entryBoxes_[focusAfter_] : hadFocus_.data();
   if (focus && focus->isEnabled() && focus != focusWidget()) focus->setFocus(Qt::OtherFocusReason);
   if (then) then();
@@ -790,6 +793,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   if (busy_) {
     // The exchange finishes first (no frame is cut); the window closes right after it.
     if (!closePending_) {
+      qCDebug(lcUi, "close requested during an exchange: it closes once the exchange is over");
       closePending_ = true;
       statusText_->setText(QStringLiteral("Closing once the exchange with the unit is over"));
     }

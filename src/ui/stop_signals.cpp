@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 
 #include "link/stop_request.h"
+#include "model/log.h"
 
 namespace ku::ui {
 
@@ -46,12 +47,16 @@ void StopSignals::drain() {
 }
 
 void closeAllWindowsOnStop(StopSignals& stopSignals) {
-  QObject::connect(&stopSignals, &StopSignals::stopRequested, qApp,
-                   [] { QApplication::closeAllWindows(); });
+  QObject::connect(&stopSignals, &StopSignals::stopRequested, qApp, [](int signal) {
+    qCDebug(lcUi, "%s: every window is asked to close", signalName(signal).c_str());
+    QApplication::closeAllWindows();
+  });
 #if QT_CONFIG(sessionmanager)
   // Log-out: the windows close as Close does, an upload's pass first.
-  QObject::connect(qApp, &QGuiApplication::commitDataRequest, qApp,
-                   [](QSessionManager&) { QApplication::closeAllWindows(); });
+  QObject::connect(qApp, &QGuiApplication::commitDataRequest, qApp, [](QSessionManager&) {
+    qCDebug(lcUi, "log-out: every window is asked to close");
+    QApplication::closeAllWindows();
+  });
 #endif
 }
 
