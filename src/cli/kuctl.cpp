@@ -793,7 +793,7 @@ namespace {
 
 // What the command line chose, for the log: "update 8=50 on /dev/ttyUSB0 (--json)".
 std::string chosenText(const Options& o) {
-  std::string text = o.command.empty() ? "no command" : o.command;
+  std::string text = o.command ? o.command->name : "no command";
   if (!o.file.empty()) text += " " + o.file;
   for (const auto& [slot, entry] : o.entries) text += " " + std::to_string(slot) + "=" + entry;
   if (o.device) text += " on " + *o.device;
