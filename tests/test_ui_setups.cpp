@@ -124,7 +124,10 @@ TEST_F(FileMenuTest, OpenPutsWhatDiffersIntoTheBoxesAndUpdateSendsIt) {
   QTest::keyClicks(entryBox(form.get(), 20), "55");  // a box the file agrees with is emptied
 
   chooser.openAnswer = path("a.json");
+  std::string question;
+  answerNextQuestion(QMessageBox::Yes, &question);
   action("openSetup")->trigger();
+  EXPECT_EQ(question, "Discard 1 typed entry?");
   EXPECT_EQ(chooser.openFolder, QDir::homePath());
   std::vector<std::string> expected(32);
   expected[4] = "1000";
@@ -156,6 +159,7 @@ TEST_F(FileMenuTest, OpenPutsWhatDiffersIntoTheBoxesAndUpdateSendsIt) {
   QTest::keyClicks(entryBox(form.get(), 5), "12");
   chooser.openAnswer.clear();
   const QString before = status();
+  answerNextQuestion(QMessageBox::Yes, &question);
   action("openSetup")->trigger();
   EXPECT_EQ(entryBox(form.get(), 5)->text(), "12");
   EXPECT_EQ(status(), before);
@@ -186,7 +190,10 @@ TEST_F(FileMenuTest, ABadFileIsRefusedWholeNamingFileAndSlot) {
   for (const Case& c : cases) {
     notifier.messages.clear();
     chooser.openAnswer = path(c.name);
+    std::string question;
+    answerNextQuestion(QMessageBox::Yes, &question);  // the typed entry may go
     action("openSetup")->trigger();
+    EXPECT_EQ(question, "Discard 1 typed entry?");
     ASSERT_EQ(notifier.messages.size(), 1u) << c.name;
     const std::string& m = notifier.messages[0];
     EXPECT_EQ(m.rfind("Cannot use the set-up file \"" + path(c.name).toStdString() + "\": ", 0), 0u)
