@@ -20,6 +20,7 @@ UnitLink::UnitLink(std::unique_ptr<SerialPort> port, Sleeper& sleeper)
 LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state,
                                std::optional<std::int16_t> portNumberOverride) {
   passSent_ = 0;
+  forgetLine();
   ErrorTrail trail;
   if (portNumberOverride) {
     state.portNumber = static_cast<double>(*portNumberOverride);
@@ -40,7 +41,8 @@ LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state
     trail.step([&] {
       if (*number < 1)
         throw KuError(kInvalidPortNumber, "Invalid port number " + std::to_string(*number));
-      if (!port_->isOpen()) openNoting(out, [&] { port_->open(*number, kUnitLine); });
+      const std::int16_t n = *number;
+      if (!port_->isOpen()) openNoting(out, [this, n] { port_->open(n, kUnitLine); });
     });
   }
   out.code = trail.last();
@@ -50,10 +52,11 @@ LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state
 
 LinkOutcome UnitLink::openDevice(const std::string& path) {
   passSent_ = 0;
+  forgetLine();
   ErrorTrail trail;
   LinkOutcome out;
   trail.step([&] {
-    if (!port_->isOpen()) openNoting(out, [&] { port_->openDevice(path, kUnitLine); });
+    if (!port_->isOpen()) openNoting(out, [this, path] { port_->openDevice(path, kUnitLine); });
   });
   out.code = trail.last();
   out.text = trail.lastText();
@@ -63,6 +66,8 @@ LinkOutcome UnitLink::openDevice(const std::string& path) {
 void UnitLink::openNoting(LinkOutcome& outcome, const std::function<void()>& open) {
   try {
     open();
+    reopen_ = open;
+    lineLost_ = false;
   } catch (const PortAccessDenied& e) {
     outcome.accessDeniedDevice = e.device();
     throw;
@@ -85,10 +90,54 @@ void UnitLink::sendCloseByteAndClose() {
   }
 }
 
+void UnitLink::forgetLine() {
+  // A port set up anew: what the line was before is no longer ours to reopen.
+  if (port_->isOpen()) return;
+  reopen_ = nullptr;
+  lineLost_ = false;
+}
+
+void UnitLink::closeLostLine() {
+  if (!lineLost_) return;
+  try {
+    if (port_->isOpen()) port_->close();
+  } catch (...) {
+    // A port that fails even to close is as closed as it can be.
+  }
+}
+
+LinkOutcome UnitLink::reopenLostLine() {
+  LinkOutcome out;
+  if (!lineLost_ || !reopen_ || port_->isOpen()) return out;
+  ErrorTrail trail;
+  const std::function<void()> again = reopen_;
+  trail.step([&] { openNoting(out, again); });
+  out.code = trail.last();
+  out.text = trail.lastText();
+  return out;
+}
+
+template <typename F>
+auto UnitLink::onLine(F&& op) -> decltype(op()) {
+  try {
+    return op();
+  } catch (const KuError& e) {
+    // Any failure on an open port means the line is gone until the device is
+    // opened again; so does a port we opened that closed under us. A port that
+    // was never opened has lost nothing.
+    if (e.code() != kPortNotOpen || (reopen_ && !port_->isOpen())) lineLost_ = true;
+    throw;
+  }
+}
+
+std::string UnitLink::readPort() {
+  return onLine([this] { return port_->readAll(); });
+}
+
 void UnitLink::write(char byte, bool stoppable) {
   waitOutRecordSecond(stoppable);
   if (stoppable) throwIfStopDue();
-  port_->write(std::string(1, byte));
+  onLine([this, byte] { port_->write(std::string(1, byte)); });
 }
 
 void UnitLink::waitOutRecordSecond(bool stoppable) {
@@ -138,7 +187,7 @@ std::string UnitLink::readRecord(MonotonicClock::time_point deadline) {
     const int left = millisecondsUntil(sleeper_, deadline);
     const int step = std::min(kRecordPollMs, left);
     pause(step);
-    reply += port_->readAll();  // a failed read throws: what came before it is dropped too
+    reply += readPort();  // a failed read throws: what came before it is dropped too
     // The last look is the one at the end of the second; what came sooner and
     // what follows the 38th character decode the same (only the first 38 count).
     if (reply.size() >= static_cast<std::size_t>(kRecordLength) || step == left) break;
@@ -159,7 +208,7 @@ ReadBackOutcome UnitLink::readBack() {
   phase(ReadBackPhase::SecondRequest);
   trail.step([&] { pause(hundredthsToMs(kRequestPauseHundredths)); });
   // Whatever the unit said to " " and "q" is thrown away.
-  trail.step([&] { reply = port_->readAll(); });
+  trail.step([&] { reply = readPort(); });
   reply.clear();
   trail.step([&] { writeRecordRequest(); });
   phase(ReadBackPhase::RecordRequest);
@@ -190,7 +239,7 @@ ReplyCheck UnitLink::settleRecord() {
     replySettled_ = true;
     try {
       waitOutRecordSecond(true);
-      if (port_->isOpen()) keepReply(port_->readAll());
+      if (port_->isOpen()) keepReply(readPort());
     } catch (const StopRequested&) {
       replySettled_ = false;  // a stop ends the wait, not the judgement
       throw;
