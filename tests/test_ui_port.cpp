@@ -412,7 +412,7 @@ TEST_F(PortChoiceTest, OkOnTheDeviceInUseChangesNothing) {
   EXPECT_EQ(port->openCalls, 1);
   EXPECT_EQ(
       status(),
-      QStringLiteral("Port 1 stays %1; nothing was changed").arg(QString::fromStdString(device)));
+      QStringLiteral("The port stays %1; nothing was changed").arg(QString::fromStdString(device)));
   EXPECT_TRUE(notifier.messages.empty());
 }
 

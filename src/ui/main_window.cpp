@@ -537,7 +537,7 @@ bool MainWindow::usePort(const SerialPortEntry& port) {
   const std::string target = port.preferredPath();
   const QString inUse = deviceInUse();
   if (!inUse.isEmpty() && sameDevice(qs(target), inUse)) {
-    lastSummary_ = QStringLiteral("Port 1 stays %1; nothing was changed").arg(qs(target));
+    lastSummary_ = QStringLiteral("The port stays %1; nothing was changed").arg(qs(target));
     statusText_->setText(lastSummary_);
     return false;
   }
