@@ -195,6 +195,93 @@ TEST(UnitLinkOpen, AnOpenPortIsNotOpenedAgain) {
   EXPECT_EQ(rig.port->openCalls, 0);
 }
 
+// A line lost during an exchange: the port is closed after it without the
+// close byte, and opened again the way it was opened before the next one.
+struct LostLineCase {
+  const char* name;
+  const char* failing;  // the port operation that fails during the read-back
+  int code;             // with this code
+  bool lost;            // whether that loses the line
+};
+
+class UnitLinkLostLine : public ::testing::TestWithParam<LostLineCase> {};
+
+TEST_P(UnitLinkLostLine, ClosedAfterTheExchangeAndOpenedAgainBeforeTheNext) {
+  const LostLineCase& c = GetParam();
+  TempDir dir;
+  dir.writeCommsIni("COM,3\n");
+  Rig rig(false);
+  LinkState state;
+  ASSERT_EQ(rig.link.openPort(dir.commsIni(), state).code, 0);
+  EXPECT_FALSE(rig.link.lineLost());
+
+  rig.port->failures[c.failing] = c.code;
+  rig.link.readBack();
+  EXPECT_EQ(rig.link.lineLost(), c.lost);
+  rig.port->failures.clear();
+  rig.link.closeLostLine();
+  EXPECT_EQ(rig.port->closeCalls, c.lost ? 1 : 0);
+  EXPECT_EQ(rig.port->isOpen(), !c.lost);
+
+  rig.port->calls.clear();
+  EXPECT_EQ(rig.link.reopenLostLine().code, 0);
+  // The same port number as comms.ini gave, and nothing written by the open.
+  EXPECT_EQ(rig.port->calls, c.lost ? Events{"Open"} : Events{});
+  EXPECT_EQ(rig.port->openCalls, c.lost ? 2 : 1);
+  EXPECT_EQ(rig.port->portNumber, 3);
+  EXPECT_FALSE(rig.link.lineLost());
+  EXPECT_TRUE(rig.port->isOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, UnitLinkLostLine,
+    ::testing::Values(LostLineCase{"write", "Write", kDeviceIo, true},
+                      LostLineCase{"read", "Read", kDeviceIo, true},
+                      LostLineCase{"closedPort", "Write", kPortNotOpen, false}),
+    [](const ::testing::TestParamInfo<LostLineCase>& info) { return info.param.name; });
+
+TEST(UnitLinkReopen, ADeviceThatIsStillGoneStaysLostUntilItOpens) {
+  Rig rig(false);
+  ASSERT_EQ(rig.link.openDevice("/dev/serial/by-id/usb-adapter").code, 0);
+  rig.port->failures["Write"] = kDeviceIo;
+  rig.link.upload(UploadValues{});
+  rig.port->failures.clear();
+  ASSERT_TRUE(rig.link.lineLost());
+  rig.link.closeLostLine();
+  EXPECT_EQ(rig.port->written, "");
+
+  rig.port->failures["Open"] = kInvalidPortNumber;
+  const LinkOutcome failed = rig.link.reopenLostLine();
+  EXPECT_EQ(failed.code, kInvalidPortNumber);
+  EXPECT_TRUE(rig.link.lineLost());
+  EXPECT_FALSE(rig.port->isOpen());
+
+  rig.port->failures.clear();
+  rig.port->devicePath.clear();
+  EXPECT_EQ(rig.link.reopenLostLine().code, 0);
+  EXPECT_EQ(rig.port->devicePath, "/dev/serial/by-id/usb-adapter");
+  EXPECT_FALSE(rig.link.lineLost());
+}
+
+TEST(UnitLinkReopen, APortSetUpAnewForgetsTheLineBefore) {
+  TempDir dir;
+  dir.writeCommsIni("COM,3\n");
+  Rig rig(false);
+  ASSERT_EQ(rig.link.openDevice("/dev/ttyUSB0").code, 0);
+  rig.port->failures["Write"] = kDeviceIo;
+  rig.link.sendCloseByteAndClose();
+  ASSERT_TRUE(rig.link.lineLost());
+  rig.port->failures["Open"] = kPortAlreadyOpen;
+  LinkState state;
+  ASSERT_EQ(rig.link.openPort(dir.commsIni(), state).code, kPortAlreadyOpen);
+  // The port before is not opened again in place of the one that failed.
+  EXPECT_FALSE(rig.link.lineLost());
+  rig.port->failures.clear();
+  rig.port->calls.clear();
+  EXPECT_EQ(rig.link.reopenLostLine().code, 0);
+  EXPECT_EQ(rig.port->calls, Events{});
+}
+
 TEST(UnitLinkClose, SendsTheCloseByteThenClosesAndNeverThrows) {
   {
     Rig rig;

@@ -7,10 +7,12 @@
 #include <QDialogButtonBox>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
+#include <utility>
 
 #include "app/folders.h"
 #include "expected.h"
@@ -86,12 +88,19 @@ TEST(PortDialog, ListsTheGivenPortsAndChoosesTheRowOfTheCurrentDevice) {
   EXPECT_EQ(dialog.chosenPort()->preferredPath(), "/dev/ttyS0");
 }
 
+// A file in dir standing for a device, and a link to it there: the link's path.
+std::string deviceBehindLink(const QTemporaryDir& dir, const char* device, const char* link) {
+  const QString target = dir.filePath(QString::fromUtf8(device));
+  QFile(target).open(QIODevice::WriteOnly);
+  const std::string path = dir.filePath(QString::fromUtf8(link)).toStdString();
+  EXPECT_EQ(::symlink(target.toStdString().c_str(), path.c_str()), 0);
+  return path;
+}
+
 TEST(PortDialog, TheCurrentDeviceMatchesThroughLinks) {
   QTemporaryDir dir;
   const std::string device = dir.filePath("ttyUSB7").toStdString();
-  QFile(QString::fromStdString(device)).open(QIODevice::WriteOnly);
-  const std::string link = dir.filePath("com1").toStdString();
-  ASSERT_EQ(::symlink(device.c_str(), link.c_str()), 0);
+  const std::string link = deviceBehindLink(dir, "ttyUSB7", "com1");
   PortDialog dialog(
       [&] {
         return std::vector<SerialPortEntry>{{"/dev/ttyS0", "", "", "", ""},
@@ -104,6 +113,39 @@ TEST(PortDialog, TheCurrentDeviceMatchesThroughLinks) {
   // With no current device the first row is chosen.
   PortDialog fresh([&] { return twoPorts(); }, QString(), QString());
   EXPECT_EQ(fresh.chosenPort()->device, "/dev/ttyS0");
+}
+
+// The device in use is listed even where the system's list leaves it out: a
+// pseudo-terminal, or an adapter pulled out (its link then names a missing device).
+TEST(PortDialog, TheDeviceInUseIsListedFirstWhenTheListLeavesItOut) {
+  QTemporaryDir dir;
+  const std::string pty = dir.filePath("pts7").toStdString();
+  const std::string link = deviceBehindLink(dir, "pts7", "com1");
+  const std::string gone = dir.filePath("com2").toStdString();
+  ASSERT_EQ(::symlink("/dev/serial/by-id/usb-gone-if00", gone.c_str()), 0);
+
+  for (const auto& [current, shown] :
+       {std::pair{link, pty}, std::pair{gone, std::string("/dev/serial/by-id/usb-gone-if00")}}) {
+    SCOPED_TRACE(current);
+    PortDialog dialog([] { return twoPorts(); }, QString(), QString::fromStdString(current));
+    QTreeWidget* table = portTable(&dialog);
+    ASSERT_EQ(table->topLevelItemCount(), 3);
+    EXPECT_EQ(table->topLevelItem(0)->text(0), QString::fromStdString(shown));
+    EXPECT_EQ(table->topLevelItem(0)->text(1), "In use now");
+    EXPECT_EQ(table->topLevelItem(1)->text(0), "/dev/ttyS0");
+    ASSERT_TRUE(dialog.chosenPort().has_value());
+    EXPECT_EQ(dialog.chosenPort()->preferredPath(), shown);
+    EXPECT_TRUE(ui::sameDevice(QString::fromStdString(shown), QString::fromStdString(current)));
+    // A refresh lists it again.
+    dialog.refresh();
+    EXPECT_EQ(table->topLevelItemCount(), 3);
+    EXPECT_EQ(dialog.chosenPort()->preferredPath(), shown);
+  }
+  // Listed by the system, it is not listed twice.
+  PortDialog listed([] { return twoPorts(); }, QString(), QStringLiteral("/dev/ttyS0"));
+  EXPECT_EQ(portTable(&listed)->topLevelItemCount(), 2);
+  EXPECT_FALSE(ui::sameDevice(QString::fromStdString(pty), QString::fromStdString(gone)));
+  EXPECT_FALSE(ui::sameDevice(QString(), QString()));
 }
 
 TEST(PortDialog, NoPortSaysSoAndRefreshFindsTheAdapterPluggedInLater) {
@@ -310,7 +352,7 @@ TEST_F(PortChoiceTest, ARefusedChoiceChangesNothingAndSaysWhy) {
   const std::string settingsBefore = context.settingsFile;
   const std::string linksBefore = context.linkFolder;
 
-  EXPECT_FALSE(w->usePort(twoPorts()[1]));
+  EXPECT_TRUE(w->usePort(twoPorts()[1]));
   settle();
   EXPECT_EQ(notifier.messages,
             std::vector<std::string>{"The port was not changed: " + userDir +
@@ -330,7 +372,7 @@ TEST_F(PortChoiceTest, AFolderThatCannotBeMadeIsRefused) {
   blocker.close();
   MainWindow* w = open(LoadOutcome::Rejected);
   notifier.messages.clear();
-  EXPECT_FALSE(w->usePort(twoPorts()[1]));
+  EXPECT_TRUE(w->usePort(twoPorts()[1]));
   settle();
   EXPECT_EQ(notifier.messages, std::vector<std::string>{"The port was not changed: cannot make "
                                                         "the folder " +
@@ -351,6 +393,142 @@ TEST_F(PortChoiceTest, APortableCopyGetsTheChoiceInItsOwnFolder) {
   EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(userDir)));
   EXPECT_EQ(port->portNumber, 1);
   EXPECT_EQ(port->written, " qx! qx");
+}
+
+TEST_F(PortChoiceTest, OkOnTheDeviceInUseChangesNothing) {
+  const std::string device = config.filePath("pts3").toStdString();
+  QFile(QString::fromStdString(device)).open(QIODevice::WriteOnly);
+  writeUserFile("comms.ini", "\"Port\",1\n");
+  QDir().mkpath(QString::fromStdString(userDir));
+  ASSERT_EQ(::symlink(device.c_str(), (userDir + "/com1").c_str()), 0);
+  MainWindow* w = open(LoadOutcome::Linked);
+
+  EXPECT_FALSE(w->usePort(SerialPortEntry{device, "In use now", "", "", ""}));
+  settle();
+  EXPECT_EQ(readText(userDir + "/comms.ini"), "\"Port\",1\n");
+  EXPECT_EQ(linkTarget(userDir + "/com1"), device);
+  EXPECT_EQ(port->written, " qx");
+  EXPECT_EQ(port->closeCalls, 0);
+  EXPECT_EQ(port->openCalls, 1);
+  EXPECT_EQ(
+      status(),
+      QStringLiteral("The port stays %1; nothing was changed").arg(QString::fromStdString(device)));
+  EXPECT_TRUE(notifier.messages.empty());
+}
+
+TEST_F(PortChoiceTest, ANewDeviceThatDoesNotOpenLeavesTheSettingsAndThePortInUse) {
+  writeUserFile("comms.ini", "Port,2\n");
+  std::vector<std::string> tried;
+  useFolders(context, resolveFolders(FolderEnvironment::ofProcess(dir.path())));
+  MainWindow* w = openWindow({}, [&tried](ui::MainWindowDeps& deps) {
+    deps.tryPort = [&tried](const std::string& device) {
+      tried.push_back(device);
+      return device + " is held by another program";
+    };
+  });
+  ASSERT_EQ(port->portNumber, 2);
+
+  ASSERT_TRUE(w->usePort(twoPorts()[1]));
+  settle();
+  EXPECT_EQ(tried, std::vector<std::string>{kAdapterById});
+  EXPECT_EQ(
+      notifier.messages,
+      std::vector<std::string>{std::string("The port was not changed: ") + kAdapterById +
+                               " did not open: " + kAdapterById + " is held by another program."});
+  EXPECT_TRUE(status().startsWith("The port was not changed at ")) << status().toStdString();
+  EXPECT_EQ(readText(userDir + "/comms.ini"), "Port,2\n");
+  EXPECT_FALSE(QFileInfo(QString::fromStdString(userDir + "/com1")).isSymLink());
+  // The old port was neither closed nor sent the close byte, and still reads the unit.
+  EXPECT_EQ(port->closeCalls, 0);
+  EXPECT_TRUE(port->isOpen());
+  unit.values[8] = 66;
+  action("readBack")->trigger();
+  settle();
+  EXPECT_EQ(port->written, " qx qx");
+  EXPECT_EQ(port->portNumber, 2);
+  EXPECT_EQ(labelText(w, "current_8"), "66");
+}
+
+// --- a line that comes back -------------------------------------------------------
+
+const QString kLostAdvice =
+    QStringLiteral(". The line to the unit was lost. Plug the adapter in, then Unit > Read back");
+
+class LostLineTest : public FakeUnitWindowTest<> {
+ protected:
+  // The window linked on port 2, then a read-back during which every write fails.
+  MainWindow* openThenLoseTheLine() {
+    dir.writeCommsIni("Port,2\n");
+    MainWindow* w = openWindow();
+    EXPECT_EQ(port->written, " qx");
+    port->failures["Write"] = kDeviceIo;
+    readBack();
+    port->failures.clear();
+    messagesBefore = notifier.messages.size();
+    port->calls.clear();
+    return w;
+  }
+  void readBack() {
+    action("readBack")->trigger();
+    settle();
+  }
+  std::size_t messagesBefore = 0;
+};
+
+TEST_F(LostLineTest, TheNextReadBackOpensTheSamePortAgain) {
+  MainWindow* w = openThenLoseTheLine();
+  // Closed after the exchange, with no close byte; the status bar says what to do.
+  EXPECT_FALSE(port->isOpen());
+  EXPECT_EQ(port->closeCalls, 1);
+  EXPECT_TRUE(status().startsWith("Read back 0 of 32 slots at ")) << status().toStdString();
+  EXPECT_TRUE(status().endsWith(kLostAdvice)) << status().toStdString();
+
+  unit.values[8] = 42;
+  readBack();
+  EXPECT_EQ(port->calls.front(), "Open");
+  EXPECT_EQ(port->openCalls, 2);
+  EXPECT_EQ(port->portNumber, 2);
+  EXPECT_EQ(port->written, " qx qx");
+  EXPECT_EQ(labelText(w, "current_8"), "42");
+  EXPECT_TRUE(status().startsWith("Read back 32 of 32 slots at ")) << status().toStdString();
+  EXPECT_FALSE(status().contains("lost"));
+  EXPECT_EQ(notifier.messages.size(), messagesBefore);
+  EXPECT_TRUE(port->isOpen());
+}
+
+TEST_F(LostLineTest, WhileThePortDoesNotOpenNothingIsSentAndTheWindowClosesQuietly) {
+  MainWindow* w = openThenLoseTheLine();
+  port->failures["Open"] = kInvalidPortNumber;
+  const QRegularExpression stillLost(
+      "^The line to the unit is still lost: the port did not open again \\(the port number is "
+      "not valid\\); nothing was sent or read at \\d\\d:\\d\\d:\\d\\d\\. Plug the adapter in, "
+      "then Unit > Read back$");
+  readBack();
+  EXPECT_TRUE(stillLost.match(status()).hasMatch()) << status().toStdString();
+  // "Default" too opens the port first, and goes no further when it does not open.
+  button(w, "default")->click();
+  settle();
+  EXPECT_TRUE(stillLost.match(status()).hasMatch()) << status().toStdString();
+  EXPECT_EQ(port->calls, (std::vector<std::string>{"Open", "Open"}));
+  EXPECT_EQ(port->written, " qx");
+  EXPECT_EQ(notifier.messages.size(), messagesBefore);
+
+  w->close();
+  settle();
+  EXPECT_EQ(port->written, " qx");
+  EXPECT_EQ(port->openCalls, 1);
+}
+
+TEST_F(LostLineTest, UpdateOpensThePortAgainBeforeItsChecks) {
+  MainWindow* w = openThenLoseTheLine();
+  button(w, "update")->click();
+  settle();
+  // Open again, but the read-back that lost the line left the slots unread.
+  EXPECT_EQ(port->calls.front(), "Open");
+  EXPECT_TRUE(port->isOpen());
+  EXPECT_TRUE(status().startsWith("Nothing was sent: the last read-back left slots unread"))
+      << status().toStdString();
+  EXPECT_EQ(port->written, " qx");
 }
 
 // The menu, the dialog and its buttons as the operator uses them.
@@ -422,6 +600,54 @@ TEST_F(PortChoiceTest, TheChosenDeviceIsReadBackOverTheLine) {
   settle();
   EXPECT_TRUE(QTest::qWaitFor([&] { return simulated.closeCount() != 0; }, 10000));
   simulated.stop();
+}
+
+// Over the line: the simulated unit stops during a read-back and a new one
+// starts on another pseudo-terminal behind the same com2 link; Unit > Read back
+// then finds it without the window being opened again.
+TEST(LineOverTheSimulatedUnit, AUnitStartedAgainIsReadBackWithoutRestarting) {
+  ProgramDir dir;
+  dir.writeCommsIni("Port,2\n");
+  dir.copyReferenceDb();
+  sim::Simulator first;
+  first.setSlotValue(8, 14);
+  first.start();
+  first.makeLink(dir.path() + "/com2");
+  AppContext context;
+  initAppContext(context, dir.path());
+  RecordingNotifier notifier;
+  ui::MainWindowDeps deps;  // the real port and pauses
+  deps.notifier = &notifier;
+  ui::MainWindow form(context, std::move(deps));
+  ASSERT_EQ(loadWindow(form).outcome, LoadOutcome::Linked);
+  EXPECT_EQ(labelText(&form, "current_8"), "14");
+  first.clearLog();
+
+  form.readBackUnit();
+  // " " is in: the unit goes away (the window's thread runs on meanwhile).
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !first.log().empty(); }, 10000));
+  first.stop();
+  ASSERT_TRUE(waitIdle(form));
+  const QString lost = labelText(&form, "statusText");
+  EXPECT_TRUE(lost.endsWith(kLostAdvice)) << lost.toStdString();
+  EXPECT_FALSE(form.controller().port().isOpen());
+
+  sim::Simulator second;
+  second.setSlotValue(8, 55);
+  second.start();
+  second.makeLink(dir.path() + "/com2");
+  form.readBackUnit();
+  ASSERT_TRUE(waitIdle(form));
+  EXPECT_EQ(labelText(&form, "current_8"), "55");
+  const QString back = labelText(&form, "statusText");
+  EXPECT_TRUE(back.startsWith("Read back 32 of 32 slots at ")) << back.toStdString();
+  ASSERT_TRUE(second.waitForLogSize(3, 10000));
+  std::string bytes;
+  for (const sim::LoggedByte& b : second.log()) bytes.push_back(static_cast<char>(b.byte));
+  EXPECT_EQ(bytes, " qx");
+  form.close();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return second.closeCount() != 0; }, 10000));
+  second.stop();
 }
 
 }  // namespace

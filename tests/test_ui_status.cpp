@@ -93,6 +93,22 @@ TEST(StatusTexts, SayWhatHappenedAndWhen) {
        {Exchange::UploadSetup, LoadOutcome::Linked, 0, 0, false, 32, at,
         UploadOutcome::NotTheRecord},
        "Nothing was sent: the unit's reply was not its record at 17:10:03"},
+      // A lost line: what to do follows, whatever the exchange.
+      {"line lost in a read-back",
+       {Exchange::ReadBack, LoadOutcome::Linked, 0, 0, true, 0, at, UploadOutcome::Sent, true},
+       "Read back 0 of 32 slots at 17:10:03. The line to the unit was lost. Plug the adapter "
+       "in, then Unit > Read back"},
+      {"line lost in an upload",
+       {Exchange::UploadSetup, LoadOutcome::Linked, 0, 57, true, 0, at, UploadOutcome::Sent, true},
+       "Upload of the set-up failed (a read or write on the port failed); read back 0 of 32 "
+       "slots at 17:10:03. The line to the unit was lost. Plug the adapter in, then Unit > "
+       "Read back"},
+      {"line still lost",
+       {Exchange::UploadDefaults, LoadOutcome::Linked, 0, 0, true, 32, at, UploadOutcome::Sent,
+        true, 8002},
+       "The line to the unit is still lost: the port did not open again (the port number is "
+       "not valid); nothing was sent or read at 17:10:03. Plug the adapter in, then Unit > "
+       "Read back"},
   };
   for (const Case& c : cases) EXPECT_EQ(ui::exchangeSummary(c.r), c.text) << c.name;
 }

@@ -132,6 +132,8 @@ inline ui::MainWindowDeps fakeDeps(std::unique_ptr<FakeSerialPort> port, Notifie
   deps.port = std::move(port);
   deps.notifier = &notifier;
   deps.sleeper = &sleeper;
+  // Every device chosen under Unit > Port... opens.
+  deps.tryPort = [](const std::string&) { return std::string(); };
   return deps;
 }
 

@@ -134,6 +134,13 @@ class UnitController {
   // load step with its messages and read-back.
   LoadResult reopenLink();
 
+  // The line to the unit: whether a write or read failed since the port was
+  // opened; closing the port after it (no close byte: it cannot reach the unit);
+  // and, before the next exchange, opening the same port again (UnitLink).
+  bool lineLost() const { return link_.lineLost(); }
+  void closeLostLine() { link_.closeLostLine(); }
+  LinkOutcome reopenLostLine() { return link_.reopenLostLine(); }
+
   // The exchanges, unguarded. Each returns its last error code.
   int readBack();
   int sendSlotValues();           // one upload pass of SlotValues

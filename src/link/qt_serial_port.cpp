@@ -242,4 +242,15 @@ std::string QtSerialPort::readAll() {
   return std::string(buf.constData(), static_cast<std::size_t>(buf.size()));
 }
 
+std::string tryOpeningPort(const std::string& device) {
+  QtSerialPort port{std::string()};
+  try {
+    port.openDevice(device, kUnitLine);
+  } catch (const KuError& e) {
+    return e.what();
+  }
+  port.close();
+  return {};
+}
+
 }  // namespace ku

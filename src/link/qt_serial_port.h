@@ -38,4 +38,8 @@ class QtSerialPort : public SerialPort {
   std::unique_ptr<QSerialPort> port_;
 };
 
+// Opens device with the unit's line settings and closes it again, writing
+// nothing: empty when it opened, else why not.
+std::string tryOpeningPort(const std::string& device);
+
 }  // namespace ku

@@ -35,6 +35,7 @@ UnitLink::UnitLink(std::unique_ptr<SerialPort> port, Sleeper& sleeper)
 LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state,
                                std::optional<std::int16_t> portNumberOverride) {
   passSent_ = 0;
+  forgetLine();
   ErrorTrail trail;
   if (portNumberOverride) {
     state.portNumber = static_cast<double>(*portNumberOverride);
@@ -57,7 +58,8 @@ LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state
     trail.step([&] {
       if (*number < 1)
         throw KuError(kInvalidPortNumber, "Invalid port number " + std::to_string(*number));
-      if (!port_->isOpen()) openNoting(out, [&] { port_->open(*number, kUnitLine); });
+      const std::int16_t n = *number;
+      if (!port_->isOpen()) openNoting(out, [this, n] { port_->open(n, kUnitLine); });
     });
   }
   out.code = trail.last();
@@ -69,10 +71,11 @@ LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state
 
 LinkOutcome UnitLink::openDevice(const std::string& path) {
   passSent_ = 0;
+  forgetLine();
   ErrorTrail trail;
   LinkOutcome out;
   trail.step([&] {
-    if (!port_->isOpen()) openNoting(out, [&] { port_->openDevice(path, kUnitLine); });
+    if (!port_->isOpen()) openNoting(out, [this, path] { port_->openDevice(path, kUnitLine); });
   });
   out.code = trail.last();
   out.text = trail.lastText();
@@ -83,6 +86,8 @@ LinkOutcome UnitLink::openDevice(const std::string& path) {
 void UnitLink::openNoting(LinkOutcome& outcome, const std::function<void()>& open) {
   try {
     open();
+    reopen_ = open;
+    lineLost_ = false;
   } catch (const PortAccessDenied& e) {
     outcome.accessDeniedDevice = e.device();
     throw;
@@ -111,6 +116,46 @@ void UnitLink::sendCloseByteAndClose() {
   }
 }
 
+void UnitLink::forgetLine() {
+  // A port set up anew: what the line was before is no longer ours to reopen.
+  if (port_->isOpen()) return;
+  reopen_ = nullptr;
+  lineLost_ = false;
+}
+
+void UnitLink::closeLostLine() {
+  if (!lineLost_) return;
+  try {
+    if (port_->isOpen()) port_->close();
+  } catch (...) {
+    // A port that fails even to close is as closed as it can be.
+  }
+}
+
+LinkOutcome UnitLink::reopenLostLine() {
+  LinkOutcome out;
+  if (!lineLost_ || !reopen_ || port_->isOpen()) return out;
+  ErrorTrail trail;
+  const std::function<void()> again = reopen_;
+  trail.step([&] { openNoting(out, again); });
+  out.code = trail.last();
+  out.text = trail.lastText();
+  return out;
+}
+
+template <typename F>
+auto UnitLink::onLine(F&& op) -> decltype(op()) {
+  try {
+    return op();
+  } catch (const KuError& e) {
+    // Any failure on an open port means the line is gone until the device is
+    // opened again; so does a port we opened that closed under us. A port that
+    // was never opened has lost nothing.
+    if (e.code() != kPortNotOpen || (reopen_ && !port_->isOpen())) lineLost_ = true;
+    throw;
+  }
+}
+
 void UnitLink::write(char byte, bool stoppable) {
   waitOutRecordSecond(stoppable);
   if (stoppable) throwIfStopDue();
@@ -119,7 +164,7 @@ void UnitLink::write(char byte, bool stoppable) {
 
 void UnitLink::send(const std::string& bytes) {
   try {
-    port_->write(bytes);
+    onLine([&] { port_->write(bytes); });
   } catch (const std::exception& e) {
     qCDebug(lcLink, "write of %zu byte(s) failed: %s: %s", bytes.size(),
             hexBytes(bytes).constData(), e.what());
@@ -131,7 +176,7 @@ void UnitLink::send(const std::string& bytes) {
 std::string UnitLink::receive() {
   std::string chunk;
   try {
-    chunk = port_->readAll();
+    chunk = onLine([this] { return port_->readAll(); });
   } catch (const std::exception& e) {
     qCDebug(lcLink, "read failed: %s", e.what());
     throw;

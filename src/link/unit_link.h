@@ -79,6 +79,18 @@ class UnitLink {
   // can always close: a byte that cannot go out is dropped.
   void sendCloseByteAndClose();
 
+  // A write or read on the open port failed (the adapter was pulled, the unit's
+  // end of the line went away) since the port was last opened.
+  bool lineLost() const { return lineLost_; }
+  // After a lost line: closes the port, with no close byte (it cannot reach the
+  // unit), so that the next exchange can look for the device again.
+  void closeLostLine();
+  // After a lost line whose port was closed: opens the port again the way it
+  // was opened last (the same port number through its comN link, or the same
+  // device path), so that a replugged adapter or a restarted unit is found.
+  // Does nothing, with no failure, when no line was lost or the port is open.
+  LinkOutcome reopenLostLine();
+
   // " ", pause, "q", pause, throw away the answer, "x", then the record: read as
   // soon as its 38 characters are in, at the latest one second after "x". Decodes
   // it. Every step runs; the outcome holds the last code (5 when the reply was
@@ -105,7 +117,8 @@ class UnitLink {
   // Writes one byte once the second after the last "x" is over; a stoppable
   // write first gives way to a stop that is due.
   void write(char byte, bool stoppable = true);
-  // The port's own write and read, each with its line in the link's log.
+  // The port's own write and read, each with its line in the link's log; a
+  // failure other than a closed port loses the line (onLine).
   void send(const std::string& bytes);
   std::string receive();
   void waitOutRecordSecond(bool stoppable);
@@ -119,10 +132,19 @@ class UnitLink {
   // complete or its second is over. A failed read throws, and nothing is kept.
   std::string readRecord(MonotonicClock::time_point deadline);
   // Runs an open; when the user has no rights to the device, notes which it was.
-  static void openNoting(LinkOutcome& outcome, const std::function<void()>& open);
+  // An open that succeeds is remembered for reopenLostLine.
+  void openNoting(LinkOutcome& outcome, const std::function<void()>& open);
+  // Before a port set-up with the port closed: no line to reopen, none lost.
+  void forgetLine();
+  // Runs a write or read on the port, noting a failed one as a lost line.
+  template <typename F>
+  auto onLine(F&& op) -> decltype(op());
 
   std::unique_ptr<SerialPort> port_;
   Sleeper& sleeper_;
+  // How the port was opened last, to open it again after a lost line.
+  std::function<void()> reopen_;
+  bool lineLost_ = false;
   ExchangeObserver observer_;
   const StopRequest* stop_ = nullptr;
   // An upload's first byte is out and its pass is not over: a stop waits for it.

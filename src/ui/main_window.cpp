@@ -153,6 +153,8 @@ MainWindow::MainWindow(AppContext& context, MainWindowDeps deps)
     port = std::move(own);
   }
   listPorts_ = deps.listPorts ? std::move(deps.listPorts) : [] { return listSerialPorts(); };
+  tryPort_ = deps.tryPort ? std::move(deps.tryPort)
+                          : [](const std::string& device) { return tryOpeningPort(device); };
   auto watched = std::make_unique<WatchedPort>(
       std::move(port), [this](std::size_t n) { exchanges_->post([this, n] { bytesSent(n); }); });
 
@@ -398,12 +400,14 @@ void MainWindow::connectHandlers() {
     if (controllerFree()) runHandler([this] { controller_->pulseWidthEdited(); });
   });
   connect(updateButton_, &QPushButton::clicked, this, [this] {
-    exchange(Exchange::UploadSetup,
-             [this] { upload([this] { return controller_->runUpdateCommand(); }); });
+    exchange(Exchange::UploadSetup, [this] {
+      if (lineBack()) upload([this] { return controller_->runUpdateCommand(); });
+    });
   });
   connect(defaultButton_, &QPushButton::clicked, this, [this] {
-    exchange(Exchange::UploadDefaults,
-             [this] { upload([this] { return controller_->runDefaultCommand(); }); });
+    exchange(Exchange::UploadDefaults, [this] {
+      if (lineBack()) upload([this] { return controller_->runDefaultCommand(); });
+    });
   });
   connect(closeButton_, &QPushButton::clicked, this, [this] { close(); });
 }
@@ -436,11 +440,23 @@ bool MainWindow::exchange(Exchange kind, std::function<void()> work, std::functi
   hadFocus_ = focusWidget();
   focusAfter_ = -1;
   escaped_.clear();
+  reopenCode_ = 0;
   applyControlStates();
   QApplication::setOverrideCursor(Qt::BusyCursor);
   beginProgress(kind);
   progressTimer_->start();
-  exchanges_->start(std::move(work), [this, kind, then](std::exception_ptr escaped) {
+  auto run = [this, work = std::move(work)] {
+    // After a failed write or read the port is closed, however the exchange
+    // ended: the next one opens the device again.
+    try {
+      work();
+    } catch (...) {
+      controller_->closeLostLine();
+      throw;
+    }
+    controller_->closeLostLine();
+  };
+  exchanges_->start(std::move(run), [this, kind, then](std::exception_ptr escaped) {
     exchangeEnded(kind, escaped, then);
   });
   return true;
@@ -496,38 +512,73 @@ void MainWindow::readBackUnit() {
   if (busy_ || !readBackAction_->isEnabled()) return;
   if (!controller_->mayDiscardTypedEntries()) return;
   exchange(Exchange::ReadBack, [this] {
+    if (!lineBack()) return;
     controller_->disableCommands();
     controller_->readBack();
     controller_->enableCommands();
   });
 }
 
+bool MainWindow::lineBack() {
+  reopenCode_ = controller_->reopenLostLine().code;
+  return reopenCode_ == kNoError;
+}
+
+QString MainWindow::deviceInUse() {
+  return aboutFacts().device;
+}
+
 void MainWindow::choosePort() {
   if (busy_) return;
   const Folders folders = resolveFolders(FolderEnvironment::ofProcess(context_.programDir));
-  PortDialog dialog(listPorts_, portDestinationText(folders), aboutFacts().device, this);
+  PortDialog dialog(listPorts_, portDestinationText(folders), deviceInUse(), this);
   if (dialog.exec() != QDialog::Accepted) return;
   if (const std::optional<SerialPortEntry> chosen = dialog.chosenPort()) usePort(*chosen);
 }
 
 bool MainWindow::usePort(const SerialPortEntry& port) {
   if (busy_) return false;
+  const std::string target = port.preferredPath();
+  const QString inUse = deviceInUse();
+  if (!inUse.isEmpty() && sameDevice(qs(target), inUse)) {
+    lastSummary_ = QStringLiteral("The port stays %1; nothing was changed").arg(qs(target));
+    statusText_->setText(lastSummary_);
+    return false;
+  }
   const FolderEnvironment env = FolderEnvironment::ofProcess(context_.programDir);
   // Written where the program reads its settings, so that the choice takes effect.
   const std::string folder = resolveFolders(env).settingsFolder();
-  const std::string target = port.preferredPath();
-  const std::string failure = writePortSettings(folder, target);
-  if (!failure.empty()) {
-    notifier_->show({MessageKind::Other, "The port was not changed: " + failure + "."});
-    return false;
-  }
-  useFolders(context_, resolveFolders(env));
-  if (ownPort_) ownPort_->setFolder(context_.linkFolder);
+  portRefusal_.clear();
   const QString changed =
       QStringLiteral("Port 1 is now %1 (set in %2). ").arg(qs(target), qs(folder));
   return exchange(
-      Exchange::Load, [this] { lastLoad_ = controller_->reopenLink(); },
-      [this, changed] { statusText_->setText(changed + statusText_->text()); });
+      Exchange::Load,
+      [this, target, folder, env] {
+        // The new device first: a device that does not open leaves the settings
+        // and the port in use as they are.
+        const std::string refused = target.empty() ? "no device was chosen" : tryPort_(target);
+        if (!refused.empty()) {
+          portRefusal_ = target.empty() ? refused : target + " did not open: " + refused;
+          return;
+        }
+        exchanges_->onWindowThread([&] {
+          portRefusal_ = writePortSettings(folder, target);
+          if (portRefusal_.empty()) useFolders(context_, resolveFolders(env));
+        });
+        if (!portRefusal_.empty()) return;
+        if (ownPort_) ownPort_->setFolder(context_.linkFolder);
+        lastLoad_ = controller_->reopenLink();
+      },
+      [this, changed] {
+        if (portRefusal_.empty()) {
+          lastSummary_ = changed + statusText_->text();
+        } else {
+          lastSummary_ = QStringLiteral("The port was not changed at %1")
+                             .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+          notifier_->show({MessageKind::Other, "The port was not changed: " + portRefusal_ + "."});
+        }
+        statusText_->setText(lastSummary_);
+      });
 }
 
 // --- File ------------------------------------------------------------------
@@ -734,6 +785,8 @@ void MainWindow::endProgress(Exchange kind) {
   r.slotsRead = controller_->slotsReadAtLastReadBack();
   r.at = QTime::currentTime();
   r.upload = lastUpload_;
+  r.lineLost = controller_->lineLost();
+  r.reopenCode = reopenCode_;
   QString summary = exchangeSummary(r);
   if (!escaped_.isEmpty()) summary += QStringLiteral("; ") + escaped_;
   statusText_->setText(summary);

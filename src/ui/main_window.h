@@ -44,6 +44,10 @@ struct MainWindowDeps {
   SetupFileChooser* chooser = nullptr;                      // the file dialogs of the File menu
   // The stop request of the process's signal handlers; none: exchanges are not stopped.
   const StopRequest* stop = nullptr;
+  // Opens a device with the unit's line settings and closes it again, writing
+  // nothing: empty when it opened, else why not. Unit > Port... tries the chosen
+  // device with it before anything is changed; it runs on the exchange thread.
+  std::function<std::string(const std::string& device)> tryPort;
 };
 using MainWindowDepsFactory = std::function<MainWindowDeps()>;
 
@@ -74,10 +78,13 @@ class MainWindow : public QMainWindow, public UnitView {
   void readBackUnit();
   // Unit > Port...: the port dialog, then usePort with the chosen port.
   void choosePort();
-  // Makes port the window's port 1: writes comms.ini and the com1 link where the
-  // program reads its settings, then sets the port up again and reads the unit
-  // back. When they cannot be written the operator is told and nothing changes
-  // (false); true once the read-back has started.
+  // Makes port the window's port 1: on the exchange thread, opens the device
+  // first; only when it opens are comms.ini and the com1 link written where the
+  // program reads its settings, and then the port set up again and the unit
+  // read back. When the device does not open or the files cannot be written, the
+  // operator is told and the old settings and the old port stay. The device in
+  // use changes nothing (false, as when an exchange runs); true once the
+  // exchange has started.
   bool usePort(const SerialPortEntry& port);
   // File > Open set-up..., Save set-up... and Restore backup...: a set-up file
   // or backup opened goes into the boxes where it differs from the unit.
@@ -138,6 +145,12 @@ class MainWindow : public QMainWindow, public UnitView {
   void exchangeEnded(Exchange kind, std::exception_ptr escaped, const std::function<void()>& then);
   // The close byte from the exchange thread, then the window closes.
   void unload();
+  // On the exchange thread, before an exchange with the unit: after a lost line,
+  // the port opened again. False when it did not open (the exchange then does
+  // nothing else).
+  bool lineBack();
+  // The device port 1 opens now, as the About box names it; empty when none.
+  QString deviceInUse();
   // Enables what acts on the unit when no exchange runs and the controller
   // wants it so; disables it during one.
   void applyControlStates();
@@ -174,6 +187,7 @@ class MainWindow : public QMainWindow, public UnitView {
   std::unique_ptr<UnitController> controller_;
   QtSerialPort* ownPort_ = nullptr;  // the window's own port, when no other was given
   std::function<std::vector<SerialPortEntry>()> listPorts_;
+  std::function<std::string(const std::string&)> tryPort_;
 
   QWidget* form_ = nullptr;  // the 676 x 697 form that holds every control below
   QScrollArea* scroll_ = nullptr;
@@ -225,6 +239,8 @@ class MainWindow : public QMainWindow, public UnitView {
   QString escaped_;        // what escaped a handler during the current exchange, for its summary
   bool closePending_ = false;
   UploadOutcome lastUpload_ = UploadOutcome::Sent;  // the last "Update" or "Default"
+  int reopenCode_ = 0;       // the failed reopen after a lost line that ended this exchange
+  std::string portRefusal_;  // why Unit > Port... changed nothing, during its exchange
   bool unloaded_ = false;
 };
 

@@ -25,10 +25,31 @@ QString words(int code) {
   return QString::fromStdString(failureWords(code));
 }
 
+QString qs(const char* text) {
+  return QString::fromUtf8(text);
+}
+
+QString exchangeOutcome(const ExchangeResult& r, const QString& when);
+
 }  // namespace
 
 QString exchangeSummary(const ExchangeResult& r) {
   const QString when = QStringLiteral(" at ") + clock(r.at);
+  if (r.reopenCode != kNoError)
+    return QStringLiteral(
+               "The line to the unit is still lost: the port did not open again (%1); "
+               "nothing was sent or read")
+               .arg(words(r.reopenCode)) +
+           when + QStringLiteral(". ") + qs(kLineLostAdvice);
+  QString summary = exchangeOutcome(r, when);
+  if (r.lineLost)
+    summary += QStringLiteral(". The line to the unit was lost. ") + qs(kLineLostAdvice);
+  return summary;
+}
+
+namespace {
+
+QString exchangeOutcome(const ExchangeResult& r, const QString& when) {
   switch (r.kind) {
     case Exchange::Load:
       if (r.load == LoadOutcome::Rejected)
@@ -70,6 +91,8 @@ QString exchangeSummary(const ExchangeResult& r) {
   }
   return QString();
 }
+
+}  // namespace
 
 QString escapedFailureText(const std::exception& e) {
   const QString what = QString::fromStdString(e.what());

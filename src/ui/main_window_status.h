@@ -26,13 +26,22 @@ struct ExchangeResult {
   QTime at;
   // Uploads only: whether the pass went out, or why nothing was sent.
   UploadOutcome upload = UploadOutcome::Sent;
+  // A write or read failed during the exchange: the port was closed after it.
+  bool lineLost = false;
+  // The code of opening the port again after a lost line, when that failed
+  // and so nothing else of the exchange ran; 0 otherwise.
+  int reopenCode = 0;
 };
+
+// What the operator does after a lost line.
+inline const char* kLineLostAdvice = "Plug the adapter in, then Unit > Read back";
 
 // Status texts while an exchange runs.
 inline const char* kUploadingText = "Uploading";
 inline const char* kReadingBackText = "Reading the unit back";
 
-// One line saying what happened and when, e.g. "Read back 32 of 32 slots at 17:10:03".
+// One line saying what happened and when, e.g. "Read back 32 of 32 slots at 17:10:03";
+// after a lost line, with what to do.
 QString exchangeSummary(const ExchangeResult& r);
 
 // What escaped a handler of the window, in words for the status bar.

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/folders.h"
 #include "ui/classic_look.h"
@@ -23,10 +24,13 @@ QString qs(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-// Where a path finally leads, so that a link and its device compare equal.
+// Where a path finally leads, so that a link and its device compare equal; a
+// link whose device is gone, the path it names.
 QString resolved(const QString& path) {
-  const QString canonical = QFileInfo(path).canonicalFilePath();
-  return canonical.isEmpty() ? path : canonical;
+  const QFileInfo info(path);
+  const QString canonical = info.canonicalFilePath();
+  if (!canonical.isEmpty()) return canonical;
+  return info.isSymLink() ? info.symLinkTarget() : path;
 }
 
 QLabel* wrappedLabel(const QString& name, const QString& accessibleName, QWidget* parent) {
@@ -39,6 +43,10 @@ QLabel* wrappedLabel(const QString& name, const QString& accessibleName, QWidget
 }
 
 }  // namespace
+
+bool sameDevice(const QString& a, const QString& b) {
+  return !a.isEmpty() && !b.isEmpty() && resolved(a) == resolved(b);
+}
 
 QString portDestinationText(const Folders& folders) {
   const std::string folder = folders.settingsFolder();
@@ -57,7 +65,7 @@ QString portDestinationText(const Folders& folders) {
 
 PortDialog::PortDialog(PortLister listPorts, const QString& destination,
                        const QString& currentDevice, QWidget* parent)
-    : QDialog(parent), listPorts_(std::move(listPorts)) {
+    : QDialog(parent), listPorts_(std::move(listPorts)), currentDevice_(currentDevice) {
   setObjectName(QStringLiteral("portDialog"));
   setWindowTitle(QStringLiteral("Port"));
   setAccessibleName(QStringLiteral("Port"));
@@ -136,6 +144,12 @@ void PortDialog::refresh() {
 
 void PortDialog::fill(const QString& keepDevice) {
   ports_ = listPorts_ ? listPorts_() : std::vector<SerialPortEntry>{};
+  const bool listed = std::any_of(ports_.begin(), ports_.end(), [this](const SerialPortEntry& p) {
+    return sameDevice(qs(p.device), currentDevice_);
+  });
+  if (!currentDevice_.isEmpty() && !listed)
+    ports_.insert(ports_.begin(), SerialPortEntry{resolved(currentDevice_).toStdString(),
+                                                  "In use now", "", "", ""});
   table_->clear();
   QTreeWidgetItem* keep = nullptr;
   for (std::size_t i = 0; i < ports_.size(); ++i) {

@@ -29,13 +29,18 @@ using PortLister = std::function<std::vector<SerialPortEntry>()>;
 // settings folder.
 QString portDestinationText(const Folders& folders);
 
+// Whether two paths lead to the same device: links are followed to the end; a
+// link whose device is gone stands for the path it names.
+bool sameDevice(const QString& a, const QString& b);
+
 class PortDialog : public QDialog {
   Q_OBJECT
 
  public:
   // listPorts is asked at once and again on Refresh. The row of currentDevice
   // (the device port 1 opens now, compared as resolved paths) starts chosen,
-  // else the first row.
+  // else the first row; when listPorts does not give it (a pseudo-terminal, an
+  // adapter pulled out), a row of its own is listed first.
   PortDialog(PortLister listPorts, const QString& destination, const QString& currentDevice,
              QWidget* parent = nullptr);
 
@@ -49,6 +54,7 @@ class PortDialog : public QDialog {
   void updateButtons();
 
   PortLister listPorts_;
+  QString currentDevice_;
   std::vector<SerialPortEntry> ports_;
   QLabel* intro_ = nullptr;
   QTreeWidget* table_ = nullptr;
