@@ -122,6 +122,10 @@ class MainWindow : public QMainWindow, public UnitView {
  private:
   class ExchangeNotifier;
 
+  // The form in its scroll area, with everything on it.
+  void buildForm();
+  // The form with the menu bar above it and the status bar below it.
+  QSize formSize();
   void buildRows();
   void buildButtons();
   void buildTabOrder();
@@ -174,7 +178,7 @@ class MainWindow : public QMainWindow, public UnitView {
 
   AppContext& context_;
   std::unique_ptr<Notifier> ownNotifier_;
-  std::unique_ptr<ExchangeNotifier> notifier_;
+  std::unique_ptr<Notifier> notifier_;  // an ExchangeNotifier around the given one
   std::unique_ptr<ExchangeThread> exchanges_;
   std::unique_ptr<UnitView> threadView_;      // this window, seen from the exchange thread
   std::unique_ptr<Notifier> threadNotifier_;  // notifier_, the same

@@ -6,6 +6,7 @@
 #include "app/operator_texts.h"
 #include "model/errors.h"
 #include "model/slot_table.h"
+#include "ui/qt_text.h"
 
 namespace ku::ui {
 
@@ -23,10 +24,6 @@ QString readBackPart(const ExchangeResult& r) {
 
 QString words(int code) {
   return QString::fromStdString(failureWords(code));
-}
-
-QString qs(const char* text) {
-  return QString::fromUtf8(text);
 }
 
 QString exchangeOutcome(const ExchangeResult& r, const QString& when);

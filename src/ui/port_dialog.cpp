@@ -12,6 +12,7 @@
 
 #include "app/folders.h"
 #include "ui/classic_look.h"
+#include "ui/qt_text.h"
 #include "ui/twips.h"
 
 namespace ku::ui {
@@ -19,10 +20,6 @@ namespace ku::ui {
 namespace {
 
 enum Column { Device, Description, Manufacturer, SerialNumber, StableName, ColumnCount };
-
-QString qs(const std::string& text) {
-  return QString::fromStdString(text);
-}
 
 // Where a path finally leads, so that a link and its device compare equal; a
 // link whose device is gone, the path it names.
