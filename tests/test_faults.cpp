@@ -352,7 +352,7 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
     EXPECT_EQ(printable(settled(static_cast<std::size_t>(cut))),
               printable(kReadBackRequest.substr(0, static_cast<std::size_t>(cut))));
     EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
-    EXPECT_EQ(w.view.rows[0].current, "1");  // channel row: nothing read, shown as 1
+    EXPECT_EQ(w.view.rows[0].current, "");  // channel row: nothing read, nothing shown
     EXPECT_EQ(w.view.rows[4].current, "");
     EXPECT_TRUE(w.buttonsEnabled());
     // Nothing was read: the Update sends nothing and says so.
@@ -385,13 +385,14 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
     EXPECT_EQ(printable(settled(3 + kUploadLength + 2)),
               printable(kReadBackRequest + test::defaultUpload(2) + " q"));
     EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
-    // The unit holds the defaults; the window still shows what it read before.
+    // The unit holds the defaults; the window keeps its working values but shows
+    // nothing as the unit's: the read-back after the upload brought nothing.
     kept = unitKeptUp(3);
     if (kept) {
       EXPECT_EQ(unitValues(unit), defaults);
     }
     EXPECT_EQ(w.values(), shownBefore);
-    EXPECT_EQ(w.view.rows[4].current, "1000");
+    EXPECT_EQ(w.view.rows[4].current, "");
     EXPECT_TRUE(w.buttonsEnabled());
   });
   skipWhereTheUnitFellBehind();
@@ -510,10 +511,10 @@ TEST_F(Faulty, BadAnswersGiveTheRightMessageAndUploadExactlyWhatTheWindowShows) 
           }
         }
       }
-      // What the window shows is what it holds: the channel as channel + 1
-      // (nothing read shows 1), an unset slot as an empty cell.
+      // What the window shows is what it holds: the channel as channel + 1, an
+      // unset slot (the channel too) as an empty cell.
       const SlotValue& channel = w.controller->slotValues()[0];
-      EXPECT_EQ(w.view.rows[0].current, std::to_string(channel ? *channel + 1 : 1));
+      EXPECT_EQ(w.view.rows[0].current, channel ? std::to_string(*channel + 1) : "");
       for (int s = 1; s < kRowSlots; ++s) {
         const SlotValue& v = w.controller->slotValues()[s];
         EXPECT_EQ(w.view.rows[s].current, v ? std::to_string(*v) : "") << s;

@@ -283,7 +283,7 @@ TEST(DecodeRecord, FailuresKeepEarlierValues) {
 }
 
 TEST(CurrentValueCaption, ChannelShownPlusOne) {
-  EXPECT_EQ(currentValueCaption(0, std::nullopt), "1");
+  EXPECT_EQ(currentValueCaption(0, std::nullopt), "");  // not reported: no channel either
   EXPECT_EQ(currentValueCaption(0, SlotValue(0)), "1");
   EXPECT_EQ(currentValueCaption(0, SlotValue(3)), "4");
   EXPECT_EQ(currentValueCaption(1, std::nullopt), "");

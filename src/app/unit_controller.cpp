@@ -116,29 +116,32 @@ int UnitController::readBack() {
   // The exchange's and the decoding's last code goes on in the display steps.
   ErrorTrail trail;
   if (got.code != kNoError) trail.record(got.code, got.text);
-  slotsRead_ = 0;
+  slotsRead_ = got.slotsRead();
+  // Only a read-back that brought every slot empties the boxes; after one that
+  // failed or broke off, what the operator typed stays and stays the working value.
+  const bool complete = slotsRead_ == kRowSlots;
   for (int slot = 0; slot < kRowSlots; ++slot) {
-    const auto& v = got.values[static_cast<std::size_t>(slot)];
+    const SlotValue& v = got.values[static_cast<std::size_t>(slot)];
     readAtLastReadBack_[static_cast<std::size_t>(slot)] = v.has_value();
-    if (v) {
-      slotValues_[static_cast<std::size_t>(slot)] = v;  // a failed slot keeps its value
-      ++slotsRead_;
-    }
+    if (!v) continue;  // a slot not reported keeps its working value and its last reading
+    readBackValues_[static_cast<std::size_t>(slot)] = v;
+    bool typed = false;
+    if (!complete) trail.step([&] { typed = !view_.entryText(slot).empty(); });
+    if (!typed) slotValues_[static_cast<std::size_t>(slot)] = v;
   }
 
+  // The current-value column shows what this read-back brought, and nothing else.
   for (int row = 0; row < kRowSlots; ++row)
-    trail.step([&] { view_.setCurrentValue(row, currentValueCaption(row, slotValues_[row])); });
+    trail.step([&] { view_.setCurrentValue(row, currentValueCaption(row, got.values[row])); });
 
   if (trail.last() == kInvalidArgument) notifier_.show({MessageKind::ShortReply, {}});
 
   trail.step([&] { refreshReferenceValues(); });
 
-  // Each slot is copied before its box is emptied: emptying a box that held text
-  // runs its change handling, which restores the slot from the copy.
-  for (int i = 0; i < kRowSlots; ++i) {
-    readBackValues_[i] = valueOf(slotValues_[i]);
-    trail.step([&] { view_.setEntryText(i, std::string()); });
-  }
+  // Emptying a box that held text runs its change handling, which restores the
+  // slot from the reading kept above.
+  if (complete)
+    for (int i = 0; i < kRowSlots; ++i) trail.step([&] { view_.setEntryText(i, std::string()); });
   lastReadBackCode_ = trail.last();
   return lastReadBackCode_;
 }

@@ -200,20 +200,24 @@ QString q(const std::string& s) {
 void printJson(const RecordingUnitView& v, const UnitController& controller,
                const StderrNotifier& n, const std::string& pulseWidth, std::ostream& out) {
   QJsonArray rows;
+  const UnreadSlots unread = controller.unreadAtLastReadBack();
   for (int r = 0; r < kWindowRows; ++r) {
     QJsonObject row;
     const bool slotRow = r < kRowSlots;
+    // A slot shows only what the last read-back brought: null when it did not.
+    const bool read = slotRow && !unread[static_cast<std::size_t>(r)];
     if (slotRow) {
       row["slot"] = r;
       row["name"] = q(slotInfo(r).rowLabel);
-      const SlotValue& sv = controller.slotValues()[r];
-      row["value"] = sv ? QJsonValue(*sv) : QJsonValue();
+      const SlotValue& sv = controller.readBackValues()[r];
+      row["value"] = read && sv ? QJsonValue(*sv) : QJsonValue();
+      row["current"] = read ? QJsonValue(q(v.rows[r].current)) : QJsonValue();
     } else {
       row["slot"] = QJsonValue();
       row["name"] = kPulseWidthLabel;
       row["value"] = q(pulseWidth);
+      row["current"] = q(v.rows[r].current);
     }
-    row["current"] = q(v.rows[r].current);
     row["reference"] = q(v.rows[r].reference);
     row["referenceUnit"] = q(v.rows[r].referenceUnit);
     row["description"] = q(slotRow ? v.rows[r].descriptionName : "");

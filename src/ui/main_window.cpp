@@ -213,6 +213,7 @@ void MainWindow::buildRows() {
     rowLabels_[k] =
         makeLabel(QStringLiteral("name_%1").arg(k), qs(slotInfo(k).rowLabel), kLabelColumn, top);
     currentLabels_[k] = makeLabel(indexed("current", k), QString(), kCurrentColumn, top);
+    currentLabels_[k]->setToolTip(QString::fromUtf8(kNotReadBackTip));
 
     auto* box = new QLineEdit(form_);
     box->setObjectName(indexed("entry", k));
@@ -877,7 +878,11 @@ void MainWindow::setDescriptionValue(int row, const std::string& text) {
 }
 
 void MainWindow::setCurrentValue(int row, const std::string& text) {
-  if (row >= 0 && row <= kPulseWidthRow) setAutoSizeText(currentLabels_[row], qs(text));
+  if (row < 0 || row > kPulseWidthRow) return;
+  setAutoSizeText(currentLabels_[row], qs(text));
+  // An empty cell of a slot is one the last read-back did not bring.
+  if (row < kRowSlots)
+    currentLabels_[row]->setToolTip(text.empty() ? QString::fromUtf8(kNotReadBackTip) : QString());
 }
 
 bool MainWindow::confirm(const std::string& question) {

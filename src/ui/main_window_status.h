@@ -31,6 +31,8 @@ struct ExchangeResult {
 // Status texts while an exchange runs.
 inline const char* kUploadingText = "Uploading";
 inline const char* kReadingBackText = "Reading the unit back";
+// The tooltip of a slot's empty current-value cell.
+inline const char* kNotReadBackTip = "not read back";
 
 // One line saying what happened and when, e.g. "Read back 32 of 32 slots at 17:10:03".
 QString exchangeSummary(const ExchangeResult& r);
