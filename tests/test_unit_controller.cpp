@@ -471,6 +471,70 @@ TEST(Commands, AClosedPortUploadsNothingSaysNothingAndTheReadBackReports) {
   EXPECT_EQ(rig.buttons(), Events{});
 }
 
+// The line fails partway through "Default": no byte after the failed write, a
+// message of its own saying how far the pass got, then the read-back's; nothing
+// shows as the unit's.
+TEST(Commands, AnUploadThatBreaksOffSaysHowFarItGot) {
+  struct Case {
+    int sentBeforeFailure;
+    PassBreak broke;
+    const char* text;
+  };
+  const std::string tail =
+      ". The unit may hold part of the new set-up. No backup of the set-up from before the "
+      "upload was written.";
+  const Case cases[] = {
+      {0, {0, 69, 0}, "The upload stopped after 0 of 69 bytes, in slot 0, Channel No.(1-4)"},
+      {23, {23, 69, 10}, "The upload stopped after 23 of 69 bytes, in slot 10, Depth Clock"},
+      {68, {68, 69, 33}, "The upload stopped after 68 of 69 bytes, in slot 33"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Rig rig;
+    const std::string record = makeRecord(distinctValues());  // channel 3
+    rig.load({record});
+    rig.port->written.clear();
+    int sent = 0;
+    const auto failAfter = [&rig, &sent, n = c.sentBeforeFailure] {
+      if (sent == n) rig.port->failures["Write"] = kDeviceIo;
+    };
+    failAfter();
+    rig.port->onByte = [&](unsigned char) {
+      ++sent;
+      failAfter();
+    };
+    rig.answer(record);
+    EXPECT_EQ(rig.controller->runDefaultCommand(), UploadOutcome::Sent);
+    EXPECT_EQ(rig.port->written,
+              test::defaultUpload(3).substr(0, static_cast<std::size_t>(c.sentBeforeFailure)));
+    ASSERT_TRUE(rig.controller->lastUploadBreak().has_value());
+    EXPECT_EQ(rig.controller->lastUploadBreak()->sent, c.broke.sent);
+    EXPECT_EQ(rig.controller->lastUploadBreak()->total, c.broke.total);
+    EXPECT_EQ(rig.controller->lastUploadBreak()->slot, c.broke.slot);
+    EXPECT_EQ(rig.controller->lastUploadCode(), kDeviceIo);
+    EXPECT_EQ(rig.notifier.messages,
+              (std::vector<std::string>{c.text + tail, test::kShortReplyMessage}));
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(rig.view.rows[i].current, "") << i;
+  }
+}
+
+TEST(Commands, AWholeUploadLeavesNoBreakBehind) {
+  Rig rig;
+  const std::string record = makeRecord(distinctValues());
+  rig.load({record});
+  rig.port->failures["Write"] = kDeviceIo;
+  rig.answer(record);
+  rig.controller->runDefaultCommand();
+  ASSERT_TRUE(rig.controller->lastUploadBreak().has_value());
+  rig.port->failures.clear();
+  rig.answer(record);
+  rig.controller->readBack();
+  rig.answer(record);
+  EXPECT_EQ(rig.controller->runDefaultCommand(), UploadOutcome::Sent);
+  EXPECT_FALSE(rig.controller->lastUploadBreak().has_value());
+  EXPECT_EQ(rig.controller->lastUploadCode(), 0);
+}
+
 TEST(Commands, ProgressOfTheUploadAndTheReadBack) {
   Rig rig;
   const std::string record = makeRecord(distinctValues());

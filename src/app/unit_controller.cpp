@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "app/operator_texts.h"
+
 namespace ku {
 
 void initAppContext(AppContext& context, std::string programDir) {
@@ -180,10 +182,15 @@ int UnitController::sendDefaultValues() {
   return finishUpload(link_.upload(defaultUploadValues(valueOf(slotValues_[0]))));
 }
 
-int UnitController::finishUpload(const LinkOutcome& uploaded) {
+int UnitController::finishUpload(const UploadPassOutcome& uploaded) {
   // One message after the pass, when its last failure was a value outside 0..255.
   if (uploaded.code == kInvalidArgument) notifier_.show({MessageKind::ValueLimit, {}});
   lastUploadCode_ = uploaded.code;
+  lastUploadBreak_ = uploaded.broke;
+  // A pass that broke off says so at once, before the read-back after it.
+  if (const auto& b = uploaded.broke)
+    notifier_.show(
+        {MessageKind::UploadBroken, uploadBrokenText(b->sent, b->total, b->slot, lastBackupPath_)});
   return lastUploadCode_;
 }
 

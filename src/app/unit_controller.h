@@ -161,12 +161,14 @@ class UnitController {
   // Last codes of the most recent read-back and upload, for kuctl's exit status.
   int lastReadBackCode() const { return lastReadBackCode_; }
   int lastUploadCode() const { return lastUploadCode_; }
+  // Where the last upload pass broke off, when a write failed during it.
+  const std::optional<PassBreak>& lastUploadBreak() const { return lastUploadBreak_; }
   // The last refresh's failure, empty when it completed.
   const std::string& lastRefreshError() const { return lastRefreshError_; }
 
  private:
   LoadResult finishLoad(const LinkOutcome& opened);
-  int finishUpload(const LinkOutcome& uploaded);
+  int finishUpload(const UploadPassOutcome& uploaded);
   UploadOutcome guardUpload(UploadKind kind, const char* backupReason);
   // The file, or nothing after its refusal was shown to the operator.
   std::optional<UnitSetup> readSetupFileOrTell(const std::string& path);
@@ -188,6 +190,7 @@ class UnitController {
   int slotsRead_ = 0;
   int lastReadBackCode_ = 0;
   int lastUploadCode_ = 0;
+  std::optional<PassBreak> lastUploadBreak_;
   std::string lastRefreshError_;
   bool readBackRan_ = false;
   // The reply whose values are shown, judged once its second is over.

@@ -54,6 +54,8 @@ int statusForMessage(MessageKind kind) {
       return kExitShortReply;
     case MessageKind::ValueLimit:
       return kExitValueLimit;
+    case MessageKind::UploadBroken:
+      return kExitUploadBroken;
     default:
       return kExitOtherMessage;
   }
@@ -552,6 +554,10 @@ would show them. Exit status:
   7  any other message
   8  the backup before an upload could not be written (nothing was uploaded;
      --no-backup uploads anyway)
+  9  the upload broke off: a write failed partway ("The upload stopped after
+     N of 69 bytes, in slot ..."); the unit may hold part of the new set-up,
+     and the message names the backup that holds the set-up from before. The
+     table and JSON show only what the read-back after it brought.
   129, 130, 143
      stopped by SIGHUP, SIGINT or SIGTERM. Outside an upload kuctl stops at
      once; once an upload's first byte is out, the pass goes on to its end
@@ -734,6 +740,9 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
           status = kExitNoBackup;
         } else if (sent == UploadOutcome::UnreadSlots || sent == UploadOutcome::NotTheRecord) {
           status = kExitShortReply;
+        } else if (controller.lastUploadBreak()) {
+          // The message on standard error said how far it got and where the backup is.
+          status = kExitUploadBroken;
         }
       }
     }

@@ -553,7 +553,7 @@ void MainWindow::restoreBackup() {
                                              " before every upload."});
     return;
   }
-  const QString path = chooser_->backupToRestore(this, list);
+  const QString path = chooser_->backupToRestore(this, list, brokenUploadBackup_);
   if (path.isEmpty()) return;
   QString time = QFileInfo(path).fileName();
   for (const BackupEntry& b : list) {
@@ -721,6 +721,13 @@ void MainWindow::endProgress(Exchange kind) {
   r.slotsRead = controller_->slotsReadAtLastReadBack();
   r.at = QTime::currentTime();
   r.upload = lastUpload_;
+  if (kind == Exchange::UploadSetup || kind == Exchange::UploadDefaults) {
+    r.broke = controller_->lastUploadBreak();
+    // File > Restore backup offers first the set-up from before a pass that broke off.
+    if (r.upload == UploadOutcome::Sent)
+      brokenUploadBackup_ =
+          r.broke ? QString::fromStdString(controller_->lastBackupPath()) : QString();
+  }
   QString summary = exchangeSummary(r);
   if (!escaped_.isEmpty()) summary += QStringLiteral("; ") + escaped_;
   statusText_->setText(summary);

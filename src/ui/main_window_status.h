@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTime>
 #include <exception>
+#include <optional>
 
 #include "app/unit_controller.h"
 
@@ -26,6 +27,8 @@ struct ExchangeResult {
   QTime at;
   // Uploads only: whether the pass went out, or why nothing was sent.
   UploadOutcome upload = UploadOutcome::Sent;
+  // Uploads only: where the pass broke off, when a write failed.
+  std::optional<PassBreak> broke = std::nullopt;
 };
 
 // Status texts while an exchange runs.
