@@ -218,6 +218,10 @@ TEST_F(KuctlOnSim, AnUploadThatBreaksOffExitsNineAndNamesTheBackup) {
   for (int i = 0; i < 32; ++i) {
     EXPECT_TRUE(rows[i]["current"].isNull()) << i;
     EXPECT_TRUE(rows[i]["value"].isNull()) << i;
+    // No figure from the entry or from a reading before the upload either.
+    EXPECT_EQ(rows[i]["descriptionValue"].toString(), "") << i;
+    const QString reference = rows[i]["reference"].toString();
+    EXPECT_TRUE(reference.isEmpty() || reference == "N/A" || reference == "NA") << i;
   }
 }
 

@@ -206,6 +206,17 @@ void UnitController::refreshReferenceValues() {
   }
 }
 
+void UnitController::keepOnlyWhatWasReadBack() {
+  for (int s = 0; s < kRowSlots; ++s)
+    if (!readAtLastReadBack_[static_cast<std::size_t>(s)])
+      slotValues_[static_cast<std::size_t>(s)].reset();
+  try {
+    refreshReferenceValues();
+  } catch (const KuError&) {
+    // Kept in lastRefreshError.
+  }
+}
+
 void UnitController::enableCommands() {
   view_.setButtonEnabled(Button::Update, true);
   view_.setButtonEnabled(Button::Close, true);

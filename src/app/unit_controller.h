@@ -95,6 +95,10 @@ class UnitController {
   int sendSlotValues();           // one upload pass of SlotValues
   int sendDefaultValues();        // the built-in defaults, keeping the unit's channel
   void refreshReferenceValues();  // throws on failure, like the refresh it runs
+  // Forgets the working values of the slots the last read-back did not bring,
+  // typed ones too, and refreshes the figures (a failure is kept in
+  // lastRefreshError): what kuctl shows after an upload that broke off.
+  void keepOnlyWhatWasReadBack();
   void enableCommands();
   void disableCommands();
 

@@ -741,8 +741,10 @@ int run(const std::vector<std::string>& args, Environment& env, std::ostream& ou
         } else if (sent == UploadOutcome::UnreadSlots || sent == UploadOutcome::NotTheRecord) {
           status = kExitShortReply;
         } else if (controller.lastUploadBreak()) {
-          // The message on standard error said how far it got and where the backup is.
+          // The message on standard error said how far it got and where the backup
+          // is; the rows show nothing the read-back after it did not bring.
           status = kExitUploadBroken;
+          controller.keepOnlyWhatWasReadBack();
         }
       }
     }
