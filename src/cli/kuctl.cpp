@@ -516,7 +516,9 @@ Options:
                        /dev/ttyUSB0, a pseudo-terminal, ...) instead of a port
                        number; comms.ini is not needed
   --pulse-width T      the text of the pulse-width box, in ms (default "0")
-  --json               print the rows as JSON instead of a table
+  --json               print the rows as JSON instead of a table (a slot the
+                       last read-back did not bring: "current" and "value"
+                       are null)
   --no-backup          upload without writing a backup first
   --force              restore: take a backup of another port or channel
   --help               show this text
