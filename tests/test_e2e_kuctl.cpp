@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSerialPort>
 #include <QTemporaryDir>
@@ -51,6 +54,7 @@ class KuctlOnSim : public ::testing::Test {
     // Nothing of the user's own settings folder: only the program's folder counts.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", dir.filePath("no-settings"));
+    env.insert("XDG_STATE_HOME", dir.filePath("state"));  // backups stay in the test's folder
     if (!language.isEmpty()) {
       env.remove("LC_ALL");
       env.remove("LC_NUMERIC");
@@ -179,9 +183,46 @@ TEST_F(KuctlOnSim, SilentUnitAndShortRecordGiveTheShortReplyMessage) {
   unit.clearLog();
   r = kuctl({"read"});
   EXPECT_EQ(r.status, 5);
-  // Slots 0..17 come from the 20 characters; the others stay empty.
+  // Slots 0..17 come from the 20 characters; the others stay empty, their
+  // reference figures too (no 0 % from a gain the unit never reported).
   EXPECT_NE(r.out.find("Ref Clock             62 "), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("E/S Gain                       0 "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("E/S Gain" + std::string(14 + 9 + 12, ' ') + "%"), std::string::npos)
+      << r.out;
+}
+
+// The line drops partway through "update": the pass goes no further, standard
+// error says how far it got and where the set-up from before is, the exit status
+// is 9, and neither table nor JSON shows a value the unit did not report.
+TEST_F(KuctlOnSim, AnUploadThatBreaksOffExitsNineAndNamesTheBackup) {
+  sim::Faults f;
+  f.hangUpAfter = 3 + 23;  // the read-back's " qx", then 23 bytes of the pass
+  unit.setFaults(f);
+  const Outcome r = kuctl({"--json", "update", "11=99"});
+  EXPECT_EQ(r.status, 9) << r.err;
+  const std::string backups = dir.filePath("state/ku-utility/backups/").toStdString();
+  EXPECT_NE(r.err.find("kuctl: The upload stopped after 23 of 69 bytes, in slot 10, Depth Clock. "
+                       "The unit may hold part of the new set-up. The set-up from before the "
+                       "upload is in the backup " +
+                       backups),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(".json; File > Restore backup (kuctl restore with that file) puts it "
+                       "back.\n"),
+            std::string::npos)
+      << r.err;
+  // The unit holds the built-in defaults; the pass got as far as Depth Clock's command byte.
+  EXPECT_EQ(bytes(), " qx" + test::uploadOf(test::kBuiltInDefaults).substr(0, 23));
+  const QJsonArray rows =
+      QJsonDocument::fromJson(QByteArray::fromStdString(r.out))["rows"].toArray();
+  ASSERT_EQ(rows.size(), 33);
+  for (int i = 0; i < 32; ++i) {
+    EXPECT_TRUE(rows[i]["current"].isNull()) << i;
+    EXPECT_TRUE(rows[i]["value"].isNull()) << i;
+    // No figure from the entry or from a reading before the upload either.
+    EXPECT_EQ(rows[i]["descriptionValue"].toString(), "") << i;
+    const QString reference = rows[i]["reference"].toString();
+    EXPECT_TRUE(reference.isEmpty() || reference == "N/A" || reference == "NA") << i;
+  }
 }
 
 TEST_F(KuctlOnSim, InvalidPortAndHeldPortSendNothing) {
@@ -330,6 +371,7 @@ class KuctlRunning : public KuctlOnSim {
   void start(const QStringList& args) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", dir.filePath("no-settings"));
+    env.insert("XDG_STATE_HOME", dir.filePath("state"));  // backups stay in the test's folder
     env.insert("XDG_STATE_HOME", dir.filePath("state"));
     running.setProcessEnvironment(env);
     running.start(dir.filePath("kuctl"), args);

@@ -304,12 +304,17 @@ TEST_F(Faulty, HangUpDuringAnUploadStopsTheLineAtThatByteAndLeavesTheWindowUsabl
       EXPECT_EQ(printable(settled(3 + cut)),
                 printable(kReadBackRequest + upload.substr(0, static_cast<std::size_t>(cut))));
       EXPECT_FALSE(unit.running());
-      // The read-back could not run: one short-reply message, no value-limit message.
-      EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
+      // The pass says how far it got, then the read-back could not run: one
+      // short-reply message, no value-limit message.
+      ASSERT_EQ(w.notifier.messages.size(), 2u);
+      EXPECT_EQ(w.notifier.messages[0].rfind("The upload stopped after ", 0), 0u)
+          << w.notifier.messages[0];
+      EXPECT_EQ(w.notifier.messages[1], kShortReplyMessage);
       EXPECT_TRUE(w.buttonsEnabled());
-      // No slot changes; the typed values stay the working values.
+      // No slot changes; the typed values stay the working values but do not
+      // show as the unit's.
       EXPECT_EQ(w.values(), wanted);
-      EXPECT_EQ(w.view.rows[8].current, "200");
+      EXPECT_EQ(w.view.rows[8].current, "");
       // The unit kept only complete frames: a slot whose value bytes did not all
       // arrive keeps its old value.
       const Values after = unitValues(unit);
@@ -352,7 +357,7 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
     EXPECT_EQ(printable(settled(static_cast<std::size_t>(cut))),
               printable(kReadBackRequest.substr(0, static_cast<std::size_t>(cut))));
     EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
-    EXPECT_EQ(w.view.rows[0].current, "1");  // channel row: nothing read, shown as 1
+    EXPECT_EQ(w.view.rows[0].current, "");  // channel row: nothing read, nothing shown
     EXPECT_EQ(w.view.rows[4].current, "");
     EXPECT_TRUE(w.buttonsEnabled());
     // Nothing was read: the Update sends nothing and says so.
@@ -385,13 +390,14 @@ TEST_F(Faulty, HangUpDuringAReadBackGivesTheShortReplyMessageAndKeepsTheSlots) {
     EXPECT_EQ(printable(settled(3 + kUploadLength + 2)),
               printable(kReadBackRequest + test::defaultUpload(2) + " q"));
     EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
-    // The unit holds the defaults; the window still shows what it read before.
+    // The unit holds the defaults; the window keeps its working values but shows
+    // nothing as the unit's: the read-back after the upload brought nothing.
     kept = unitKeptUp(3);
     if (kept) {
       EXPECT_EQ(unitValues(unit), defaults);
     }
     EXPECT_EQ(w.values(), shownBefore);
-    EXPECT_EQ(w.view.rows[4].current, "1000");
+    EXPECT_EQ(w.view.rows[4].current, "");
     EXPECT_TRUE(w.buttonsEnabled());
   });
   skipWhereTheUnitFellBehind();
@@ -405,11 +411,13 @@ TEST_F(Faulty, KuctlWithRealPausesSurvivesAHangUpInTheUploadAndInTheReadBack) {
   Values wanted = unitValues(unit);
   wanted[8] = 7;
   Outcome r = folder.kuctl({"update", "8=7"});
-  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_EQ(r.status, 9) << r.err;  // the upload broke off
+  EXPECT_NE(r.err.find("kuctl: The upload stopped after "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(kShortReplyMessage), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find(kValueLimitMessage), std::string::npos) << r.err;
-  // Three 1 s pauses, the pass's 1.4 s, three more: the run does not hang.
-  EXPECT_GT(r.seconds, 7.0);
+  // Three 1 s pauses, the pass up to the failed write, three more: the run
+  // takes its pauses and does not hang.
+  EXPECT_GT(r.seconds, 5.0);
   EXPECT_LT(r.seconds, kHangSeconds);
   EXPECT_EQ(printable(settled(3 + 40)),
             printable(kReadBackRequest + uploadOf(wanted).substr(0, 40)));
@@ -510,10 +518,10 @@ TEST_F(Faulty, BadAnswersGiveTheRightMessageAndUploadExactlyWhatTheWindowShows) 
           }
         }
       }
-      // What the window shows is what it holds: the channel as channel + 1
-      // (nothing read shows 1), an unset slot as an empty cell.
+      // What the window shows is what it holds: the channel as channel + 1, an
+      // unset slot (the channel too) as an empty cell.
       const SlotValue& channel = w.controller->slotValues()[0];
-      EXPECT_EQ(w.view.rows[0].current, std::to_string(channel ? *channel + 1 : 1));
+      EXPECT_EQ(w.view.rows[0].current, channel ? std::to_string(*channel + 1) : "");
       for (int s = 1; s < kRowSlots; ++s) {
         const SlotValue& v = w.controller->slotValues()[s];
         EXPECT_EQ(w.view.rows[s].current, v ? std::to_string(*v) : "") << s;
@@ -686,10 +694,15 @@ TEST_F(Faulty, DeviceGoneBetweenCommandsLeavesTheWindowUsableAndClosable) {
   w.controller->runUpdateCommand();
   EXPECT_LT(secondsSince(t0), kHangSeconds);
   EXPECT_EQ(sent().size(), before);
-  EXPECT_EQ(w.notifier.messages, std::vector<std::string>{kShortReplyMessage});
+  // The pass broke off at its first byte, then the read-back got nothing.
+  ASSERT_EQ(w.notifier.messages.size(), 2u);
+  EXPECT_EQ(w.notifier.messages[0].substr(0, 43), "The upload stopped after 0 of 69 bytes, in ");
+  EXPECT_EQ(w.notifier.messages[1], kShortReplyMessage);
   EXPECT_TRUE(w.buttonsEnabled());
-  EXPECT_EQ(w.view.rows[8].current, "12");  // the typed value stays the working value
-  EXPECT_EQ(w.view.rows[8].entry, "");
+  // The typed value stays in its box and stays the working value, not shown as the unit's.
+  EXPECT_EQ(w.view.rows[8].current, "");
+  EXPECT_EQ(w.view.rows[8].entry, "12");
+  EXPECT_EQ(w.values()[8], 12);
 
   // A unit on a new line behind the same name: the window holds the old line,
   // so it still reaches nothing; a program started now reaches the new unit.

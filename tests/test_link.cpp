@@ -370,7 +370,7 @@ TEST(DecodeRecord, FailuresKeepEarlierValues) {
 }
 
 TEST(CurrentValueCaption, ChannelShownPlusOne) {
-  EXPECT_EQ(currentValueCaption(0, std::nullopt), "1");
+  EXPECT_EQ(currentValueCaption(0, std::nullopt), "");  // not reported: no channel either
   EXPECT_EQ(currentValueCaption(0, SlotValue(0)), "1");
   EXPECT_EQ(currentValueCaption(0, SlotValue(3)), "4");
   EXPECT_EQ(currentValueCaption(1, std::nullopt), "");
@@ -775,7 +775,9 @@ TEST(UnitLinkUpload, NegativeWideValues) {
   }
 }
 
-TEST(UnitLinkUpload, LaterPortFailureReplacesTheValueError) {
+// A failed write ends the pass: no later byte goes out on a line that failed, and
+// the outcome says how far the pass got and in which slot.
+TEST(UnitLinkUpload, APortFailureEndsThePassAndReplacesTheValueError) {
   EventLog log;
   auto* port = new FlakyPort(&log);
   port->portIsOpen = true;
@@ -784,32 +786,45 @@ TEST(UnitLinkUpload, LaterPortFailureReplacesTheValueError) {
   UnitLink link(std::unique_ptr<SerialPort>(port), sleeper);
   UploadValues values{};
   values[2] = 256;
-  EXPECT_EQ(link.upload(values).code, kDeviceIo);
-  // The lost byte still has its pause, and the pass goes on to slot 33.
-  const Events tail = {out(0x5F), sleep(50), sleep(50), out(0x70), sleep(50)};
+  const UploadPassOutcome r = link.upload(values);
+  EXPECT_EQ(r.code, kDeviceIo);
+  // Slot 31's command byte and its pause are the last; slot 33's never goes.
+  const Events tail = {sleep(20), out(0x4F), sleep(50), out(0x5F), sleep(50)};
   EXPECT_EQ(Events(log.events.end() - 5, log.events.end()), tail);
+  ASSERT_TRUE(r.broke.has_value());
+  // Of the pass's 68 bytes (slot 2's refused value is none of them), all before 0x0B.
+  EXPECT_EQ(r.broke->sent, 66);
+  EXPECT_EQ(r.broke->total, 68);
+  EXPECT_EQ(r.broke->slot, 32);
 }
 
-TEST(UnitLinkUpload, AFailedHighByteEndsItsValue) {
+TEST(UnitLinkUpload, AFailedHighByteEndsThePass) {
   EventLog log;
   auto* port = new FlakyPort(&log);
   port->portIsOpen = true;
   port->failingByte = 0x03;  // the high byte of 799 in slot 4
   FakeSleeper sleeper(&log);
   UnitLink link(std::unique_ptr<SerialPort>(port), sleeper);
-  EXPECT_EQ(link.upload(defaultUploadValues(0)).code, kDeviceIo);
-  // 0x41, 20 ms, (0x03 lost, 0x1F not tried), 20 ms, 0x42.
-  const std::string sent = port->written;
-  EXPECT_EQ(sent.substr(8, 2), "\x41\x42");
+  const UploadPassOutcome r = link.upload(defaultUploadValues(0));
+  EXPECT_EQ(r.code, kDeviceIo);
+  // 0x72 00 0x74 00 0x76 00 0x40 02 0x41, then nothing: not 0x1F, not 0x42.
+  EXPECT_EQ(port->written, std::string("\x72\0\x74\0\x76\0\x40\x02\x41", 9));
+  ASSERT_TRUE(r.broke.has_value());
+  EXPECT_EQ(r.broke->sent, 9);
+  EXPECT_EQ(r.broke->slot, 4);
 }
 
-TEST(UnitLinkUpload, ClosedPortSendsNothingButKeepsEveryPause) {
+TEST(UnitLinkUpload, ClosedPortSendsNothingAndWaitsForNothing) {
   Rig rig(false);
   UploadValues values{};
-  values[1] = 300;  // the out-of-range value is hidden by a later failed write
-  EXPECT_EQ(rig.link.upload(values).code, kPortNotOpen);
+  values[1] = 300;  // never reached: the first write fails
+  const UploadPassOutcome r = rig.link.upload(values);
+  EXPECT_EQ(r.code, kPortNotOpen);
   EXPECT_TRUE(rig.port->written.empty());
-  EXPECT_EQ(rig.sleeper.waits.size(), 64u);
+  EXPECT_TRUE(rig.sleeper.waits.empty());
+  ASSERT_TRUE(r.broke.has_value());
+  EXPECT_EQ(r.broke->sent, 0);
+  EXPECT_EQ(r.broke->slot, 0);
 }
 
 }  // namespace

@@ -222,17 +222,85 @@ TEST_F(ReferenceValuesTest, PortNotReadyWritesNothingAndOpensNothing) {
   EXPECT_EQ(tables_.opens, 0);
 }
 
-TEST_F(ReferenceValuesTest, UnsetSlotsCountAsZero) {
+// Every cell the refresh writes for the defaults, as column letter and row.
+std::map<std::string, std::string> allCells(const RecordingCells& c) {
+  std::map<std::string, std::string> all;
+  for (const auto& [row, text] : c.value) all["v" + std::to_string(row)] = text;
+  for (const auto& [row, text] : c.unit) all["u" + std::to_string(row)] = text;
+  for (const auto& [row, text] : c.description) all["d" + std::to_string(row)] = text;
+  return all;
+}
+
+// A slot neither read nor typed: exactly the cells that rest on it go empty (the
+// band's unit cell back to its label), the others show as with the slot known,
+// and a control byte not known is not looked up.
+TEST_F(ReferenceValuesTest, CellsOfASlotNotKnownShowNothing) {
+  struct Case {
+    int slot;
+    std::vector<std::string> empty;  // cells that go empty
+    int queries;
+  };
+  const std::vector<std::string> clocks12 = {"v17", "v11", "v13", "d13", "v14",
+                                             "d14", "v15", "d15", "v16", "d16"};
+  const Case cases[] = {
+      {0, {}, 2},
+      {1, {"v1"}, 2},
+      {2, {"v2"}, 2},
+      {3, {"v3"}, 1},
+      {4, {"v4", "d5"}, 2},
+      {5, {"v5", "d5"}, 2},
+      {6, {"v6", "d6", "d7"}, 1},
+      {7, {"v7", "v9"}, 2},
+      {8, {"v8", "v9"}, 2},
+      {9, {"v9"}, 2},
+      {10, {"v10"}, 2},
+      {11, {"v11"}, 2},
+      {12, clocks12, 2},
+      {13, {"v13", "d13", "d14", "d15"}, 2},
+      {14, {"v14", "d14"}, 2},
+      {15, {"v15"}, 2},
+      {16, {"v16"}, 2},
+      {17, {"v17", "v11", "d13", "d14", "d15", "d16"}, 2},
+      {18, {"v18"}, 2},
+      {19, {"v19"}, 2},
+      {20, {"v20", "d20"}, 2},
+      {21, {}, 2},
+      {26, {}, 2},
+      {27, {"v27"}, 2},
+      {28, {"v28"}, 2},
+      {29, {}, 2},
+      {30, {"v30"}, 2},
+      {31, {"v31"}, 2},
+  };
+  run();
+  const std::map<std::string, std::string> known = allCells(cells_);
+  for (const Case& c : cases) {
+    reset();
+    slots_[static_cast<std::size_t>(c.slot)].reset();
+    run();
+    std::map<std::string, std::string> want = known;
+    for (const std::string& cell : c.empty) want[cell] = "";
+    if (c.slot == 3) want["u3"] = "Band";
+    EXPECT_EQ(allCells(cells_), want) << "slot " << c.slot << " not known";
+    EXPECT_EQ(static_cast<int>(tables_.queries.size()), c.queries) << "slot " << c.slot;
+  }
+}
+
+TEST_F(ReferenceValuesTest, NothingKnownShowsNothingAndFailsNothing) {
+  // A unit that never answered and no box typed: no cell from a zero that nobody
+  // reported, no division by it, no lookup.
   slots_ = SlotValueArray{};
-  // S(4) .. all zero: no divisor of the form S+1 is zero; S(27) = 0 is.
-  runFails(kDivisionByZero);
-  EXPECT_EQ(cells_.value[1], "");  // an unset flag shows empty
-  EXPECT_EQ(cells_.value[2], "UNCAL");
-  EXPECT_EQ(cells_.value[4], "40000");
-  EXPECT_EQ(tables_.queries[0], "SELECT * FROM RFcontrol WHERE DECVAL =  0");
-  EXPECT_TRUE(cells_.value.count(20));
-  EXPECT_FALSE(cells_.value.count(27));
-  EXPECT_FALSE(cells_.value.count(30));
+  EXPECT_NO_THROW(run());
+  for (const auto& [cell, text] : allCells(cells_))
+    EXPECT_EQ(text, cell == "u3" ? "Band" : "") << cell;
+  EXPECT_TRUE(tables_.queries.empty());
+  EXPECT_EQ(cells_.value.count(27), 1u);  // written empty, not left as it was
+
+  // A typed Test Frequency alone shows its own figure and nothing beside it.
+  set(4, 799);
+  run();
+  EXPECT_EQ(cells_.value[4], "50");
+  EXPECT_EQ(cells_.description[5], "");
 }
 
 TEST_F(ReferenceValuesTest, RawRowsAndFlags) {

@@ -368,19 +368,27 @@ TEST_F(MainWindowTest, AFailedUpdateGivesItsMessageAndEnablesTheButtonsAgain) {
   QTest::keyClicks(entryBox(w, 8), "7");
   QTest::mouseClick(button(w, "update"), Qt::LeftButton);
   settle();
-  EXPECT_EQ(notifier.messages, std::vector<std::string>{kShortReplyMessage});
-  EXPECT_FALSE(enabledAtTheMessage);  // the message comes inside the exchange
+  // The pass broke off at its first byte, then the read-back got nothing.
+  const std::string broke =
+      "The upload stopped after 0 of 69 bytes, in slot 0, Channel No.(1-4). The unit may hold "
+      "part of the new set-up.";
+  ASSERT_EQ(notifier.messages.size(), 2u);
+  EXPECT_EQ(notifier.messages[0].substr(0, broke.size()), broke);
+  EXPECT_EQ(notifier.messages[1], kShortReplyMessage);
+  EXPECT_FALSE(enabledAtTheMessage);  // the messages come inside the exchange
   for (const char* b : {"update", "close", "default"}) EXPECT_TRUE(button(w, b)->isEnabled()) << b;
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  // Nothing was read: the typed value stays the working value and is shown.
-  EXPECT_EQ(cell("current", 8), "7");
-  EXPECT_EQ(cell("current", 4), "799");
+  // Nothing was read: the typed value stays in its box and stays the working
+  // value, but no value shows as the unit's.
+  EXPECT_EQ(cell("current", 8), "");
+  EXPECT_EQ(cell("current", 4), "");
+  EXPECT_EQ(entryBox(w, 8)->text(), "7");
   EXPECT_EQ(valueOf(w->controller().slotValues()[8]), 7);
 
-  // Default fails the same way, and the buttons come back again.
+  // Default is refused now (nothing was read), and the buttons come back again.
   button(w, "default")->click();
   settle();
-  EXPECT_EQ(notifier.messages.size(), 2u);
+  EXPECT_EQ(notifier.messages.size(), 3u);
   for (const char* b : {"update", "close", "default"}) EXPECT_TRUE(button(w, b)->isEnabled()) << b;
 }
 

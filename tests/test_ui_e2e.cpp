@@ -240,6 +240,58 @@ TEST(WindowWithSimulatedUnit, StartUpWindowIsLiveDuringTheReadBackAndACloseWaits
   unit.stop();
 }
 
+// A unit that never answers: no current value (each cell says why), no figure
+// worked out from a slot nobody reported, the channel row included; a typed
+// value shows its own figure.
+TEST(WindowWithSimulatedUnit, ASilentUnitShowsNoValueAndNoFigureFromNothing) {
+  WindowOnTheLine line(6, [](sim::Simulator& u) {
+    sim::Faults f;
+    f.silent = true;
+    u.setFaults(f);
+  });
+  ui::MainWindow& form = *line.form;
+  ASSERT_EQ(loadWindow(form).outcome, LoadOutcome::Linked);
+  EXPECT_EQ(line.notifier.messages, std::vector<std::string>{kShortReplyMessage});
+  for (int k = 0; k < 32; ++k) {
+    const QString name = QStringLiteral("current_%1").arg(k);
+    EXPECT_EQ(labelText(&form, name), "") << k;
+    EXPECT_EQ(child<QLabel>(&form, name)->toolTip(), "not read back") << k;
+  }
+  for (int k : {2, 4, 9, 13, 16, 27, 30, 31})
+    EXPECT_EQ(labelText(&form, QStringLiteral("reference_%1").arg(k)), "") << k;
+  EXPECT_EQ(labelText(&form, "description_16"), "");  // Max Depth
+  form.show();
+  QTest::keyClicks(entryBox(&form, 4), "799");
+  EXPECT_EQ(labelText(&form, "reference_4"), "50");
+  EXPECT_EQ(labelText(&form, "description_5"), "");  // the IF needs the oscillator too
+  form.close();
+  line.unit.stop();
+}
+
+// Typed 99 into Blanking (the unit holds 14), then the unit went away and
+// Unit > Read back failed: the entry stays and stays the working value, with its
+// figure, but the current-value column shows nothing of it.
+TEST(WindowWithSimulatedUnit, AFailedReadBackKeepsTheEntryAndShowsNoneOfIt) {
+  WindowOnTheLine line(7);
+  ui::MainWindow& form = *line.form;
+  ASSERT_EQ(loadWindow(form).outcome, LoadOutcome::Linked);
+  form.show();
+  EXPECT_EQ(labelText(&form, "current_11"), "14");
+  EXPECT_EQ(child<QLabel>(&form, "current_11")->toolTip(), "");
+  QTest::keyClicks(entryBox(&form, 11), "99");
+  line.unit.stop();
+  form.readBackUnit();
+  ASSERT_TRUE(waitIdle(form));
+  EXPECT_EQ(line.notifier.messages, std::vector<std::string>{kShortReplyMessage});
+  EXPECT_EQ(labelText(&form, "current_11"), "");
+  EXPECT_EQ(child<QLabel>(&form, "current_11")->toolTip(), "not read back");
+  EXPECT_EQ(entryBox(&form, 11)->text(), "99");
+  EXPECT_EQ(labelText(&form, "reference_11"), "20.161");
+  EXPECT_TRUE(labelText(&form, "statusText").startsWith("Read back 0 of 32 slots at "))
+      << labelText(&form, "statusText").toStdString();
+  form.close();
+}
+
 // The two ways a unit lost its set-up to one click on "Update": a comms.ini that
 // an editor ended with an empty line, and a record that arrives short. Against
 // the simulated unit through the real widgets, neither changes the unit.

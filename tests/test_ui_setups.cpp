@@ -13,6 +13,7 @@
 
 #include "app/backups.h"
 #include "app/setup_file.h"
+#include "expected.h"
 #include "test_ui_support.h"
 #include "ui/setup_dialogs.h"
 
@@ -27,6 +28,7 @@ using ui::MainWindow;
 class ScriptedChooser : public ui::SetupFileChooser {
  public:
   QString openAnswer, saveAnswer, backupAnswer;
+  QString offeredFirst;  // the backup the window asked to be chosen to begin with
   QString openFolder, suggested;
   std::vector<BackupEntry> offered;
   int backupAsked = 0;
@@ -41,9 +43,11 @@ class ScriptedChooser : public ui::SetupFileChooser {
     suggested = suggestedPath;
     return saveAnswer;
   }
-  QString backupToRestore(QWidget*, const std::vector<BackupEntry>& backups) override {
+  QString backupToRestore(QWidget*, const std::vector<BackupEntry>& backups,
+                          const QString& preselected) override {
     ++backupAsked;
     offered = backups;
+    offeredFirst = preselected;
     return backupAnswer;
   }
 };
@@ -302,6 +306,43 @@ TEST_F(FileMenuTest, RestoreOffersTheBackupsAndOpensTheChosenOne) {
   EXPECT_EQ(after[1].reason, "update");
 }
 
+// The line fails partway through "Update": the window says how far the pass got
+// and where the set-up from before is, in a message of its own ahead of the
+// read-back's; nothing shows as the unit's, the entry stays, the status line has
+// words for it, and File > Restore backup offers that backup first.
+TEST_F(FileMenuTest, AnUploadThatBreaksOffSaysSoAndOffersTheBackupFromBefore) {
+  open();
+  QTest::keyClicks(entryBox(form.get(), 11), "99");
+  int passBytes = 0;
+  unit.beforeByte = [&](unsigned char) {
+    if (++passBytes == 23) port->failures["Write"] = kDeviceIo;  // the 24th byte fails
+  };
+  button(form.get(), "update")->click();
+  settle();
+  const std::vector<BackupEntry> backups = listBackups(context.backupsDir);
+  ASSERT_EQ(backups.size(), 1u);
+  ASSERT_EQ(notifier.messages.size(), 2u);
+  EXPECT_EQ(notifier.messages[0],
+            "The upload stopped after 23 of 69 bytes, in slot 10, Depth Clock. The unit may hold "
+            "part of the new set-up. The set-up from before the upload is in the backup " +
+                backups[0].path +
+                "; File > Restore backup (kuctl restore with that file) puts it back.");
+  EXPECT_EQ(notifier.messages[1], kShortReplyMessage);
+  EXPECT_EQ(labelText(form.get(), "current_11"), "");
+  EXPECT_EQ(child<QLabel>(form.get(), "current_11")->toolTip(), "not read back");
+  EXPECT_EQ(entryBox(form.get(), 11)->text(), "99");
+  EXPECT_EQ(status().toStdString().rfind("The upload of the set-up stopped after 23 of 69 bytes (a "
+                                         "read or write on the port failed); read back 0 of 32 "
+                                         "slots at ",
+                                         0),
+            0u)
+      << status().toStdString();
+
+  chooser.backupAnswer.clear();
+  action("restoreBackup")->trigger();
+  EXPECT_EQ(chooser.offeredFirst.toStdString(), backups[0].path);
+}
+
 TEST(BackupDialog, ListsTimePortChannelReasonAndOnlyUsableBackupsCanBeChosen) {
   const auto entry = [](const char* path, const char* time, UnitIdentity unit, const char* reason,
                         const char* problem) {
@@ -331,8 +372,12 @@ TEST(BackupDialog, ListsTimePortChannelReasonAndOnlyUsableBackupsCanBeChosen) {
   EXPECT_EQ(tree->topLevelItem(1)->text(3), "defaults");
   EXPECT_EQ(tree->topLevelItem(2)->text(2), "");  // unknown
   EXPECT_EQ(tree->topLevelItem(0)->text(4), "Cannot use the set-up file: slot 9 is missing.");
-  // The newest usable one is chosen to begin with.
+  // The newest usable one is chosen to begin with, unless another is asked for.
   EXPECT_EQ(dialog.chosenPath(), "/b/2026-12-06T09-15-02.481Z.json");
+  EXPECT_EQ(ui::BackupDialog(list, nullptr, "/b/2026-12-05T08-00-00.000Z.json").chosenPath(),
+            "/b/2026-12-05T08-00-00.000Z.json");
+  EXPECT_EQ(ui::BackupDialog(list, nullptr, "/b/2026-12-07T10-00-00.000Z.json").chosenPath(),
+            "/b/2026-12-06T09-15-02.481Z.json");  // not usable: the newest usable one
   auto* openButton = dialog.findChild<QPushButton*>(QStringLiteral("open"));
   ASSERT_NE(openButton, nullptr);
   EXPECT_TRUE(openButton->isEnabled());

@@ -109,6 +109,17 @@ TEST(StatusTexts, SayWhatHappenedAndWhen) {
        "The line to the unit is still lost: the port did not open again (the port number is "
        "not valid); nothing was sent or read at 17:10:03. Plug the adapter in, then Unit > "
        "Read back"},
+      // A write failed partway: how far the pass got, in words.
+      {"broke off",
+       {Exchange::UploadSetup, LoadOutcome::Linked, 0, 57, true, 0, at, UploadOutcome::Sent, false,
+        0, PassBreak{23, 69, 10}},
+       "The upload of the set-up stopped after 23 of 69 bytes (a read or write on the port "
+       "failed); read back 0 of 32 slots at 17:10:03"},
+      {"broke off at once",
+       {Exchange::UploadDefaults, LoadOutcome::Linked, 0, 8018, true, 0, at, UploadOutcome::Sent,
+        false, 0, PassBreak{0, 69, 0}},
+       "The upload of the defaults stopped after 0 of 69 bytes (the port is not open); read "
+       "back 0 of 32 slots at 17:10:03"},
   };
   for (const Case& c : cases) EXPECT_EQ(ui::exchangeSummary(c.r), c.text) << c.name;
 }

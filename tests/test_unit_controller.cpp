@@ -232,7 +232,7 @@ TEST(ReadBack, CompleteRecordTimelineCaptionsAndCopies) {
     EXPECT_EQ(rig.controller->slotValues()[i], SlotValue(values[i]));
     EXPECT_EQ(rig.controller->readBackValues()[i], values[i]);
   }
-  EXPECT_EQ(rig.controller->readBackValues()[32], 0);
+  EXPECT_FALSE(rig.controller->readBackValues()[32].has_value());  // no row, never read
   EXPECT_TRUE(rig.controller->unreadSlotsToSave().empty());
   EXPECT_EQ(rig.controller->slotsReadAtLastReadBack(), 32);
   EXPECT_EQ(rig.controller->lastReadBackCode(), 0);
@@ -283,13 +283,16 @@ TEST(ReadBack, EachCommandIsRefusedOnlyForTheUnreadSlotsItNeeds) {
   }
 }
 
-TEST(ReadBack, ShortOrMissingRepliesKeepEarlierValuesAndWarnOnce) {
+// The current-value column shows what this read-back brought and nothing else;
+// the unit's earlier readings stay as the working values of the slots it missed.
+TEST(ReadBack, ShortOrMissingRepliesShowOnlyWhatCameAndWarnOnce) {
   struct Case {
     const char* name;
     std::string reply;
     int code;
     bool message;
     std::string caption0, caption4, caption31;
+    int reading31;  // the unit's last reading of slot 31
     std::vector<int> unread;
   };
   const std::string full = makeRecord(distinctValues());
@@ -301,9 +304,9 @@ TEST(ReadBack, ShortOrMissingRepliesKeepEarlierValuesAndWarnOnce) {
   earlierValues.fill(7);
   const std::string earlier = makeRecord(earlierValues);
   const Case cases[] = {
-      {"37 characters", full.substr(0, 37), kInvalidArgument, true, "4", "4660", "7", {31}},
-      {"no answer", "", kInvalidArgument, true, "8", "7", "7", all},
-      {"high byte in a complete record", high5, kOverflow, false, "4", "7", "255", {4}},
+      {"37 characters", full.substr(0, 37), kInvalidArgument, true, "4", "4660", "", 7, {31}},
+      {"no answer", "", kInvalidArgument, true, "", "", "", 7, all},
+      {"high byte in a complete record", high5, kOverflow, false, "4", "", "255", 255, {4}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -319,25 +322,79 @@ TEST(ReadBack, ShortOrMissingRepliesKeepEarlierValuesAndWarnOnce) {
     expected.insert(expected.end(), exchange.begin(), exchange.end());
     expected.push_back("shown");
     if (c.message) expected.push_back(kShortReply);
-    expected.insert(expected.end(), {"lookup", "lookup", "cleared"});
+    // An incomplete read-back leaves the boxes alone: no "cleared".
+    expected.insert(expected.end(), {"lookup", "lookup"});
     EXPECT_EQ(rig.log.events, expected);
     EXPECT_EQ(rig.view.rows[0].current, c.caption0);
     EXPECT_EQ(rig.view.rows[4].current, c.caption4);
     EXPECT_EQ(rig.view.rows[31].current, c.caption31);
-    EXPECT_EQ(rig.controller->readBackValues()[31], std::stoi(c.caption31));
+    EXPECT_EQ(rig.controller->readBackValues()[31], SlotValue(c.reading31));
+    EXPECT_EQ(rig.controller->slotValues()[31], SlotValue(c.reading31));
     EXPECT_EQ(rig.controller->unreadSlotsToSave(), c.unread);
     EXPECT_EQ(rig.controller->slotsReadAtLastReadBack(), 32 - static_cast<int>(c.unread.size()));
   }
 }
 
-TEST(ReadBack, UnsetSlotsShowEmptyAndTheChannelOne) {
+TEST(ReadBack, NothingReadShowsNothingNotEvenTheChannel) {
   Rig rig;  // not loaded: not ready, so the refresh computes nothing
   rig.port->portIsOpen = true;
   EXPECT_EQ(rig.controller->readBack(), kInvalidArgument);
   EXPECT_EQ(rig.notifier.messages, std::vector<std::string>{test::kShortReplyMessage});
-  EXPECT_EQ(rig.view.rows[0].current, "1");
-  for (int i = 1; i < 32; ++i) EXPECT_EQ(rig.view.rows[i].current, "") << i;
-  for (int i = 0; i < 32; ++i) EXPECT_EQ(rig.controller->readBackValues()[i], 0) << i;
+  for (int i = 0; i < 32; ++i) {
+    EXPECT_EQ(rig.view.rows[i].current, "") << i;
+    EXPECT_FALSE(rig.controller->readBackValues()[i].has_value()) << i;
+  }
+}
+
+// The unit holds the built-in defaults (Blanking 14, Jam Prescale 63, Ref Clock 62).
+std::string defaultsRecord() {
+  std::array<int, 32> values{};
+  for (std::size_t s = 0; s < 30; ++s) values[s] = test::kBuiltInDefaults[s];
+  values[30] = 210;
+  return makeRecord(values);
+}
+
+// Typed 99 into Blanking, then a read-back that failed or broke off: the box keeps
+// 99 and 99 stays the working value (its reference figure with it), but the
+// current-value column shows only what came.
+TEST(ReadBack, TypedEntriesOutliveAReadBackThatFailedOrBrokeOff) {
+  struct Case {
+    const char* name;
+    int replyLength;  // characters of the record that come
+    std::string current11;
+  };
+  const Case cases[] = {{"no answer", 0, ""}, {"broke off after Blanking", 20, "14"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.load({defaultsRecord()});
+    rig.view.setEntryText(11, "99");
+    rig.answer(defaultsRecord().substr(0, static_cast<std::size_t>(c.replyLength)));
+    rig.controller->readBack();
+    EXPECT_EQ(rig.view.rows[11].entry, "99");
+    EXPECT_EQ(rig.controller->slotValues()[11], SlotValue(99));
+    EXPECT_EQ(rig.view.rows[11].current, c.current11);
+    EXPECT_EQ(rig.view.rows[11].reference, "20.161");
+    EXPECT_EQ(rig.controller->readBackValues()[11], SlotValue(14));
+    // "Update" sends the entry.
+    rig.port->written.clear();
+    rig.answer(defaultsRecord());
+    rig.controller->sendSlotValues();
+    EXPECT_EQ(rig.port->written.substr(24, 2), "\x48\x63");  // Blanking, 99
+  }
+}
+
+// A slot the unit never reported gets no figure from a zero nobody typed: a
+// typed value shows its figure, and emptying the box takes it away again.
+TEST(ReadBack, AnEmptiedBoxOfASlotNeverReadShowsNoFigure) {
+  Rig rig;
+  rig.load({""});
+  EXPECT_EQ(rig.view.rows[4].reference, "");
+  rig.view.setEntryText(4, "799");
+  EXPECT_EQ(rig.view.rows[4].reference, "50");
+  rig.view.setEntryText(4, "");
+  EXPECT_FALSE(rig.controller->slotValues()[4].has_value());
+  EXPECT_EQ(rig.view.rows[4].reference, "");
 }
 
 TEST(ReadBack, OneRefreshPerBoxThatHeldTextAndNoneForEmptyBoxes) {
@@ -412,6 +469,70 @@ TEST(Commands, AClosedPortUploadsNothingSaysNothingAndTheReadBackReports) {
                 "would have overwritten it with values the unit never reported. Check comms.ini, "
                 "the port and the cable, then read the unit back."});
   EXPECT_EQ(rig.buttons(), Events{});
+}
+
+// The line fails partway through "Default": no byte after the failed write, a
+// message of its own saying how far the pass got, then the read-back's; nothing
+// shows as the unit's.
+TEST(Commands, AnUploadThatBreaksOffSaysHowFarItGot) {
+  struct Case {
+    int sentBeforeFailure;
+    PassBreak broke;
+    const char* text;
+  };
+  const std::string tail =
+      ". The unit may hold part of the new set-up. No backup of the set-up from before the "
+      "upload was written.";
+  const Case cases[] = {
+      {0, {0, 69, 0}, "The upload stopped after 0 of 69 bytes, in slot 0, Channel No.(1-4)"},
+      {23, {23, 69, 10}, "The upload stopped after 23 of 69 bytes, in slot 10, Depth Clock"},
+      {68, {68, 69, 33}, "The upload stopped after 68 of 69 bytes, in slot 33"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Rig rig;
+    const std::string record = makeRecord(distinctValues());  // channel 3
+    rig.load({record});
+    rig.port->written.clear();
+    int sent = 0;
+    const auto failAfter = [&rig, &sent, n = c.sentBeforeFailure] {
+      if (sent == n) rig.port->failures["Write"] = kDeviceIo;
+    };
+    failAfter();
+    rig.port->onByte = [&](unsigned char) {
+      ++sent;
+      failAfter();
+    };
+    rig.answer(record);
+    EXPECT_EQ(rig.controller->runDefaultCommand(), UploadOutcome::Sent);
+    EXPECT_EQ(rig.port->written,
+              test::defaultUpload(3).substr(0, static_cast<std::size_t>(c.sentBeforeFailure)));
+    ASSERT_TRUE(rig.controller->lastUploadBreak().has_value());
+    EXPECT_EQ(rig.controller->lastUploadBreak()->sent, c.broke.sent);
+    EXPECT_EQ(rig.controller->lastUploadBreak()->total, c.broke.total);
+    EXPECT_EQ(rig.controller->lastUploadBreak()->slot, c.broke.slot);
+    EXPECT_EQ(rig.controller->lastUploadCode(), kDeviceIo);
+    EXPECT_EQ(rig.notifier.messages,
+              (std::vector<std::string>{c.text + tail, test::kShortReplyMessage}));
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(rig.view.rows[i].current, "") << i;
+  }
+}
+
+TEST(Commands, AWholeUploadLeavesNoBreakBehind) {
+  Rig rig;
+  const std::string record = makeRecord(distinctValues());
+  rig.load({record});
+  rig.port->failures["Write"] = kDeviceIo;
+  rig.answer(record);
+  rig.controller->runDefaultCommand();
+  ASSERT_TRUE(rig.controller->lastUploadBreak().has_value());
+  rig.port->failures.clear();
+  rig.answer(record);
+  rig.controller->readBack();
+  rig.answer(record);
+  EXPECT_EQ(rig.controller->runDefaultCommand(), UploadOutcome::Sent);
+  EXPECT_FALSE(rig.controller->lastUploadBreak().has_value());
+  EXPECT_EQ(rig.controller->lastUploadCode(), 0);
 }
 
 TEST(Commands, ProgressOfTheUploadAndTheReadBack) {

@@ -1,6 +1,7 @@
 #include "app/operator_texts.h"
 
 #include "model/errors.h"
+#include "model/slot_table.h"
 
 namespace ku {
 
@@ -14,6 +15,18 @@ std::string heldPortText(const std::string& device) {
   return "The serial port " + device +
          " is held by another program (another KU utility window or kuctl, or a terminal "
          "program). Nothing was sent to it. Close that program, then try again.";
+}
+
+std::string uploadBrokenText(int sent, int total, int slot, const std::string& backupPath) {
+  std::string text = "The upload stopped after " + std::to_string(sent) + " of " +
+                     std::to_string(total) + " bytes, in slot " + std::to_string(slot);
+  const char* label = slot >= 0 && slot < kSlotCount ? slotInfo(slot).rowLabel : nullptr;
+  if (label) text += std::string(", ") + label;
+  text += ". The unit may hold part of the new set-up. ";
+  if (backupPath.empty())
+    return text + "No backup of the set-up from before the upload was written.";
+  return text + "The set-up from before the upload is in the backup " + backupPath +
+         "; File > Restore backup (kuctl restore with that file) puts it back.";
 }
 
 std::string operatorText(const Message& message) {
@@ -30,6 +43,7 @@ std::string operatorText(const Message& message) {
       return noAccessText(message.detail);
     case MessageKind::HeldPort:
       return heldPortText(message.detail);
+    case MessageKind::UploadBroken:
     case MessageKind::Other:
       break;
   }

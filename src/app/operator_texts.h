@@ -25,6 +25,11 @@ std::string noAccessText(const std::string& device);
 // The port's device is open and locked by another program: which device, and the remedy.
 std::string heldPortText(const std::string& device);
 
+// An upload pass that broke off after `sent` of `total` bytes, at a byte of
+// `slot`: how far it got, that the unit may hold part of the new set-up, and
+// where the set-up from before is kept (backupPath; empty when none was written).
+std::string uploadBrokenText(int sent, int total, int slot, const std::string& backupPath);
+
 // The words of a message box.
 std::string operatorText(const Message& message);
 

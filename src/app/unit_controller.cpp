@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/operator_texts.h"
 #include "model/log.h"
 
 namespace ku {
@@ -153,29 +154,32 @@ int UnitController::readBack() {
   // The exchange's and the decoding's last code goes on in the display steps.
   ErrorTrail trail;
   if (got.code != kNoError) trail.record(got.code, got.text);
-  slotsRead_ = 0;
+  slotsRead_ = got.slotsRead();
+  // Only a read-back that brought every slot empties the boxes; after one that
+  // failed or broke off, what the operator typed stays and stays the working value.
+  const bool complete = slotsRead_ == kRowSlots;
   for (int slot = 0; slot < kRowSlots; ++slot) {
-    const auto& v = got.values[static_cast<std::size_t>(slot)];
+    const SlotValue& v = got.values[static_cast<std::size_t>(slot)];
     readAtLastReadBack_[static_cast<std::size_t>(slot)] = v.has_value();
-    if (v) {
-      slotValues_[static_cast<std::size_t>(slot)] = v;  // a failed slot keeps its value
-      ++slotsRead_;
-    }
+    if (!v) continue;  // a slot not reported keeps its working value and its last reading
+    readBackValues_[static_cast<std::size_t>(slot)] = v;
+    bool typed = false;
+    if (!complete) trail.step([&] { typed = !view_.entryText(slot).empty(); });
+    if (!typed) slotValues_[static_cast<std::size_t>(slot)] = v;
   }
 
+  // The current-value column shows what this read-back brought, and nothing else.
   for (int row = 0; row < kRowSlots; ++row)
-    trail.step([&] { view_.setCurrentValue(row, currentValueCaption(row, slotValues_[row])); });
+    trail.step([&] { view_.setCurrentValue(row, currentValueCaption(row, got.values[row])); });
 
   if (trail.last() == kInvalidArgument) notifier_.show({MessageKind::ShortReply, {}});
 
   trail.step([&] { refreshReferenceValues(); });
 
-  // Each slot is copied before its box is emptied: emptying a box that held text
-  // runs its change handling, which restores the slot from the copy.
-  for (int i = 0; i < kRowSlots; ++i) {
-    readBackValues_[i] = valueOf(slotValues_[i]);
-    trail.step([&] { view_.setEntryText(i, std::string()); });
-  }
+  // Emptying a box that held text runs its change handling, which restores the
+  // slot from the reading kept above.
+  if (complete)
+    for (int i = 0; i < kRowSlots; ++i) trail.step([&] { view_.setEntryText(i, std::string()); });
   lastReadBackCode_ = trail.last();
   qCDebug(lcApp, "read-back ended: %d of %d slots%s", slotsRead_, kRowSlots,
           errorSuffix(trail.last(), trail.lastText()).c_str());
@@ -218,11 +222,16 @@ int UnitController::sendDefaultValues() {
   return finishUpload(link_.upload(defaultUploadValues(valueOf(slotValues_[0]))));
 }
 
-int UnitController::finishUpload(const LinkOutcome& uploaded) {
+int UnitController::finishUpload(const UploadPassOutcome& uploaded) {
   // One message after the pass, when its last failure was a value outside 0..255.
   if (uploaded.code == kInvalidArgument) notifier_.show({MessageKind::ValueLimit, {}});
   qCDebug(lcApp, "upload ended%s", errorSuffix(uploaded.code, uploaded.text).c_str());
   lastUploadCode_ = uploaded.code;
+  lastUploadBreak_ = uploaded.broke;
+  // A pass that broke off says so at once, before the read-back after it.
+  if (const auto& b = uploaded.broke)
+    notifier_.show(
+        {MessageKind::UploadBroken, uploadBrokenText(b->sent, b->total, b->slot, lastBackupPath_)});
   return lastUploadCode_;
 }
 
@@ -250,6 +259,17 @@ bool UnitController::mayDiscardTypedEntries() {
   if (typed == 0) return true;
   return view_.confirm("Discard " + std::to_string(typed) +
                        (typed == 1 ? " typed entry?" : " typed entries?"));
+}
+
+void UnitController::keepOnlyWhatWasReadBack() {
+  for (int s = 0; s < kRowSlots; ++s)
+    if (!readAtLastReadBack_[static_cast<std::size_t>(s)])
+      slotValues_[static_cast<std::size_t>(s)].reset();
+  try {
+    refreshReferenceValues();
+  } catch (const KuError&) {
+    // Kept in lastRefreshError.
+  }
 }
 
 void UnitController::enableCommands() {

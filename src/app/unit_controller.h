@@ -146,6 +146,10 @@ class UnitController {
   int sendSlotValues();           // one upload pass of SlotValues
   int sendDefaultValues();        // the built-in defaults, keeping the unit's channel
   void refreshReferenceValues();  // throws on failure, like the refresh it runs
+  // Forgets the working values of the slots the last read-back did not bring,
+  // typed ones too, and refreshes the figures (a failure is kept in
+  // lastRefreshError): what kuctl shows after an upload that broke off.
+  void keepOnlyWhatWasReadBack();
   void enableCommands();
   void disableCommands();
 
@@ -230,12 +234,14 @@ class UnitController {
   // Last codes of the most recent read-back and upload, for kuctl's exit status.
   int lastReadBackCode() const { return lastReadBackCode_; }
   int lastUploadCode() const { return lastUploadCode_; }
+  // Where the last upload pass broke off, when a write failed during it.
+  const std::optional<PassBreak>& lastUploadBreak() const { return lastUploadBreak_; }
   // The last refresh's failure, empty when it completed.
   const std::string& lastRefreshError() const { return lastRefreshError_; }
 
  private:
   LoadResult finishLoad(const LinkOutcome& opened);
-  int finishUpload(const LinkOutcome& uploaded);
+  int finishUpload(const UploadPassOutcome& uploaded);
   UploadOutcome guardUpload(UploadKind kind, const char* backupReason);
   // Refuses (true) when the upload would send slots left unread, telling the
   // operator unless kuctl words it.
@@ -264,6 +270,7 @@ class UnitController {
   int slotsRead_ = 0;
   int lastReadBackCode_ = 0;
   int lastUploadCode_ = 0;
+  std::optional<PassBreak> lastUploadBreak_;
   std::string lastRefreshError_;
   bool readBackRan_ = false;
   // The reply whose values are shown, judged once its second is over.

@@ -82,6 +82,8 @@ UploadOutcome UnitController::guardUpload(UploadKind kind, const char* backupRea
   if (refuseUnread(kind, enteredInBoxes())) return UploadOutcome::UnreadSlots;
   // Checked before the backup: a backup of noise could never bring the unit back.
   if (!recordIsTheUnits("Nothing was sent.")) return UploadOutcome::NotTheRecord;
+  // From here on the pass goes out: a backup path named after it is this upload's.
+  lastBackupPath_.clear();
   if (context_.backupsDir.empty()) return UploadOutcome::Sent;
   UnitSetup backup = readBackSetup();
   if (backupReason) {

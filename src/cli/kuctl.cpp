@@ -54,6 +54,8 @@ int statusForMessage(MessageKind kind) {
       return kExitShortReply;
     case MessageKind::ValueLimit:
       return kExitValueLimit;
+    case MessageKind::UploadBroken:
+      return kExitUploadBroken;
     default:
       return kExitOtherMessage;
   }
@@ -137,8 +139,11 @@ struct KuctlOptions {
       QStringLiteral("pulse-width"),
       QStringLiteral("the text of the pulse-width box, in ms (default \"0\")"),
       QStringLiteral("T")};
-  QCommandLineOption json{QStringLiteral("json"),
-                          QStringLiteral("print the rows as JSON instead of a table")};
+  QCommandLineOption json{
+      QStringLiteral("json"),
+      QStringLiteral("print the rows as JSON instead of a table (a slot the last "
+                     "read-back did not bring: \"current\" and \"value\" "
+                     "are null)")};
   QCommandLineOption noBackup{QStringLiteral("no-backup"),
                               QStringLiteral("upload without writing a backup first")};
   QCommandLineOption force{QStringLiteral("force"),
@@ -278,20 +283,24 @@ QString q(const std::string& s) {
 void printJson(const RecordingUnitView& v, const UnitController& controller,
                const StderrNotifier& n, const std::string& pulseWidth, std::ostream& out) {
   QJsonArray rows;
+  const UnreadSlots unread = controller.unreadAtLastReadBack();
   for (int r = 0; r < kWindowRows; ++r) {
     QJsonObject row;
     const bool slotRow = r < kRowSlots;
+    // A slot shows only what the last read-back brought: null when it did not.
+    const bool read = slotRow && !unread[static_cast<std::size_t>(r)];
     if (slotRow) {
       row["slot"] = r;
       row["name"] = q(slotInfo(r).rowLabel);
-      const SlotValue& sv = controller.slotValues()[r];
-      row["value"] = sv ? QJsonValue(*sv) : QJsonValue();
+      const SlotValue& sv = controller.readBackValues()[r];
+      row["value"] = read && sv ? QJsonValue(*sv) : QJsonValue();
+      row["current"] = read ? QJsonValue(q(v.rows[r].current)) : QJsonValue();
     } else {
       row["slot"] = QJsonValue();
       row["name"] = kPulseWidthLabel;
       row["value"] = q(pulseWidth);
+      row["current"] = q(v.rows[r].current);
     }
-    row["current"] = q(v.rows[r].current);
     row["reference"] = q(v.rows[r].reference);
     row["referenceUnit"] = q(v.rows[r].referenceUnit);
     row["description"] = q(slotRow ? v.rows[r].descriptionName : "");
@@ -519,6 +528,12 @@ struct Run {
 int uploadStatus(Run& r, UploadOutcome sent) {
   switch (sent) {
     case UploadOutcome::Sent:
+      if (r.controller->lastUploadBreak()) {
+        // The message on standard error said how far it got and where the backup
+        // is; the rows show nothing the read-back after it did not bring.
+        r.controller->keepOnlyWhatWasReadBack();
+        return kExitUploadBroken;
+      }
       return kExitOk;
     case UploadOutcome::UnreadSlots:
       // An upload over slots that the unit did not report would send 0 (or
@@ -777,6 +792,10 @@ would show them. Exit status:
   7  any other message
   8  the backup before an upload could not be written (nothing was uploaded;
      --no-backup uploads anyway)
+  9  the upload broke off: a write failed partway ("The upload stopped after
+     N of 69 bytes, in slot ..."); the unit may hold part of the new set-up,
+     and the message names the backup that holds the set-up from before. The
+     table and JSON show only what the read-back after it brought.
   129, 130, 143
      stopped by SIGHUP, SIGINT or SIGTERM. Outside an upload kuctl stops at
      once; once an upload's first byte is out, the pass goes on to its end

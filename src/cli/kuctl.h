@@ -29,6 +29,7 @@ enum ExitStatus : int {
   kExitValueLimit = 6,       // the value-limit message
   kExitOtherMessage = 7,     // any other message of the system
   kExitNoBackup = 8,         // the backup before an upload could not be written; nothing sent
+  kExitUploadBroken = 9,     // a write failed during the upload: the unit may hold part of it
   // Stopped by a signal: 128 + its number (130 SIGINT, 143 SIGTERM, 129 SIGHUP).
   kExitSignalBase = 128,
 };

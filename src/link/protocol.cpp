@@ -139,12 +139,11 @@ std::string frameBytes(const UploadFrame& frame) {
 }
 
 std::string currentValueCaption(int row, const std::optional<std::int16_t>& v) {
+  if (!v) return {};
   if (row == 0) {
-    if (!v) return "1";
     if (*v == 32767) throw KuError(kOverflow, "Overflow: channel number plus 1");
     return std::to_string(*v + 1);
   }
-  if (!v) return {};
   return std::to_string(*v);
 }
 

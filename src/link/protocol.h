@@ -84,8 +84,8 @@ struct WideBytes {
 };
 WideBytes splitWideValue(std::int16_t v);
 
-// The current-value caption of a row: slot 0 shows its value plus 1; an unset
-// slot shows empty text (slot 0 unset shows "1"). Throws 6 when slot 0 holds 32767.
+// The current-value caption of a row: slot 0 shows its value plus 1; a slot the
+// unit did not report shows empty text (slot 0 too). Throws 6 when slot 0 holds 32767.
 std::string currentValueCaption(int row, const std::optional<std::int16_t>& v);
 
 }  // namespace ku

@@ -303,17 +303,20 @@ ReplyCheck UnitLink::settleRecord() {
   return checkReply(replyKept_, replyLength_);
 }
 
-LinkOutcome UnitLink::upload(const UploadValues& values) {
+UploadPassOutcome UnitLink::upload(const UploadValues& values) {
   const UploadFrame frame = buildUploadFrame(values);
   passTotal_ = static_cast<int>(frameBytes(frame).size());
   passSent_ = 0;
   ErrorTrail trail;
+  UploadPassOutcome out;
   // However the pass ends, a stop is no longer held back by it.
   struct PassEnd {
     bool& running;
     ~PassEnd() { running = false; }
   } passEnd{passRunning_};
+  int slot = -1;
   for (const FrameStep& step : frame) {
+    if (step.startsSlot) ++slot;
     // A second SIGINT ends the pass here, between two slots.
     if (step.startsSlot && passRunning_ && stop_->passMustEnd()) break;
     if (step.kind == FrameStep::Kind::Pause) {
@@ -322,7 +325,12 @@ LinkOutcome UnitLink::upload(const UploadValues& values) {
     }
     trail.step([&] {
       for (char b : step.bytes) {
-        write(b);
+        try {
+          write(b);
+        } catch (const KuError&) {
+          out.broke = PassBreak{passSent_, passTotal_, slot};
+          throw;
+        }
         ++passSent_;
         // From the first byte on, the unit is being written: the pass goes on.
         passRunning_ = stop_ != nullptr;
@@ -330,13 +338,16 @@ LinkOutcome UnitLink::upload(const UploadValues& values) {
       }
       if (step.refusedCode != kNoError) throw KuError(step.refusedCode, step.refusal);
     });
+    if (out.broke) break;
   }
   passRunning_ = false;
   qCDebug(lcLink, "upload pass: %d of %d bytes out, last error %d%s%s", passSent_, passTotal_,
           trail.last(), trail.last() ? ": " : "", trail.lastText().c_str());
   // A stop asked for during the pass: the read-back after it is not run.
   throwIfStopDue();
-  return {trail.last(), trail.lastText(), {}, {}};
+  out.code = trail.last();
+  out.text = trail.lastText();
+  return out;
 }
 
 }  // namespace ku

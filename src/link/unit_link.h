@@ -37,6 +37,20 @@ struct LinkOutcome {
   std::string heldDevice;
 };
 
+// Where an upload pass broke off: a write failed after `sent` of `total` bytes
+// had gone out, and the byte it could not write belongs to `slot`.
+struct PassBreak {
+  int sent = 0;
+  int total = 0;
+  int slot = 0;
+};
+
+// An upload pass's outcome; `broke` is set when a write failed and the pass
+// went no further.
+struct UploadPassOutcome : LinkOutcome {
+  std::optional<PassBreak> broke;
+};
+
 // A read-back's outcome, with the value of every slot the record gave.
 struct ReadBackOutcome : LinkOutcome {
   DecodedRecord values{};  // slots 0..31
@@ -97,8 +111,9 @@ class UnitLink {
   // short, 6 for a high byte of 128 or more, or the port's code).
   ReadBackOutcome readBack();
   // One upload pass of the given values with its pauses; the outcome holds the
-  // last code (5 when the last failure was a value outside 0..255).
-  LinkOutcome upload(const UploadValues& values);
+  // last code (5 when the last failure was a value outside 0..255). A failed
+  // write ends the pass there: no later byte goes out on a line that failed.
+  UploadPassOutcome upload(const UploadValues& values);
 
   // The last read-back's reply to "x" in full: waits out the rest of the unit's
   // second after "x" (no byte may go to it sooner anyway) and adds what else came,

@@ -16,6 +16,7 @@ enum class MessageKind {
   EnterValidNumber,  // a box holds text that is not a number in its range
   NoAccess,          // no rights to the port's device; detail is the device
   HeldPort,          // the device is held by another program; detail is the device
+  UploadBroken,      // a write failed during an upload pass; detail is the whole text
 };
 
 struct Message {

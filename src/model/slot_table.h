@@ -137,7 +137,8 @@ const FixedTexts& fixedTexts(int row);
 // A working value: empty until first read back or entered.
 using SlotValue = std::optional<std::int16_t>;
 using SlotValueArray = std::array<SlotValue, 36>;
-using ReadBackArray = std::array<std::int16_t, 36>;
+// The unit's values as last read back; a slot the unit never reported holds nothing.
+using ReadBackArray = std::array<SlotValue, 36>;
 
 // The integer value of a working value: empty counts as 0.
 inline std::int16_t valueOf(const SlotValue& v) {

@@ -231,9 +231,10 @@ class MainWindow : public QMainWindow, public UnitView {
   bool requestSent_ = false;  // " " has gone: the read-back's seconds run
   LoadResult lastLoad_{LoadOutcome::Unlinked, 0, {}};
 
-  int editingSlot_ = -1;    // the box whose change handling runs
-  int rangeHintSlot_ = -1;  // the box whose allowed range the status bar shows
-  QString lastSummary_;     // how the last exchange ended, as the status bar said
+  int editingSlot_ = -1;        // the box whose change handling runs
+  int rangeHintSlot_ = -1;      // the box whose allowed range the status bar shows
+  QString lastSummary_;         // how the last exchange ended, as the status bar said
+  QString brokenUploadBackup_;  // the backup from before the last upload, when its pass broke off
   bool busy_ = false;
   QPointer<QWidget> hadFocus_;  // where the focus was when the exchange started
   int focusAfter_ = -1;         // the box the exchange asked to focus, once it is over

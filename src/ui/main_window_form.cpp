@@ -107,6 +107,7 @@ void MainWindow::buildRows() {
     rowLabels_[k] =
         makeLabel(QStringLiteral("name_%1").arg(k), qs(slotInfo(k).rowLabel), kLabelColumn, top);
     currentLabels_[k] = makeLabel(indexed("current", k), QString(), kCurrentColumn, top);
+    currentLabels_[k]->setToolTip(QString::fromUtf8(kNotReadBackTip));
 
     auto* box = new QLineEdit(form_);
     box->setObjectName(indexed("entry", k));

@@ -106,7 +106,7 @@ void MainWindow::restoreBackup() {
     return;
   }
   if (!controller_->mayDiscardTypedEntries()) return;
-  const QString path = chooser_->backupToRestore(this, list);
+  const QString path = chooser_->backupToRestore(this, list, brokenUploadBackup_);
   if (path.isEmpty()) return;
   QString time = QFileInfo(path).fileName();
   for (const BackupEntry& b : list) {

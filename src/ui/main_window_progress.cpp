@@ -123,6 +123,13 @@ void MainWindow::endProgress(Exchange kind) {
   r.slotsRead = controller_->slotsReadAtLastReadBack();
   r.at = QTime::currentTime();
   r.upload = lastUpload_;
+  if (kind == Exchange::UploadSetup || kind == Exchange::UploadDefaults) {
+    r.broke = controller_->lastUploadBreak();
+    // File > Restore backup offers first the set-up from before a pass that broke off.
+    if (r.upload == UploadOutcome::Sent)
+      brokenUploadBackup_ =
+          r.broke ? QString::fromStdString(controller_->lastBackupPath()) : QString();
+  }
   r.lineLost = controller_->lineLost();
   r.reopenCode = reopenCode_;
   QString summary = exchangeSummary(r);

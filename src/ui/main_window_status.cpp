@@ -77,7 +77,13 @@ QString exchangeOutcome(const ExchangeResult& r, const QString& when) {
           return QStringLiteral("Nothing was sent: the unit's reply was not its record") + when;
       }
       QString first;
-      if (r.uploadCode == 0)
+      if (r.broke)
+        first = QStringLiteral("The upload of %1 stopped after %2 of %3 bytes (%4)")
+                    .arg(what)
+                    .arg(r.broke->sent)
+                    .arg(r.broke->total)
+                    .arg(words(r.uploadCode));
+      else if (r.uploadCode == 0)
         first = QStringLiteral("Uploaded ") + what;
       else if (r.uploadCode == kInvalidArgument)
         first = QStringLiteral("Uploaded %1 except a value out of limits").arg(what);

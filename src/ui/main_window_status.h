@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTime>
 #include <exception>
+#include <optional>
 
 #include "app/unit_controller.h"
 
@@ -31,6 +32,8 @@ struct ExchangeResult {
   // The code of opening the port again after a lost line, when that failed
   // and so nothing else of the exchange ran; 0 otherwise.
   int reopenCode = 0;
+  // Uploads only: where the pass broke off, when a write failed.
+  std::optional<PassBreak> broke = std::nullopt;
 };
 
 // What the operator does after a lost line.
@@ -39,6 +42,8 @@ inline const char* kLineLostAdvice = "Plug the adapter in, then Unit > Read back
 // Status texts while an exchange runs.
 inline const char* kUploadingText = "Uploading";
 inline const char* kReadingBackText = "Reading the unit back";
+// The tooltip of a slot's empty current-value cell.
+inline const char* kNotReadBackTip = "not read back";
 
 // One line saying what happened and when, e.g. "Read back 32 of 32 slots at 17:10:03";
 // after a lost line, with what to do.

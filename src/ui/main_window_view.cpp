@@ -57,7 +57,11 @@ void MainWindow::setDescriptionValue(int row, const std::string& text) {
 }
 
 void MainWindow::setCurrentValue(int row, const std::string& text) {
-  if (row >= 0 && row <= kPulseWidthRow) setAutoSizeText(currentLabels_[row], qs(text));
+  if (row < 0 || row > kPulseWidthRow) return;
+  setAutoSizeText(currentLabels_[row], qs(text));
+  // An empty cell of a slot is one the last read-back did not bring.
+  if (row < kRowSlots)
+    currentLabels_[row]->setToolTip(text.empty() ? QString::fromUtf8(kNotReadBackTip) : QString());
 }
 
 bool MainWindow::confirm(const std::string& question) {

@@ -33,13 +33,15 @@ QString DialogSetupFileChooser::fileToSave(QWidget* parent, const QString& sugge
 }
 
 QString DialogSetupFileChooser::backupToRestore(QWidget* parent,
-                                                const std::vector<BackupEntry>& backups) {
-  BackupDialog dialog(backups, parent);
+                                                const std::vector<BackupEntry>& backups,
+                                                const QString& preselected) {
+  BackupDialog dialog(backups, parent, preselected);
   if (dialog.exec() != QDialog::Accepted) return QString();
   return dialog.chosenPath();
 }
 
-BackupDialog::BackupDialog(const std::vector<BackupEntry>& backups, QWidget* parent)
+BackupDialog::BackupDialog(const std::vector<BackupEntry>& backups, QWidget* parent,
+                           const QString& preselected)
     : QDialog(parent), backups_(backups) {
   setObjectName(QStringLiteral("backupDialog"));
   setWindowTitle(QStringLiteral("Restore backup"));
@@ -86,13 +88,18 @@ BackupDialog::BackupDialog(const std::vector<BackupEntry>& backups, QWidget* par
     if (!chosenPath().isEmpty()) accept();
   });
 
-  // The newest usable backup is chosen to begin with.
+  // The preselected backup is chosen to begin with, else the newest usable one.
+  int first = -1;
   for (int i = 0; i < list_->topLevelItemCount(); ++i) {
-    if (backups_[static_cast<std::size_t>(i)].problem.empty()) {
-      list_->setCurrentItem(list_->topLevelItem(i));
+    const BackupEntry& b = backups_[static_cast<std::size_t>(i)];
+    if (!b.problem.empty()) continue;
+    if (first < 0) first = i;
+    if (!preselected.isEmpty() && QString::fromStdString(b.path) == preselected) {
+      first = i;
       break;
     }
   }
+  if (first >= 0) list_->setCurrentItem(list_->topLevelItem(first));
   resize(720, 360);
 }
 

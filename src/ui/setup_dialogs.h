@@ -21,7 +21,9 @@ class SetupFileChooser {
   // Each returns the chosen file's path, or nothing when the operator cancelled.
   virtual QString fileToOpen(QWidget* parent, const QString& folder) = 0;
   virtual QString fileToSave(QWidget* parent, const QString& suggestedPath) = 0;
-  virtual QString backupToRestore(QWidget* parent, const std::vector<BackupEntry>& backups) = 0;
+  // preselected: the path of the backup chosen to begin with; empty for the newest usable one.
+  virtual QString backupToRestore(QWidget* parent, const std::vector<BackupEntry>& backups,
+                                  const QString& preselected) = 0;
 };
 
 // The production chooser: the file dialogs and BackupDialog, each modal.
@@ -29,16 +31,19 @@ class DialogSetupFileChooser : public SetupFileChooser {
  public:
   QString fileToOpen(QWidget* parent, const QString& folder) override;
   QString fileToSave(QWidget* parent, const QString& suggestedPath) override;
-  QString backupToRestore(QWidget* parent, const std::vector<BackupEntry>& backups) override;
+  QString backupToRestore(QWidget* parent, const std::vector<BackupEntry>& backups,
+                          const QString& preselected) override;
 };
 
 // The automatic backups, newest first, with time, port, channel and reason. A backup
-// that cannot be used is listed with the reason and cannot be chosen.
+// that cannot be used is listed with the reason and cannot be chosen. The preselected
+// backup is chosen to begin with when it is usable, else the newest usable one.
 class BackupDialog : public QDialog {
   Q_OBJECT
 
  public:
-  BackupDialog(const std::vector<BackupEntry>& backups, QWidget* parent = nullptr);
+  BackupDialog(const std::vector<BackupEntry>& backups, QWidget* parent = nullptr,
+               const QString& preselected = QString());
   // The chosen backup's path; empty while none usable is selected.
   QString chosenPath() const;
 
