@@ -280,7 +280,10 @@ TEST(WindowWithSimulatedUnit, AFailedReadBackKeepsTheEntryAndShowsNoneOfIt) {
   EXPECT_EQ(child<QLabel>(&form, "current_11")->toolTip(), "");
   QTest::keyClicks(entryBox(&form, 11), "99");
   line.unit.stop();
+  std::string question;
+  answerNextQuestion(QMessageBox::Yes, &question);
   form.readBackUnit();
+  EXPECT_EQ(question, "Discard 1 typed entry?");
   ASSERT_TRUE(waitIdle(form));
   EXPECT_EQ(line.notifier.messages, std::vector<std::string>{kShortReplyMessage});
   EXPECT_EQ(labelText(&form, "current_11"), "");

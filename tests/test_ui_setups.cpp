@@ -52,16 +52,6 @@ class ScriptedChooser : public ui::SetupFileChooser {
   }
 };
 
-// Answers the next modal question with answer and keeps its text.
-void answerNextQuestion(QMessageBox::StandardButton answer, std::string* text) {
-  QTimer::singleShot(0, [answer, text] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) return;
-    *text = box->text().toStdString();
-    box->button(answer)->click();
-  });
-}
-
 class FileMenuTest : public FakeUnitWindowTest<> {
  protected:
   void SetUp() override {
@@ -339,7 +329,10 @@ TEST_F(FileMenuTest, AnUploadThatBreaksOffSaysSoAndOffersTheBackupFromBefore) {
       << status().toStdString();
 
   chooser.backupAnswer.clear();
+  std::string question;
+  answerNextQuestion(QMessageBox::Yes, &question);  // "99" is still in its box
   action("restoreBackup")->trigger();
+  EXPECT_EQ(question, "Discard 1 typed entry?");
   EXPECT_EQ(chooser.offeredFirst.toStdString(), backups[0].path);
 }
 

@@ -10,10 +10,12 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <array>
 #include <functional>
 #include <memory>
@@ -147,6 +149,16 @@ inline LoadResult loadWindow(ui::MainWindow& w) {
   w.load();
   EXPECT_TRUE(waitIdle(w));
   return w.lastLoad();
+}
+
+// Answers the next modal question with answer and keeps its text.
+inline void answerNextQuestion(QMessageBox::StandardButton answer, std::string* text) {
+  QTimer::singleShot(0, [answer, text] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    *text = box->text().toStdString();
+    box->button(answer)->click();
+  });
 }
 
 template <typename W>

@@ -181,6 +181,16 @@ TEST(OnX11, Screenshots) {
   button(&form, "update")->click();
   ASSERT_TRUE(waitIdle(form));
   EXPECT_TRUE(grabbed);
+
+  // The unit goes silent: a read-back brings nothing, and the window says so
+  // (the message itself went to the recording notifier).
+  unit.beforeByte = nullptr;
+  port->onByte = nullptr;
+  port->replies.clear();
+  form.readBackUnit();
+  ASSERT_TRUE(waitIdle(form));
+  QTest::qWait(100);
+  EXPECT_TRUE(form.grab().save(out + "/failed-read-back.png"));
 }
 
 }  // namespace
