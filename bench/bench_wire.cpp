@@ -13,6 +13,7 @@
 // line adds between write and arrival is counted against the program.
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QThread>
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -20,7 +21,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/unit_controller.h"
@@ -376,12 +376,13 @@ int run(int argc, char** argv) {
   RealSleeper onItsThread;
   std::atomic<bool> over{false};
   decltype(throughTheCore(unit, database, onItsThread, passes)) threaded{};
-  std::thread exchange([&] {
+  std::unique_ptr<QThread> exchange(QThread::create([&] {
     threaded = throughTheCore(unit, database, onItsThread, passes);
     over = true;
-  });
+  }));
+  exchange->start();
   while (!over) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  exchange.join();
+  exchange->wait();
   report("controller on an exchange thread (as in the window)", threaded);
 
   report("kuctl update, own process", throughKuctl(unit, database, quick ? 1 : 2));
