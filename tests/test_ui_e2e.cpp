@@ -295,6 +295,40 @@ TEST(WindowWithSimulatedUnit, AFailedReadBackKeepsTheEntryAndShowsNoneOfIt) {
   form.close();
 }
 
+// Over the line with a record that stops after 20 characters: Save set-up says
+// in one line what is missing before any file dialog, and the allowed-range
+// hint of one box goes when another box is typed in.
+TEST(WindowWithSimulatedUnit, ShortRecordSaveRefusalAndRangeHintOverTheLine) {
+  WindowOnTheLine line(8, [](sim::Simulator& u) {
+    sim::Faults cut;
+    cut.shortRecord = 20;
+    u.setFaults(cut);
+  });
+  ui::MainWindow& form = *line.form;
+  loadWindow(form);
+  form.show();
+  ASSERT_EQ(line.notifier.messages, std::vector<std::string>{kShortReplyMessage});
+  line.notifier.messages.clear();
+
+  child<QAction>(&form, "saveSetup")->trigger();  // no dialog opens: the refusal comes first
+  EXPECT_EQ(line.notifier.messages,
+            std::vector<std::string>{"14 slots were not read back; read the unit back first"});
+  const QString status = labelText(&form, "statusText");
+  EXPECT_TRUE(status.startsWith("Did not save the set-up: 14 slots were not read back at "))
+      << status.toStdString();
+
+  line.notifier.messages.clear();
+  QTest::keyClicks(entryBox(&form, 18), "300");
+  EXPECT_EQ(line.notifier.messages, std::vector<std::string>{kEnterValidNumberMessage});
+  EXPECT_EQ(labelText(&form, "statusText"), "E/S Gain takes a whole number from 0 to 255.");
+  QTest::keyClicks(entryBox(&form, 8), "7");
+  EXPECT_TRUE(labelText(&form, "statusText").startsWith("Read back 18 of 32 slots at "))
+      << labelText(&form, "statusText").toStdString();
+  form.close();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !form.isVisible(); }, 10000));
+  line.unit.stop();
+}
+
 // The two ways a unit lost its set-up to one click on "Update": a comms.ini that
 // an editor ended with an empty line, and a record that arrives short. Against
 // the simulated unit through the real widgets, neither changes the unit.
