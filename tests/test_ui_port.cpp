@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QDateTime>
 #include <QDialogButtonBox>
 #include <QMenu>
 #include <QPushButton>
@@ -531,20 +532,23 @@ TEST_F(LostLineTest, UpdateOpensThePortAgainBeforeItsChecks) {
   EXPECT_EQ(port->written, " qx");
 }
 
+// Runs act on the port dialog once it is up.
+void answerPortDialog(std::function<void(QWidget*)> act) {
+  QTimer::singleShot(0, [act] {
+    QWidget* dialog = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+      dialog = QApplication::activeModalWidget();
+      return dialog && dialog->objectName() == "portDialog";
+    }));
+    act(dialog);
+  });
+}
+
 // The menu, the dialog and its buttons as the operator uses them.
 TEST_F(PortChoiceTest, ThroughTheMenuOkTakesTheChosenRowAndCancelNothing) {
   MainWindow* w = open(LoadOutcome::Rejected);
   notifier.messages.clear();
-  auto answer = [](std::function<void(QWidget*)> act) {
-    QTimer::singleShot(0, [act] {
-      QWidget* dialog = nullptr;
-      ASSERT_TRUE(QTest::qWaitFor([&] {
-        dialog = QApplication::activeModalWidget();
-        return dialog && dialog->objectName() == "portDialog";
-      }));
-      act(dialog);
-    });
-  };
+  const auto answer = answerPortDialog;
 
   QString destination;
   answer([&](QWidget* dialog) {
@@ -596,6 +600,25 @@ TEST_F(PortChoiceTest, TheChosenDeviceIsReadBackOverTheLine) {
   EXPECT_EQ(bytes, " qx");
   EXPECT_EQ(labelText(form.get(), "current_8"), "123");
   EXPECT_EQ(notifier.messages, std::vector<std::string>{kInvalidPortMessage});
+
+  // Unit > Port... again: the pty in use comes preselected, and OK on it keeps
+  // everything as it is: no file written, no byte sent.
+  const QDateTime written =
+      QFileInfo(QString::fromStdString(userDir + "/comms.ini")).lastModified();
+  QString preselected;
+  answerPortDialog([&](QWidget* dialog) {
+    QTreeWidgetItem* row = portTable(dialog)->currentItem();
+    preselected = row ? row->text(0) : QString();
+    dialogButton(dialog, QDialogButtonBox::Ok)->click();
+  });
+  child<QAction>(form.get(), "port")->trigger();
+  settle();
+  EXPECT_EQ(preselected.toStdString(), pty);
+  EXPECT_EQ(QFileInfo(QString::fromStdString(userDir + "/comms.ini")).lastModified(), written);
+  EXPECT_EQ(linkTarget(userDir + "/com1"), pty);
+  QTest::qWait(300);  // the unit's thread would have logged a byte by now
+  EXPECT_EQ(simulated.log().size(), 3u);
+  EXPECT_TRUE(status().contains("nothing was changed")) << status().toStdString();
   form->close();
   settle();
   EXPECT_TRUE(QTest::qWaitFor([&] { return simulated.closeCount() != 0; }, 10000));
