@@ -51,12 +51,5 @@ TEST_F(UiLog, AStopSignalAsksEveryWindowToClose) {
                                                "ku.ui: close requested: MainWindow"}));
 }
 
-TEST_F(UiLog, SilentWithoutItsRule) {
-  useRules("ku.*.debug=false");
-  window.close();
-  EXPECT_FALSE(window.isVisible());
-  EXPECT_EQ(lines(), std::vector<std::string>{});
-}
-
 }  // namespace
 }  // namespace ku::test

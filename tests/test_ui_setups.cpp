@@ -394,27 +394,30 @@ TEST(SetupFileName, OfferedNameCarriesTheDate) {
             "/home/op/ku-setup-2026-12-07.json");
 }
 
-// Typed entries are not thrown away without a word: Unit > Read back asks first.
+// Typed entries are not thrown away without a word: Unit > Read back asks
+// first; No keeps them and sends nothing, Yes reads the unit back.
 TEST_F(FileMenuTest, ReadBackAsksBeforeItDiscardsTypedEntries) {
   MainWindow* w = open();
   QTest::keyClicks(entryBox(w, 8), "7");
   QTest::keyClicks(entryBox(w, 9), "8");
   port->written.clear();
-  std::string question;
-  answerNextQuestion(QMessageBox::No, &question);
-  action("readBack")->trigger();
-  settle();
-  EXPECT_EQ(question, "Discard 2 typed entries?");
-  EXPECT_EQ(port->written, "");
-  EXPECT_EQ(entryBox(w, 8)->text(), "7");
-
-  QTest::keyClick(entryBox(w, 9), Qt::Key_Backspace);
-  answerNextQuestion(QMessageBox::Yes, &question);
-  action("readBack")->trigger();
-  settle();
-  EXPECT_EQ(question, "Discard 1 typed entry?");
-  EXPECT_EQ(port->written, " qx");
-  EXPECT_EQ(entryBox(w, 8)->text(), "");
+  struct Round {
+    QMessageBox::StandardButton answer;
+    const char* question;
+    const char* sent;
+    const char* box8After;
+  };
+  for (const Round& r : {Round{QMessageBox::No, "Discard 2 typed entries?", "", "7"},
+                         Round{QMessageBox::Yes, "Discard 1 typed entry?", " qx", ""}}) {
+    if (r.answer == QMessageBox::Yes) QTest::keyClick(entryBox(w, 9), Qt::Key_Backspace);
+    std::string question;
+    answerNextQuestion(r.answer, &question);
+    action("readBack")->trigger();
+    settle();
+    EXPECT_EQ(question, r.question);
+    EXPECT_EQ(port->written, r.sent);
+    EXPECT_EQ(entryBox(w, 8)->text(), r.box8After);
+  }
 }
 
 }  // namespace
