@@ -20,7 +20,6 @@
 #include <map>
 
 #include "test_ui_support.h"
-#include "ui/guide_window.h"
 #include "ui/main_window_status.h"
 #include "ui/pictures.h"
 #include "ui/start_up.h"
@@ -410,8 +409,8 @@ std::map<QString, QSize> pictures(QTextDocument* doc) {
 TEST_F(StatusBarTest, OperatorsGuideShowsInOneWindowFromHelpAndF1) {
   MainWindow* w = open();
   action("operatorsGuide")->trigger();
-  auto* guide = w->findChild<ui::GuideWindow*>();
-  ASSERT_NE(guide, nullptr);
+  ASSERT_EQ(guideWindows().size(), 1u);
+  ui::GuideWindow* guide = guideWindows()[0];
   EXPECT_TRUE(guide->isVisible() && guide->isWindow());
   QTextDocument* doc = child<QTextBrowser>(guide, "guideText")->document();
   EXPECT_EQ(headings(doc),
@@ -436,7 +435,15 @@ TEST_F(StatusBarTest, OperatorsGuideShowsInOneWindowFromHelpAndF1) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(w));
   QTest::keyClick(w, Qt::Key_F1);
   EXPECT_TRUE(guide->isVisible());
-  EXPECT_EQ(w->findChildren<ui::GuideWindow*>().size(), 1);
+  EXPECT_EQ(guideWindows(), std::vector<ui::GuideWindow*>{guide});
+
+  // The guide goes with the main window, and never keeps the program running.
+  w->close();
+  EXPECT_TRUE(QTest::qWaitFor([w] { return !w->isVisible(); }, 10000));
+  EXPECT_FALSE(guide->isVisible());
+  EXPECT_FALSE(guide->testAttribute(Qt::WA_QuitOnClose));
+  form.reset();
+  EXPECT_TRUE(guideWindows().empty()) << "the main window takes its guide with it";
 }
 
 // Ctrl+F, a word and Enter select it; F3 and Shift+F3 go on and back, round the

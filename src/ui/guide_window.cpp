@@ -21,6 +21,8 @@ QUrl GuideWindow::guideUrl() {
 GuideWindow::GuideWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("guideWindow"));
   setWindowTitle(QStringLiteral("Operator's guide"));
+  // The program ends with its main window, whether the guide is open or not.
+  setAttribute(Qt::WA_QuitOnClose, false);
   resize(780, 640);
 
   text_ = new QTextBrowser(this);

@@ -17,7 +17,7 @@ class GuideWindow : public QWidget {
   Q_OBJECT
 
  public:
-  // A window of its own; the parent only owns it.
+  // A window of its own; with a parent the window manager keeps it above that one.
   explicit GuideWindow(QWidget* parent = nullptr);
 
   // The guide in the resources: qrc:/guide/operators-guide.md; its pictures are

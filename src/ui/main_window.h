@@ -219,7 +219,8 @@ class MainWindow : public QMainWindow, public UnitView {
   QAction* restoreBackupAction_ = nullptr;
   QAction* quitAction_ = nullptr;
   QAction* guideAction_ = nullptr;
-  QPointer<GuideWindow> guide_;
+  // Its own window, beside the main window rather than held above it.
+  std::unique_ptr<GuideWindow> guide_;
   QAction* aboutAction_ = nullptr;
   QLabel* statusText_ = nullptr;
   QProgressBar* progress_ = nullptr;

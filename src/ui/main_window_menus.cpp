@@ -197,7 +197,7 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::openOperatorGuide() {
-  if (!guide_) guide_ = new GuideWindow(this);
+  if (!guide_) guide_ = std::make_unique<GuideWindow>();
   guide_->show();
   guide_->raise();
   guide_->activateWindow();
