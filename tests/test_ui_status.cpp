@@ -413,9 +413,9 @@ TEST_F(StatusBarTest, OperatorsGuideShowsInOneWindowFromHelpAndF1) {
   ui::GuideWindow* guide = guideWindows()[0];
   EXPECT_TRUE(guide->isVisible() && guide->isWindow());
   QTextDocument* doc = child<QTextBrowser>(guide, "guideText")->document();
-  EXPECT_EQ(headings(doc),
-            (QStringList{"Operator's guide", "Wiring and comms.ini", "Port numbers and devices",
-                         "The main window", "Messages", "The guide window"}));
+  EXPECT_EQ(headings(doc), (QStringList{"Operator's guide", "Wiring and comms.ini",
+                                        "Port numbers and devices", "Wiring a USB serial adapter",
+                                        "The main window", "Messages", "The guide window"}));
   EXPECT_TRUE(doc->toPlainText().contains(
       "Couldnot get Any or Full string from KU,please verify connection"));
   const std::map<QString, QSize> shown = pictures(doc);
