@@ -47,7 +47,7 @@ for f in /usr/bin/kuutil /usr/bin/kuctl /usr/bin/ku-sim /usr/share/ku-utility/TK
   /usr/share/icons/hicolor/128x128/apps/ku-utility.png \
   /usr/share/man/man1/kuutil.1.gz /usr/share/man/man1/kuctl.1.gz /usr/share/man/man1/ku-sim.1.gz \
   /usr/share/doc/ku-utility/copyright /usr/share/doc/ku-utility/changelog.gz \
-  /usr/share/doc/ku-utility/README.md; do
+  /usr/share/doc/ku-utility/README.md /usr/share/doc/ku-utility/operators-guide.md; do
   grep -qx "$f" "$work/listing" || missing="$missing $f"
 done
 check "package holds every file it should${missing:+ (missing:$missing)}" test -z "$missing"

@@ -1,10 +1,10 @@
 // The main window's menu bar and status bar: what the status line says during
 // and after each exchange, Unit > Read back, Help, the allowed range after
-// "Enter Valid number", accessible names, colours under a dark desktop scheme,
-// and the window's place on a screen shorter than the form.
+// "Enter Valid number", accessible names, the operator's guide and its find box,
+// colours under a dark desktop scheme, and the window's place on a screen shorter
+// than the form.
 #include <QAccessible>
 #include <QAction>
-#include <QDesktopServices>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -14,7 +14,10 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
 #include <QUrl>
+#include <map>
 
 #include "test_ui_support.h"
 #include "ui/main_window_status.h"
@@ -157,31 +160,6 @@ TEST(StatusTexts, AboutNamesVersionFilesAndDevice) {
   f.portNumber = 0;
   f.portOpen = false;
   EXPECT_TRUE(ui::aboutText(f).endsWith("Device: none, not open"));
-}
-
-TEST(StatusTexts, OperatorsGuideIsFoundBesideTheProgramOrInstalled) {
-  QTemporaryDir root;
-  const QString bin = root.filePath("usr/bin");
-  const QString system = root.filePath("system");  // stands in for /usr/share
-  ASSERT_TRUE(QDir().mkpath(bin));
-  ASSERT_TRUE(QDir().mkpath(root.filePath("usr/share/man/man1")));
-  EXPECT_EQ(ui::findOperatorGuide(bin, system), "") << "nothing installed";
-
-  auto touch = [](const QString& path) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  };
-  touch(root.filePath("usr/share/man/man1/kuutil.1.gz"));
-  EXPECT_EQ(ui::findOperatorGuide(bin, system), root.filePath("usr/share/man/man1/kuutil.1.gz"));
-  ASSERT_TRUE(QDir().mkpath(root.filePath("usr/share/doc/ku-utility")));
-  touch(root.filePath("usr/share/doc/ku-utility/README.md"));
-  EXPECT_EQ(ui::findOperatorGuide(bin, system),
-            root.filePath("usr/share/doc/ku-utility/README.md"));
-  touch(root.filePath("usr/bin/README.md"));  // a portable folder's own copy comes first
-  EXPECT_EQ(ui::findOperatorGuide(bin, system), root.filePath("usr/bin/README.md"));
-  ASSERT_TRUE(QDir().mkpath(system + "/doc/ku-utility"));
-  touch(system + "/doc/ku-utility/README.md");
-  EXPECT_EQ(ui::findOperatorGuide(bin, system), root.filePath("usr/bin/README.md"));
 }
 
 // --- placing a window ---------------------------------------------------------
@@ -405,32 +383,107 @@ TEST_F(StatusBarTest, AboutShowsTheFilesInUse) {
   box->accept();
 }
 
-// Opens what it finds through the desktop; here a handler stands in for the desktop.
-class UrlCatcher : public QObject {
-  Q_OBJECT
- public:
-  QList<QUrl> urls;
- public Q_SLOTS:
-  void open(const QUrl& url) { urls << url; }
-};
+// --- the operator's guide ---------------------------------------------------
 
-TEST_F(StatusBarTest, OperatorsGuideOpensTheReadme) {
+// The guide's headings, in order.
+QStringList headings(const QTextDocument* doc) {
+  QStringList found;
+  for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+    if (b.blockFormat().headingLevel() > 0) found << b.text();
+  return found;
+}
+// The pictures the guide shows, each with the size it loaded at (empty: none loaded).
+std::map<QString, QSize> pictures(QTextDocument* doc) {
+  std::map<QString, QSize> found;
+  for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+    for (auto f = b.begin(); !f.atEnd(); ++f) {
+      const QTextImageFormat image = f.fragment().charFormat().toImageFormat();
+      if (!image.isValid()) continue;
+      const QVariant loaded = doc->resource(QTextDocument::ImageResource, QUrl(image.name()));
+      found[image.name()] =
+          loaded.value<QImage>().size().expandedTo(loaded.value<QPixmap>().size());
+    }
+  return found;
+}
+
+TEST_F(StatusBarTest, OperatorsGuideShowsInOneWindowFromHelpAndF1) {
   MainWindow* w = open();
-  UrlCatcher catcher;
-  QDesktopServices::setUrlHandler("file", &catcher, "open");
-  if (ui::findOperatorGuide(dir.dir.path()).isEmpty()) {  // none installed on this machine
-    action("operatorsGuide")->trigger();
-    EXPECT_TRUE(catcher.urls.isEmpty());
-    EXPECT_TRUE(status().contains("not installed")) << status().toStdString();
+  action("operatorsGuide")->trigger();
+  ASSERT_EQ(guideWindows().size(), 1u);
+  ui::GuideWindow* guide = guideWindows()[0];
+  EXPECT_TRUE(guide->isVisible() && guide->isWindow());
+  QTextDocument* doc = child<QTextBrowser>(guide, "guideText")->document();
+  EXPECT_EQ(headings(doc), (QStringList{"Operator's guide", "Wiring and comms.ini",
+                                        "Port numbers and devices", "Wiring a USB serial adapter",
+                                        "The main window", "Messages", "The guide window"}));
+  EXPECT_TRUE(doc->toPlainText().contains(
+      "Couldnot get Any or Full string from KU,please verify connection"));
+  const std::map<QString, QSize> shown = pictures(doc);
+  std::vector<QString> names;
+  for (const auto& [name, size] : shown) {
+    names.push_back(name);
+    EXPECT_GT(size.width(), 200) << name.toStdString() << " did not load";
   }
+  EXPECT_EQ(names,
+            (std::vector<QString>{"images/failed-read-back.png", "images/guide-window.png",
+                                  "images/main-window-dark.png", "images/main-window.png",
+                                  "images/upload-in-progress.png", "images/welcome-window.png"}));
 
-  QFile readme(dir.dir.filePath("README.md"));
-  ASSERT_TRUE(readme.open(QIODevice::WriteOnly));
-  readme.close();
-  w->openOperatorGuide();
-  QDesktopServices::unsetUrlHandler("file");
-  ASSERT_EQ(catcher.urls.size(), 1);
-  EXPECT_EQ(catcher.urls[0], QUrl::fromLocalFile(dir.dir.filePath("README.md")));
+  // F1 brings the same window back after it was closed.
+  guide->close();
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+  QTest::keyClick(w, Qt::Key_F1);
+  EXPECT_TRUE(guide->isVisible());
+  EXPECT_EQ(guideWindows(), std::vector<ui::GuideWindow*>{guide});
+
+  // The guide goes with the main window, and never keeps the program running.
+  w->close();
+  EXPECT_TRUE(QTest::qWaitFor([w] { return !w->isVisible(); }, 10000));
+  EXPECT_FALSE(guide->isVisible());
+  EXPECT_FALSE(guide->testAttribute(Qt::WA_QuitOnClose));
+  form.reset();
+  EXPECT_TRUE(guideWindows().empty()) << "the main window takes its guide with it";
+}
+
+// Ctrl+F, a word and Enter select it; F3 and Shift+F3 go on and back, round the
+// end; a word the guide lacks keeps the selection and says "not found".
+TEST(GuideWindow, FindSelectsTheWordAndSaysWhenNotFound) {
+  ui::GuideWindow g;
+  g.show();
+  g.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&g));
+  auto* text = child<QTextBrowser>(&g, "guideText");
+  auto* box = child<QLineEdit>(&g, "findBox");
+  auto* result = child<QLabel>(&g, "findResult");
+  auto selection = [text] { return text->textCursor().selectedText(); };
+  auto at = [text] { return text->textCursor().selectionStart(); };
+
+  QTest::keyClick(&g, Qt::Key_F, Qt::ControlModifier);
+  EXPECT_TRUE(box->hasFocus());
+  QTest::keyClicks(box, "PORT NUMBER");
+  QTest::keyClick(box, Qt::Key_Return);
+  EXPECT_EQ(selection(), "port number");  // as the guide writes it first
+  const int first = at();
+  EXPECT_EQ(text->document()->toPlainText().indexOf("port number"), first);
+  QTest::keyClick(box, Qt::Key_F3);
+  const int second = at();
+  EXPECT_GT(second, first);
+  QTest::keyClick(box, Qt::Key_F3, Qt::ShiftModifier);
+  EXPECT_EQ(at(), first);
+  QTest::keyClick(box, Qt::Key_F3, Qt::ShiftModifier);  // round the start to the last
+  EXPECT_GT(at(), second);
+  EXPECT_EQ(result->text(), "");
+
+  box->selectAll();
+  QTest::keyClicks(box, "Fahrenheit");
+  const int before = at();
+  QTest::keyClick(box, Qt::Key_Return);
+  EXPECT_EQ(result->text(), "not found");
+  EXPECT_EQ(at(), before);
+  EXPECT_EQ(selection(), "port number");
+  QTest::keyClick(box, Qt::Key_Backspace);
+  EXPECT_EQ(result->text(), "") << "typing takes the word back";
 }
 
 // --- colours ------------------------------------------------------------------
@@ -528,5 +581,3 @@ TEST(Pictures, DrawnAtTheDevicePixelRatio) {
 
 }  // namespace
 }  // namespace ku::test
-
-#include "test_ui_status.moc"

@@ -26,6 +26,7 @@
 #include "fakes.h"
 #include "model/slot_table.h"
 #include "ui/classic_look.h"
+#include "ui/guide_window.h"
 #include "ui/main_window.h"
 #include "ui/twips.h"
 #include "ui/window_placement.h"
@@ -232,6 +233,13 @@ inline QLineEdit* entryBox(QWidget* form, int k) {
 }
 inline QPushButton* button(QWidget* form, const char* name) {
   return child<QPushButton>(form, QString::fromUtf8(name));
+}
+// The guide windows there are (Help > Operator's guide makes one, a window of its own).
+inline std::vector<ui::GuideWindow*> guideWindows() {
+  std::vector<ui::GuideWindow*> found;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* g = qobject_cast<ui::GuideWindow*>(w)) found.push_back(g);
+  return found;
 }
 
 }  // namespace ku::test

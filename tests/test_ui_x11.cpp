@@ -1,8 +1,10 @@
 // The windows on a real X server (run_under_xvfb.sh starts one): what the window
 // manager reads as the welcome window's name, and keys typed while the unit is
 // busy, typed with xdotool as an operator would.
+#include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
+#include <QStyle>
 #include <QTest>
 #include <atomic>
 
@@ -133,12 +135,21 @@ TEST(OnX11, EnterTypedDuringReadBackDoesNotReachItsMessage) {
   EXPECT_EQ(port->written, " qx");
 }
 
-// Pictures for the README (scripts/screenshots): both windows, and the main
-// window during an upload. Written only when KU_SCREENSHOT_DIR names a folder.
+// Pictures for the README and the guide (scripts/screenshots): both windows, the
+// main window during an upload and the guide window. Written only when
+// KU_SCREENSHOT_DIR names a folder; under KU_SCREENSHOT_THEME=dark (with a dark
+// style, such as QT_STYLE_OVERRIDE=Adwaita-Dark) their names end in "-dark".
 TEST(OnX11, Screenshots) {
   SKIP_WITHOUT_X11();
-  const QString out = qEnvironmentVariable("KU_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "KU_SCREENSHOT_DIR not set";
+  const QString folder = qEnvironmentVariable("KU_SCREENSHOT_DIR");
+  if (folder.isEmpty()) GTEST_SKIP() << "KU_SCREENSHOT_DIR not set";
+  const bool dark = qEnvironmentVariable("KU_SCREENSHOT_THEME") == "dark";
+  // A dark picture made under a light palette (the style did not load) would
+  // pass for one; neither is written then.
+  ASSERT_EQ(QApplication::palette().color(QPalette::Window).lightness() < 128, dark)
+      << "the style " << QApplication::style()->name().toStdString() << " does not give a "
+      << (dark ? "dark" : "light") << " palette";
+  auto out = [&](const char* name) { return folder + '/' + name + (dark ? "-dark.png" : ".png"); };
   ProgramDir dir;
   dir.writeCommsIni("\"Port\",1\n");
   dir.copyReferenceDb();
@@ -147,7 +158,7 @@ TEST(OnX11, Screenshots) {
   ui::WelcomeWindow welcome(context);
   welcome.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&welcome));
-  EXPECT_TRUE(welcome.grab().save(out + "/welcome-window.png"));
+  EXPECT_TRUE(welcome.grab().save(out("welcome-window")));
   welcome.hide();
 
   auto fake = std::make_unique<FakeSerialPort>();
@@ -164,7 +175,7 @@ TEST(OnX11, Screenshots) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   QTest::keyClicks(entryBox(&form, 4), "1000");
   QTest::qWait(200);
-  EXPECT_TRUE(form.grab().save(out + "/main-window.png"));
+  EXPECT_TRUE(form.grab().save(out("main-window")));
   // Caught as the upload's progress passes 40 bytes; the unit waits meanwhile.
   auto* bar = child<QProgressBar>(&form, "progress");
   std::atomic<bool> grabbed{false};
@@ -175,7 +186,7 @@ TEST(OnX11, Screenshots) {
   QObject::connect(bar, &QProgressBar::valueChanged, &form, [&](int v) {
     if (v < 40 || grabbed) return;
     QTest::qWait(100);
-    EXPECT_TRUE(form.grab().save(out + "/upload-in-progress.png"));
+    EXPECT_TRUE(form.grab().save(out("upload-in-progress")));
     grabbed = true;
   });
   button(&form, "update")->click();
@@ -190,7 +201,19 @@ TEST(OnX11, Screenshots) {
   form.readBackUnit();
   ASSERT_TRUE(waitIdle(form));
   QTest::qWait(100);
-  EXPECT_TRUE(form.grab().save(out + "/failed-read-back.png"));
+  EXPECT_TRUE(form.grab().save(out("failed-read-back")));
+
+  // The guide window, having found a word.
+  form.openOperatorGuide();
+  ASSERT_EQ(guideWindows().size(), 1u);
+  ui::GuideWindow* guide = guideWindows()[0];
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(guide));
+  guide->resize(720, 560);  // narrower than the text it is shown in, within the guide
+  auto* find = child<QLineEdit>(guide, "findBox");
+  find->setText("comms.ini");
+  EXPECT_TRUE(guide->find(find->text()));
+  QTest::qWait(200);
+  EXPECT_TRUE(guide->grab().save(out("guide-window")));
 }
 
 }  // namespace

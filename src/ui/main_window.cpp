@@ -34,6 +34,7 @@
 #include "reference/reference_database.h"
 #include "ui/classic_look.h"
 #include "ui/exchange_watch.h"
+#include "ui/guide_window.h"
 #include "ui/message_box_notifier.h"
 #include "ui/port_dialog.h"
 #include "ui/twips.h"
@@ -287,6 +288,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     unloaded_ = true;
     runHandler([this] { controller_->closeLink(); });
   }
+  if (guide_) guide_->close();
   event->accept();
 }
 

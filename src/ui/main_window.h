@@ -31,6 +31,8 @@ class QtSerialPort;
 
 namespace ku::ui {
 
+class GuideWindow;
+
 // What the window's controller works with. Anything left empty gets the production
 // default: the QtSerialPort of the program's folder, the modal message box, the
 // real pauses, the reference database on mdbtools behind its cache and the
@@ -91,7 +93,8 @@ class MainWindow : public QMainWindow, public UnitView {
   void openSetup();
   void saveSetup();
   void restoreBackup();
-  // Help > About and Help > Operator's guide.
+  // Help > About, and Help > Operator's guide: the guide's window, made once and
+  // brought to the front again after.
   void showAbout();
   void openOperatorGuide();
   // The facts the About box shows.
@@ -216,6 +219,8 @@ class MainWindow : public QMainWindow, public UnitView {
   QAction* restoreBackupAction_ = nullptr;
   QAction* quitAction_ = nullptr;
   QAction* guideAction_ = nullptr;
+  // Its own window, beside the main window rather than held above it.
+  std::unique_ptr<GuideWindow> guide_;
   QAction* aboutAction_ = nullptr;
   QLabel* statusText_ = nullptr;
   QProgressBar* progress_ = nullptr;

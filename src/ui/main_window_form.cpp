@@ -234,7 +234,7 @@ void MainWindow::buildMenus() {
   QMenu* help = menu("helpMenu", QStringLiteral("&Help"), "The guide and the program's facts.");
   guideAction_ =
       action(help, "operatorsGuide", QStringLiteral("&Operator's guide"),
-             "Opens the operator's guide that came with the program.", QKeySequence::HelpContents);
+             "Shows the operator's guide.", QKeySequence::HelpContents);
   connect(guideAction_, &QAction::triggered, this, [this] { openOperatorGuide(); });
   aboutAction_ = action(help, "about", QStringLiteral("&About"),
                         "The program's version, and the files and device it uses.");

@@ -1,18 +1,16 @@
 // The main window's menu commands that are not exchanges themselves: Unit >
 // Port..., the File menu's set-up files and backups, and Help.
 #include <QDate>
-#include <QDesktopServices>
-#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTime>
-#include <QUrl>
 
 #include "app/folders.h"
 #include "app/operator_texts.h"
 #include "app/version.h"
 #include "link/qt_serial_port.h"
+#include "ui/guide_window.h"
 #include "ui/main_window.h"
 #include "ui/port_dialog.h"
 #include "ui/qt_text.h"
@@ -199,18 +197,10 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::openOperatorGuide() {
-  const QString dir = QString::fromStdString(context_.programDir);
-  const QString guide = findOperatorGuide(dir);
-  if (guide.isEmpty()) {
-    statusText_->setText(
-        QStringLiteral("The operator's guide (README.md or the kuutil manual page) is not "
-                       "installed beside the program"));
-    return;
-  }
-  if (QDesktopServices::openUrl(QUrl::fromLocalFile(guide)))
-    statusText_->setText(QStringLiteral("Opened the operator's guide, ") + guide);
-  else
-    statusText_->setText(QStringLiteral("No program could open the operator's guide, ") + guide);
+  if (!guide_) guide_ = std::make_unique<GuideWindow>();
+  guide_->show();
+  guide_->raise();
+  guide_->activateWindow();
 }
 
 }  // namespace ku::ui

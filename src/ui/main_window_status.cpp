@@ -1,8 +1,5 @@
 #include "ui/main_window_status.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 #include "app/operator_texts.h"
 #include "model/errors.h"
 #include "model/slot_table.h"
@@ -131,27 +128,6 @@ QString aboutText(const AboutFacts& f) {
              "Device: %4")
       .arg(f.version, file(f.referenceDatabase, f.referenceDatabaseFound),
            file(f.settingsFile, f.settingsFileFound), device);
-}
-
-QStringList operatorGuidePlaces(const QString& programDir, const QString& systemShare) {
-  const QDir dir(programDir);
-  auto at = [&dir](const char* relative) {
-    return QDir::cleanPath(dir.absoluteFilePath(QString::fromUtf8(relative)));
-  };
-  return {at("README.md"),
-          at("../README.md"),
-          at("../../README.md"),
-          at("../share/doc/ku-utility/README.md"),
-          systemShare + QStringLiteral("/doc/ku-utility/README.md"),
-          at("../share/man/man1/kuutil.1.gz"),
-          at("../share/man/man1/kuutil.1"),
-          systemShare + QStringLiteral("/man/man1/kuutil.1.gz")};
-}
-
-QString findOperatorGuide(const QString& programDir, const QString& systemShare) {
-  for (const QString& place : operatorGuidePlaces(programDir, systemShare))
-    if (QFileInfo(place).isFile()) return place;
-  return QString();
 }
 
 }  // namespace ku::ui

@@ -1,10 +1,9 @@
 // What the main window's status bar and Help menu say: the line after an
-// exchange, the allowed range of a box, the About text and where the operator's
-// guide is installed. Plain functions, so that their texts can be checked alone.
+// exchange, the allowed range of a box and the About text. Plain functions, so
+// that their texts can be checked alone.
 #pragma once
 
 #include <QString>
-#include <QStringList>
 #include <QTime>
 #include <exception>
 #include <optional>
@@ -67,14 +66,5 @@ struct AboutFacts {
   bool portOpen = false;
 };
 QString aboutText(const AboutFacts& facts);
-
-// Where the operator's guide may be, best first: the README beside the program
-// or in its source tree, the installed README (beside the program's share folder,
-// then the system's), then the manual page.
-QStringList operatorGuidePlaces(const QString& programDir,
-                                const QString& systemShare = QStringLiteral("/usr/share"));
-// The first of those places that exists; empty when none does.
-QString findOperatorGuide(const QString& programDir,
-                          const QString& systemShare = QStringLiteral("/usr/share"));
 
 }  // namespace ku::ui
