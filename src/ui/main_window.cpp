@@ -61,7 +61,6 @@ MainWindow::MainWindow(AppContext& context, MainWindowDeps deps)
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QString::fromLatin1(kMainWindowCaption));
   setFont(defaultFont());
-  applyWindowColours(this);
 
   buildForm();
 

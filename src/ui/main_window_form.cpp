@@ -66,6 +66,14 @@ void MainWindow::buildForm() {
   buildTabOrder();
   buildMenus();
   buildStatusBar();
+  // The form and the status bar keep the classic grey whatever the desktop's
+  // scheme; the menu bar and its menus follow the desktop.
+  applyFormLook(scroll_);
+  // The status bar keeps the desktop's height and size grip.
+  statusBar()->setPalette(formPalette());
+  statusBar()->setAutoFillBackground(true);
+  for (QWidget* w : {static_cast<QWidget*>(statusText_), static_cast<QWidget*>(progress_)})
+    w->setStyle(formStyle());
 }
 
 QSize MainWindow::formSize() {

@@ -1,0 +1,177 @@
+// The main window at home on a desktop: its text readable under light and dark
+// desktop looks (measured on the rendered pixels), its icon and desktop entry,
+// the keyboard, and the pulse-width box saying what it reads.
+#include <QFile>
+#include <QHash>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTest>
+#include <cmath>
+
+#include "app/operator_texts.h"
+#include "test_ui_support.h"
+#include "ui/main_window_status.h"
+#include "ui/start_up.h"
+#include "ui/welcome_window.h"
+
+namespace ku::test {
+namespace {
+
+const ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+using ui::MainWindow;
+
+class LookTest : public FakeUnitWindowTest<> {
+ protected:
+  void SetUp() override {
+    FakeUnitWindowTest::SetUp();
+    dir.writeCommsIni("\"Port\",1\n");
+    dir.copyReferenceDb();
+  }
+  QLineEdit* pulseBox() { return child<QLineEdit>(form.get(), "pulseWidth"); }
+  QWidget* focused() { return QApplication::focusWidget(); }
+};
+
+// --- colours -------------------------------------------------------------------
+
+// WCAG 2 relative luminance and contrast ratio.
+double luminance(const QColor& c) {
+  auto lin = [](double v) {
+    v /= 255.0;
+    return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * lin(c.red()) + 0.7152 * lin(c.green()) + 0.0722 * lin(c.blue());
+}
+double contrast(const QColor& a, const QColor& b) {
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The contrast of text drawn in area of a rendered picture: its background is
+// the commonest colour, its text the colour farthest from it (the cores of the
+// glyphs; the frames of boxes and buttons are kept out of area).
+double renderedContrast(const QImage& picture, const QRect& area) {
+  QHash<QRgb, int> counts;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x) ++counts[picture.pixel(x, y)];
+  QRgb ground = 0;
+  int most = 0;
+  for (auto i = counts.cbegin(); i != counts.cend(); ++i)
+    if (i.value() > most) most = i.value(), ground = i.key();
+  double best = 1.0;
+  for (auto i = counts.cbegin(); i != counts.cend(); ++i)
+    best = std::max(best, contrast(QColor(i.key()), QColor(ground)));
+  return best;
+}
+
+// Every text of top's labels, buttons and boxes, rendered, against its
+// background: at least minimum. Returns how many texts were measured.
+int checkRenderedText(QWidget* top, double minimum, const std::string& what) {
+  QCoreApplication::processEvents();
+  const QImage picture = top->grab().toImage();
+  const double ratio = picture.devicePixelRatio();
+  int measured = 0;
+  for (QWidget* c : top->findChildren<QWidget*>()) {
+    if (!c->isVisibleTo(top) || c->window() != top) continue;
+    QString text;
+    int inset = 0;  // keeps the frames of buttons and boxes out
+    if (auto* l = qobject_cast<QLabel*>(c)) {
+      text = l->text();
+    } else if (auto* b = qobject_cast<QPushButton*>(c)) {
+      text = b->text(), inset = 3;
+    } else if (auto* e = qobject_cast<QLineEdit*>(c)) {
+      text = e->text(), inset = 3;
+    }
+    if (text.trimmed().isEmpty() || qobject_cast<QMenuBar*>(c->parentWidget())) continue;
+    const QRect onTop(c->mapTo(top, QPoint(0, 0)), c->size());
+    const QRect area(
+        QRectF(onTop.adjusted(inset, inset, -inset, -inset)).toRect().topLeft() * ratio,
+        (onTop.size() - QSize(2 * inset, 2 * inset)) * ratio);
+    EXPECT_GE(renderedContrast(picture, area.intersected(picture.rect())), minimum)
+        << what << ": " << c->objectName().toStdString() << " \"" << text.toStdString() << "\"";
+    ++measured;
+  }
+  return measured;
+}
+
+// A dark desktop scheme: light text on dark grounds everywhere.
+QPalette darkScheme() {
+  QPalette p;
+  const QColor dark(0x2B, 0x2B, 0x2B), light(0xEE, 0xEE, 0xEE);
+  for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    for (auto r : {QPalette::Window, QPalette::Button, QPalette::Mid}) p.setColor(g, r, dark);
+    p.setColor(g, QPalette::Base, QColor(0x1E, 0x1E, 0x1E));
+    for (auto r : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+      p.setColor(g, r, g == QPalette::Disabled ? QColor(0x90, 0x90, 0x90) : light);
+    p.setColor(g, QPalette::Light, QColor(0x50, 0x50, 0x50));
+    p.setColor(g, QPalette::Dark, QColor(0x10, 0x10, 0x10));
+  }
+  return p;
+}
+
+struct DesktopLook {
+  const char* style;
+  bool darkScheme;  // the dark scheme above over the style's own colours
+};
+
+class ReadableLookTest : public LookTest, public ::testing::WithParamInterface<DesktopLook> {
+ protected:
+  void SetUp() override {
+    LookTest::SetUp();
+    savedStyle_ = QApplication::style()->name();
+    savedPalette_ = QApplication::palette();
+  }
+  void TearDown() override {
+    LookTest::TearDown();
+    QApplication::setStyle(savedStyle_);
+    QApplication::setPalette(savedPalette_);
+  }
+
+ private:
+  QString savedStyle_;
+  QPalette savedPalette_;
+};
+
+// Under light and dark desktops every text of the form, its status bar and the
+// welcome window reads at 4.5:1 at least, disabled text at 3:1.
+TEST_P(ReadableLookTest, EveryTextReadsOnItsBackground) {
+  const DesktopLook look = GetParam();
+  if (!QStyleFactory::keys().contains(QString::fromLatin1(look.style), Qt::CaseInsensitive))
+    GTEST_SKIP() << look.style << " is not installed";
+  QApplication::setStyle(QString::fromLatin1(look.style));
+  if (look.darkScheme) QApplication::setPalette(darkScheme());
+  MainWindow* w = openWindow();
+  QTest::keyClicks(entryBox(w, 8), "7");
+  EXPECT_GT(checkRenderedText(w, 4.5, "enabled"), 150);
+  // The form and its status bar stay grey; the menu bar takes the desktop's colours.
+  const QImage shot = w->grab().toImage();
+  for (const char* part : {"form", "statusText"})
+    EXPECT_EQ(shot.pixelColor(child<QWidget>(w, part)->mapTo(w, QPoint(1, 1))),
+              ui::backgroundColour())
+        << part;
+  EXPECT_EQ(w->menuBar()->palette().color(QPalette::Window),
+            QApplication::palette().color(QPalette::Window));
+
+  // As during an exchange, only more so: every control of the form disabled.
+  child<QWidget>(w, "form")->setEnabled(false);
+  EXPECT_GT(checkRenderedText(w, 3.0, "disabled"), 150);
+  child<QWidget>(w, "form")->setEnabled(true);
+
+  ui::WelcomeWindow welcome(context);
+  EXPECT_GE(checkRenderedText(&welcome, 4.5, "welcome"), 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, ReadableLookTest,
+                         ::testing::Values(DesktopLook{"Fusion", false},
+                                           DesktopLook{"Fusion", true},
+                                           DesktopLook{"Adwaita", false},
+                                           DesktopLook{"Adwaita-Dark", false}),
+                         [](const auto& info) {
+                           return QString::fromLatin1(info.param.style).remove('-').toStdString() +
+                                  (info.param.darkScheme ? "DarkScheme" : "");
+                         });
+
+}  // namespace
+}  // namespace ku::test
