@@ -173,5 +173,24 @@ INSTANTIATE_TEST_SUITE_P(Desktops, ReadableLookTest,
                                   (info.param.darkScheme ? "DarkScheme" : "");
                          });
 
+// --- icon and desktop entry ------------------------------------------------------
+
+TEST_F(LookTest, WindowsCarryTheProgramIconAndTheDesktopEntryName) {
+  ui::setProgramIdentity();
+  EXPECT_EQ(QGuiApplication::desktopFileName(), "ku-utility");
+  ASSERT_TRUE(QFile::exists(":/icon/ku-utility-48.png")) << "built without rsvg-convert";
+  EXPECT_FALSE(QApplication::windowIcon().pixmap(48).isNull());
+  MainWindow* w = openWindow();
+  EXPECT_EQ(w->windowIcon().cacheKey(), QApplication::windowIcon().cacheKey());
+
+  // The desktop entry's icon, and the window class X11 gives the windows
+  // (the application's name), name the same program.
+  QFile entry(QStringLiteral(KU_TEST_DATA_DIR "/../../packaging/ku-utility.desktop"));
+  ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+  const QStringList lines = QString::fromUtf8(entry.readAll()).split('\n');
+  EXPECT_TRUE(lines.contains("Icon=ku-utility"));
+  EXPECT_TRUE(lines.contains(QStringLiteral("StartupWMClass=") + QString::fromLatin1(kAppTitle)));
+}
+
 }  // namespace
 }  // namespace ku::test
