@@ -192,5 +192,116 @@ TEST_F(LookTest, WindowsCarryTheProgramIconAndTheDesktopEntryName) {
   EXPECT_TRUE(lines.contains(QStringLiteral("StartupWMClass=") + QString::fromLatin1(kAppTitle)));
 }
 
+// --- the keyboard ------------------------------------------------------------------
+
+TEST_F(LookTest, ButtonMnemonicsPressThemAndClashWithNoMenu) {
+  MainWindow* w = openWindow();
+  QStringList keys;
+  for (QAction* a : w->menuBar()->actions()) keys << QKeySequence::mnemonic(a->text()).toString();
+  QStringList captions;
+  for (const char* name : {"default", "update", "close"}) {
+    keys << QKeySequence::mnemonic(button(w, name)->text()).toString();
+    captions << QString(button(w, name)->text()).remove('&');
+  }
+  EXPECT_EQ(keys, (QStringList{"Alt+F", "Alt+N", "Alt+H", "Alt+D", "Alt+U", "Alt+C"}));
+  EXPECT_EQ(captions, (QStringList{"Default", "Update", "Close"}));
+
+  // Alt+U from a box sends the set-up (the button is pressed a moment later, as
+  // a click shows), and the focus comes back to that box.
+  auto pressed = [this](Qt::Key key, const char* said) {
+    QTest::keyClick(focused(), key, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return status().startsWith(said); }, 10000))
+        << status().toStdString();
+    settle();
+  };
+  entryBox(w, 8)->setFocus(Qt::TabFocusReason);
+  QTest::keyClicks(entryBox(w, 8), "7");
+  pressed(Qt::Key_U, "Uploaded the set-up");
+  EXPECT_EQ(unit.values[8], 7);
+  EXPECT_EQ(focused(), entryBox(w, 8));
+
+  // Alt+D the same, and so does a click on "Default" from the mouse.
+  entryBox(w, 12)->setFocus(Qt::TabFocusReason);
+  pressed(Qt::Key_D, "Uploaded the defaults");
+  EXPECT_EQ(unit.values[8], slotInfo(8).builtInDefault);
+  EXPECT_EQ(focused(), entryBox(w, 12));
+  QTest::mouseClick(button(w, "default"), Qt::LeftButton);
+  settle();
+  EXPECT_EQ(focused(), entryBox(w, 12));
+
+  // Alt+C closes the window as "Close" does: the unit gets its close byte.
+  unit.received.clear();
+  QTest::keyClick(entryBox(w, 12), Qt::Key_C, Qt::AltModifier);
+  EXPECT_TRUE(QTest::qWaitFor([w] { return !w->isVisible(); }, 10000));
+  EXPECT_EQ(unit.received, "!");
+}
+
+// Return moves to the next box that takes the focus, past the disabled ones and
+// from the last box round to the first.
+TEST_F(LookTest, ReturnMovesToTheNextBox) {
+  MainWindow* w = openWindow();
+  const struct {
+    QLineEdit* from;
+    QLineEdit* to;
+  } steps[] = {{entryBox(w, 1), entryBox(w, 2)},
+               {entryBox(w, 8), entryBox(w, 9)},
+               {entryBox(w, 29), pulseBox()},
+               {pulseBox(), entryBox(w, 1)}};
+  for (const auto& s : steps) {
+    s.from->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(s.from, Qt::Key_Return);
+    EXPECT_EQ(focused(), s.to) << s.from->objectName().toStdString();
+  }
+}
+
+// --- the pulse-width box -----------------------------------------------------------
+
+TEST(PulseWidthReading, SaysWhatTheTextIsReadAs) {
+  const struct {
+    const char* text;
+    const char* decimalPoint;
+    const char* said;
+  } cases[] = {
+      {"0", ".", "E/S Min Pulse width: read as 0 ms"},
+      {" 1.5 ", ".", "E/S Min Pulse width: read as 1.5 ms"},
+      {"1,5", ",", "E/S Min Pulse width: read as 1,5 ms"},
+      {"-2e1", ".", "E/S Min Pulse width: read as -20 ms"},
+      {"1.5x", ".",
+       "E/S Min Pulse width: \"1.5x\" is not a number; Min Depth and the figures after it keep "
+       "their last values"},
+      {"1,5", ".",
+       "E/S Min Pulse width: \"1,5\" is not a number; Min Depth and the figures after it keep "
+       "their last values"},
+      {"1e999", ".",
+       "E/S Min Pulse width: \"1e999\" is too large to be read; Min Depth and the figures after "
+       "it keep their last values"},
+  };
+  for (const auto& c : cases) {
+    NumberLocale locale;
+    locale.decimalPoint = c.decimalPoint;
+    EXPECT_EQ(ui::pulseWidthReadingText(c.text, locale).toStdString(), c.said) << c.text;
+  }
+}
+
+TEST_F(LookTest, PulseWidthBoxSaysWhatItReadsAndAnEmptiedBoxShowsZeroSelected) {
+  MainWindow* w = openWindow();
+  const QString notANumber = ui::pulseWidthReadingText("abc", context.locale);
+  EXPECT_EQ(pulseBox()->toolTip(), "E/S Min Pulse width: read as 0 ms");
+  pulseBox()->setFocus(Qt::TabFocusReason);
+  pulseBox()->selectAll();
+  QTest::keyClicks(pulseBox(), "abc");
+  EXPECT_EQ(w->pulseWidthText(), "abc");  // taken as it is
+  EXPECT_EQ(status(), notANumber);
+  EXPECT_EQ(pulseBox()->toolTip(), notANumber);
+
+  for (int i = 0; i < 3; ++i) QTest::keyClick(pulseBox(), Qt::Key_Backspace);
+  EXPECT_EQ(pulseBox()->text(), "0");
+  EXPECT_EQ(pulseBox()->selectedText(), "0");
+  EXPECT_EQ(status(), "E/S Min Pulse width: read as 0 ms");
+  QTest::keyClicks(pulseBox(), "2");
+  EXPECT_EQ(pulseBox()->text(), "2");
+  EXPECT_EQ(pulseBox()->toolTip(), "E/S Min Pulse width: read as 2 ms");
+}
+
 }  // namespace
 }  // namespace ku::test

@@ -236,7 +236,7 @@ TEST_F(StatusBarTest, MenusHoldTheirCommandsWithShortcutsAndDescriptions) {
   MainWindow* w = open();
   QStringList menus;
   for (QAction* a : w->menuBar()->actions()) menus << a->text();
-  EXPECT_EQ(menus, (QStringList{"&File", "&Unit", "&Help"}));
+  EXPECT_EQ(menus, (QStringList{"&File", "U&nit", "&Help"}));
   EXPECT_EQ(action("readBack")->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));
   EXPECT_EQ(action("quit")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
   for (const char* name : {"readBack", "quit", "about", "operatorsGuide"})
