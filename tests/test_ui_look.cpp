@@ -275,6 +275,9 @@ TEST(PulseWidthReading, SaysWhatTheTextIsReadAs) {
       {"1e999", ".",
        "E/S Min Pulse width: \"1e999\" is too large to be read; Min Depth and the figures after "
        "it keep their last values"},
+      {"0123456789abcdefghijklmnopq", ".",
+       "E/S Min Pulse width: \"0123456789abcdefghijklm\u2026\" is not a number; Min Depth and the "
+       "figures after it keep their last values"},
   };
   for (const auto& c : cases) {
     NumberLocale locale;

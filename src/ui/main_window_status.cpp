@@ -121,10 +121,13 @@ QString pulseWidthReadingText(const std::string& text, const NumberLocale& local
   } catch (const KuError& e) {
     const QString why = e.code() == kOverflow ? QStringLiteral("is too large to be read")
                                               : QStringLiteral("is not a number");
+    // A long paste is cut, so that the status bar keeps its width.
+    QString shown = qs(text);
+    if (shown.size() > 24) shown = shown.left(23) + QChar(0x2026);
     return QStringLiteral(
                "%1: \"%2\" %3; Min Depth and the figures after it keep their last "
                "values")
-        .arg(name, qs(text), why);
+        .arg(name, shown, why);
   }
 }
 
