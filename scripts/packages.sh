@@ -1,5 +1,5 @@
 # The Debian packages the project builds, tests and runs with. Sourced by the scripts.
-KU_PACKAGES="cmake make g++ clang pkg-config qt6-base-dev qt6-serialport-dev mdbtools mdbtools-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core libxcb1-dev xvfb xauth xdotool x11-utils"
+KU_PACKAGES="cmake make g++ clang pkg-config qt6-base-dev qt6-serialport-dev mdbtools mdbtools-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core libxcb1-dev xvfb xauth xdotool x11-utils librsvg2-bin"
 
 # Installs whatever of the list (and any extra names given) is missing.
 ku_install_packages() {

@@ -434,10 +434,10 @@ TEST_F(MainWindowTest, TabRunsThroughTheEnabledControlsInOrder) {
   MainWindow* w = open([](FakeSerialPort& p) { p.failures["Open"] = kPortAlreadyOpen; });
   QStringList expected;
   for (int k = 1; k <= 29; ++k) expected << QStringLiteral("entry_%1").arg(k);
-  expected << "update"
-           << "close"
-           << "pulseWidth"
+  expected << "pulseWidth"
            << "default"
+           << "update"
+           << "close"
            << "entry_1";
 
   ASSERT_NE(QApplication::focusWidget(), nullptr);

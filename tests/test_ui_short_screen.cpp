@@ -71,11 +71,11 @@ TEST_F(ShortScreenTest, FormScrollsAndKeepsTheButtonsReachable) {
   EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
   EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
 
-  // Tab from the last box to "Update" scrolls it into view.
+  // Tab from the last box on to "Update" scrolls it into view.
   w->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(w));
   entryBox(w, 29)->setFocus(Qt::OtherFocusReason);
-  QTest::keyClick(entryBox(w, 29), Qt::Key_Tab);
+  for (int i = 0; i < 3; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   ASSERT_EQ(QApplication::focusWidget(), button(w, "update"));
   const QRect shown(button(w, "update")->mapTo(scroll->viewport(), QPoint(0, 0)),
                     button(w, "update")->size());

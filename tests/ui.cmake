@@ -4,6 +4,8 @@ ku_add_test(test_ui_welcome SOURCES test_ui_welcome.cpp LIBS ku_ui Qt6::Test LAB
 ku_add_test(test_ui_e2e SOURCES test_ui_e2e.cpp LIBS ku_ui ku_sim Qt6::Test LABELS e2e
             LOCK ku_line_timing)  # the unit takes value bytes within 30 ms
 ku_add_test(test_ui_status SOURCES test_ui_status.cpp LIBS ku_ui Qt6::Test LABELS ui)
+# Readable under light and dark desktops, the icon, the keyboard, the pulse-width box.
+ku_add_test(test_ui_look SOURCES test_ui_look.cpp LIBS ku_ui Qt6::Test LABELS ui)
 # The window layer's diagnostics.
 ku_add_test(test_ui_log SOURCES test_ui_log.cpp LIBS ku_ui Qt6::Test LABELS ui)
 # The File menu: set-up files and backups.

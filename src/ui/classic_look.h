@@ -4,8 +4,10 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPalette>
 #include <QString>
 
+class QStyle;
 class QWidget;
 
 namespace ku::ui {
@@ -19,11 +21,21 @@ QFont defaultFont(bool bold = false);
 // A named face at a size, falling back to the nearest sans-serif face.
 QFont namedFont(const QString& family, double points);
 
-// Paints the widget's background with the window colour and uses it for buttons,
-// with the text and shading colours that go with it (black text, grey when
-// disabled), so that no desktop colour scheme can put light text on the grey.
-void applyWindowColours(QWidget* w);
-// The same text colours for a box whose background is the window colour.
+// The forms' own colours, whatever the desktop's scheme: the grey with black
+// text (dark grey when disabled), white boxes, the classic 3D shading and a
+// navy selection.
+QPalette formPalette();
+// The style that draws the forms' controls: one that paints with the palette it
+// is given (some desktop styles keep their own colours for buttons and boxes).
+QStyle* formStyle();
+
+// Gives root and every control on it the forms' palette and style, and paints
+// root's background with the grey, so that no desktop colour scheme or style
+// can put light text on the grey or dark boxes on the form. Menus and dialogs
+// opened from it keep the desktop's look. Call it once the controls are built.
+void applyFormLook(QWidget* root);
+// The grey background, with the form's text colours, for a box whose
+// background is the window colour.
 void applyGreyBoxColours(QWidget* box);
 
 }  // namespace ku::ui

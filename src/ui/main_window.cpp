@@ -62,7 +62,6 @@ MainWindow::MainWindow(AppContext& context, MainWindowDeps deps)
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QString::fromLatin1(kMainWindowCaption));
   setFont(defaultFont());
-  applyWindowColours(this);
 
   buildForm();
 
@@ -144,9 +143,13 @@ void MainWindow::connectHandlers() {
     });
     entryBoxes_[k]->installEventFilter(this);
   }
-  connect(pulseWidthBox_, &QLineEdit::textChanged, this, [this] {
-    if (controllerFree()) runHandler([this] { controller_->pulseWidthEdited(); });
-  });
+  connect(pulseWidthBox_, &QLineEdit::textChanged, this, [this] { pulseWidthChanged(); });
+  pulseWidthBox_->installEventFilter(this);
+  // Return in a box moves on to the next box, as in a form.
+  for (QLineEdit* box : entryBoxes_)
+    connect(box, &QLineEdit::returnPressed, this, [this, box] { focusNextBox(box); });
+  connect(pulseWidthBox_, &QLineEdit::returnPressed, this,
+          [this] { focusNextBox(pulseWidthBox_); });
   connect(updateButton_, &QPushButton::clicked, this, [this] {
     exchange(Exchange::UploadSetup, [this] {
       if (lineBack()) upload([this] { return controller_->runUpdateCommand(); });
@@ -185,7 +188,10 @@ bool MainWindow::exchange(Exchange kind, std::function<void()> work, std::functi
   if (busy_) return false;
   qCDebug(lcUi, "exchange %d starts on the exchange thread", static_cast<int>(kind));
   busy_ = true;
-  hadFocus_ = focusWidget();
+  // After "Update" or "Default" the focus goes back to the box it was in, even
+  // when the button was clicked.
+  const bool upload = kind == Exchange::UploadSetup || kind == Exchange::UploadDefaults;
+  hadFocus_ = upload && lastBox_ ? lastBox_.data() : focusWidget();
   focusAfter_ = -1;
   escaped_.clear();
   reopenCode_ = 0;
@@ -307,7 +313,21 @@ void MainWindow::unload() {
                     });
 }
 
+void MainWindow::focusNextBox(QLineEdit* from) {
+  // The next box in the keyboard order that takes the focus, round to the first.
+  for (QWidget* w = from->nextInFocusChain(); w && w != from; w = w->nextInFocusChain()) {
+    auto* box = qobject_cast<QLineEdit*>(w);
+    if (box && box->isEnabled() && (box->focusPolicy() & Qt::TabFocus) && box->window() == this) {
+      box->setFocus(Qt::TabFocusReason);
+      return;
+    }
+  }
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn) {
+    if (auto* box = qobject_cast<QLineEdit*>(watched)) lastBox_ = box;
+  }
   if (event->type() == QEvent::FocusOut) {
     const auto reason = static_cast<QFocusEvent*>(event)->reason();
     // Only a move of the focus inside the window counts; another window or a

@@ -168,6 +168,11 @@ class MainWindow : public QMainWindow, public UnitView {
   void beforeMessage(MessageKind kind);
   // Typing into another box than the one the range hint is about clears it.
   void clearRangeHint(int typedSlot);
+  // Return in a box: the focus goes on to the next box that takes it.
+  void focusNextBox(QLineEdit* from);
+  // A change of the pulse-width box: the refresh, then what the text is read
+  // as, in the status bar and the box's tooltip; an emptied box shows "0" selected.
+  void pulseWidthChanged();
 
   // The status bar's progress.
   void beginProgress(Exchange kind);
@@ -241,8 +246,9 @@ class MainWindow : public QMainWindow, public UnitView {
   QString lastSummary_;         // how the last exchange ended, as the status bar said
   QString brokenUploadBackup_;  // the backup from before the last upload, when its pass broke off
   bool busy_ = false;
-  QPointer<QWidget> hadFocus_;  // where the focus was when the exchange started
-  int focusAfter_ = -1;         // the box the exchange asked to focus, once it is over
+  QPointer<QWidget> hadFocus_;   // where the focus was when the exchange started
+  QPointer<QLineEdit> lastBox_;  // the box that had the focus last
+  int focusAfter_ = -1;          // the box the exchange asked to focus, once it is over
   // What the controller asked of the commands; shown while no exchange runs.
   bool updateWanted_ = true, defaultWanted_ = true, closeWanted_ = true;
   bool portOpen_ = false;  // whether the port was open when the last exchange ended

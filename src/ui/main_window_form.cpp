@@ -66,6 +66,14 @@ void MainWindow::buildForm() {
   buildTabOrder();
   buildMenus();
   buildStatusBar();
+  // The form and the status bar keep the classic grey whatever the desktop's
+  // scheme; the menu bar and its menus follow the desktop.
+  applyFormLook(scroll_);
+  // The status bar keeps the desktop's height and size grip.
+  statusBar()->setPalette(formPalette());
+  statusBar()->setAutoFillBackground(true);
+  for (QWidget* w : {static_cast<QWidget*>(statusText_), static_cast<QWidget*>(progress_)})
+    w->setStyle(formStyle());
 }
 
 QSize MainWindow::formSize() {
@@ -147,7 +155,9 @@ void MainWindow::buildRows() {
   pulseWidthBox_ = new QLineEdit(QStringLiteral("0"), form_);
   pulseWidthBox_->setObjectName(QStringLiteral("pulseWidth"));
   pulseWidthBox_->setGeometry(twipRect(kBoxColumn, top, 1095, 285));
-  pulseWidthBox_->setToolTip(QString::fromLatin1(kPulseWidthLabel));
+  // The row's name, and what its text is read as.
+  pulseWidthBox_->setToolTip(
+      pulseWidthReadingText(pulseWidthBox_->text().toStdString(), context_.locale));
   pulseWidthBox_->setAccessibleName(QStringLiteral("New value: ") +
                                     QString::fromLatin1(kPulseWidthLabel));
   pulseWidthBox_->setAccessibleDescription(
@@ -170,14 +180,15 @@ void MainWindow::buildButtons() {
     b->setAccessibleDescription(qs(description));
     return b;
   };
+  // Alt+D, Alt+U and Alt+C press them; the captions read "Default", "Update", "Close".
   defaultButton_ =
-      makeButton("default", "Default", 2760, 1095,
+      makeButton("default", "&Default", 2760, 1095,
                  "Uploads the built-in default set-up, keeping the unit's channel, then reads "
                  "the unit back.");
-  updateButton_ = makeButton("update", "Update", 3840, 1215,
+  updateButton_ = makeButton("update", "&Update", 3840, 1215,
                              "Uploads every value, your entries laid over the unit's, then reads "
                              "the unit back.");
-  closeButton_ = makeButton("close", "Close", 5040, 1215,
+  closeButton_ = makeButton("close", "&Close", 5040, 1215,
                             "Sends the unit its close byte, closes the port and ends the program.");
 }
 
@@ -221,7 +232,8 @@ void MainWindow::buildMenus() {
                        QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(quitAction_, &QAction::triggered, this, [this] { close(); });
 
-  QMenu* unit = menu("unitMenu", QStringLiteral("&Unit"), "Exchanges with the unit.");
+  // Alt+N: Alt+U presses "Update".
+  QMenu* unit = menu("unitMenu", QStringLiteral("U&nit"), "Exchanges with the unit.");
   readBackAction_ = action(unit, "readBack", QStringLiteral("&Read back"),
                            "Reads the unit's set-up back without sending it anything else.",
                            QKeySequence(Qt::CTRL | Qt::Key_R));
@@ -269,11 +281,12 @@ void MainWindow::buildTabOrder() {
     QWidget::setTabOrder(previous, next);
     previous = next;
   };
+  // As the eye goes: the boxes top to bottom, then the buttons left to right.
   for (int k = 1; k < kRowSlots; ++k) chain(entryBoxes_[k]);
-  chain(updateButton_);
-  chain(closeButton_);
   chain(pulseWidthBox_);
   chain(defaultButton_);
+  chain(updateButton_);
+  chain(closeButton_);
 }
 
 void MainWindow::placeOnScreen() {

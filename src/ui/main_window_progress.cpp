@@ -3,6 +3,7 @@
 // that come with messages.
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QTime>
 #include <algorithm>
@@ -25,6 +26,24 @@ void MainWindow::clearRangeHint(int typedSlot) {
   // The hint was about another box: the last exchange's line comes back.
   rangeHintSlot_ = -1;
   statusText_->setText(lastSummary_);
+}
+
+void MainWindow::pulseWidthChanged() {
+  if (!controllerFree()) return;
+  const bool emptied = pulseWidthBox_->text().isEmpty();
+  runHandler([this] { controller_->pulseWidthEdited(); });
+  if (emptied) {
+    // The box shows "0" again (the nested change said how it reads); selected,
+    // so that what is typed next replaces it.
+    pulseWidthBox_->selectAll();
+    return;
+  }
+  const QString reading = pulseWidthReadingText(pulseWidthText(), context_.locale);
+  pulseWidthBox_->setToolTip(reading);
+  if (!busy_) {
+    rangeHintSlot_ = -1;
+    statusText_->setText(reading);
+  }
 }
 
 void MainWindow::showPhase(const char* text, int maximum, const QString& format) {

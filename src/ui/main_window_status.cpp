@@ -3,6 +3,8 @@
 #include "app/operator_texts.h"
 #include "model/errors.h"
 #include "model/slot_table.h"
+#include "reference/number_text.h"
+#include "reference/reference_values.h"
 #include "ui/qt_text.h"
 
 namespace ku::ui {
@@ -106,6 +108,24 @@ QString allowedRangeText(int slot) {
   return QStringLiteral("%1 takes a whole number from 0 to %2.")
       .arg(QString::fromUtf8(slotInfo(slot).rowLabel))
       .arg(entryLimit(slot));
+}
+
+QString pulseWidthReadingText(const std::string& text, const NumberLocale& locale) {
+  const QString name = QString::fromLatin1(kPulseWidthLabel);
+  try {
+    const double ms = parseNumber(text, locale);
+    return QStringLiteral("%1: read as %2 ms").arg(name, qs(numberText(ms, locale)));
+  } catch (const KuError& e) {
+    const QString why = e.code() == kOverflow ? QStringLiteral("is too large to be read")
+                                              : QStringLiteral("is not a number");
+    // A long paste is cut, so that the status bar keeps its width.
+    QString shown = qs(text);
+    if (shown.size() > 24) shown = shown.left(23) + QChar(0x2026);
+    return QStringLiteral(
+               "%1: \"%2\" %3; Min Depth and the figures after it keep their last "
+               "values")
+        .arg(name, shown, why);
+  }
 }
 
 QString aboutText(const AboutFacts& f) {

@@ -54,6 +54,11 @@ QString escapedFailureText(const std::exception& e);
 // "Test Frequency takes a whole number from 0 to 32000."
 QString allowedRangeText(int slot);
 
+// What the reference values read the pulse-width box's text as, in ms:
+// "E/S Min Pulse width: read as 1.5 ms", or why it cannot be read (the Min
+// Depth and the figures after it then keep their last values).
+QString pulseWidthReadingText(const std::string& text, const NumberLocale& locale);
+
 // The About box: program and version, and the files and device in use.
 struct AboutFacts {
   QString version;

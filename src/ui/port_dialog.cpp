@@ -69,7 +69,6 @@ PortDialog::PortDialog(PortLister listPorts, const QString& destination,
   setAccessibleDescription(
       QStringLiteral("Chooses the serial port the unit is wired to; it becomes port 1."));
   setFont(defaultFont());
-  applyWindowColours(this);
 
   intro_ = wrappedLabel(QStringLiteral("portIntro"), QStringLiteral("About this dialog"), this);
   intro_->setText(

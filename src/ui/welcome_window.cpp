@@ -23,7 +23,6 @@ WelcomeWindow::WelcomeWindow(AppContext& context, MainWindowDepsFactory depsFact
   setObjectName(QStringLiteral("WelcomeWindow"));
   setWindowTitle(QString());
   setFont(defaultFont());
-  applyWindowColours(this);
   setFixedSize(px(6585), px(4320));
   setAttribute(Qt::WA_DeleteOnClose);
 
@@ -88,6 +87,7 @@ WelcomeWindow::WelcomeWindow(AppContext& context, MainWindowDepsFactory depsFact
       QStringLiteral("Opens the main window, which reads the unit's set-up back first"));
   connect(next, &QPushButton::clicked, this, &WelcomeWindow::openMainWindow);
 
+  applyFormLook(this);
   centreOnScreen(this);
 }
 
