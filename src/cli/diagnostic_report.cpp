@@ -50,7 +50,11 @@ std::string diagnosticReport(const ReportFacts& f) {
       << "Qt:       " << f.qtVersion << "\n";
 
   heading("Paths");
-  printInfo(f.folders, f.portChoice, false, out);
+  // As "kuctl info" shows them, without its first line: the version is above.
+  std::ostringstream info;
+  printInfo(f.folders, f.portChoice, false, info);
+  const std::string paths = info.str();
+  out << paths.substr(paths.find('\n') + 1);
 
   heading("Port");
   if (f.port) {
