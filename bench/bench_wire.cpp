@@ -5,7 +5,8 @@
 // The program side is the main window's controller with the real serial port and the
 // real pauses, once with the plain deadline sleeper and once with the window's
 // (which repaints while it waits), and then the kuctl program in a process of
-// its own.
+// its own. The controller and kuctl run once more with the wire trace written
+// to a file, to show what the trace costs the pacing.
 //
 //   bench_wire [--quick]
 // On a pseudo-terminal there is no baud delay: a byte arrives as soon as it is
@@ -26,6 +27,7 @@
 #include "app/unit_controller.h"
 #include "bench_support.h"
 #include "link/qt_serial_port.h"
+#include "link/wire_trace.h"
 #include "reference/db_cache.h"
 #include "simulator.h"
 
@@ -253,7 +255,7 @@ void report(const std::string& who, const WireFigures& f) {
 // The window's controller on the real port against the unit; `passes` times an entry,
 // the upload and the read-back, as behind "Update".
 WireFigures throughTheCore(sim::Simulator& unit, const std::string& database, Sleeper& sleeper,
-                           int passes) {
+                           int passes, WireTrace* trace = nullptr) {
   TempDir dir;
   prepareProgramDir(dir, database, 3);
   unit.makeLink(dir.file("com3"));
@@ -267,6 +269,7 @@ WireFigures throughTheCore(sim::Simulator& unit, const std::string& database, Sl
   TimedPort& port = *timed;
   UnitController controller(context, view, notifier, sleeper, std::move(timed), *opener);
   view.attach(&controller);
+  controller.setTrace(trace);
   unit.clearLog();
   const auto t0 = monotonicNs();
   if (controller.openLink().outcome != LoadOutcome::Linked || notifier.count != 0) {
@@ -316,7 +319,8 @@ WireFigures throughTheCore(sim::Simulator& unit, const std::string& database, Sl
 }
 
 // kuctl update in its own process: read-back, upload, read-back, close.
-WireFigures throughKuctl(sim::Simulator& unit, const std::string& database, int runs) {
+WireFigures throughKuctl(sim::Simulator& unit, const std::string& database, int runs,
+                         bool traced = false) {
   WireFigures f;
   const std::string kuctl = KU_BIN_DIR "/kuctl";
   if (access(kuctl.c_str(), X_OK) != 0) {
@@ -333,8 +337,9 @@ WireFigures throughKuctl(sim::Simulator& unit, const std::string& database, int 
     values[4] = value;
     const auto plan = uploadPlan([&](int s) { return values[static_cast<std::size_t>(s)]; });
     unit.clearLog();
-    const std::string command =
-        dir.file("kuctl") + " update 4=" + std::to_string(value) + " >/dev/null";
+    const std::string command = dir.file("kuctl") +
+                                (traced ? " --trace " + dir.file("trace") : std::string()) +
+                                " update 4=" + std::to_string(value) + " >/dev/null";
     if (std::system(command.c_str()) != 0) throw std::runtime_error("kuctl update failed");
     // Up to the close byte, so that none of this run reaches the next one's log.
     if (!unit.waitForLogSize(3 + kUploadBytes + 3 + 1, 2000))
@@ -386,6 +391,18 @@ int run(int argc, char** argv) {
   report("controller on an exchange thread (as in the window)", threaded);
 
   report("kuctl update, own process", throughKuctl(unit, database, quick ? 1 : 2));
+
+  // The same with the wire trace on: every event formatted and written to a
+  // file, flushed line by line.
+  TempDir traceDir;
+  WireTrace trace;
+  std::string why;
+  if (!trace.writeTo(traceDir.file("bench.trace"), why))
+    throw std::runtime_error("the trace file: " + why);
+  RealSleeper tracedSleeper;
+  report("controller, deadline sleeper, wire trace on",
+         throughTheCore(unit, database, tracedSleeper, passes, &trace));
+  report("kuctl update --trace, own process", throughKuctl(unit, database, quick ? 1 : 2, true));
   unit.stop();
   return 0;
 }

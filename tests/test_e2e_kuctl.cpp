@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "expected.h"
+#include "link/wire_trace.h"
 #include "simulator.h"
 #include "unit_pace.h"
 
@@ -174,7 +175,11 @@ TEST_F(KuctlOnSim, SilentUnitAndShortRecordGiveTheShortReplyMessage) {
   unit.setFaults(f);
   Outcome r = kuctl({"read"});
   EXPECT_EQ(r.status, 5);
-  EXPECT_NE(r.err.find(test::kShortReplyMessage), std::string::npos);
+  EXPECT_NE(
+      r.err.find(test::kShortReplyMessage +
+                 std::string("\nkuctl: received nothing (kuctl doctor checks the connection)\n")),
+      std::string::npos)
+      << r.err;
   EXPECT_EQ(bytes(), " qx!");
 
   f.silent = false;
@@ -183,11 +188,72 @@ TEST_F(KuctlOnSim, SilentUnitAndShortRecordGiveTheShortReplyMessage) {
   unit.clearLog();
   r = kuctl({"read"});
   EXPECT_EQ(r.status, 5);
+  EXPECT_NE(r.err.find("kuctl: received 20 of 38 characters (kuctl doctor checks the connection)"),
+            std::string::npos)
+      << r.err;
   // Slots 0..17 come from the 20 characters; the others stay empty, their
   // reference figures too (no 0 % from a gain the unit never reported).
   EXPECT_NE(r.out.find("Ref Clock             62 "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("E/S Gain" + std::string(14 + 9 + 12, ' ') + "%"), std::string::npos)
       << r.out;
+}
+
+// The trace of an update (read-back, upload pass, read-back, close byte) holds
+// the very bytes the unit received, spaced as the unit saw them, each pause
+// before the byte it separates, and the unit's record as the last read-back
+// read it.
+TEST_F(KuctlOnSim, TheTraceOfAnUpdateLinesUpWithTheUnitsLog) {
+  const QString file = dir.filePath("update.trace");
+  Outcome r;
+  const bool keptUp = uploadTheUnitKeptUpWith(
+      [] {}, {"--trace", file, "--device", dir.filePath("com1"), "update", "8=50"}, r);
+  ASSERT_EQ(r.status, 0) << r.err;
+  if (!keptUp) GTEST_SKIP() << kFellBehind;
+
+  QFile f(file);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  std::vector<TraceLine> events;
+  for (const QByteArray& line : f.readAll().split('\n')) {
+    TraceLine t;
+    if (parseTraceLine(line.toStdString(), t)) events.push_back(t);
+  }
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front().event, "open");
+  EXPECT_EQ(events.front().micros, 0);
+  EXPECT_EQ(events.back().event, "close");
+
+  std::string written, readAfterX;
+  std::vector<long long> at;      // each written byte's time, microseconds
+  std::vector<int> pausedBefore;  // the pause traced since the byte before it, ms
+  int pause = 0;
+  for (const TraceLine& t : events) {
+    if (t.event == "pause" || t.event == "hold") pause += std::stoi(t.details);
+    if (t.event == "write") {
+      ASSERT_EQ(t.bytes.size(), 1u) << t.details;
+      written += t.bytes;
+      at.push_back(t.micros);
+      pausedBefore.push_back(pause);
+      pause = 0;
+    }
+    // What came after the last "x": the record of the set-up just uploaded.
+    if (t.event == "read" && written.size() == 3u + 69u + 3u) readAfterX += t.bytes;
+  }
+  const std::vector<LoggedByte> log = unit.log();
+  ASSERT_EQ(written, bytes());
+  ASSERT_EQ(written.size(), 3u + 69u + 3u + 1u);
+  EXPECT_EQ(readAfterX, unit.record());
+
+  // A gap on the program's clock and the same gap on the unit's agree within
+  // 30 ms (the unit's thread takes a byte in a little late now and then), and
+  // no gap is shorter than the pause traced in it.
+  for (std::size_t i = 1; i < written.size(); ++i) {
+    const long long traced = at[i] - at[i - 1];
+    const long long seen = log[i].micros - log[i - 1].micros;
+    EXPECT_LT(std::llabs(traced - seen), 30000) << "byte " << i;
+    EXPECT_GE(traced, pausedBefore[i] * 1000LL) << "byte " << i;
+  }
+  EXPECT_GE(pausedBefore[1], 1000) << "the pause after \" \"";
+  EXPECT_GE(pausedBefore[3], 900) << "the hold after \"x\"";
 }
 
 // The line drops partway through "update": the pass goes no further, standard

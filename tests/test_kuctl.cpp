@@ -236,6 +236,8 @@ TEST_F(KuctlTest, UsageErrorsNameTheFaultExactly) {
       {{"read", "--pulse-width"}, "--pulse-width takes the text of the pulse-width box"},
       {{"read", "--device"}, "--device takes the path of a serial device"},
       {{"--device", "", "read"}, "--device takes the path of a serial device"},
+      {{"read", "--trace"}, "--trace takes the path of the file to write the wire trace to"},
+      {{"--trace=", "read"}, "--trace takes the path of the file to write the wire trace to"},
       {{"--device", "/dev/ttyUSB0", "--port", "1", "read"},
        "--device and --port cannot be used together"},
       {{"--bogus", "read"}, "unknown option --bogus"},
@@ -588,6 +590,17 @@ TEST_F(KuctlTest, SaveOverUnreadSlotsIsRefusedAlikeThroughKuctlAndTheWindowsCont
     EXPECT_FALSE(QFile::exists(file));
     window.closeLink();
   }
+}
+
+// The trace file is made before the port is touched: one that cannot be made
+// stops the run with nothing sent.
+TEST_F(KuctlTest, ATraceFileThatCannotBeMadeStopsTheRunFirst) {
+  const std::string missing = dir.filePath("no/such/folder/t").toStdString();
+  const Outcome r = run({"--trace", missing, "read"});
+  EXPECT_EQ(r.status, cli::kExitUsage);
+  EXPECT_EQ(r.err, "kuctl: the trace file " + missing +
+                       " cannot be written (No such file or directory); nothing was sent\n");
+  EXPECT_EQ(port.openCalls, 0);
 }
 
 TEST_F(KuctlTest, TheOptionsOfHelpAreTheParsersEachWithItsWords) {

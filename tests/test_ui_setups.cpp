@@ -222,6 +222,40 @@ TEST_F(FileMenuTest, SaveWritesTheSetupReadBackLast) {
   EXPECT_EQ(unit.received, " qx") << "saving reads nothing more from the unit";
 }
 
+// After a short record the status bar says what came; the report then holds the
+// status line, the reply in hex, the connection check's lines and the trace of
+// the exchanges.
+TEST_F(FileMenuTest, DiagnosticReportAfterAShortRecordHoldsTheReplyAndTheTrace) {
+  open();
+  port->onByte = nullptr;
+  port->replies = {"", unit.record().substr(0, 20)};
+  form->readBackUnit();
+  settle();
+  EXPECT_NE(status().indexOf(QStringLiteral("; received 20 of 38 characters. Unit > Check "
+                                            "connection... looks at the line")),
+            -1)
+      << status().toStdString();
+  const std::string shown = status().toStdString();
+  form->noteConnectionCheck(QStringLiteral("verdict: short-record\n"));
+
+  chooser.saveAnswer = path("report.txt");
+  action("diagnosticReport")->trigger();
+  EXPECT_EQ(
+      chooser.suggested,
+      QDir::home().filePath("ku-report-" + QDate::currentDate().toString(Qt::ISODate) + ".txt"));
+  EXPECT_TRUE(status().startsWith("Saved the diagnostic report to " + path("report.txt")))
+      << status().toStdString();
+  QFile f(path("report.txt"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const std::string report = f.readAll().toStdString();
+  for (const std::string& part :
+       {std::string("program:  kuutil "), "\n== Status bar ==\n" + shown + "\n",
+        std::string("\n== Last read-back ==\nreceived 20 of 38 characters\n0000  "),
+        std::string("\n== Connection check ==\nverdict: short-record\n"),
+        std::string(" write 1 78 \"x\"\n"), std::string(" record 20 characters, ")})
+    EXPECT_NE(report.find(part), std::string::npos) << part << "\n" << report;
+}
+
 TEST_F(FileMenuTest, SaveAfterAShortRecordWritesNothing) {
   open();
   // The unit's record stops after 20 characters from now on.

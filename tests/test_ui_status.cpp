@@ -123,6 +123,12 @@ TEST(StatusTexts, SayWhatHappenedAndWhen) {
         false, 0, PassBreak{0, 69, 0}},
        "The upload of the defaults stopped after 0 of 69 bytes (the port is not open); read "
        "back 0 of 32 slots at 17:10:03"},
+      // A short reply: what came, and where to look further.
+      {"short reply",
+       {Exchange::ReadBack, LoadOutcome::Linked, 0, 0, true, 0, at, UploadOutcome::Sent, false, 0,
+        std::nullopt, QStringLiteral("received 12 of 38 characters")},
+       "Read back 0 of 32 slots at 17:10:03; received 12 of 38 characters. Unit > Check "
+       "connection... looks at the line"},
   };
   for (const Case& c : cases) EXPECT_EQ(ui::exchangeSummary(c.r), c.text) << c.name;
 }

@@ -172,7 +172,11 @@ int UnitController::readBack() {
   for (int row = 0; row < kRowSlots; ++row)
     trail.step([&] { view_.setCurrentValue(row, currentValueCaption(row, got.values[row])); });
 
-  if (trail.last() == kInvalidArgument) notifier_.show({MessageKind::ShortReply, {}});
+  // The message's words stay the system's own; what came is its detail, for the
+  // line a front end adds (not after a lost line, which has its own words).
+  if (trail.last() == kInvalidArgument)
+    notifier_.show({MessageKind::ShortReply,
+                    link_.lineLost() ? std::string() : receivedText(link_.replyAsRead())});
 
   trail.step([&] { refreshReferenceValues(); });
 

@@ -217,6 +217,8 @@ class UnitController {
   // The stop request the exchanges give way to (UnitLink::setStopRequest); with
   // one set, an exchange may end in StopRequested.
   void setStopRequest(const StopRequest* stop) { link_.setStopRequest(stop); }
+  // The wire trace the link's events go to (UnitLink::setTrace); none by default.
+  void setTrace(WireTrace* trace) { link_.setTrace(trace); }
 
   const SlotValueArray& slotValues() const { return slotValues_; }
   const ReadBackArray& readBackValues() const { return readBackValues_; }

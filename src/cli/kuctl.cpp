@@ -27,14 +27,22 @@
 namespace ku::cli {
 namespace {
 
+// The line after a message about the unit's reply: what came, and where to look
+// further ("received 12 of 38 characters (kuctl doctor checks the connection)").
+void tellReceived(std::ostream& err, const std::string& received) {
+  if (!received.empty()) err << "kuctl: " << received << " (kuctl doctor checks the connection)\n";
+}
+
 // The message box of the command line: each message on standard error, kept so
-// that the exit status can tell which one came.
+// that the exit status can tell which one came. The short-reply message is
+// followed by what was received.
 class StderrNotifier : public Notifier {
  public:
   explicit StderrNotifier(std::ostream& err) : err_(err) {}
   void show(const Message& message) override {
     const std::string text = operatorText(message);
     err_ << "kuctl: " << text << "\n";
+    if (message.kind == MessageKind::ShortReply) tellReceived(err_, message.detail);
     err_.flush();
     messages.push_back(text);
     kinds.push_back(message.kind);
@@ -101,6 +109,7 @@ struct Options {
   std::optional<std::int16_t> port;
   std::optional<std::string> device;  // a device path instead of any port number
   std::string pulseWidth = "0";
+  std::optional<std::string> trace;  // the wire trace's file
   bool json = false;
   bool noBackup = false;
   bool force = false;  // restore a backup of another port or channel
@@ -121,6 +130,7 @@ bool parseWholeNumber(const std::string& s, long& v) {
 const char kPortUsage[] = "--port takes a port number from 1 to 32767";
 const char kPulseWidthUsage[] = "--pulse-width takes the text of the pulse-width box";
 const char kDeviceUsage[] = "--device takes the path of a serial device";
+const char kTraceUsage[] = "--trace takes the path of the file to write the wire trace to";
 
 // kuctl's options, each with the words --help shows for it.
 struct KuctlOptions {
@@ -144,6 +154,11 @@ struct KuctlOptions {
       QStringLiteral("print the rows as JSON instead of a table (a slot the last "
                      "read-back did not bring: \"current\" and \"value\" "
                      "are null)")};
+  QCommandLineOption trace{
+      QStringLiteral("trace"),
+      QStringLiteral("write every event on the line (open, each byte written and read, pauses, "
+                     "the record, failures, close) to FILE, one per line"),
+      QStringLiteral("FILE")};
   QCommandLineOption noBackup{QStringLiteral("no-backup"),
                               QStringLiteral("upload without writing a backup first")};
   QCommandLineOption force{QStringLiteral("force"),
@@ -152,7 +167,7 @@ struct KuctlOptions {
   // In the order --help lists them.
   void addTo(QCommandLineParser& parser) const {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({port, device, pulseWidth, json, noBackup, force, help, version});
+    parser.addOptions({port, device, pulseWidth, json, trace, noBackup, force, help, version});
   }
 };
 
@@ -195,6 +210,7 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
     if (list.last().endsWith(QLatin1String("port"))) return kPortUsage;
     if (list.last().endsWith(QLatin1String("pulse-width"))) return kPulseWidthUsage;
     if (list.last().endsWith(QLatin1String("device"))) return kDeviceUsage;
+    if (list.last().endsWith(QLatin1String("trace"))) return kTraceUsage;
     return parser.errorText().toStdString();
   }
   o.json = parser.isSet(opt.json);
@@ -211,6 +227,10 @@ std::string parseArgs(const std::vector<std::string>& args, Options& o) {
     if (parser.value(opt.device).isEmpty()) return kDeviceUsage;
     if (o.port) return "--device and --port cannot be used together";
     o.device = parser.value(opt.device).toStdString();
+  }
+  if (parser.isSet(opt.trace)) {
+    if (parser.value(opt.trace).isEmpty()) return kTraceUsage;
+    o.trace = parser.value(opt.trace).toStdString();
   }
 
   for (const QString& arg : parser.positionalArguments()) {
@@ -495,9 +515,11 @@ void noteReplyNotTheRecord(UnitController& controller, const LoadResult& load, s
   if (load.outcome != LoadOutcome::Linked) return;
   const ReplyCheck& reply = controller.lastReply();
   if (reply.verdict == ReplyVerdict::LongReply || reply.verdict == ReplyVerdict::Nmea ||
-      reply.verdict == ReplyVerdict::Noise)
+      reply.verdict == ReplyVerdict::Noise) {
     err << "kuctl: note: " << replyProblemText(reply)
         << " The values shown may not be the unit's.\n";
+    tellReceived(err, receivedText(reply));
+  }
 }
 
 // One run of a command. Past the load step the controller, the in-memory
@@ -541,6 +563,7 @@ int uploadStatus(Run& r, UploadOutcome sent) {
       tellIncomplete(r.err, r.controller->refusedUnreadSlots(), "nothing was uploaded");
       return kExitShortReply;
     case UploadOutcome::NotTheRecord:
+      tellReceived(r.err, receivedText(r.controller->lastReply()));
       return kExitShortReply;
     case UploadOutcome::NoBackup:
       r.err << "kuctl: " << r.controller->lastBackupError()
@@ -577,6 +600,7 @@ int saveCommand(Run& r) {
       tellIncomplete(r.err, saving.unread, "nothing was saved");
       return kExitShortReply;
     case SaveOutcome::NotTheRecord:
+      tellReceived(r.err, receivedText(r.controller->lastReply()));
       return kExitShortReply;
     case SaveOutcome::NotWritten:
       return kExitUsage;
@@ -817,6 +841,7 @@ std::string chosenText(const Options& o) {
   for (const auto& [slot, entry] : o.entries) text += " " + std::to_string(slot) + "=" + entry;
   if (o.device) text += " on " + *o.device;
   if (o.port) text += " on port " + std::to_string(*o.port);
+  if (o.trace) text += " traced to " + *o.trace;
   std::string flags;
   for (const auto& [set, name] : {std::pair{o.json, "--json"}, std::pair{o.noBackup, "--no-backup"},
                                   std::pair{o.force, "--force"}, std::pair{o.help, "--help"},
@@ -862,6 +887,9 @@ int runCommand(const std::vector<std::string>& args, Environment& env, std::ostr
   std::unique_ptr<SerialPort> port =
       env.makePort(o.port ? folders.linkFolderFor(*o.port) : context.linkFolder);
 
+  // The trace file is made before the port is touched (below); one that cannot
+  // be written stops the run with nothing sent.
+  WireTrace trace;
   RecordingUnitView view;
   view.pulseWidth = o.pulseWidth;
   view.answer = false;  // nobody is asked: no backup, no upload
@@ -874,6 +902,16 @@ int runCommand(const std::vector<std::string>& args, Environment& env, std::ostr
   if (view.pulseWidth.empty()) controller.pulseWidthEdited();
 
   controller.setStopRequest(env.stop);
+  if (o.trace) {
+    std::string why;
+    if (!trace.writeTo(*o.trace, why)) {
+      err << "kuctl: the trace file " << *o.trace << " cannot be written (" << why
+          << "); nothing was sent\n";
+      return kExitUsage;
+    }
+    trace.comment(std::string("kuctl ") + kVersion + ": " + chosenText(o));
+    controller.setTrace(&trace);
+  }
   if (env.stop && env.stop->pending()) {
     err << "kuctl: stopped by " << signalName(env.stop->signal())
         << " before the port was opened; nothing was sent\n";

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -240,6 +242,43 @@ std::string QtSerialPort::readAll() {
     port_->clearError();
   }
   return std::string(buf.constData(), static_cast<std::size_t>(buf.size()));
+}
+
+namespace {
+
+long baudOf(speed_t speed) {
+  static const std::pair<speed_t, long> kSpeeds[] = {
+      {B0, 0},         {B300, 300},     {B600, 600},       {B1200, 1200},
+      {B2400, 2400},   {B4800, 4800},   {B9600, 9600},     {B19200, 19200},
+      {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+  for (const auto& [code, baud] : kSpeeds)
+    if (code == speed) return baud;
+  return -1;
+}
+
+}  // namespace
+
+std::string QtSerialPort::settingsInUse() const {
+  if (!isOpen()) return {};
+  const int fd = static_cast<int>(port_->handle());
+  termios t{};
+  if (::tcgetattr(fd, &t) != 0) return std::string("tcgetattr failed: ") + std::strerror(errno);
+  const long baud = baudOf(::cfgetospeed(&t));
+  const int bits = (t.c_cflag & CSIZE) == CS5   ? 5
+                   : (t.c_cflag & CSIZE) == CS6 ? 6
+                   : (t.c_cflag & CSIZE) == CS7 ? 7
+                                                : 8;
+  const char parity = !(t.c_cflag & PARENB) ? 'N' : (t.c_cflag & PARODD) ? 'O' : 'E';
+  const char* flow = (t.c_cflag & CRTSCTS)               ? "RTS/CTS"
+                     : (t.c_iflag & (IXON | IXOFF)) != 0 ? "XON/XOFF"
+                                                         : "none";
+  int lines = 0;
+  const char* rts = ::ioctl(fd, TIOCMGET, &lines) != 0 ? "not known"
+                    : (lines & TIOCM_RTS) != 0         ? "on"
+                                                       : "off";
+  return (baud < 0 ? std::string("unknown") : std::to_string(baud)) + " baud " +
+         std::to_string(bits) + parity + ((t.c_cflag & CSTOPB) ? "2" : "1") + ", flow " + flow +
+         ", RTS " + rts;
 }
 
 std::string tryOpeningPort(const std::string& device) {

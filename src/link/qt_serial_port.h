@@ -31,6 +31,8 @@ class QtSerialPort : public SerialPort {
   std::string devicePathFor(int n) const;
   // The device last opened or tried (for messages); empty before any open.
   std::string devicePath() const override { return device_; }
+  // Read back from the descriptor with tcgetattr, and RTS from the modem lines.
+  std::string settingsInUse() const override;
 
  private:
   std::string folder_;

@@ -98,6 +98,24 @@ std::string printableBytes(std::string_view bytes) {
   return s;
 }
 
+std::string receivedText(const ReplyCheck& check) {
+  const std::string n = std::to_string(check.length);
+  switch (check.verdict) {
+    case ReplyVerdict::Silent:
+      return "received nothing";
+    case ReplyVerdict::ShortRecord:
+      return "received " + n + " of " + std::to_string(kRecord) + " characters";
+    case ReplyVerdict::Nmea:
+      return "received " + n + " characters: NMEA sentences?";
+    case ReplyVerdict::Record:
+      return "received the " + n + "-character record";
+    case ReplyVerdict::LongReply:
+    case ReplyVerdict::Noise:
+      break;
+  }
+  return "received " + n + " characters where the record has " + std::to_string(kRecord);
+}
+
 std::string replyProblemText(const ReplyCheck& check) {
   if (check.verdict == ReplyVerdict::Record) return {};
   const std::string held = "The unit's reply held " + std::to_string(check.length) +

@@ -50,6 +50,11 @@ ReplyCheck confirmLongReply(const ReplyCheck& first, const ReplyCheck& second);
 // follows from it ("Nothing was sent."). Empty for a record.
 std::string replyProblemText(const ReplyCheck& check);
 
+// What came in reply to "x", in a few words for the line after a message:
+// "received nothing", "received 12 of 38 characters", "received 412
+// characters: NMEA sentences?".
+std::string receivedText(const ReplyCheck& check);
+
 // The bytes as text: printable characters as they are, CR and LF as \r and \n,
 // any other byte as \xHH.
 std::string printableBytes(std::string_view bytes);

@@ -78,6 +78,9 @@ class SerialPort {
   virtual std::string readAll() = 0;
   // The device last opened or tried, as set-up files record it; empty when unknown.
   virtual std::string devicePath() const { return {}; }
+  // The line settings the open port really has, read back from the system
+  // ("4800 baud 8N1, flow none, RTS on"); empty when not known.
+  virtual std::string settingsInUse() const { return {}; }
 };
 
 // A port that hands every operation to another one; a wrapper that watches or
@@ -96,6 +99,7 @@ class ForwardingSerialPort : public SerialPort {
   void write(const std::string& bytes) override { target_.write(bytes); }
   std::string readAll() override { return target_.readAll(); }
   std::string devicePath() const override { return target_.devicePath(); }
+  std::string settingsInUse() const override { return target_.settingsInUse(); }
 
  protected:
   SerialPort& target() { return target_; }

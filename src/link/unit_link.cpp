@@ -9,20 +9,6 @@
 
 namespace ku {
 
-namespace {
-
-// How an open ended, for the link's log: "port 3 open on /dev/ttyUSB0: 4800 baud, ...".
-void logOpen(const std::string& what, const std::string& device, const LinkOutcome& out) {
-  const std::string on = device.empty() || device == what ? "" : " on " + device;
-  if (out.code == kNoError)
-    qCDebug(lcLink, "%s open%s: %s", what.c_str(), on.c_str(), lineSettingsText(kUnitLine).c_str());
-  else
-    qCDebug(lcLink, "%s not opened%s: error %d: %s", what.c_str(), on.c_str(), out.code,
-            out.text.c_str());
-}
-
-}  // namespace
-
 int ReadBackOutcome::slotsRead() const {
   int n = 0;
   for (const auto& v : values) n += v ? 1 : 0;
@@ -64,8 +50,7 @@ LinkOutcome UnitLink::openPort(const std::string& commsIniPath, LinkState& state
   }
   out.code = trail.last();
   out.text = trail.lastText();
-  logOpen(number ? "port " + std::to_string(*number) : std::string("the port"), port_->devicePath(),
-          out);
+  noteOpen(number ? "port " + std::to_string(*number) : std::string("the port"), out);
   return out;
 }
 
@@ -79,13 +64,28 @@ LinkOutcome UnitLink::openDevice(const std::string& path) {
   });
   out.code = trail.last();
   out.text = trail.lastText();
-  logOpen(path, port_->devicePath(), out);
+  noteOpen(path, out);
   return out;
+}
+
+void UnitLink::noteOpen(const std::string& what, const LinkOutcome& out) {
+  const std::string device = port_->devicePath();
+  const std::string on = device.empty() || device == what ? "" : " on " + device;
+  if (out.code == kNoError) {
+    qCDebug(lcLink, "%s open%s: %s", what.c_str(), on.c_str(), lineSettingsText(kUnitLine).c_str());
+    return;
+  }
+  qCDebug(lcLink, "%s not opened%s: error %d: %s", what.c_str(), on.c_str(), out.code,
+          out.text.c_str());
+  if (trace_)
+    trace_->failure(sleeper_.now(), "open " + what + on,
+                    "error " + std::to_string(out.code) + ": " + out.text);
 }
 
 void UnitLink::openNoting(LinkOutcome& outcome, const std::function<void()>& open) {
   try {
     open();
+    if (trace_) trace_->opened(sleeper_.now(), port_->devicePath(), port_->settingsInUse());
     reopen_ = open;
     lineLost_ = false;
   } catch (const PortAccessDenied& e) {
@@ -109,9 +109,11 @@ void UnitLink::sendCloseByteAndClose() {
       port_->close();
       const std::string device = port_->devicePath();
       qCDebug(lcLink, "port closed%s%s", device.empty() ? "" : ": ", device.c_str());
+      if (trace_) trace_->closed(sleeper_.now(), device, {});
     }
   } catch (const std::exception& e) {
     qCDebug(lcLink, "close failed: %s", e.what());
+    if (trace_) trace_->failure(sleeper_.now(), "close", e.what());
   } catch (...) {
   }
 }
@@ -126,7 +128,10 @@ void UnitLink::forgetLine() {
 void UnitLink::closeLostLine() {
   if (!lineLost_) return;
   try {
-    if (port_->isOpen()) port_->close();
+    if (port_->isOpen()) {
+      port_->close();
+      if (trace_) trace_->closed(sleeper_.now(), port_->devicePath(), "line lost, no close byte");
+    }
   } catch (...) {
     // A port that fails even to close is as closed as it can be.
   }
@@ -140,6 +145,9 @@ LinkOutcome UnitLink::reopenLostLine() {
   trail.step([&] { openNoting(out, again); });
   out.code = trail.last();
   out.text = trail.lastText();
+  if (out.code != kNoError && trace_)
+    trace_->failure(sleeper_.now(), "open again",
+                    "error " + std::to_string(out.code) + ": " + out.text);
   return out;
 }
 
@@ -168,9 +176,11 @@ void UnitLink::send(const std::string& bytes) {
   } catch (const std::exception& e) {
     qCDebug(lcLink, "write of %zu byte(s) failed: %s: %s", bytes.size(),
             hexBytes(bytes).constData(), e.what());
+    if (trace_) trace_->failure(sleeper_.now(), "write " + tracedBytes(bytes), e.what());
     throw;
   }
   qCDebug(lcLink, "wrote %zu byte(s): %s", bytes.size(), hexBytes(bytes).constData());
+  if (trace_) trace_->wrote(sleeper_.now(), bytes);
 }
 
 std::string UnitLink::receive() {
@@ -179,10 +189,13 @@ std::string UnitLink::receive() {
     chunk = onLine([this] { return port_->readAll(); });
   } catch (const std::exception& e) {
     qCDebug(lcLink, "read failed: %s", e.what());
+    if (trace_) trace_->failure(sleeper_.now(), "read", e.what());
     throw;
   }
-  if (!chunk.empty())
+  if (!chunk.empty()) {
     qCDebug(lcLink, "read %zu byte(s): %s", chunk.size(), hexBytes(chunk).constData());
+    if (trace_) trace_->read(sleeper_.now(), chunk);
+  }
   return chunk;
 }
 
@@ -195,8 +208,9 @@ void UnitLink::waitOutRecordSecond(bool stoppable) {
   const int left = millisecondsUntil(sleeper_, until);
   if (left > 0) {
     qCDebug(lcLink, "holding the next byte %d ms: the unit's second after \"x\" is not over", left);
+    if (trace_) trace_->hold(sleeper_.now(), left);
     if (stoppable)
-      pause(left);
+      waitUnlessStopped(left);
     else
       sleeper_.sleepMs(left);
   }
@@ -211,12 +225,18 @@ void UnitLink::throwIfStopDue() const {
   if (!stopDue()) return;
   qCDebug(lcLink, "stopped by signal %d (%d of %d upload bytes out)", stop_->signal(), passSent_,
           passTotal_);
+  if (trace_) trace_->stopped(sleeper_.now(), stop_->signal());
   throw StopRequested(stop_->signal(), passSent_, passTotal_);
 }
 
 void UnitLink::pause(int ms) {
   if (ms <= 0) return;
   qCDebug(lcLink, "pause %d ms", ms);
+  if (trace_) trace_->pause(sleeper_.now(), ms);
+  waitUnlessStopped(ms);
+}
+
+void UnitLink::waitUnlessStopped(int ms) {
   if (!sleeper_.sleepMsUnless(ms, [this] { return stopDue(); })) throwIfStopDue();
 }
 
@@ -278,6 +298,12 @@ ReadBackOutcome UnitLink::readBack() {
   out.text = trail.lastText();
   qCDebug(lcLink, "read-back: %zu-byte reply, %d of %d slots, last error %d%s%s", reply.size(),
           out.slotsRead(), kRowSlots, out.code, out.code ? ": " : "", out.text.c_str());
+  if (trace_) {
+    trace_->record(sleeper_.now(), reply, out.values);
+    if (out.code != kNoError)
+      trace_->failure(sleeper_.now(), "read-back",
+                      "error " + std::to_string(out.code) + ": " + out.text);
+  }
   return out;
 }
 
@@ -343,6 +369,11 @@ UploadPassOutcome UnitLink::upload(const UploadValues& values) {
   passRunning_ = false;
   qCDebug(lcLink, "upload pass: %d of %d bytes out, last error %d%s%s", passSent_, passTotal_,
           trail.last(), trail.last() ? ": " : "", trail.lastText().c_str());
+  if (trace_ && trail.last() != kNoError)
+    trace_->failure(sleeper_.now(), "upload",
+                    std::to_string(passSent_) + " of " + std::to_string(passTotal_) +
+                        " bytes out, error " + std::to_string(trail.last()) + ": " +
+                        trail.lastText());
   // A stop asked for during the pass: the read-back after it is not run.
   throwIfStopDue();
   out.code = trail.last();

@@ -17,6 +17,7 @@
 #include "link/serial_port.h"
 #include "link/sleeper.h"
 #include "link/stop_request.h"
+#include "link/wire_trace.h"
 #include "model/slot_table.h"
 
 namespace ku {
@@ -80,6 +81,9 @@ class UnitLink {
   // after a second SIGINT), then StopRequested skips the read-back after it.
   // The close byte is never held back by a stop.
   void setStopRequest(const StopRequest* stop) { stop_ = stop; }
+  // The wire trace every event of the link goes to (none by default: nothing is
+  // traced, and no time is taken for it).
+  void setTrace(WireTrace* trace) { trace_ = trace; }
 
   // The port set-up: reads comms.ini (a port-number override stands in for the
   // file, which is then not read), converts the port number and opens that port
@@ -121,6 +125,10 @@ class UnitLink {
   // Later calls return the same judgement until the next read-back. A read that
   // fails leaves the reply as it was.
   ReplyCheck settleRecord();
+  // The last read-back's reply as far as it was read, judged without waiting or
+  // reading more: whole for a reply shorter than the record, which was looked
+  // for until its second was over.
+  ReplyCheck replyAsRead() const { return checkReply(replyKept_, replyLength_); }
 
   // The unit has its full second after "x" whether or not the record came
   // sooner: no byte goes to it before then. Every write waits for it first.
@@ -139,6 +147,8 @@ class UnitLink {
   void waitOutRecordSecond(bool stoppable);
   // A pause that a due stop ends (StopRequested).
   void pause(int ms);
+  // The wait of a pause or a hold, with no line in the log or the trace.
+  void waitUnlessStopped(int ms);
   bool stopDue() const;
   void throwIfStopDue() const;
   // Writes "x" and notes when it went.
@@ -149,6 +159,8 @@ class UnitLink {
   // Runs an open; when the user has no rights to the device, notes which it was.
   // An open that succeeds is remembered for reopenLostLine.
   void openNoting(LinkOutcome& outcome, const std::function<void()>& open);
+  // How an open ended, for the link's log and the trace.
+  void noteOpen(const std::string& what, const LinkOutcome& out);
   // Before a port set-up with the port closed: no line to reopen, none lost.
   void forgetLine();
   // Runs a write or read on the port, noting a failed one as a lost line.
@@ -162,6 +174,7 @@ class UnitLink {
   bool lineLost_ = false;
   ExchangeObserver observer_;
   const StopRequest* stop_ = nullptr;
+  WireTrace* trace_ = nullptr;
   // An upload's first byte is out and its pass is not over: a stop waits for it.
   bool passRunning_ = false;
   // The bytes of the last upload pass that went out, of how many.

@@ -11,7 +11,8 @@ namespace ku {
 enum class MessageKind {
   Other,             // detail is the whole text
   InvalidPort,       // comms.ini missing, or its port number refused
-  ShortReply,        // the unit's reply to a read-back was missing or short
+  ShortReply,        // the unit's reply to a read-back was missing or short; detail is
+                     // what came ("received 12 of 38 characters"), empty when not known
   ValueLimit,        // an upload left out a value outside its limits
   EnterValidNumber,  // a box holds text that is not a number in its range
   NoAccess,          // no rights to the port's device; detail is the device

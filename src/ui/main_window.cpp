@@ -37,6 +37,7 @@
 #include "ui/guide_window.h"
 #include "ui/message_box_notifier.h"
 #include "ui/port_dialog.h"
+#include "ui/qt_text.h"
 #include "ui/twips.h"
 #include "ui/window_placement.h"
 #include "ui/window_thread_view.h"
@@ -49,6 +50,7 @@ class MainWindow::ExchangeNotifier : public Notifier {
   ExchangeNotifier(MainWindow& window, Notifier& inner) : window_(window), inner_(inner) {}
   void show(const Message& message) override {
     window_.beforeMessage(message.kind);
+    if (message.kind == MessageKind::ShortReply) window_.received_ = qs(message.detail);
     inner_.show(message);
   }
 
@@ -116,6 +118,12 @@ MainWindow::MainWindow(AppContext& context, MainWindowDeps deps)
   };
   controller_->setProgressObserver(std::move(watch));
   controller_->setStopRequest(deps.stop);
+  trace_ = deps.trace;
+  if (!trace_) {
+    ownTrace_ = std::make_unique<WireTrace>();
+    trace_ = ownTrace_.get();
+  }
+  controller_->setTrace(trace_);
   connectHandlers();
   resize(formSize());
   entryBoxes_[1]->setFocus(Qt::OtherFocusReason);
@@ -194,6 +202,7 @@ bool MainWindow::exchange(Exchange kind, std::function<void()> work, std::functi
   hadFocus_ = upload && lastBox_ ? lastBox_.data() : focusWidget();
   focusAfter_ = -1;
   escaped_.clear();
+  received_.clear();
   reopenCode_ = 0;
   applyControlStates();
   QApplication::setOverrideCursor(Qt::BusyCursor);

@@ -13,6 +13,7 @@
 #include "app/serial_ports.h"
 #include "app/unit_controller.h"
 #include "link/sleeper.h"
+#include "link/wire_trace.h"
 #include "ui/exchange_thread.h"
 #include "ui/main_window_status.h"
 #include "ui/setup_dialogs.h"
@@ -50,6 +51,10 @@ struct MainWindowDeps {
   // nothing: empty when it opened, else why not. Unit > Port... tries the chosen
   // device with it before anything is changed; it runs on the exchange thread.
   std::function<std::string(const std::string& device)> tryPort;
+  // The wire trace the link's events go to, kept by the caller (kuutil's
+  // --trace or KU_TRACE); none: the window keeps its own, in memory only. Its
+  // latest lines go into Help > Save diagnostic report....
+  WireTrace* trace = nullptr;
 };
 using MainWindowDepsFactory = std::function<MainWindowDeps()>;
 
@@ -99,6 +104,12 @@ class MainWindow : public QMainWindow, public UnitView {
   void openOperatorGuide();
   // The facts the About box shows.
   AboutFacts aboutFacts();
+  // Help > Save diagnostic report...: asks where, then writes the report there.
+  void saveDiagnosticReport();
+  // The report's text as it would be saved now.
+  std::string diagnosticReportText();
+  // The connection check's result, as the operator saw it, for the report.
+  void noteConnectionCheck(const QString& text) { connectionCheck_ = text; }
 
   // UnitView
   std::string entryText(int slot) const override;
@@ -200,6 +211,10 @@ class MainWindow : public QMainWindow, public UnitView {
   QtSerialPort* ownPort_ = nullptr;  // the window's own port, when no other was given
   std::function<std::vector<SerialPortEntry>()> listPorts_;
   std::function<std::string(const std::string&)> tryPort_;
+  std::unique_ptr<WireTrace> ownTrace_;
+  WireTrace* trace_ = nullptr;
+  QString connectionCheck_;  // the connection check's lines, when it ran
+  QString received_;         // what came in reply to "x", when the short-reply message was shown
 
   QWidget* form_ = nullptr;  // the 676 x 697 form that holds every control below
   QScrollArea* scroll_ = nullptr;
@@ -227,6 +242,7 @@ class MainWindow : public QMainWindow, public UnitView {
   // Its own window, beside the main window rather than held above it.
   std::unique_ptr<GuideWindow> guide_;
   QAction* aboutAction_ = nullptr;
+  QAction* reportAction_ = nullptr;
   QLabel* statusText_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QTimer* progressTimer_ = nullptr;  // moves the read-back's progress on during a pause

@@ -248,6 +248,10 @@ void MainWindow::buildMenus() {
       action(help, "operatorsGuide", QStringLiteral("&Operator's guide"),
              "Shows the operator's guide.", QKeySequence::HelpContents);
   connect(guideAction_, &QAction::triggered, this, [this] { openOperatorGuide(); });
+  reportAction_ = action(help, "diagnosticReport", QStringLiteral("Save &diagnostic report..."),
+                         "Saves a text file for support: the version, the paths and port in "
+                         "use, the last record and the latest events on the line.");
+  connect(reportAction_, &QAction::triggered, this, [this] { saveDiagnosticReport(); });
   aboutAction_ = action(help, "about", QStringLiteral("&About"),
                         "The program's version, and the files and device it uses.");
   connect(aboutAction_, &QAction::triggered, this, [this] { showAbout(); });

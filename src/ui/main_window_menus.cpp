@@ -4,11 +4,13 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QSaveFile>
 #include <QTime>
 
 #include "app/folders.h"
 #include "app/operator_texts.h"
 #include "app/version.h"
+#include "cli/diagnostic_report.h"
 #include "link/qt_serial_port.h"
 #include "ui/guide_window.h"
 #include "ui/main_window.h"
@@ -194,6 +196,37 @@ void MainWindow::showAbout() {
   box->setTextInteractionFlags(Qt::TextSelectableByMouse);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
+}
+
+std::string MainWindow::diagnosticReportText() {
+  cli::ReportFacts facts = cli::reportFacts(*trace_);
+  facts.program = std::string("kuutil ") + kVersion;
+  facts.folders = resolveFolders(FolderEnvironment::ofProcess(context_.programDir));
+  facts.status = statusText_->text().toStdString();
+  facts.connectionCheck = connectionCheck_.toStdString();
+  return cli::diagnosticReport(facts);
+}
+
+void MainWindow::saveDiagnosticReport() {
+  const QString suggested =
+      QDir(setupFolder_)
+          .filePath(
+              QStringLiteral("ku-report-%1.txt").arg(QDate::currentDate().toString(Qt::ISODate)));
+  const QString path = chooser_->reportToSave(this, suggested);
+  if (path.isEmpty()) return;
+  const QString when =
+      QStringLiteral(" at ") + QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+  // Taken before the status bar says anything about the report itself.
+  const QByteArray text = QByteArray::fromStdString(diagnosticReportText());
+  QSaveFile file(path);
+  if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) {
+    statusText_->setText(QStringLiteral("Saved the diagnostic report to ") + path + when);
+    return;
+  }
+  const QString why = file.errorString();
+  notifier_->show({MessageKind::Other, "The diagnostic report could not be saved to " +
+                                           path.toStdString() + ": " + why.toStdString()});
+  statusText_->setText(QStringLiteral("Did not save the diagnostic report") + when);
 }
 
 void MainWindow::openOperatorGuide() {

@@ -151,6 +151,7 @@ void MainWindow::endProgress(Exchange kind) {
   }
   r.lineLost = controller_->lineLost();
   r.reopenCode = reopenCode_;
+  r.received = received_;
   QString summary = exchangeSummary(r);
   if (!escaped_.isEmpty()) summary += QStringLiteral("; ") + escaped_;
   statusText_->setText(summary);

@@ -38,6 +38,9 @@ QString exchangeSummary(const ExchangeResult& r) {
                .arg(words(r.reopenCode)) +
            when + QStringLiteral(". ") + qs(kLineLostAdvice);
   QString summary = exchangeOutcome(r, when);
+  if (!r.received.isEmpty())
+    summary +=
+        QStringLiteral("; ") + r.received + QStringLiteral(". ") + qs(kConnectionCheckPointer);
   if (r.lineLost)
     summary += QStringLiteral(". The line to the unit was lost. ") + qs(kLineLostAdvice);
   return summary;

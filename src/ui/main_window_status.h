@@ -33,7 +33,13 @@ struct ExchangeResult {
   int reopenCode = 0;
   // Uploads only: where the pass broke off, when a write failed.
   std::optional<PassBreak> broke = std::nullopt;
+  // What came in reply to "x" when the short-reply message was shown
+  // ("received 12 of 38 characters"); empty otherwise.
+  QString received = QString();
 };
+
+// Where the operator looks further when the unit's reply was wrong.
+inline const char* kConnectionCheckPointer = "Unit > Check connection... looks at the line";
 
 // What the operator does after a lost line.
 inline const char* kLineLostAdvice = "Plug the adapter in, then Unit > Read back";

@@ -16,6 +16,18 @@ namespace {
 
 const QString kSetupFilter = QStringLiteral("Set-up files (*.json);;All files (*)");
 
+// The save dialog, modal, with the suggested file chosen; empty when cancelled.
+QString askWhereToSave(QWidget* parent, const QString& title, const QString& suggestedPath,
+                       const QString& filter, const QString& suffix) {
+  QFileDialog dialog(parent, title, suggestedPath, filter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(suffix);
+  dialog.selectFile(suggestedPath);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  return dialog.selectedFiles().constFirst();
+}
+
 }  // namespace
 
 QString DialogSetupFileChooser::fileToOpen(QWidget* parent, const QString& folder) {
@@ -23,13 +35,13 @@ QString DialogSetupFileChooser::fileToOpen(QWidget* parent, const QString& folde
 }
 
 QString DialogSetupFileChooser::fileToSave(QWidget* parent, const QString& suggestedPath) {
-  QFileDialog dialog(parent, QStringLiteral("Save set-up"), suggestedPath, kSetupFilter);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setDefaultSuffix(QStringLiteral("json"));
-  dialog.selectFile(suggestedPath);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
-  return dialog.selectedFiles().constFirst();
+  return askWhereToSave(parent, QStringLiteral("Save set-up"), suggestedPath, kSetupFilter,
+                        QStringLiteral("json"));
+}
+
+QString DialogSetupFileChooser::reportToSave(QWidget* parent, const QString& suggestedPath) {
+  return askWhereToSave(parent, QStringLiteral("Save diagnostic report"), suggestedPath,
+                        QStringLiteral("Text files (*.txt);;All files (*)"), QStringLiteral("txt"));
 }
 
 QString DialogSetupFileChooser::backupToRestore(QWidget* parent,

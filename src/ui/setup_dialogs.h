@@ -24,6 +24,10 @@ class SetupFileChooser {
   // preselected: the path of the backup chosen to begin with; empty for the newest usable one.
   virtual QString backupToRestore(QWidget* parent, const std::vector<BackupEntry>& backups,
                                   const QString& preselected) = 0;
+  // Where the diagnostic report goes; by default asked as a set-up file is.
+  virtual QString reportToSave(QWidget* parent, const QString& suggestedPath) {
+    return fileToSave(parent, suggestedPath);
+  }
 };
 
 // The production chooser: the file dialogs and BackupDialog, each modal.
@@ -33,6 +37,7 @@ class DialogSetupFileChooser : public SetupFileChooser {
   QString fileToSave(QWidget* parent, const QString& suggestedPath) override;
   QString backupToRestore(QWidget* parent, const std::vector<BackupEntry>& backups,
                           const QString& preselected) override;
+  QString reportToSave(QWidget* parent, const QString& suggestedPath) override;
 };
 
 // The automatic backups, newest first, with time, port, channel and reason. A backup

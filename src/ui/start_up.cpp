@@ -31,4 +31,14 @@ WelcomeWindow* startUp(AppContext& context, const QString& programDir,
   return splash;
 }
 
+QString traceFileOf(const QStringList& arguments, const QString& fromEnvironment) {
+  const QString option = QStringLiteral("--trace");
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    if (arguments[i] == option && i + 1 < arguments.size()) return arguments[i + 1];
+    if (arguments[i].startsWith(option + QLatin1Char('=')))
+      return arguments[i].mid(option.size() + 1);
+  }
+  return fromEnvironment;
+}
+
 }  // namespace ku::ui

@@ -3,6 +3,7 @@
 
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 
 #include "app/unit_controller.h"
 #include "ui/main_window.h"
@@ -26,5 +27,9 @@ void setProgramIdentity();
 // comms.ini and the reference database.
 WelcomeWindow* startUp(AppContext& context, const QString& programDir,
                        MainWindowDepsFactory depsFactory = {});
+
+// The wire trace's file: "--trace FILE" (or "--trace=FILE") among the program's
+// arguments, else the KU_TRACE variable's value (a desktop launch); empty for none.
+QString traceFileOf(const QStringList& arguments, const QString& fromEnvironment);
 
 }  // namespace ku::ui
