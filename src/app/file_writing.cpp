@@ -45,4 +45,18 @@ void syncFolder(const std::string& folder) {
   ::close(fd);
 }
 
+void writeWholeFile(const std::string& path, const QByteArray& text, mode_t mode) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
+  const std::string temporary = writeTemporaryFile(folder, ".ku-", text, mode);
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temporary.c_str());
+    throw std::system_error(err, std::generic_category());
+  }
+  syncFolder(folder);
+}
+
 }  // namespace ku

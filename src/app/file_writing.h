@@ -21,4 +21,9 @@ std::string writeTemporaryFile(const std::string& folder, const std::string& pre
 // cut; best effort.
 void syncFolder(const std::string& folder);
 
+// Writes text to path whole (a temporary file beside it, then renamed over it),
+// with the given mode bits. Throws std::system_error, leaving an old file at
+// path as it was, when a step fails.
+void writeWholeFile(const std::string& path, const QByteArray& text, mode_t mode);
+
 }  // namespace ku

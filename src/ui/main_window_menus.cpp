@@ -1,12 +1,14 @@
 // The main window's menu commands that are not exchanges themselves: Unit >
 // Port..., the File menu's set-up files and backups, and Help.
 #include <QDate>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QTime>
+#include <system_error>
 
+#include "app/file_writing.h"
 #include "app/folders.h"
 #include "app/operator_texts.h"
 #include "app/version.h"
@@ -218,14 +220,14 @@ void MainWindow::saveDiagnosticReport() {
       QStringLiteral(" at ") + QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
   // Taken before the status bar says anything about the report itself.
   const QByteArray text = QByteArray::fromStdString(diagnosticReportText());
-  QSaveFile file(path);
-  if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) {
+  try {
+    writeWholeFile(path.toStdString(), text, 0644);
     statusText_->setText(QStringLiteral("Saved the diagnostic report to ") + path + when);
     return;
+  } catch (const std::system_error& e) {
+    notifier_->show({MessageKind::Other, "The diagnostic report could not be saved to " +
+                                             path.toStdString() + ": " + e.code().message()});
   }
-  const QString why = file.errorString();
-  notifier_->show({MessageKind::Other, "The diagnostic report could not be saved to " +
-                                           path.toStdString() + ": " + why.toStdString()});
   statusText_->setText(QStringLiteral("Did not save the diagnostic report") + when);
 }
 
