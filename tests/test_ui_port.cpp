@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -671,6 +672,55 @@ TEST(LineOverTheSimulatedUnit, AUnitStartedAgainIsReadBackWithoutRestarting) {
   form.close();
   EXPECT_TRUE(QTest::qWaitFor([&] { return second.closeCount() != 0; }, 10000));
   second.stop();
+}
+
+// Over the line: Unit > Check connection... runs the check over the window's
+// own open port (neither a holder nor locked against itself), shows its lines
+// in a dialog and leaves the port open, with no close byte.
+TEST(LineOverTheSimulatedUnit, CheckConnectionShowsTheLinesOverTheWindowsOwnPort) {
+  ProgramDir dir;
+  dir.writeCommsIni("Port,1\n");
+  dir.copyReferenceDb();
+  sim::Simulator unit;
+  unit.start();
+  unit.makeLink(dir.path() + "/com1");
+  AppContext context;
+  initAppContext(context, dir.path());
+  RecordingNotifier notifier;
+  ui::MainWindowDeps deps;  // the real port and pauses
+  deps.notifier = &notifier;
+  ui::MainWindow form(context, std::move(deps));
+  ASSERT_EQ(loadWindow(form).outcome, LoadOutcome::Linked);
+  auto* action = form.findChild<QAction*>(QStringLiteral("checkConnection"));
+  ASSERT_NE(action, nullptr);
+  EXPECT_EQ(action->text(), QStringLiteral("&Check connection..."));
+
+  for (const bool silent : {false, true}) {
+    sim::Faults faults;
+    faults.silent = silent;
+    unit.setFaults(faults);
+    unit.clearLog();
+    action->trigger();
+    ASSERT_TRUE(waitIdle(form));
+    auto* dialog = form.findChild<QDialog*>(QStringLiteral("connectionCheckDialog"));
+    ASSERT_NE(dialog, nullptr);
+    const QString text =
+        child<QPlainTextEdit>(dialog, QStringLiteral("connectionCheckText"))->toPlainText();
+    const QString verdict = silent ? QStringLiteral("silent") : QStringLiteral("ok");
+    EXPECT_TRUE(text.endsWith(QStringLiteral("verdict: ") + verdict + "\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral(" open; this program holds it")))
+        << text.toStdString();
+    EXPECT_TRUE(labelText(&form, "statusText").startsWith("Connection check: " + verdict + " at "));
+    ASSERT_TRUE(unit.waitForLogSize(3, 10000));
+    std::string bytes;
+    for (const sim::LoggedByte& b : unit.log()) bytes.push_back(static_cast<char>(b.byte));
+    EXPECT_EQ(bytes, " qx");
+    EXPECT_TRUE(form.controller().port().isOpen());
+    delete dialog;
+  }
+  form.close();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return unit.closeCount() != 0; }, 10000));
+  unit.stop();
 }
 
 }  // namespace

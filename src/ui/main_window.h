@@ -96,6 +96,11 @@ class MainWindow : public QMainWindow, public UnitView {
   void openOperatorGuide();
   // The facts the About box shows.
   AboutFacts aboutFacts();
+  // Unit > Check connection...: the connection check on the exchange thread,
+  // its lines then in a dialog (and kept, noteConnectionCheck).
+  void checkConnection();
+  // The connection check's result, as the operator saw it, for the report.
+  void noteConnectionCheck(const QString& text) { connectionCheck_ = text; }
 
   // UnitView
   std::string entryText(int slot) const override;
@@ -211,6 +216,7 @@ class MainWindow : public QMainWindow, public UnitView {
 
   QAction* readBackAction_ = nullptr;
   QAction* portAction_ = nullptr;
+  QAction* checkConnectionAction_ = nullptr;
   QAction* openSetupAction_ = nullptr;
   QAction* saveSetupAction_ = nullptr;
   QAction* restoreBackupAction_ = nullptr;
@@ -247,6 +253,7 @@ class MainWindow : public QMainWindow, public UnitView {
   int reopenCode_ = 0;       // the failed reopen after a lost line that ended this exchange
   std::string portRefusal_;  // why Unit > Port... changed nothing, during its exchange
   bool unloaded_ = false;
+  QString connectionCheck_;  // the connection check's lines, when it ran
 };
 
 }  // namespace ku::ui
