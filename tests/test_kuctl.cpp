@@ -221,8 +221,8 @@ TEST_F(KuctlTest, BadCommandLinesAreUsageErrors) {
 TEST_F(KuctlTest, UsageErrorsNameTheFaultExactly) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{},
-       "no command given (read, defaults, update, save, apply, diff, backups, restore, info or "
-       "ports)"},
+       "no command given (read, defaults, update, save, apply, diff, backups, restore, info, "
+       "ports or doctor)"},
       {{"frobnicate"}, "unknown command frobnicate"},
       {{"update"}, "update needs at least one SLOT=VALUE"},
       {{"read", "4=1"}, "'read' takes no entries: 4=1"},
