@@ -173,49 +173,15 @@ std::string lineAsApplied(const std::string& device, bool& matches) {
   const bool modemLines = ::ioctl(fd, TIOCMGET, &modem) == 0;
   ::close(fd);
   LineSettings s{};
-  switch (::cfgetospeed(&t)) {
-    case B1200:
-      s.baudRate = 1200;
-      break;
-    case B2400:
-      s.baudRate = 2400;
-      break;
-    case B4800:
-      s.baudRate = 4800;
-      break;
-    case B9600:
-      s.baudRate = 9600;
-      break;
-    case B19200:
-      s.baudRate = 19200;
-      break;
-    case B38400:
-      s.baudRate = 38400;
-      break;
-    case B57600:
-      s.baudRate = 57600;
-      break;
-    case B115200:
-      s.baudRate = 115200;
-      break;
-    default:
-      s.baudRate = 0;
-      break;
-  }
-  switch (t.c_cflag & CSIZE) {
-    case CS5:
-      s.dataBits = 5;
-      break;
-    case CS6:
-      s.dataBits = 6;
-      break;
-    case CS7:
-      s.dataBits = 7;
-      break;
-    default:
-      s.dataBits = 8;
-      break;
-  }
+  const speed_t speed = ::cfgetospeed(&t);
+  const std::pair<speed_t, int> speeds[] = {{B1200, 1200},   {B2400, 2400},    {B4800, 4800},
+                                            {B9600, 9600},   {B19200, 19200},  {B38400, 38400},
+                                            {B57600, 57600}, {B115200, 115200}};
+  s.baudRate = 0;  // none of these
+  for (const auto& [code, rate] : speeds)
+    if (speed == code) s.baudRate = rate;
+  const tcflag_t size = t.c_cflag & CSIZE;
+  s.dataBits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
   s.parity = !(t.c_cflag & PARENB)  ? LineSettings::Parity::None
              : (t.c_cflag & PARODD) ? LineSettings::Parity::Odd
                                     : LineSettings::Parity::Even;
