@@ -55,6 +55,12 @@ const char kUsage[] =
     "                         answers (with --silent: instead of them)\n"
     "  --noise-from N         once N bytes were received, noise without end at 480\n"
     "                         characters a second, alongside the unit's answers\n"
+    "  --echo                the line wired back on itself (TX to RX, a loopback\n"
+    "                         plug): every byte is sent straight back, nothing else\n"
+    "  --baud RATE            the unit talks at RATE baud (300..115200) instead of\n"
+    "                         4800: it answers every byte with its record as a\n"
+    "                         4800-baud receiver hears it (garbage, not 38\n"
+    "                         characters) and applies no upload\n"
     "  --log FILE             on exit, write every received byte to FILE\n"
     "  --help                 show this text and exit\n"
     "  --version              print ku-sim's version and exit\n"
@@ -140,6 +146,8 @@ const std::vector<NumberOption>& numberOptions() {
        [](Settings& s, long n) { s.faults.hangUpAfter = n; }},
       {"flood", 1, LONG_MAX, "--flood needs a positive number of bytes",
        [](Settings& s, long n) { s.faults.floodBytes = n; }},
+      {"baud", 300, 115200, "--baud needs a baud rate 300..115200",
+       [](Settings& s, long n) { s.faults.otherBaud = static_cast<int>(n); }},
       {"noise-from", 0, LONG_MAX, "--noise-from needs a number of bytes",
        [](Settings& s, long n) { s.faults.noiseFrom = n; }},
   };
@@ -157,7 +165,8 @@ std::string parse(const QStringList& args, Settings& s) {
   const QCommandLineOption silent(QStringLiteral("silent"), {});
   const QCommandLineOption noiseRequest(QStringLiteral("noise-request"), {});
   const QCommandLineOption nmea(QStringLiteral("nmea"), {});
-  parser.addOptions({help, version, link, log, silent, noiseRequest, nmea});
+  const QCommandLineOption echo(QStringLiteral("echo"), {});
+  parser.addOptions({help, version, link, log, silent, noiseRequest, nmea, echo});
   for (const NumberOption& o : numberOptions())
     parser.addOption(QCommandLineOption(QString::fromLatin1(o.name), {}, QStringLiteral("N")));
 
@@ -191,6 +200,7 @@ std::string parse(const QStringList& args, Settings& s) {
   s.faults.silent = parser.isSet(silent);
   s.faults.noiseOnRequest = parser.isSet(noiseRequest);
   s.faults.nmeaTalker = parser.isSet(nmea);
+  s.faults.echo = parser.isSet(echo);
 
   for (const NumberOption& o : numberOptions()) {
     const QString name = QString::fromLatin1(o.name);

@@ -110,6 +110,44 @@ std::string talkerSentence(long n) {
 
 }  // namespace
 
+std::string sampledAt4800(const std::string& bytes, int fromBaud) {
+  if (fromBaud <= 0 || bytes.empty()) return {};
+  // Time in units of 1 / (2 x 4800 x fromBaud) s: a sent bit lasts 2 x 4800
+  // units, a received one 2 x fromBaud, half of it fromBaud.
+  const std::int64_t sentBit = 2 * 4800, heardBit = 2 * static_cast<std::int64_t>(fromBaud);
+  std::vector<int> bits;  // start bit, 8 data bits from the lowest, stop bit
+  for (char c : bytes) {
+    bits.push_back(0);
+    for (int i = 0; i < 8; ++i) bits.push_back((static_cast<unsigned char>(c) >> i) & 1);
+    bits.push_back(1);
+  }
+  const auto level = [&](std::int64_t t) {
+    const std::int64_t k = t / sentBit;
+    return k < static_cast<std::int64_t>(bits.size()) ? bits[static_cast<std::size_t>(k)] : 1;
+  };
+  std::string heard;
+  std::int64_t t = 0;
+  for (;;) {
+    // The next falling edge at or after t: a sent bit 0 after a 1 (or the first).
+    std::int64_t k = (t + sentBit - 1) / sentBit;
+    while (k < static_cast<std::int64_t>(bits.size()) &&
+           !(bits[static_cast<std::size_t>(k)] == 0 &&
+             (k == 0 || bits[static_cast<std::size_t>(k - 1)] == 1)))
+      ++k;
+    if (k >= static_cast<std::int64_t>(bits.size())) break;
+    const std::int64_t edge = k * sentBit;
+    if (level(edge + heardBit / 2) != 0) {  // a glitch, no start bit
+      t = edge + heardBit / 2;
+      continue;
+    }
+    int c = 0;
+    for (int i = 0; i < 8; ++i) c |= level(edge + heardBit / 2 + (i + 1) * heardBit) << i;
+    heard.push_back(static_cast<char>(c));
+    t = edge + heardBit / 2 + 9 * heardBit;  // the middle of the stop bit
+  }
+  return heard;
+}
+
 std::string nmeaSentence(const std::string& body) {
   unsigned sum = 0;
   for (unsigned char c : body) sum ^= c;
@@ -218,6 +256,14 @@ struct Simulator::Impl {
   void take(std::uint8_t b, std::int64_t t) {
     log.push_back({b, t});
     ++receivedForHangUp;
+    if (faults.echo) {
+      out.push_back(static_cast<char>(b));
+      return;
+    }
+    if (faults.otherBaud > 0) {
+      if (!faults.silent) out += sampledAt4800(buildRecord(values, -1), faults.otherBaud);
+      return;
+    }
 
     if (pendingSlot >= 0 && t - lastByteMicros > kValueTimeoutMicros) {
       pendingSlot = -1;  // the value came too late: the command is given up

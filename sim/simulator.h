@@ -32,6 +32,14 @@ struct Faults {
   bool nmeaTalker = false;  // NMEA 0183 sentences of a GPS and a sounder
   long noiseFrom = -1;      // >= 0: noise without end once N bytes were received
                             // (counted from the setFaults call that set it)
+  // The line wired back on itself (TX to RX, a loopback plug): every byte
+  // received is sent back at once, and nothing else; the unit hears nothing.
+  bool echo = false;
+  // > 0: the unit talks at this baud rate instead of 4800. It cannot read the
+  // program's bytes, takes each for a request and answers it with its record,
+  // which arrives as the garbage a 4800-baud receiver makes of it (see
+  // sampledAt4800); uploads are not applied.
+  int otherBaud = 0;
 };
 
 // The characters a talker at 4800 baud 8N1 puts on the line each second.
@@ -40,6 +48,12 @@ inline constexpr int kLineCharsPerSecond = 480;
 // One NMEA 0183 sentence: "$", the body, "*", the checksum of the body (its
 // characters XORed, two upper-case hex digits), CR LF.
 std::string nmeaSentence(const std::string& body);
+
+// What a receiver at 4800 baud 8N1 reads from bytes sent at fromBaud 8N1, back
+// to back: it starts a character at each falling edge of the line, samples
+// every bit in its middle at its own rate and keeps the character whatever its
+// stop bit holds. Deterministic; fromBaud 4800 gives the bytes themselves.
+std::string sampledAt4800(const std::string& bytes, int fromBaud);
 
 struct LoggedByte {
   std::uint8_t byte;

@@ -1,11 +1,13 @@
 // kuctl's command line and outcomes, on the fake port: what is sent, what is
 // printed, and the exit status for each of the system's messages.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -219,8 +221,8 @@ TEST_F(KuctlTest, BadCommandLinesAreUsageErrors) {
 TEST_F(KuctlTest, UsageErrorsNameTheFaultExactly) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{},
-       "no command given (read, defaults, update, save, apply, diff, backups, restore, info or "
-       "ports)"},
+       "no command given (read, defaults, update, save, apply, diff, backups, restore, info, "
+       "ports or doctor)"},
       {{"frobnicate"}, "unknown command frobnicate"},
       {{"update"}, "update needs at least one SLOT=VALUE"},
       {{"read", "4=1"}, "'read' takes no entries: 4=1"},
@@ -397,6 +399,46 @@ TEST_F(KuctlTest, PortsListsWhatIsKnownOfEachPort) {
   EXPECT_EQ(run({"ports"}).out, "No serial ports found.\n");
   EXPECT_EQ(run({"ports", "extra"}).status, cli::kExitUsage);
   EXPECT_EQ(port.openCalls, 0);
+}
+
+TEST_F(KuctlTest, DoctorPrintsOneLinePerStepAndExitsWithItsVerdictsStatus) {
+  // A pseudo-terminal of this test stands in for the device; the fake port talks.
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string device = ::ptsname(master);
+
+  Outcome r = run({"--device", device, "doctor"});
+  EXPECT_EQ(r.status, cli::kExitOk) << r.out;
+  EXPECT_EQ(port.written, " qx!");  // the requests and the close byte, nothing uploaded
+  EXPECT_NE(r.out.find("\nunit: \" \" brought 0 characters, \"q\" 23, \"x\" 38; first bytes "
+                       "00 00 00 02 03 1F 02 66"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.substr(r.out.size() - 12), "verdict: ok\n");
+
+  port.onByte = nullptr;  // silent
+  r = run({"--json", "--device", device, "doctor"});
+  EXPECT_EQ(r.status, 14);
+  const QJsonObject doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object();
+  EXPECT_EQ(doc["verdict"].toString(), QStringLiteral("silent"));
+  ASSERT_EQ(doc["checks"].toArray().size(), 7);
+  const QJsonObject unit = doc["checks"].toArray()[6].toObject();
+  EXPECT_EQ(unit["check"].toString(), QStringLiteral("unit"));
+  EXPECT_FALSE(unit["passed"].toBool());
+  EXPECT_TRUE(
+      unit["advice"].toString().startsWith(QStringLiteral("Check that the unit is powered")));
+  ::close(master);
+
+  QFile::remove(dir.filePath("comms.ini"));
+  r = run({"doctor"});
+  EXPECT_EQ(r.status, 10);
+  EXPECT_EQ(r.out.rfind(
+                "settings: no comms.ini beside the program (" + dir.path().toStdString() + ")", 0),
+            0u)
+      << r.out;
+  EXPECT_EQ(run({"doctor", "extra"}).status, cli::kExitUsage);
 }
 
 TEST_F(KuctlTest, EachMessageHasItsOwnExitStatus) {

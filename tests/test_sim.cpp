@@ -422,6 +422,46 @@ TEST_F(SimTest, NoiseAfterRecordFollowsTheFullRecord) {
   EXPECT_EQ(line->readQuiet(100), "");
 }
 
+TEST(SimOtherBaud, AReceiverAt4800SamplesTheLineInTheMiddleOfItsBits) {
+  using ku::sim::sampledAt4800;
+  EXPECT_EQ(sampledAt4800(std::string("AB\0", 3), 4800), std::string("AB\0", 3));
+  // 0x00 at 2400: low for nine of its bits; one character, its stop bit low too.
+  EXPECT_EQ(sampledAt4800(std::string(1, '\0'), 2400), std::string(1, '\0'));
+  // 0xFF at 2400: the start bit lasts two of the receiver's bits, the first
+  // taken for data bit 0.
+  EXPECT_EQ(sampledAt4800("\xFF", 2400), "\xFE");
+  // 0x0F at 9600 (start 0, data 1111 0000, stop 1, each half a receiver's bit):
+  // the start bit is over before the receiver's look at its middle, so that
+  // edge is no start; the one before the four low bits starts a character of
+  // a low bit 0 and the idle line after it.
+  EXPECT_EQ(sampledAt4800("\x0F", 9600), "\xFE");
+}
+
+TEST_F(SimTest, EchoSendsEveryByteBackAndNothingElse) {
+  Faults f;
+  f.echo = true;
+  sim.setFaults(f);
+  line->send(" qx\x41\x05");
+  EXPECT_EQ(line->readUpTo(5, 10000), " qx\x41\x05");
+  EXPECT_EQ(line->readQuiet(100), "");
+  EXPECT_EQ(sim.slotValues()[4], 799);  // "A" and its value went nowhere
+}
+
+TEST_F(SimTest, OtherBaudAnswersEveryByteWithItsRecordAsGarbage) {
+  Faults f;
+  f.otherBaud = 9600;
+  sim.setFaults(f);
+  const std::string garbage = ku::sim::sampledAt4800(sim.record(), 9600);
+  ASSERT_FALSE(garbage.empty());
+  EXPECT_NE(garbage.size(), 38u);
+  for (const char* request : {" ", "q", "x"}) {
+    line->send(request);
+    EXPECT_EQ(line->readUpTo(garbage.size(), 10000), garbage) << request;
+  }
+  sendAndWait("\x41\x00\x05");  // an upload is not understood either
+  EXPECT_EQ(sim.slotValues()[4], 799);
+}
+
 TEST(SimNmea, SentencesCarryTheirChecksum) {
   // The textbook GPS fix, whose checksum is 47.
   EXPECT_EQ(ku::sim::nmeaSentence("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"),

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -628,21 +629,33 @@ TEST_F(PortChoiceTest, TheChosenDeviceIsReadBackOverTheLine) {
 // Over the line: the simulated unit stops during a read-back and a new one
 // starts on another pseudo-terminal behind the same com2 link; Unit > Read back
 // then finds it without the window being opened again.
-TEST(LineOverTheSimulatedUnit, AUnitStartedAgainIsReadBackWithoutRestarting) {
+// The window with the real port and pauses on port N, a comN link to the
+// simulated unit in its program's folder.
+class LineOverTheSimulatedUnit : public ::testing::Test {
+ protected:
+  ui::MainWindow& windowOn(int n, sim::Simulator& unit) {
+    dir.writeCommsIni(("Port," + std::to_string(n) + "\n").c_str());
+    dir.copyReferenceDb();
+    unit.start();
+    unit.makeLink(dir.path() + "/com" + std::to_string(n));
+    initAppContext(context, dir.path());
+    ui::MainWindowDeps deps;
+    deps.notifier = &notifier;
+    window = std::make_unique<ui::MainWindow>(context, std::move(deps));
+    EXPECT_EQ(loadWindow(*window).outcome, LoadOutcome::Linked);
+    return *window;
+  }
+
   ProgramDir dir;
-  dir.writeCommsIni("Port,2\n");
-  dir.copyReferenceDb();
+  AppContext context;
+  RecordingNotifier notifier;
+  std::unique_ptr<ui::MainWindow> window;
+};
+
+TEST_F(LineOverTheSimulatedUnit, AUnitStartedAgainIsReadBackWithoutRestarting) {
   sim::Simulator first;
   first.setSlotValue(8, 14);
-  first.start();
-  first.makeLink(dir.path() + "/com2");
-  AppContext context;
-  initAppContext(context, dir.path());
-  RecordingNotifier notifier;
-  ui::MainWindowDeps deps;  // the real port and pauses
-  deps.notifier = &notifier;
-  ui::MainWindow form(context, std::move(deps));
-  ASSERT_EQ(loadWindow(form).outcome, LoadOutcome::Linked);
+  ui::MainWindow& form = windowOn(2, first);
   EXPECT_EQ(labelText(&form, "current_8"), "14");
   first.clearLog();
 
@@ -671,6 +684,44 @@ TEST(LineOverTheSimulatedUnit, AUnitStartedAgainIsReadBackWithoutRestarting) {
   form.close();
   EXPECT_TRUE(QTest::qWaitFor([&] { return second.closeCount() != 0; }, 10000));
   second.stop();
+}
+
+// Over the line: Unit > Check connection... runs the check over the window's
+// own open port (neither a holder nor locked against itself), shows its lines
+// in a dialog and leaves the port open, with no close byte.
+TEST_F(LineOverTheSimulatedUnit, CheckConnectionShowsTheLinesOverTheWindowsOwnPort) {
+  sim::Simulator unit;
+  ui::MainWindow& form = windowOn(1, unit);
+  auto* action = form.findChild<QAction*>(QStringLiteral("checkConnection"));
+  ASSERT_NE(action, nullptr);
+  EXPECT_EQ(action->text(), QStringLiteral("&Check connection..."));
+
+  for (const bool silent : {false, true}) {
+    sim::Faults faults;
+    faults.silent = silent;
+    unit.setFaults(faults);
+    unit.clearLog();
+    action->trigger();
+    ASSERT_TRUE(waitIdle(form));
+    auto* dialog = form.findChild<QDialog*>(QStringLiteral("connectionCheckDialog"));
+    ASSERT_NE(dialog, nullptr);
+    const QString text =
+        child<QPlainTextEdit>(dialog, QStringLiteral("connectionCheckText"))->toPlainText();
+    const QString verdict = silent ? QStringLiteral("silent") : QStringLiteral("ok");
+    EXPECT_TRUE(text.endsWith(QStringLiteral("verdict: ") + verdict + "\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral(" open; this program holds it")))
+        << text.toStdString();
+    EXPECT_TRUE(labelText(&form, "statusText").startsWith("Connection check: " + verdict + " at "));
+    ASSERT_TRUE(unit.waitForLogSize(3, 10000));
+    std::string bytes;
+    for (const sim::LoggedByte& b : unit.log()) bytes.push_back(static_cast<char>(b.byte));
+    EXPECT_EQ(bytes, " qx");
+    EXPECT_TRUE(form.controller().port().isOpen());
+    delete dialog;
+  }
+  form.close();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return unit.closeCount() != 0; }, 10000));
+  unit.stop();
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "app/backups.h"
+#include "app/connection_check.h"
 #include "app/operator_texts.h"
 #include "app/safeguards.h"
 #include "app/setup_file.h"
@@ -587,6 +588,47 @@ int backupsCommand(Run& r) {
   return listBackupsCommand(r.folders.backupsDir.path, r.o.json, r.out, r.err);
 }
 
+int doctorStatus(CheckVerdict verdict) {
+  return verdict == CheckVerdict::Ok ? kExitOk
+                                     : kExitDoctorBase + static_cast<int>(verdict) -
+                                           static_cast<int>(CheckVerdict::NoSettings);
+}
+
+int doctorCommand(Run& r) {
+  const PortSource source = portSourceOf(
+      r.folders, r.o.device, r.o.port ? std::optional<int>(*r.o.port) : std::optional<int>());
+  ConnectionCheckEnv env;
+  env.sleeper = r.env.sleeper;
+  env.stop = r.env.stop;
+  env.makePort = [&r] { return r.env.makePort(std::string()); };
+  ConnectionCheckResult result;
+  try {
+    result = runConnectionCheck(source, env);
+  } catch (const StopRequested& stop) {
+    r.err << "kuctl: stopped by " << signalName(stop.signal())
+          << "; nothing was uploaded; the close byte was sent.\n";
+    return kExitSignalBase + stop.signal();
+  }
+  if (r.o.json) {
+    QJsonArray checks;
+    for (const CheckLine& l : result.lines) {
+      QJsonObject o;
+      o["check"] = q(l.check);
+      o["passed"] = l.passed;
+      o["found"] = q(l.found);
+      o["advice"] = l.advice.empty() ? QJsonValue() : QJsonValue(q(l.advice));
+      checks.append(o);
+    }
+    QJsonObject doc;
+    doc["verdict"] = QString::fromLatin1(verdictWord(result.verdict));
+    doc["checks"] = checks;
+    r.out << QJsonDocument(doc).toJson(QJsonDocument::Indented).toStdString();
+  } else {
+    r.out << result.text();
+  }
+  return doctorStatus(result.verdict);
+}
+
 int readCommand(Run&) {
   return kExitOk;  // the read-back of the load step is all
 }
@@ -673,6 +715,7 @@ const std::vector<Command>& commands() {
       {"restore", Argument::OptionalFile, true, kBackupBeforeRestore, true, restoreCommand},
       {"info", Argument::None, false, nullptr, false, infoCommand},
       {"ports", Argument::None, false, nullptr, false, portsCommand},
+      {"doctor", Argument::None, false, nullptr, false, doctorCommand},
   };
   return kCommands;
 }
@@ -770,6 +813,17 @@ Commands:
   ports                list the serial ports: device, description, maker,
                        serial number and the stable /dev/serial/by-id/ name
                        that links to it, where these are known (--json too)
+  doctor               check the connection step by step and stop at the
+                       first step that fails: the settings and the port
+                       number (or --device), the device, the user's rights
+                       to it, programs holding it, the USB adapter, the line
+                       settings as the port took them, and the unit's answer
+                       to " ", "q" and "x" (about 3 s). One line per step,
+                       then one verdict: ok, no-settings, no-device,
+                       no-permission, busy, silent, echo, nmea, noise,
+                       short-record or long-reply (--json: {"verdict": ...,
+                       "checks": [...]}); exit status 0 for ok, 10..19 for
+                       the others. Nothing is uploaded.
   When the first read-back leaves unread a slot that "defaults" (the channel)
   or "update", "apply" and "restore" (any slot without an entry) would send,
   nothing is uploaded. A set-up file that cannot be used is refused before any
@@ -820,6 +874,10 @@ would show them. Exit status:
      N of 69 bytes, in slot ..."); the unit may hold part of the new set-up,
      and the message names the backup that holds the set-up from before. The
      table and JSON show only what the read-back after it brought.
+  10..19
+     doctor's verdict when it is not ok: 10 no-settings, 11 no-device,
+     12 no-permission, 13 busy, 14 silent, 15 echo, 16 nmea, 17 noise,
+     18 short-record, 19 long-reply
   129, 130, 143
      stopped by SIGHUP, SIGINT or SIGTERM. Outside an upload kuctl stops at
      once; once an upload's first byte is out, the pass goes on to its end

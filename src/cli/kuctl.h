@@ -30,6 +30,8 @@ enum ExitStatus : int {
   kExitOtherMessage = 7,     // any other message of the system
   kExitNoBackup = 8,         // the backup before an upload could not be written; nothing sent
   kExitUploadBroken = 9,     // a write failed during the upload: the unit may hold part of it
+  // doctor: 10 + the verdict's place after ok (10 no-settings ... 19 long-reply).
+  kExitDoctorBase = 10,
   // Stopped by a signal: 128 + its number (130 SIGINT, 143 SIGTERM, 129 SIGHUP).
   kExitSignalBase = 128,
 };

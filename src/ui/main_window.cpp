@@ -263,7 +263,8 @@ void MainWindow::applyControlStates() {
   readBackAction_->setEnabled(idle && updateWanted_);  // reading back goes with uploading
   defaultButton_->setEnabled(idle && defaultWanted_);
   closeButton_->setEnabled(idle && closeWanted_);  // the close request itself stays live
-  for (QAction* a : {portAction_, openSetupAction_, saveSetupAction_, restoreBackupAction_})
+  for (QAction* a : {portAction_, checkConnectionAction_, openSetupAction_, saveSetupAction_,
+                     restoreBackupAction_})
     a->setEnabled(idle);
 }
 

@@ -108,6 +108,9 @@ class MainWindow : public QMainWindow, public UnitView {
   void saveDiagnosticReport();
   // The report's text as it would be saved now.
   std::string diagnosticReportText();
+  // Unit > Check connection...: the connection check on the exchange thread,
+  // its lines then in a dialog (and kept, noteConnectionCheck).
+  void checkConnection();
   // The connection check's result, as the operator saw it, for the report.
   void noteConnectionCheck(const QString& text) { connectionCheck_ = text; }
 
@@ -234,6 +237,7 @@ class MainWindow : public QMainWindow, public UnitView {
 
   QAction* readBackAction_ = nullptr;
   QAction* portAction_ = nullptr;
+  QAction* checkConnectionAction_ = nullptr;
   QAction* openSetupAction_ = nullptr;
   QAction* saveSetupAction_ = nullptr;
   QAction* restoreBackupAction_ = nullptr;

@@ -242,6 +242,11 @@ void MainWindow::buildMenus() {
                        "Chooses the serial port the unit is wired to, makes it port 1, then "
                        "sets it up and reads the unit back.");
   connect(portAction_, &QAction::triggered, this, [this] { choosePort(); });
+  checkConnectionAction_ =
+      action(unit, "checkConnection", QStringLiteral("&Check connection..."),
+             "Checks the settings, the port and the line step by step and names what keeps the "
+             "unit from answering; uploads nothing.");
+  connect(checkConnectionAction_, &QAction::triggered, this, [this] { checkConnection(); });
 
   QMenu* help = menu("helpMenu", QStringLiteral("&Help"), "The guide and the program's facts.");
   guideAction_ =

@@ -74,6 +74,12 @@ void MainWindow::beginProgress(Exchange kind) {
       readBackRan_ = true;
       showPhase(kReadingBackText, kReadBackMs, QStringLiteral("%p%"));
       break;
+    case Exchange::CheckConnection:
+      // Its three seconds run from the start: " ", "q" and "x", a second each.
+      phase_ = Phase::Reading;
+      requestSent_ = true;
+      showPhase(kCheckingText, kReadBackMs, QStringLiteral("%p%"));
+      break;
     case Exchange::UploadSetup:
     case Exchange::UploadDefaults:
       phase_ = Phase::Uploading;

@@ -63,6 +63,8 @@ QString exchangeOutcome(const ExchangeResult& r, const QString& when) {
       s[0] = s[0].toUpper();
       return s + when;
     }
+    case Exchange::CheckConnection:
+      return QStringLiteral("Checked the connection") + when;
     case Exchange::UploadSetup:
     case Exchange::UploadDefaults: {
       const QString what = r.kind == Exchange::UploadSetup ? QStringLiteral("the set-up")

@@ -13,7 +13,7 @@
 namespace ku::ui {
 
 // The exchanges with the unit the window runs.
-enum class Exchange { Load, ReadBack, UploadSetup, UploadDefaults };
+enum class Exchange { Load, ReadBack, UploadSetup, UploadDefaults, CheckConnection };
 
 // How an exchange ended.
 struct ExchangeResult {
@@ -47,6 +47,7 @@ inline const char* kLineLostAdvice = "Plug the adapter in, then Unit > Read back
 // Status texts while an exchange runs.
 inline const char* kUploadingText = "Uploading";
 inline const char* kReadingBackText = "Reading the unit back";
+inline const char* kCheckingText = "Checking the connection";
 // The tooltip of a slot's empty current-value cell.
 inline const char* kNotReadBackTip = "not read back";
 
