@@ -41,7 +41,7 @@ TEST(WireTrace, ReadBackAndCloseByteAreTracedOnTheLinksClock) {
       "        0 line not known",   "        0 write 1 20 \" \"",
       "        0 pause 1000 ms",    "  1000000 write 1 71 \"q\"",
       "  1000000 pause 1000 ms",    "  2000000 read 2 3f 22 \"?\\x22\"",
-      "  2000000 write 1 78 \"x\"", "  2000000 pause 10 ms",
+      "  2000000 write 1 78 \"x\"", "  2000000 await record, at most 1000 ms",
   };
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 9), head);
   // The record on two lines of at most 32 bytes, as it came.
@@ -60,6 +60,18 @@ TEST(WireTrace, ReadBackAndCloseByteAreTracedOnTheLinksClock) {
   EXPECT_EQ(lines[13], "  3000000 write 1 21 \"!\"");
   EXPECT_EQ(lines[14], "  3000000 close");
   EXPECT_EQ(rig.trace.lastReply(), record);
+}
+
+TEST(WireTrace, ASilentUnitsSecondIsOneLineNotAHundredLooks) {
+  TracedRig rig;
+  ASSERT_EQ(rig.link.openDevice("/dev/ttyUSB7").code, 0);
+  rig.port->replies = {};
+  EXPECT_NE(rig.link.readBack().code, 0);
+  const std::vector<std::string> lines = rig.lines();
+  // open, line, " ", pause, "q", pause, "x", await, then the record line and
+  // the read-back's failure: the polls every 10 ms leave no line of their own.
+  EXPECT_LE(lines.size(), 11u);
+  EXPECT_EQ(lines[7], "  2000000 await record, at most 1000 ms");
 }
 
 TEST(WireTrace, FailuresNameWhatFailedAndWhy) {

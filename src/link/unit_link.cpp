@@ -254,10 +254,12 @@ void UnitLink::writeRecordRequest() {
 
 std::string UnitLink::readRecord(MonotonicClock::time_point deadline) {
   std::string reply;
+  // One trace line for the whole wait, not one per look at the port.
+  if (trace_) trace_->awaitingRecord(sleeper_.now(), millisecondsUntil(sleeper_, deadline));
   for (;;) {
     const int left = millisecondsUntil(sleeper_, deadline);
     const int step = std::min(kRecordPollMs, left);
-    pause(step);
+    if (step > 0) waitUnlessStopped(step);
     reply += receive();  // a failed read throws: what came before it is dropped too
     // The last look is the one at the end of the second; what came sooner and
     // what follows the 38th character decode the same (only the first 38 count).

@@ -90,6 +90,10 @@ void WireTrace::hold(MonotonicClock::time_point at, int ms) {
   add(at, "hold", std::to_string(ms) + " ms");
 }
 
+void WireTrace::awaitingRecord(MonotonicClock::time_point at, int ms) {
+  add(at, "await", "record, at most " + std::to_string(ms) + " ms");
+}
+
 void WireTrace::record(MonotonicClock::time_point at, const std::string& reply,
                        const DecodedRecord& values) {
   int read = 0;

@@ -68,6 +68,9 @@ class WireTrace {
   void read(MonotonicClock::time_point at, const std::string& bytes);
   void pause(MonotonicClock::time_point at, int ms);
   void hold(MonotonicClock::time_point at, int ms);
+  // The wait for the record after "x" began; it lasts at most ms (the reads
+  // that follow, then the record line, say how it ended).
+  void awaitingRecord(MonotonicClock::time_point at, int ms);
   void record(MonotonicClock::time_point at, const std::string& reply, const DecodedRecord& values);
   void failure(MonotonicClock::time_point at, const std::string& what, const std::string& why);
   void stopped(MonotonicClock::time_point at, int signal);
