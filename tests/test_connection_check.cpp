@@ -71,6 +71,7 @@ class CheckOnSim : public ::testing::Test {
     env.makePort = [] { return std::make_unique<QtSerialPort>(std::string()); };
     env.sysRoot = sysRoot;
     env.installed = [this](const std::string& p) { return p == installed; };
+    env.trace = &trace;
     return runConnectionCheck(source, env);
   }
   ConnectionCheckResult checkDevice(const std::string& device) {
@@ -83,6 +84,7 @@ class CheckOnSim : public ::testing::Test {
   RealSleeper sleeper;
   std::string sysRoot = "/sys";
   std::string installed;  // the one program the check finds installed
+  WireTrace trace;
 };
 
 struct SimMode {
@@ -120,6 +122,16 @@ TEST_P(CheckOnSimModes, NamesTheCauseInTheUnitsLine) {
   std::string heard;
   for (const sim::LoggedByte& b : unit.log()) heard += static_cast<char>(b.byte);
   EXPECT_EQ(heard, " qx!");
+  // The trace holds the same bytes, and what came back.
+  std::string written, read;
+  for (const std::string& line : trace.lines()) {
+    TraceLine t;
+    if (!parseTraceLine(line, t)) continue;
+    if (t.event == "write") written += t.bytes;
+    if (t.event == "read") read += t.bytes;
+  }
+  EXPECT_EQ(written, " qx!");
+  EXPECT_EQ(read.empty(), GetParam().verdict == CheckVerdict::Silent);
 }
 
 INSTANTIATE_TEST_SUITE_P(

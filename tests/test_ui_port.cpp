@@ -687,8 +687,9 @@ TEST_F(LineOverTheSimulatedUnit, AUnitStartedAgainIsReadBackWithoutRestarting) {
 }
 
 // Over the line: Unit > Check connection... runs the check over the window's
-// own open port (neither a holder nor locked against itself), shows its lines
-// in a dialog and leaves the port open, with no close byte.
+// own open port (neither a holder nor locked against itself), paced and traced
+// as the window's exchanges are, shows its lines in a dialog and leaves the
+// port open, with no close byte.
 TEST_F(LineOverTheSimulatedUnit, CheckConnectionShowsTheLinesOverTheWindowsOwnPort) {
   sim::Simulator unit;
   ui::MainWindow& form = windowOn(1, unit);
@@ -700,7 +701,9 @@ TEST_F(LineOverTheSimulatedUnit, CheckConnectionShowsTheLinesOverTheWindowsOwnPo
     sim::Faults faults;
     faults.silent = silent;
     unit.setFaults(faults);
-    unit.clearLog();
+    // The first round follows the start-up read-back at once: its " " still
+    // waits out the unit's second after that read-back's "x".
+    if (silent) unit.clearLog();
     action->trigger();
     ASSERT_TRUE(waitIdle(form));
     auto* dialog = form.findChild<QDialog*>(QStringLiteral("connectionCheckDialog"));
@@ -713,9 +716,19 @@ TEST_F(LineOverTheSimulatedUnit, CheckConnectionShowsTheLinesOverTheWindowsOwnPo
         << text.toStdString();
     EXPECT_TRUE(labelText(&form, "statusText").startsWith("Connection check: " + verdict + " at "));
     ASSERT_TRUE(unit.waitForLogSize(3, 10000));
+    const std::vector<sim::LoggedByte> log = unit.log();
     std::string bytes;
-    for (const sim::LoggedByte& b : unit.log()) bytes.push_back(static_cast<char>(b.byte));
-    EXPECT_EQ(bytes, " qx");
+    for (const sim::LoggedByte& b : log) bytes.push_back(static_cast<char>(b.byte));
+    EXPECT_EQ(bytes, silent ? " qx" : " qx qx");
+    if (!silent && log.size() == 6) {
+      EXPECT_GE(log[3].micros - log[2].micros, 950000);
+    }
+    // The check's bytes are in the window's trace, after the read-back's, as
+    // the diagnostic report shows them.
+    const std::string report = form.diagnosticReportText();
+    const std::size_t firstX = report.find("write 1 78 \"x\"");
+    ASSERT_NE(firstX, std::string::npos) << report;
+    EXPECT_NE(report.find("write 1 20 \" \"", firstX), std::string::npos) << report;
     EXPECT_TRUE(form.controller().port().isOpen());
     delete dialog;
   }

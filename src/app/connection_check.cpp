@@ -390,7 +390,8 @@ class Check {
   }
 
   bool usingOwnPort() const {
-    return env_.ownPort && env_.ownPort->isOpen() && resolved(env_.ownPort->devicePath()) == real_;
+    return env_.ownLink && env_.ownLink->port().isOpen() &&
+           resolved(env_.ownLink->port().devicePath()) == real_;
   }
 
   bool holders() {
@@ -472,26 +473,26 @@ class Check {
 
   bool openPort() {
     if (usingOwnPort()) {
-      port_ = env_.ownPort;
+      link_ = env_.ownLink;
       return true;
     }
-    owned_ = env_.makePort();
-    try {
-      owned_->openDevice(path_, kUnitLine);
-    } catch (const PortAccessDenied& e) {
-      return fail(CheckVerdict::NoPermission, "line", e.what(),
-                  "Ask the administrator for read and write rights to " + real_);
-    } catch (const PortHeld& e) {
-      return fail(CheckVerdict::Busy, "line", e.what(), "Close the program that holds it");
-    } catch (const KuError& e) {
-      if (e.code() == kInvalidPortNumber)
-        return fail(CheckVerdict::NoDevice, "line",
-                    std::string(e.what()) + ": no hardware answers behind this device",
-                    "Choose the port the unit is wired to (kuctl ports lists the ports)");
-      return fail(CheckVerdict::Busy, "line", e.what(), "Close the program that holds it");
+    owned_ = std::make_unique<UnitLink>(env_.makePort(), *env_.sleeper);
+    owned_->setStopRequest(env_.stop);
+    owned_->setTrace(env_.trace);
+    const LinkOutcome out = owned_->openDevice(path_);
+    if (out.code == kNoError) {
+      link_ = owned_.get();
+      return true;
     }
-    port_ = owned_.get();
-    return true;
+    owned_.reset();
+    if (!out.accessDeniedDevice.empty())
+      return fail(CheckVerdict::NoPermission, "line", out.text,
+                  "Ask the administrator for read and write rights to " + real_);
+    if (out.code == kInvalidPortNumber)
+      return fail(CheckVerdict::NoDevice, "line",
+                  out.text + ": no hardware answers behind this device",
+                  "Choose the port the unit is wired to (kuctl ports lists the ports)");
+    return fail(CheckVerdict::Busy, "line", out.text, "Close the program that holds it");
   }
 
   void line() {
@@ -504,56 +505,41 @@ class Check {
            "The port did not take the unit's line settings (" + lineSettingsText(kUnitLine) + ")");
   }
 
-  // Waits the unit's second; a due stop ends the check.
-  void second() {
-    const auto due = [this] { return env_.stop && env_.stop->pending(); };
-    if (!env_.sleeper->sleepMsUnless(kRequestPauseHundredths * 10, due))
-      throw StopRequested(env_.stop->signal(), 0, 0);
-  }
-
   void exchange() {
     UnitAnswers a;
-    struct Closing {
-      Check& c;
-      ~Closing() {
-        if (!c.owned_) return;
-        // As every exchange of the program ends: the close byte, then the port closed.
-        try {
-          c.owned_->write(std::string(1, kCloseByte));
-        } catch (...) {
-        }
-        try {
-          c.owned_->close();
-        } catch (...) {
-        }
-      }
-    } closing{*this};
     try {
-      a.before = port_->readAll();
-      for (auto [byte, answer] :
-           {std::pair{kFirstRequestByte, &a.toBlank}, std::pair{kSecondRequestByte, &a.toQ},
-            std::pair{kRecordRequestByte, &a.toX}}) {
-        port_->write(std::string(1, byte));
-        second();
-        *answer = port_->readAll();
-      }
+      a.before = link_->takeWaiting();
+      a.toBlank = link_->probe(kFirstRequestByte);
+      a.toQ = link_->probe(kSecondRequestByte);
+      a.toX = link_->probe(kRecordRequestByte);
     } catch (const KuError& e) {
+      closeOwned();
       result_.verdict = CheckVerdict::NoDevice;
       result_.lines.push_back({"unit", false, std::string("the line failed: ") + e.what(),
                                "Check that the adapter is plugged in, then check again"});
       return;
+    } catch (...) {
+      closeOwned();
+      throw;
     }
+    closeOwned();
     result_.verdict = judgeAnswers(a);
     result_.lines.push_back(unitLine(a, result_.verdict));
+  }
+
+  // As every exchange of the program ends, on a port the check opened itself:
+  // the close byte, then the port closed.
+  void closeOwned() {
+    if (owned_) owned_->sendCloseByteAndClose();
   }
 
   const PortSource& source_;
   ConnectionCheckEnv& env_;
   ConnectionCheckResult result_;
-  std::string path_;  // the device as named
-  std::string real_;  // what it resolves to
-  std::unique_ptr<SerialPort> owned_;
-  SerialPort* port_ = nullptr;
+  std::string path_;                 // the device as named
+  std::string real_;                 // what it resolves to
+  std::unique_ptr<UnitLink> owned_;  // the link over a port the check opened itself
+  UnitLink* link_ = nullptr;
 };
 
 bool startsWith(const std::string& s, char c) {

@@ -18,6 +18,8 @@
 #include "link/serial_port.h"
 #include "link/sleeper.h"
 #include "link/stop_request.h"
+#include "link/unit_link.h"
+#include "link/wire_trace.h"
 
 namespace ku {
 
@@ -76,10 +78,13 @@ struct ConnectionCheckEnv {
   Sleeper* sleeper = nullptr;
   // Makes the port the check opens when it has none of its own.
   std::function<std::unique_ptr<SerialPort>()> makePort;
-  // A port of this program that may already be open on the device (the
-  // window's): when it is, the check talks over it, neither locking the device
-  // again nor counting this program as a holder, and leaves it open.
-  SerialPort* ownPort = nullptr;
+  // The link of this program whose port may already be open on the device (the
+  // window's): when it is, the check talks over it, paced as its exchanges are,
+  // neither locking the device again nor counting this program as a holder,
+  // and leaves it open.
+  UnitLink* ownLink = nullptr;
+  // Where the exchange over a port the check opens itself is traced; none by default.
+  WireTrace* trace = nullptr;
   // A pending stop ends the exchange with the unit (StopRequested).
   const StopRequest* stop = nullptr;
   std::string procRoot = "/proc";

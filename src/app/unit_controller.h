@@ -223,6 +223,8 @@ class UnitController {
   const SlotValueArray& slotValues() const { return slotValues_; }
   const ReadBackArray& readBackValues() const { return readBackValues_; }
   SerialPort& port() { return link_.port(); }
+  // The link itself, for a connection check over the program's own port.
+  UnitLink& link() { return link_; }
   // The slots a command needs that the last read-back did not get from the unit
   // (all of them before the first read-back), in slot order; a command is refused
   // while any is left. Saving needs every slot 0..31; comparing with a set-up file

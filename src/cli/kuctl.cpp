@@ -601,6 +601,17 @@ int doctorCommand(Run& r) {
   env.sleeper = r.env.sleeper;
   env.stop = r.env.stop;
   env.makePort = [&r] { return r.env.makePort(std::string()); };
+  WireTrace trace;
+  if (r.o.trace) {
+    std::string why;
+    if (!trace.writeTo(*r.o.trace, why)) {
+      r.err << "kuctl: the trace file " << *r.o.trace << " cannot be written (" << why
+            << "); nothing was sent\n";
+      return kExitUsage;
+    }
+    trace.comment(std::string("kuctl ") + kVersion + ": doctor");
+    env.trace = &trace;
+  }
   ConnectionCheckResult result;
   try {
     result = runConnectionCheck(source, env);

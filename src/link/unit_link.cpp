@@ -252,6 +252,15 @@ void UnitLink::writeRecordRequest() {
   recordRequestedAt_ = sleeper_.now();
 }
 
+std::string UnitLink::probe(char byte) {
+  if (byte == kRecordRequestByte)
+    writeRecordRequest();
+  else
+    write(byte);
+  pause(kRecordSecondMs);
+  return receive();
+}
+
 std::string UnitLink::readRecord(MonotonicClock::time_point deadline) {
   std::string reply;
   // One trace line for the whole wait, not one per look at the port.

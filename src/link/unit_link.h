@@ -119,6 +119,14 @@ class UnitLink {
   // write ends the pass there: no later byte goes out on a line that failed.
   UploadPassOutcome upload(const UploadValues& values);
 
+  // A connection check's look at the unit: sends byte (paced as every byte is,
+  // after the unit's second since the last "x"), waits the unit's second and
+  // returns what came meanwhile. Traced as every exchange is; a failed write or
+  // read throws and loses the line.
+  std::string probe(char byte);
+  // What is waiting on the line now, read (and traced) and returned.
+  std::string takeWaiting() { return receive(); }
+
   // The last read-back's reply to "x" in full: waits out the rest of the unit's
   // second after "x" (no byte may go to it sooner anyway) and adds what else came,
   // so that a talker or noise that goes on past the 38th character is heard.

@@ -30,7 +30,8 @@ void MainWindow::checkConnection() {
         ConnectionCheckEnv env;
         env.sleeper = sleeper_.get();
         // The window's port, when it is open on the device, is not another program.
-        env.ownPort = &controller_->port();
+        env.ownLink = &controller_->link();
+        env.trace = trace_;
         env.makePort = [] { return std::make_unique<QtSerialPort>(std::string()); };
         *result = runConnectionCheck(source, env);
       },
