@@ -55,7 +55,7 @@ const char kUsage[] =
     "                         answers (with --silent: instead of them)\n"
     "  --noise-from N         once N bytes were received, noise without end at 480\n"
     "                         characters a second, alongside the unit's answers\n"
-    "  --echo                the line wired back on itself (TX to RX, a loopback\n"
+    "  --echo                 the line wired back on itself (TX to RX, a loopback\n"
     "                         plug): every byte is sent straight back, nothing else\n"
     "  --baud RATE            the unit talks at RATE baud (300..115200) instead of\n"
     "                         4800: it answers every byte with its record as a\n"
