@@ -56,7 +56,7 @@ TEST_F(LinkLog, AReadBackLogsEveryByteWrittenAndReadPausesAndHoldInOrder) {
       "ku.link: wrote 1 byte(s): 71",
       "ku.link: pause 1000 ms",
       "ku.link: wrote 1 byte(s): 78",
-      "ku.link: pause 10 ms",
+      "ku.link: awaiting the record, at most 1000 ms",
       "ku.link: read 38 byte(s): " + record,
       "ku.link: read-back: 38-byte reply, 32 of 32 slots, last error 0",
       "ku.link: holding the next byte 990 ms: the unit's second after \"x\" is not over",

@@ -263,8 +263,10 @@ std::string UnitLink::probe(char byte) {
 
 std::string UnitLink::readRecord(MonotonicClock::time_point deadline) {
   std::string reply;
-  // One trace line for the whole wait, not one per look at the port.
-  if (trace_) trace_->awaitingRecord(sleeper_.now(), millisecondsUntil(sleeper_, deadline));
+  // One line for the whole wait, not one per look at the port.
+  const int wait = millisecondsUntil(sleeper_, deadline);
+  qCDebug(lcLink, "awaiting the record, at most %d ms", wait);
+  if (trace_) trace_->awaitingRecord(sleeper_.now(), wait);
   for (;;) {
     const int left = millisecondsUntil(sleeper_, deadline);
     const int step = std::min(kRecordPollMs, left);
