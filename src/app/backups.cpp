@@ -119,7 +119,7 @@ std::vector<BackupEntry> listBackups(const std::string& folder, const QDateTime&
     BackupEntry entry;
     QDateTime time;
     QDateTime nameTime;
-    int attempt;
+    int attempt = 0;
   };
   std::vector<Found> found;
   for (const std::string& name : names) {
@@ -127,7 +127,9 @@ std::vector<BackupEntry> listBackups(const std::string& folder, const QDateTime&
     if (!m.hasMatch()) continue;
     const QDateTime read = QDateTime::fromString(m.captured(1), QLatin1String(kTimeFormat));
     if (!read.isValid()) continue;
-    Found f{{}, {}, QDateTime(read.date(), read.time(), Qt::UTC), m.captured(2).toInt()};
+    Found f;
+    f.nameTime = QDateTime(read.date(), read.time(), Qt::UTC);
+    f.attempt = m.captured(2).toInt();
     f.entry.path = folder + "/" + name;
     f.time = f.nameTime;
     try {
