@@ -220,19 +220,34 @@ TEST_F(CheckOnSim, BusyNamesAProcessHoldingThePortAndSeesThePortLock) {
   EXPECT_EQ(unit.log().size(), 0u);  // nothing went to a port that another program holds
 }
 
-TEST_F(CheckOnSim, NoPermissionForAUserOutsideTheDevicesGroup) {
-  const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-  if (::geteuid() != 0 || setpriv.isEmpty())
-    GTEST_SKIP() << "needs root and setpriv to run the check as another user";
-  const std::string device = unit.devicePath();
-  ASSERT_EQ(::chmod(device.c_str(), 0660), 0);
-  QProcess p;
-  p.setWorkingDirectory(QStringLiteral("/"));
-  p.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", KU_BIN_DIR "/kuctl",
-                    "--json", "--device", QString::fromStdString(device), "doctor"});
-  ASSERT_TRUE(p.waitForFinished(30000));
-  EXPECT_EQ(p.exitCode(), 12) << p.readAllStandardError().toStdString();
-  const QJsonObject doc = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+// kuctl doctor run as nobody (uid 65534, no groups) on the unit's device with
+// the given mode bits: its exit status and JSON.
+class CheckAsAnotherUser : public CheckOnSim {
+ protected:
+  void SetUp() override {
+    setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (::geteuid() != 0 || setpriv.isEmpty())
+      GTEST_SKIP() << "needs root and setpriv to run the check as another user";
+    CheckOnSim::SetUp();
+  }
+  QJsonObject doctorAsNobody(mode_t mode, int& status) {
+    const std::string device = unit.devicePath();
+    EXPECT_EQ(::chmod(device.c_str(), mode), 0);
+    QProcess p;
+    p.setWorkingDirectory(QStringLiteral("/"));
+    p.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", KU_BIN_DIR "/kuctl",
+                      "--json", "--device", QString::fromStdString(device), "doctor"});
+    EXPECT_TRUE(p.waitForFinished(30000));
+    status = p.exitCode();
+    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+  }
+  QString setpriv;
+};
+
+TEST_F(CheckAsAnotherUser, NoPermissionForAUserOutsideTheDevicesGroup) {
+  int status = -1;
+  const QJsonObject doc = doctorAsNobody(0660, status);
+  EXPECT_EQ(status, 12);
   EXPECT_EQ(doc["verdict"].toString(), QStringLiteral("no-permission"));
   const QJsonArray checks = doc["checks"].toArray();
   ASSERT_EQ(checks.size(), 3);
@@ -243,6 +258,22 @@ TEST_F(CheckOnSim, NoPermissionForAUserOutsideTheDevicesGroup) {
   EXPECT_TRUE(
       access["advice"].toString().startsWith(QStringLiteral("Join the group: sudo usermod -aG ")));
   EXPECT_EQ(unit.log().size(), 0u);
+}
+
+// A user who may open the port is not root: the port refuses a second open
+// while it is open, so the line settings come from the open port itself.
+TEST_F(CheckAsAnotherUser, AnOrdinaryUserGetsTheLineSettingsWithoutAFalseAlarm) {
+  int status = -1;
+  const QJsonObject doc = doctorAsNobody(0666, status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(doc["verdict"].toString(), QStringLiteral("ok"));
+  const QJsonArray checks = doc["checks"].toArray();
+  ASSERT_EQ(checks.size(), 7);
+  const QJsonObject line = checks[5].toObject();
+  EXPECT_EQ(line["check"].toString(), QStringLiteral("line"));
+  EXPECT_TRUE(line["found"].toString().startsWith(QStringLiteral("4800 baud, 8 data bits")))
+      << line["found"].toString().toStdString();
+  EXPECT_TRUE(line["advice"].isNull()) << line["advice"].toString().toStdString();
 }
 
 TEST_F(CheckOnSim, NamesTheUsbAdapterAndWhoMayClaimIt) {

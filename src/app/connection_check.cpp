@@ -5,9 +5,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +22,7 @@
 #include "link/protocol.h"
 #include "link/record_check.h"
 #include "model/errors.h"
+#include "model/log.h"
 #include "reference/number_text.h"
 
 namespace ku {
@@ -156,46 +155,6 @@ bool installedOnSystem(const std::string& program) {
   for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"})
     if (::access((std::string(dir) + program).c_str(), X_OK) == 0) return true;
   return false;
-}
-
-// The line settings as the port holds them, read back from the device.
-std::string lineAsApplied(const std::string& device, bool& matches) {
-  matches = false;
-  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::string("could not be read back: ") + std::strerror(errno);
-  termios t{};
-  if (::tcgetattr(fd, &t) != 0) {
-    const int cause = errno;
-    ::close(fd);
-    return std::string("could not be read back: ") + std::strerror(cause);
-  }
-  int modem = 0;
-  const bool modemLines = ::ioctl(fd, TIOCMGET, &modem) == 0;
-  ::close(fd);
-  LineSettings s{};
-  const speed_t speed = ::cfgetospeed(&t);
-  const std::pair<speed_t, int> speeds[] = {{B1200, 1200},   {B2400, 2400},    {B4800, 4800},
-                                            {B9600, 9600},   {B19200, 19200},  {B38400, 38400},
-                                            {B57600, 57600}, {B115200, 115200}};
-  s.baudRate = 0;  // none of these
-  for (const auto& [code, rate] : speeds)
-    if (speed == code) s.baudRate = rate;
-  const tcflag_t size = t.c_cflag & CSIZE;
-  s.dataBits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
-  s.parity = !(t.c_cflag & PARENB)  ? LineSettings::Parity::None
-             : (t.c_cflag & PARODD) ? LineSettings::Parity::Odd
-                                    : LineSettings::Parity::Even;
-  s.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
-  s.flowControl = (t.c_cflag & CRTSCTS)          ? LineSettings::FlowControl::Hardware
-                  : (t.c_iflag & (IXON | IXOFF)) ? LineSettings::FlowControl::Software
-                                                 : LineSettings::FlowControl::None;
-  s.requestToSend = modemLines && (modem & TIOCM_RTS);
-  matches = s.baudRate == kUnitLine.baudRate && s.dataBits == kUnitLine.dataBits &&
-            s.parity == kUnitLine.parity && s.stopBits == kUnitLine.stopBits &&
-            s.flowControl == kUnitLine.flowControl;
-  std::string text = lineSettingsText(s);
-  if (!modemLines) text = text.substr(0, text.rfind(", RTS")) + ", no RTS line (a pseudo-terminal)";
-  return text;
 }
 
 // The channel and test frequency as the window shows them: "channel 1, Test
@@ -495,14 +454,21 @@ class Check {
     return fail(CheckVerdict::Busy, "line", out.text, "Close the program that holds it");
   }
 
+  // The line settings read back from the open port itself: a second open of
+  // the device would be refused to any user but root while the port is open.
   void line() {
-    bool matches = false;
-    const std::string text = lineAsApplied(real_, matches);
-    if (matches)
-      pass("line", text);
-    else
-      pass("line", text,
-           "The port did not take the unit's line settings (" + lineSettingsText(kUnitLine) + ")");
+    const std::string advice =
+        "The port did not take the unit's line settings (" + lineSettingsText(kUnitLine) + ")";
+    const std::optional<LineInUse> in = link_->port().lineInUse();
+    if (!in) return pass("line", "the settings could not be read back from the port", advice);
+    const LineSettings& s = in->settings;
+    std::string text = lineSettingsText(s);
+    if (!in->rtsKnown)
+      text = text.substr(0, text.rfind(", RTS")) + ", no RTS line (a pseudo-terminal)";
+    const bool matches = s.baudRate == kUnitLine.baudRate && s.dataBits == kUnitLine.dataBits &&
+                         s.parity == kUnitLine.parity && s.stopBits == kUnitLine.stopBits &&
+                         s.flowControl == kUnitLine.flowControl;
+    pass("line", text, matches ? std::string() : advice);
   }
 
   void exchange() {
@@ -602,13 +568,8 @@ CheckVerdict judgeAnswers(const UnitAnswers& a) {
 }
 
 std::string hexStart(const std::string& bytes, std::size_t count) {
-  std::string s;
-  char buf[4];
-  for (std::size_t i = 0; i < bytes.size() && i < count; ++i) {
-    std::snprintf(buf, sizeof buf, "%02X", static_cast<unsigned char>(bytes[i]));
-    s += (i ? " " : "") + std::string(buf);
-  }
-  return bytes.size() > count ? s + " ..." : s;
+  const std::string hex = hexBytes(bytes.substr(0, count)).toUpper().toStdString();
+  return bytes.size() > count ? hex + " ..." : hex;
 }
 
 PortSource portSourceOf(const Folders& folders, std::optional<std::string> device,

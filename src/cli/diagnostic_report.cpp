@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "link/record_check.h"
+#include "model/log.h"
+#include "model/log.h"
 
 namespace ku::cli {
 
@@ -29,12 +31,7 @@ std::string hexDump(const std::string& bytes) {
     const std::string part = bytes.substr(row, 16);
     char head[24];
     std::snprintf(head, sizeof head, "%04zx ", row);
-    std::string hex;
-    for (char c : part) {
-      char h[4];
-      std::snprintf(h, sizeof h, " %02x", static_cast<unsigned char>(c));
-      hex += h;
-    }
+    std::string hex = " " + hexBytes(part).toStdString();
     hex.resize(16 * 3, ' ');
     out += head + hex + "  " + printableBytes(part) + "\n";
   }

@@ -258,27 +258,27 @@ long baudOf(speed_t speed) {
 
 }  // namespace
 
-std::string QtSerialPort::settingsInUse() const {
-  if (!isOpen()) return {};
+std::optional<LineInUse> QtSerialPort::lineInUse() const {
+  if (!isOpen()) return std::nullopt;
   const int fd = static_cast<int>(port_->handle());
   termios t{};
-  if (::tcgetattr(fd, &t) != 0) return std::string("tcgetattr failed: ") + std::strerror(errno);
-  const long baud = baudOf(::cfgetospeed(&t));
-  const int bits = (t.c_cflag & CSIZE) == CS5   ? 5
-                   : (t.c_cflag & CSIZE) == CS6 ? 6
-                   : (t.c_cflag & CSIZE) == CS7 ? 7
-                                                : 8;
-  const char parity = !(t.c_cflag & PARENB) ? 'N' : (t.c_cflag & PARODD) ? 'O' : 'E';
-  const char* flow = (t.c_cflag & CRTSCTS)               ? "RTS/CTS"
-                     : (t.c_iflag & (IXON | IXOFF)) != 0 ? "XON/XOFF"
-                                                         : "none";
+  if (::tcgetattr(fd, &t) != 0) return std::nullopt;
+  LineInUse in;
+  LineSettings& s = in.settings;
+  s.baudRate = static_cast<std::int32_t>(baudOf(::cfgetospeed(&t)));
+  const tcflag_t size = t.c_cflag & CSIZE;
+  s.dataBits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+  s.parity = !(t.c_cflag & PARENB)  ? LineSettings::Parity::None
+             : (t.c_cflag & PARODD) ? LineSettings::Parity::Odd
+                                    : LineSettings::Parity::Even;
+  s.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
+  s.flowControl = (t.c_cflag & CRTSCTS)          ? LineSettings::FlowControl::Hardware
+                  : (t.c_iflag & (IXON | IXOFF)) ? LineSettings::FlowControl::Software
+                                                 : LineSettings::FlowControl::None;
   int lines = 0;
-  const char* rts = ::ioctl(fd, TIOCMGET, &lines) != 0 ? "not known"
-                    : (lines & TIOCM_RTS) != 0         ? "on"
-                                                       : "off";
-  return (baud < 0 ? std::string("unknown") : std::to_string(baud)) + " baud " +
-         std::to_string(bits) + parity + ((t.c_cflag & CSTOPB) ? "2" : "1") + ", flow " + flow +
-         ", RTS " + rts;
+  in.rtsKnown = ::ioctl(fd, TIOCMGET, &lines) == 0;
+  s.requestToSend = in.rtsKnown && (lines & TIOCM_RTS) != 0;
+  return in;
 }
 
 std::string tryOpeningPort(const std::string& device) {

@@ -32,7 +32,7 @@ class QtSerialPort : public SerialPort {
   // The device last opened or tried (for messages); empty before any open.
   std::string devicePath() const override { return device_; }
   // Read back from the descriptor with tcgetattr, and RTS from the modem lines.
-  std::string settingsInUse() const override;
+  std::optional<LineInUse> lineInUse() const override;
 
  private:
   std::string folder_;

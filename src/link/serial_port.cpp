@@ -14,4 +14,20 @@ std::string lineSettingsText(const LineSettings& s) {
          ", " + flow + ", RTS " + (s.requestToSend ? "on" : "off");
 }
 
+std::string SerialPort::settingsInUse() const {
+  const std::optional<LineInUse> in = lineInUse();
+  if (!in) return {};
+  const LineSettings& s = in->settings;
+  const char parity = s.parity == LineSettings::Parity::Even  ? 'E'
+                      : s.parity == LineSettings::Parity::Odd ? 'O'
+                                                              : 'N';
+  const char* flow = s.flowControl == LineSettings::FlowControl::Hardware   ? "RTS/CTS"
+                     : s.flowControl == LineSettings::FlowControl::Software ? "XON/XOFF"
+                                                                            : "none";
+  const char* rts = !in->rtsKnown ? "not known" : s.requestToSend ? "on" : "off";
+  return (s.baudRate < 0 ? std::string("unknown") : std::to_string(s.baudRate)) + " baud " +
+         std::to_string(s.dataBits) + parity + std::to_string(s.stopBits) + ", flow " + flow +
+         ", RTS " + rts;
+}
+
 }  // namespace ku

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -56,6 +57,13 @@ struct LineSettings {
 inline constexpr LineSettings kUnitLine{
     4800, 8, LineSettings::Parity::None, 1, LineSettings::FlowControl::None, true};
 
+// The line settings an open port has, read back from the system. A device
+// without modem lines (a pseudo-terminal) says nothing of RTS.
+struct LineInUse {
+  LineSettings settings;  // baudRate -1 for a rate without a number here
+  bool rtsKnown = false;  // settings.requestToSend holds only when true
+};
+
 // "4800 baud, 8 data bits, no parity, 1 stop bit, no flow control, RTS on":
 // how the link's log names the line settings.
 std::string lineSettingsText(const LineSettings& settings);
@@ -79,8 +87,11 @@ class SerialPort {
   // The device last opened or tried, as set-up files record it; empty when unknown.
   virtual std::string devicePath() const { return {}; }
   // The line settings the open port really has, read back from the system
-  // ("4800 baud 8N1, flow none, RTS on"); empty when not known.
-  virtual std::string settingsInUse() const { return {}; }
+  // (tcgetattr, and RTS from the modem lines); none when not known.
+  virtual std::optional<LineInUse> lineInUse() const { return std::nullopt; }
+  // The same in short, as the wire trace gives it ("4800 baud 8N1, flow none,
+  // RTS on"); empty when not known.
+  std::string settingsInUse() const;
 };
 
 // A port that hands every operation to another one; a wrapper that watches or
@@ -99,7 +110,7 @@ class ForwardingSerialPort : public SerialPort {
   void write(const std::string& bytes) override { target_.write(bytes); }
   std::string readAll() override { return target_.readAll(); }
   std::string devicePath() const override { return target_.devicePath(); }
-  std::string settingsInUse() const override { return target_.settingsInUse(); }
+  std::optional<LineInUse> lineInUse() const override { return target_.lineInUse(); }
 
  protected:
   SerialPort& target() { return target_; }

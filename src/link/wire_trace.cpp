@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "link/record_check.h"
+#include "model/log.h"
 
 namespace ku {
 
@@ -141,11 +142,7 @@ std::optional<std::string> WireTrace::lastReply() const {
 
 std::string tracedBytes(const std::string& bytes) {
   std::string s = std::to_string(bytes.size());
-  char hex[4];
-  for (char c : bytes) {
-    std::snprintf(hex, sizeof hex, " %02x", static_cast<unsigned char>(c));
-    s += hex;
-  }
+  if (!bytes.empty()) s += " " + hexBytes(bytes).toStdString();
   // A quote inside the text would end it early for a reader.
   std::string text;
   for (char c : printableBytes(bytes)) text += c == '"' ? std::string("\\x22") : std::string(1, c);
