@@ -424,11 +424,7 @@ TEST_F(KuctlTest, DoctorPrintsOneLinePerStepAndExitsWithItsVerdictsStatus) {
   const QJsonObject doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object();
   EXPECT_EQ(doc["verdict"].toString(), QStringLiteral("silent"));
   ASSERT_EQ(doc["checks"].toArray().size(), 7);
-  const QJsonObject unit = doc["checks"].toArray()[6].toObject();
-  EXPECT_EQ(unit["check"].toString(), QStringLiteral("unit"));
-  EXPECT_FALSE(unit["passed"].toBool());
-  EXPECT_TRUE(
-      unit["advice"].toString().startsWith(QStringLiteral("Check that the unit is powered")));
+  EXPECT_FALSE(doc["checks"].toArray()[6].toObject()["passed"].toBool());
   ::close(master);
 
   QFile::remove(dir.filePath("comms.ini"));
